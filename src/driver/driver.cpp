@@ -1,0 +1,75 @@
+#include "driver/driver.h"
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+
+#include "driver/script_trees.h"
+#include "driver/xml_parser.h"
+#include "driver/xml_processor.h"
+#include "script/warning_log.h"
+
+namespace zelkor {
+
+namespace {
+
+void PrintBanner(int argc)
+{
+    std::cout << "--- Zelkor Archiver v2.5 ---" << std::endl;
+    if (argc > 5)
+        std::cout << "Take a cup of coffee, this could take a while" << std::endl << std::endl;
+    else
+        std::cout << "\"Sheeeeesh!\" - Tamblor 2014" << std::endl << std::endl;
+}
+
+// Both stages run on the library's default pool (one thread per hardware thread),
+// one script being the smallest piece of work. An exception from a body cancels
+// the rest of its loop and is rethrown here, with its own type, once every thread
+// has left the loop.
+void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
+{
+    ScriptTrees trees(static_cast<std::size_t>(argc - 1));
+
+    tbb::parallel_for(tbb::blocked_range<unsigned>(1, static_cast<unsigned>(argc), 1),
+                      XmlParser{&trees, argc, argv}, tbb::auto_partitioner());
+
+    // Executing starts only after every script has been loaded.
+    tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
+                      XmlProcessor{&trees, &warnings}, tbb::auto_partitioner());
+}
+
+}  // namespace
+
+int RunArchiver(int argc, char** argv)
+{
+    PrintBanner(argc);
+    if (argc < 1)
+        return ExitSuccess;
+
+    WarningLog warnings;
+    std::string failure;
+    bool failed = false;
+    // The trees live inside LoadAndExecute, so they are released before the
+    // failure message is printed.
+    try {
+        LoadAndExecute(argc, argv, warnings);
+    } catch (const std::exception& error) {
+        failed = true;
+        failure = error.what();
+    } catch (...) {
+        failed = true;
+        failure = "An unknown exception was thrown!";
+    }
+
+    if (failed) {
+        std::cerr << failure << std::endl;
+        return ExitFailure;
+    }
+    return warnings.Any() ? ExitWarnings : ExitSuccess;
+}
+
+}  // namespace zelkor

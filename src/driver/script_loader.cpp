@@ -1,0 +1,153 @@
+#include "driver/script_loader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/property_tree/detail/rapidxml.hpp>
+#include <boost/property_tree/detail/xml_parser_error.hpp>
+#include <boost/property_tree/detail/xml_parser_utils.hpp>
+
+namespace zelkor {
+
+namespace pt = boost::property_tree;
+namespace rapidxml = boost::property_tree::detail::rapidxml;
+
+namespace {
+
+using Node = rapidxml::xml_node<char>;
+
+// Owns one descriptor for the duration of a read.
+class ReadDescriptor {
+public:
+    explicit ReadDescriptor(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~ReadDescriptor() { if (fd_ >= 0) ::close(fd_); }
+    ReadDescriptor(const ReadDescriptor&) = delete;
+    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void Fail(const std::string& message, const std::string& path, unsigned long line)
+{
+    throw pt::xml_parser::xml_parser_error(message, path, line);
+}
+
+// Reads the whole file. Pipes and other streams are read until their end, so a
+// script can come from process substitution; a directory is not a script.
+std::string ReadScriptFile(const std::string& path)
+{
+    if (path.empty())
+        Fail("cannot open file", path, 0);
+    ReadDescriptor file(path);
+    if (file.get() < 0)
+        Fail("cannot open file", path, 0);
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || S_ISDIR(info.st_mode))
+        Fail("cannot open file", path, 0);
+
+    std::string text;
+    if (S_ISREG(info.st_mode) && info.st_size > 0)
+        text.reserve(static_cast<std::size_t>(info.st_size));
+    char chunk[65536];
+    for (;;) {
+        ssize_t got = ::read(file.get(), chunk, sizeof chunk);
+        if (got > 0) {
+            text.append(chunk, static_cast<std::size_t>(got));
+        } else if (got == 0) {
+            return text;
+        } else if (errno != EINTR) {
+            Fail("read error", path, 0);
+        }
+    }
+}
+
+// CR LF becomes LF; a lone CR stays. The number of LFs, and so every line number,
+// is unchanged.
+void FoldLineEnds(std::string& text)
+{
+    auto out = text.begin();
+    for (auto in = text.begin(); in != text.end(); ++in) {
+        if (*in == '\r' && in + 1 != text.end() && *(in + 1) == '\n')
+            continue;
+        *out++ = *in;
+    }
+    text.erase(out, text.end());
+}
+
+bool IsWhiteSpaceOnly(const char* data, std::size_t size)
+{
+    return std::all_of(data, data + size, [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    });
+}
+
+void AppendNode(const Node* node, pt::ptree& parent)
+{
+    switch (node->type()) {
+    case rapidxml::node_element: {
+        pt::ptree& element =
+            parent.push_back(std::make_pair(std::string(node->name(), node->name_size()),
+                                            pt::ptree()))->second;
+        if (node->first_attribute()) {
+            pt::ptree& attributes =
+                element.push_back(std::make_pair(pt::xml_parser::xmlattr<std::string>(),
+                                                 pt::ptree()))->second;
+            for (auto* attr = node->first_attribute(); attr; attr = attr->next_attribute()) {
+                attributes.push_back(std::make_pair(
+                    std::string(attr->name(), attr->name_size()),
+                    pt::ptree(std::string(attr->value(), attr->value_size()))));
+            }
+        }
+        for (const Node* child = node->first_node(); child; child = child->next_sibling())
+            AppendNode(child, element);
+        break;
+    }
+    case rapidxml::node_data:
+        // Layout white space between tags is not text.
+        if (!IsWhiteSpaceOnly(node->value(), node->value_size()))
+            parent.data().append(node->value(), node->value_size());
+        break;
+    case rapidxml::node_cdata:
+        parent.data().append(node->value(), node->value_size());
+        break;
+    case rapidxml::node_comment:
+        parent.push_back(std::make_pair(pt::xml_parser::xmlcomment<std::string>(),
+                                        pt::ptree(std::string(node->value(), node->value_size()))));
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+void ScriptLoader::Load(const std::string& path, pt::ptree& tree)
+{
+    Parse(ReadScriptFile(path), path, tree);
+}
+
+void ScriptLoader::Parse(std::string text, const std::string& name, pt::ptree& tree)
+{
+    FoldLineEnds(text);
+    text.push_back('\0');  // the parser works in place on a terminated buffer
+    try {
+        rapidxml::xml_document<char> document;
+        document.parse<rapidxml::parse_comment_nodes>(text.data());
+        pt::ptree local;
+        for (const Node* child = document.first_node(); child; child = child->next_sibling())
+            AppendNode(child, local);
+        tree.swap(local);
+    } catch (const rapidxml::parse_error& error) {
+        const char* where = error.where<char>();
+        auto line = static_cast<unsigned long>(std::count(static_cast<const char*>(text.data()), where, '\n')) + 1;
+        Fail(error.what(), name, line);
+    }
+}
+
+}  // namespace zelkor

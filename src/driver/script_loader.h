@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+
+namespace zelkor {
+
+// Reads a script file into a property tree.
+//
+// The tree has the shape that the rest of the system walks: one child per element,
+// keyed by the element's name, in document order; attributes as children of a single
+// "<xmlattr>" child; comments as "<xmlcomment>" children; the character data and
+// CDATA sections directly inside an element appended to its value. A run of
+// character data that is only white space is dropped, any other run is kept whole
+// (no trimming). References are decoded; CDATA content is taken verbatim. A UTF-8
+// byte-order mark, the XML declaration, document types and processing instructions
+// leave no trace. CR LF line ends read as LF, so a script saved on Windows behaves
+// exactly like the same script with LF line ends.
+//
+// Failures throw boost::property_tree::xml_parser::xml_parser_error, whose text is
+// the path, "(line)" when a line is known, ": " and the message ("cannot open file",
+// "read error", or the parser's own message such as "expected <").
+class ScriptLoader {
+public:
+    // Loads the file at `path` into `tree`. `tree` is replaced only on success; on
+    // failure it keeps its previous content.
+    static void Load(const std::string& path, boost::property_tree::ptree& tree);
+
+    // Parses `text`, the bytes of a script; `name` is the path shown in messages.
+    static void Parse(std::string text, const std::string& name,
+                      boost::property_tree::ptree& tree);
+};
+
+}  // namespace zelkor

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <tbb/blocked_range.h>
+
+#include "driver/script_trees.h"
+
+namespace zelkor {
+
+class WarningLog;
+
+// Loop body of the executing stage. For each script index of the range, in
+// ascending order, executes the loaded script at that index. Copies share the
+// trees and the warning log, which they do not own. Failures leave the body as
+// exceptions; warnings go to the log.
+struct XmlProcessor {
+    const ScriptTrees* trees;
+    WarningLog* warnings;
+
+    void operator()(const tbb::blocked_range<unsigned>& indexes) const;
+};
+
+}  // namespace zelkor

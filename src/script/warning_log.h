@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+
+namespace zelkor {
+
+// Collects the per-file warnings of a run ("Cannot compress ...!" and the like).
+// Each warning is one complete line, written to the stream in a single write and
+// flushed, so lines of scripts that run at the same time never mix within a line.
+// The log remembers whether any warning was written; the driver turns that into
+// the run's exit status.
+//
+// Thread-safe: any number of threads may call Warn at once.
+class WarningLog {
+public:
+    // The stream must outlive the log. The default is the standard error stream.
+    WarningLog();
+    explicit WarningLog(std::ostream& out);
+
+    WarningLog(const WarningLog&) = delete;
+    WarningLog& operator=(const WarningLog&) = delete;
+
+    // Writes `line` followed by a line end.
+    void Warn(const std::string& line);
+
+    // True once at least one warning has been written.
+    bool Any() const { return count_.load() != 0; }
+    unsigned Count() const { return count_.load(); }
+
+private:
+    std::ostream& out_;
+    std::mutex mutex_;
+    std::atomic<unsigned> count_{0};
+};
+
+}  // namespace zelkor

@@ -1,0 +1,114 @@
+// End-to-end runs of the built archiver: banner, stages, failure reporting and
+// exit statuses.
+#include <gtest/gtest.h>
+
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace zelkor {
+namespace {
+
+using testing::Banner;
+using testing::RunZelkor;
+using testing::TempDir;
+using testing::ToolRun;
+
+class DriverTest : public ::testing::Test {
+protected:
+    ToolRun Run(const std::vector<std::string>& args) { return RunZelkor(args, dir_.path()); }
+
+    void WriteEmptyScript(const std::string& name) { dir_.Write(name, "<ScriptFile/>"); }
+
+    TempDir dir_;
+};
+
+TEST_F(DriverTest, NoArgumentsPrintsTheBannerOnly)
+{
+    ToolRun run = Run({});
+    EXPECT_EQ(run.out, "--- Zelkor Archiver v2.5 ---\n\"Sheeeeesh!\" - Tamblor 2014\n\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(DriverTest, SecondBannerLineDependsOnTheNumberOfScripts)
+{
+    WriteEmptyScript("s.xml");
+    ToolRun four = Run({"s.xml", "s.xml", "s.xml", "s.xml"});
+    EXPECT_EQ(four.out, Banner(4));
+    EXPECT_EQ(four.out, Banner(0));
+    EXPECT_EQ(four.status, 0);
+
+    ToolRun five = Run({"s.xml", "s.xml", "s.xml", "s.xml", "s.xml"});
+    EXPECT_EQ(five.out,
+              "--- Zelkor Archiver v2.5 ---\nTake a cup of coffee, this could take a while\n\n");
+    EXPECT_EQ(five.err, "");
+    EXPECT_EQ(five.status, 0);
+}
+
+TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsQuietly)
+{
+    dir_.Write("s.xml", "<?xml version=\"1.0\"?>\n<Other/>\n<ScriptFile>\n  <!-- nothing -->\n"
+                        "  <createorvanpack/>\n  text\n</ScriptFile>\n");
+    ToolRun run = Run({"s.xml"});
+    EXPECT_EQ(run.out, Banner(1));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+// --- Failures -----------------------------------------------------------------
+
+TEST_F(DriverTest, MissingScriptEndsTheRunBeforeAnythingExecutes)
+{
+    // The second script would fail when executed; the load failure comes first, so
+    // nothing is executed and only one message appears.
+    dir_.Write("noroot.xml", "<scriptfile/>");
+    ToolRun run = Run({"noroot.xml", "missing.xml"});
+    EXPECT_EQ(run.out, Banner(2));
+    EXPECT_EQ(run.err, "missing.xml: cannot open file\n");
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(DriverTest, ParseFailureShowsPathAndLine)
+{
+    dir_.Write("broken.xml", "<ScriptFile>\n<CreateOrvanPack/>\n");
+    ToolRun run = Run({"broken.xml"});
+    EXPECT_EQ(run.err, "broken.xml(3): unexpected end of data\n");
+    EXPECT_EQ(run.status, 2);
+
+    dir_.Write("text.xml", "hello <ScriptFile/>");
+    run = Run({"text.xml"});
+    EXPECT_EQ(run.err, "text.xml(1): expected <\n");
+}
+
+TEST_F(DriverTest, TwoFailingScriptsGiveExactlyOneMessage)
+{
+    WriteEmptyScript("good.xml");
+    ToolRun run = Run({"good.xml", "a-missing.xml", "good.xml", "b-missing.xml"});
+    EXPECT_TRUE(run.err == "a-missing.xml: cannot open file\n" ||
+                run.err == "b-missing.xml: cannot open file\n")
+        << run.err;
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(DriverTest, DirectoryAsScriptCannotBeOpened)
+{
+    std::filesystem::create_directory(dir_ / "folder");
+    ToolRun run = Run({"folder"});
+    EXPECT_EQ(run.err, "folder: cannot open file\n");
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(DriverTest, ScriptWithoutScriptFileFailsWhenExecuted)
+{
+    dir_.Write("empty.xml", "");
+    dir_.Write("other.xml", "<ScriptFileX/>");
+    for (const char* script : {"empty.xml", "other.xml"}) {
+        ToolRun run = Run({script});
+        EXPECT_EQ(run.out, Banner(1));
+        EXPECT_EQ(run.err, "No such node (ScriptFile)\n") << script;
+        EXPECT_EQ(run.status, 2) << script;
+    }
+}
+
+}  // namespace
+}  // namespace zelkor

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zelkor::testing {
+
+// What one run of a built tool did.
+struct ToolRun {
+    std::string out;   // everything written to standard output
+    std::string err;   // everything written to standard error
+    int status = -1;   // exit status; 128 + signal number when a signal ended it
+};
+
+// Runs `program` with `args` (argument 0 is the program itself) in the working
+// directory `cwd`, with standard input empty, and collects both output streams.
+ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& cwd);
+
+// Runs the built archiver.
+ToolRun RunZelkor(const std::vector<std::string>& args, const std::filesystem::path& cwd);
+
+// The banner that a run with `scripts` script arguments prints first.
+std::string Banner(std::size_t scripts);
+
+}  // namespace zelkor::testing

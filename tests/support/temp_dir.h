@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace zelkor::testing {
+
+// A fresh, empty directory below the system's temporary directory, removed with
+// everything in it on destruction. Set ZELKOR_KEEP_TEMP=1 to keep it for a look.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    // `relative` below this directory.
+    std::filesystem::path operator/(std::string_view relative) const { return path_ / relative; }
+
+    // Writes `content` to `relative`, creating parent directories; returns the full path.
+    std::filesystem::path Write(std::string_view relative, std::string_view content) const;
+
+    // The whole content of `relative`; fails the test when it cannot be read.
+    std::string Read(std::string_view relative) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Reads a whole file; throws std::runtime_error when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Writes a whole file, replacing it; throws std::runtime_error on failure.
+void WriteFile(const std::filesystem::path& path, std::string_view content);
+
+}  // namespace zelkor::testing
