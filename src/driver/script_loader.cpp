@@ -1,14 +1,16 @@
 #include "driver/script_loader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <optional>
 
 #include <boost/property_tree/detail/rapidxml.hpp>
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 #include <boost/property_tree/detail/xml_parser_utils.hpp>
+
+#include "platform/file.h"
 
 namespace zelkor {
 
@@ -18,20 +20,6 @@ namespace rapidxml = boost::property_tree::detail::rapidxml;
 namespace {
 
 using Node = rapidxml::xml_node<char>;
-
-// Owns one descriptor for the duration of a read.
-class ReadDescriptor {
-public:
-    explicit ReadDescriptor(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~ReadDescriptor() { if (fd_ >= 0) ::close(fd_); }
-    ReadDescriptor(const ReadDescriptor&) = delete;
-    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 [[noreturn]] void Fail(const std::string& message, const std::string& path, unsigned long line)
 {
@@ -44,11 +32,11 @@ std::string ReadScriptFile(const std::string& path)
 {
     if (path.empty())
         Fail("cannot open file", path, 0);
-    ReadDescriptor file(path);
-    if (file.get() < 0)
+    File file = File::Open(path, O_RDONLY);
+    if (!file.IsOpen())
         Fail("cannot open file", path, 0);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (::fstat(file.Descriptor(), &info) != 0 || S_ISDIR(info.st_mode))
         Fail("cannot open file", path, 0);
 
     std::string text;
@@ -56,14 +44,12 @@ std::string ReadScriptFile(const std::string& path)
         text.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[65536];
     for (;;) {
-        ssize_t got = ::read(file.get(), chunk, sizeof chunk);
-        if (got > 0) {
-            text.append(chunk, static_cast<std::size_t>(got));
-        } else if (got == 0) {
-            return text;
-        } else if (errno != EINTR) {
+        std::optional<std::size_t> got = file.ReadUpTo(chunk, sizeof chunk);
+        if (!got)
             Fail("read error", path, 0);
-        }
+        text.append(chunk, *got);
+        if (*got < sizeof chunk)
+            return text;
     }
 }
 

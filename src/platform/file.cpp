@@ -1,0 +1,105 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace zelkor {
+
+File::~File()
+{
+    Close();
+}
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_))
+{
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+File File::Open(const std::string& path, int flags, unsigned mode)
+{
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
+    } while (fd < 0 && errno == EINTR);
+    return File(fd, path);
+}
+
+bool File::WriteAll(const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        ssize_t written = ::write(fd_, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
+{
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::size_t total = 0;
+    while (total < size) {
+        ssize_t got = ::read(fd_, bytes + total, size - total);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+std::optional<std::uint64_t> File::Position() const
+{
+    off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(position);
+}
+
+bool File::Truncate()
+{
+    int rc;
+    do {
+        rc = ::ftruncate(fd_, 0);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool File::Close()
+{
+    if (fd_ < 0)
+        return true;
+    // On Linux the descriptor is gone after close even when it reports EINTR, so
+    // close is never retried.
+    int rc = ::close(std::exchange(fd_, -1));
+    return rc == 0;
+}
+
+}  // namespace zelkor

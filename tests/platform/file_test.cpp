@@ -1,0 +1,93 @@
+#include "platform/file.h"
+#include "platform/output_guard.h"
+
+#include <fcntl.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+TEST(FileTest, WritesReadsAndReportsPosition)
+{
+    TempDir dir;
+    const std::string path = (dir / "f").string();
+    {
+        File file = File::Open(path, O_WRONLY | O_CREAT | O_TRUNC);
+        ASSERT_TRUE(file.IsOpen());
+        EXPECT_EQ(file.Path(), path);
+        EXPECT_TRUE(file.WriteAll("hello", 5));
+        EXPECT_EQ(file.Position(), 5u);
+        File moved = std::move(file);
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_TRUE(moved.WriteAll(" world", 6));
+        EXPECT_TRUE(moved.Close());
+        EXPECT_FALSE(moved.IsOpen());
+        EXPECT_TRUE(moved.Close());
+    }
+    File file = File::Open(path, O_RDONLY);
+    char buffer[32] = {};
+    EXPECT_EQ(file.ReadUpTo(buffer, sizeof buffer), 11u);
+    EXPECT_EQ(std::string(buffer), "hello world");
+    EXPECT_EQ(file.ReadUpTo(buffer, sizeof buffer), 0u);
+}
+
+TEST(FileTest, FailuresAreReported)
+{
+    TempDir dir;
+    EXPECT_FALSE(File::Open((dir / "missing/f").string(), O_WRONLY | O_CREAT).IsOpen());
+    File readOnly = File::Open(dir.Write("r", "x").string(), O_RDONLY);
+    ASSERT_TRUE(readOnly.IsOpen());
+    EXPECT_FALSE(readOnly.WriteAll("y", 1));
+    File directory = File::Open(dir.path().string(), O_RDONLY);
+    char byte;
+    EXPECT_FALSE(directory.ReadUpTo(&byte, 1).has_value());
+}
+
+TEST(OutputGuardTest, ReplacesTheTargetOnlyOnCommit)
+{
+    TempDir dir;
+    dir.Write("target", "old");
+    {
+        OutputGuard guard((dir / "target").string());
+        ASSERT_TRUE(guard.Open());
+        ASSERT_TRUE(guard.Output().WriteAll("new content", 11));
+        EXPECT_EQ(dir.Read("target"), "old");
+    }  // abandoned: the old content stays, nothing else is left behind
+    EXPECT_EQ(dir.Read("target"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    OutputGuard guard((dir / "target").string());
+    ASSERT_TRUE(guard.Open());
+    ASSERT_TRUE(guard.Output().WriteAll("new", 3));
+    ASSERT_TRUE(guard.Commit());
+    EXPECT_EQ(dir.Read("target"), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(OutputGuardTest, UnwritableTargets)
+{
+    TempDir dir;
+    OutputGuard missingDirectory((dir / "missing/target").string());
+    EXPECT_FALSE(missingDirectory.Open());
+    EXPECT_FALSE(missingDirectory.Commit());
+
+    // A directory in the way: the temporary file is written, the rename fails,
+    // and nothing is left behind.
+    fs::create_directories(dir / "busy/inner");
+    OutputGuard directory((dir / "busy").string());
+    ASSERT_TRUE(directory.Open());
+    EXPECT_FALSE(directory.Commit());
+    EXPECT_TRUE(fs::is_directory(dir / "busy/inner"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace zelkor
