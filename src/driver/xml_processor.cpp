@@ -1,5 +1,6 @@
 #include "driver/xml_processor.h"
 
+#include "script/script_language.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
@@ -7,9 +8,7 @@ namespace zelkor {
 void XmlProcessor::operator()(const tbb::blocked_range<unsigned>& indexes) const
 {
     for (unsigned i = indexes.begin(); i != indexes.end(); ++i) {
-        // The first top-level ScriptFile element is the script; its absence is a
-        // failure ("No such node (ScriptFile)").
-        const auto& script = (*trees)[i].get_child("ScriptFile");
+        const auto& script = ScriptLanguage::Root((*trees)[i]);
         for (const auto& command : script) {
             (void)command;  // commands are not executed yet
         }

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+
+namespace zelkor {
+
+// Reading the commands of a loaded script: attribute lookups with the language's
+// defaults and failure texts, boolean values, element text, and the splitting of a
+// generate command's Input.
+class ScriptLanguage {
+public:
+    using Element = boost::property_tree::ptree;
+
+    // The root element of a loaded script: its first top-level ScriptFile.
+    // Throws ptree_bad_path "No such node (ScriptFile)" when there is none.
+    static const Element& Root(const Element& tree);
+
+    // A required attribute, exactly as written (references decoded, no trimming).
+    // Throws ptree_bad_path "No such node (<xmlattr>." + name + ")" when absent.
+    static std::string RequiredAttribute(const Element& element, const std::string& name);
+
+    // An optional attribute; present-but-empty is present.
+    static std::optional<std::string> OptionalAttribute(const Element& element,
+                                                        const std::string& name);
+
+    // A boolean attribute: "true" or an integer equal to 1 is true, "false" or an
+    // integer equal to 0 is false, white space around the value allowed, words
+    // case-sensitive. Absent, empty or anything else reads as false, silently.
+    static bool BooleanAttribute(const Element& element, const std::string& name);
+
+    // The text of an element (File, Add): its character data and CDATA sections
+    // joined, untrimmed.
+    static const std::string& Text(const Element& element) { return element.data(); }
+
+    // A generate command's Input, split at its first colon: the source directory
+    // before it, the archive prefix after it (further colons included). Without a
+    // colon the whole value is the source directory and the prefix is empty.
+    struct InputParts {
+        std::string sourceDirectory;
+        std::string archivePrefix;
+    };
+    static InputParts SplitInput(const std::string& input);
+};
+
+}  // namespace zelkor
