@@ -31,51 +31,20 @@ struct WildcardCase {
 };
 
 const WildcardCase kWildcardCases[] = {
-    {"*.psd", "a.psd", true},
-    {"*.psd", "art/deep/a.psd", true},
-    {"*.psd", "a.psd.bak", false},
-    {"Thumbs.db", "Thumbs.db", true},
-    {"Thumbs.db", "sub/Thumbs.db", false},
-    {"*/Thumbs.db", "sub/Thumbs.db", true},
-    {"*/Thumbs.db", "a/b/Thumbs.db", true},
-    {"*/Thumbs.db", "Thumbs.db", false},
-    {"*Thumbs.db", "Thumbs.db", true},
-    {"*Thumbs.db", "a/b/Thumbs.db", true},
-    {"*Thumbs.db", "myThumbs.db", true},
-    {"temp/*", "temp/a", true},
-    {"temp/*", "temp/x/y.txt", true},
-    {"temp/*", "temp", false},
-    {"temp/*", "a/temp/x", false},
-    {"?.txt", "a.txt", true},
-    {"?.txt", "ab.txt", false},
-    {"?.txt", "d/a.txt", false},
-    {"?.txt", ".txt", false},
-    {"*", "any/path/at/all", true},
-    {"*", "", true},
-    {"", "", true},
-    {"", "a", false},
-    {"a*b*c", "abc", true},
-    {"a*b*c", "aXbYc", true},
-    {"a*b*c", "acb", false},
-    {"a*b*c", "abcbc", true},
-    {"a*b*c", "abcx", false},
-    {"*.PNG", "a.png", false},
-    {"a?", "a", false},
-    {"a?", "ab", true},
-    {"a*", "a", true},
-    {"a**", "a", true},
-    {"**", "x", true},
-    {"*?", "", false},
-    {"?*", "a", true},
-    {"*ab", "aab", true},
-    {"*aab", "aaab", true},
-    {"*x*y", "xxyxy", true},
-    {"*.*.txt", "a.b.c.txt", true},
-    {"*/*", "a", false},
-    {"a\\b", "a/b", false},
-    {"a\\b", "a\\b", true},
-    {"abc", "ab", false},
-    {"ab", "abc", false},
+    {"*.psd", "art/deep/a.psd", true},    {"*.psd", "a.psd.bak", false},
+    {"Thumbs.db", "sub/Thumbs.db", false}, {"*/Thumbs.db", "a/b/Thumbs.db", true},
+    {"*/Thumbs.db", "Thumbs.db", false},   {"*Thumbs.db", "myThumbs.db", true},
+    {"temp/*", "temp/x/y.txt", true},      {"temp/*", "temp", false},
+    {"temp/*", "a/temp/x", false},         {"?.txt", "a.txt", true},
+    {"?.txt", "d/a.txt", false},           {"?.txt", ".txt", false},
+    {"*", "", true},                       {"", "", true},
+    {"", "a", false},                      {"a*b*c", "abc", true},
+    {"a*b*c", "aXbYc", true},              {"a*b*c", "acb", false},
+    {"a*b*c", "abcbc", true},              {"a*b*c", "abcx", false},
+    {"*.PNG", "a.png", false},             {"a?", "a", false},
+    {"a**", "a", true},                    {"*?", "", false},
+    {"*aab", "aaab", true},                {"*x*y", "xxyxy", true},
+    {"a\\b", "a/b", false},                {"ab", "abc", false},
 };
 
 TEST(MatchWildcardTest, Table)
@@ -113,18 +82,12 @@ TEST(ApplyIgnorePatternsTest, RemovesEveryMatchAndKeepsTheOrder)
 // Scan order and failures, over listings held in memory
 
 // A directory tree in memory: directory path -> entries ("name/" is a
-// subdirectory). A path that is not in the map cannot be listed. Each directory
-// has its own identity unless `sameAs` names another one.
+// subdirectory). A path that is not in the map cannot be listed.
 class FakeTree {
 public:
     FakeTree& Dir(const std::string& path, std::vector<std::string> names)
     {
         dirs_[path] = std::move(names);
-        return *this;
-    }
-    FakeTree& SameAs(const std::string& path, const std::string& other)
-    {
-        sameAs_[path] = other;
         return *this;
     }
 
@@ -136,8 +99,7 @@ public:
             if (it == dirs_.end())
                 return std::optional<DirectoryListing>();
             DirectoryListing listing;
-            const std::string identity = sameAs_.count(path) ? sameAs_[path] : path;
-            listing.inode = std::hash<std::string>()(identity);
+            listing.inode = std::hash<std::string>()(path);
             for (std::string name : it->second) {
                 const bool isDirectory = name.size() > 1 && name.back() == '/';
                 if (isDirectory)
@@ -152,7 +114,6 @@ public:
 
 private:
     std::map<std::string, std::vector<std::string>> dirs_;
-    std::map<std::string, std::string> sameAs_;
 };
 
 TEST(DirectoryScannerTest, FilesFirstThenSubdirectoriesLastFoundFirst)
@@ -195,29 +156,10 @@ TEST(DirectoryScannerTest, UnreadableDirectoryIsSkippedAndNamed)
     DirectoryScanner::Result result = tree.Scan("root/");
     EXPECT_EQ(result.paths, (Paths{"a.txt", "d/z.txt", "b/x.txt"}));
     EXPECT_EQ(result.unreadable, (Paths{"root/c", "root/b/locked"}));
-}
 
-TEST(DirectoryScannerTest, UnreadableRootIsNamedAsGiven)
-{
-    FakeTree tree;
+    // The root itself as given; the working directory as ".".
     EXPECT_EQ(tree.Scan("assets/ui/").unreadable, (Paths{"assets/ui/"}));
     EXPECT_EQ(tree.Scan("").unreadable, (Paths{"."}));
-    EXPECT_TRUE(tree.Scan("x").paths.empty());
-}
-
-TEST(DirectoryScannerTest, DirectoryReachedTwiceIsEnteredOnce)
-{
-    // b/up leads back to the root and a is b under another name.
-    FakeTree tree;
-    tree.Dir("r", {"a/", "b/"})
-        .Dir("r/a", {"f"})
-        .Dir("r/b", {"g", "up/"})
-        .Dir("r/b/up", {"never"})
-        .SameAs("r/b/up", "r")
-        .SameAs("r/a", "r/b");
-    // b is entered first (found last), so its name is the one that stays.
-    EXPECT_EQ(tree.Scan("r").paths, (Paths{"b/g"}));
-    EXPECT_EQ(tree.listed, (Paths{"r", "r/b", "r/b/up", "r/a"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -247,6 +189,7 @@ TEST_F(DirectoryScannerFsTest, NamesSortedWithLettersComparedAsUpperCase)
 TEST_F(DirectoryScannerFsTest, HiddenNamesListedAndEmptyDirectoriesYieldNothing)
 {
     EXPECT_TRUE(Scan().paths.empty());
+    EXPECT_EQ(DirectoryScanner::Scan(Root() + "missing/").unreadable, (Paths{Root() + "missing/"}));
     MakeDir("empty/deeper");
     MakeDir(".git");
     EXPECT_TRUE(Scan().paths.empty());
@@ -273,16 +216,6 @@ TEST_F(DirectoryScannerFsTest, LinksAreFollowedButCyclesEnd)
     // self and real/loop lead back to the root, alias to real: all entered already.
     EXPECT_EQ(result.paths, (Paths{"dangling", "filelink", "real/f.txt", "ext/g.txt"}));
     EXPECT_TRUE(result.unreadable.empty());
-}
-
-TEST_F(DirectoryScannerFsTest, MissingRootOrFileAsRoot)
-{
-    DirectoryScanner::Result missing = DirectoryScanner::Scan(Root() + "missing/");
-    EXPECT_TRUE(missing.paths.empty());
-    EXPECT_EQ(missing.unreadable, (Paths{Root() + "missing/"}));
-
-    const std::string file = dir_.Write("file", "").string();
-    EXPECT_EQ(DirectoryScanner::Scan(file).unreadable, (Paths{file}));
 }
 
 // Runs the scan of `root` as an unprivileged user, for whom permissions count:
