@@ -1,4 +1,5 @@
-// Byte layouts of the records, the name hash and the forming of the key.
+// Byte layouts of the records, the name hash and the 32-bit limits. The header
+// layouts and the key forming are checked on written files (archive_writer_test).
 #include "archive/archive_format.h"
 
 #include <cstdint>
@@ -12,32 +13,6 @@ namespace zelkor {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Share Counting(std::uint8_t first)
-{
-    Share share;
-    std::iota(share.begin(), share.end(), first);
-    return share;
-}
-
-TEST(ArchiveFormatTest, ArchiveHeaderLayout)
-{
-    ArchiveHeader header;
-    header.keyShare = Counting(0x10);
-    header.ivShare = Counting(0x80);
-    std::uint8_t bytes[ArchiveHeader::Size];
-    header.EncodeTo(bytes);
-
-    const Bytes magic{0x0C, 0xED, 0x0F, 0x0A};
-    EXPECT_EQ(Bytes(bytes, bytes + 4), magic);
-    EXPECT_EQ(Bytes(bytes + 4, bytes + 36), Bytes(header.keyShare.begin(), header.keyShare.end()));
-    EXPECT_EQ(Bytes(bytes + 36, bytes + 68), Bytes(header.ivShare.begin(), header.ivShare.end()));
-
-    const ArchiveHeader decoded = ArchiveHeader::DecodeFrom(bytes);
-    EXPECT_EQ(decoded.magic, ArchiveMagic);
-    EXPECT_EQ(decoded.keyShare, header.keyShare);
-    EXPECT_EQ(decoded.ivShare, header.ivShare);
-}
 
 TEST(ArchiveFormatTest, FileEntryLayout)
 {
@@ -61,20 +36,8 @@ TEST(ArchiveFormatTest, FileEntryLayout)
     EXPECT_EQ(decoded.nameHash, entry.nameHash);
 }
 
-TEST(ArchiveFormatTest, KeyFileHeaderAndNameRecordLayout)
+TEST(ArchiveFormatTest, NameRecordLayout)
 {
-    KeyFileHeader header;
-    header.keyShare = Counting(0x00);
-    header.ivShare = Counting(0x20);
-    std::uint8_t bytes[KeyFileHeader::Size];
-    header.EncodeTo(bytes);
-    Bytes expected(KeyFileHeader::Size);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(Bytes(bytes, bytes + KeyFileHeader::Size), expected);
-    const KeyFileHeader decoded = KeyFileHeader::DecodeFrom(bytes);
-    EXPECT_EQ(decoded.keyShare, header.keyShare);
-    EXPECT_EQ(decoded.ivShare, header.ivShare);
-
     // The name keeps its case and separators.
     EXPECT_EQ((NameRecord{"Ab\\c", 0xDEADBEEF}.Encode()),
               (Bytes{0x04, 0x00, 'A', 'b', '\\', 'c', 0xEF, 0xBE, 0xAD, 0xDE}));
@@ -114,27 +77,6 @@ TEST(ArchiveFormatTest, KnownHashes)
     // The content hash: XXH32 seeded with the archive magic.
     EXPECT_EQ(XXH32("", 0, ArchiveMagic), 0x40C34F51u);
     EXPECT_EQ(XXH32("123456789", 9, ArchiveMagic), 0xD1C34472u);
-}
-
-TEST(ArchiveFormatTest, KeyIsTheXorOfTheSharesOrTheArchiveSharesAlone)
-{
-    ArchiveHeader archive;
-    archive.keyShare = Counting(0x00);
-    archive.ivShare = Counting(0x20);
-    KeyFileHeader keyFile;
-    keyFile.keyShare.fill(0xFF);
-    keyFile.ivShare.fill(0x0F);
-
-    const ArchiveKey alone = ArchiveKey::FromShares(archive, nullptr);
-    const ArchiveKey shared = ArchiveKey::FromShares(archive, &keyFile);
-    for (std::size_t i = 0; i < KeySize; ++i) {
-        EXPECT_EQ(alone.key[i], i);
-        EXPECT_EQ(shared.key[i], i ^ 0xFF);
-    }
-    for (std::size_t i = 0; i < IvSize; ++i) {
-        EXPECT_EQ(alone.iv[i], 0x20 + i);
-        EXPECT_EQ(shared.iv[i], (0x20 + i) ^ 0x0F);
-    }
 }
 
 TEST(ArchiveFormatTest, EntriesMustFitTheThirtyTwoBitFields)

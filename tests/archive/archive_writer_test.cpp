@@ -145,15 +145,18 @@ TEST_F(ArchiveWriterTest, EntriesRoundTripInOrder)
         {"one.txt", "x"},
         {"Data\\zeros.bin", std::string(100000, '\0')},
         {"noise.bin", RandomBytes(10000, 11)},
-        {"empty-again.txt", ""},
-        {"last.txt", "the end"},
+        {"Textures\\Stone.PNG", "a"},  // a case and separator variant,
+        {"textures/stone.png", ""},     // an empty file,
+        {"Textures\\Stone.PNG", "b"},  // the same path again
     };
     for (const char* key : {"a.zlk", ""}) {
         SCOPED_TRACE(key);
         Build("a.zpk", key, sources);
         ExpectArchive("a.zpk", key, sources);
     }
-    // An empty file's entry is followed directly by the next entry.
+    // An empty file's entry is followed directly by the next one. The names kept
+    // each path's own bytes (ExpectArchive compared them); the variants share a
+    // nameHash.
     ArchiveReader reader(PathOf("a.zpk"), nullptr);
     const auto& entries = reader.Entries();
     EXPECT_EQ(entries[0].fields.dataOffset, 88u);
@@ -161,31 +164,11 @@ TEST_F(ArchiveWriterTest, EntriesRoundTripInOrder)
     EXPECT_EQ(entries[1].offset, 88u);
     EXPECT_LT(entries[2].fields.storedSize, entries[2].fields.rawSize);
     EXPECT_EQ(entries[3].fields.storedSize, entries[3].fields.rawSize);
+    EXPECT_EQ(entries[4].fields.nameHash, entries[5].fields.nameHash);
+    EXPECT_EQ(entries[4].fields.nameHash, entries[6].fields.nameHash);
 }
 
-TEST_F(ArchiveWriterTest, KeyFileHoldsTheNamesAsGiven)
-{
-    // Case and separator variants, and a path added twice.
-    const std::vector<Source> sources = {
-        {"Textures\\Stone.PNG", "a"}, {"textures/stone.png", "bb"}, {"Textures\\Stone.PNG", "ccc"}};
-    Build("a.zpk", "a.zlk", sources);
-    ExpectArchive("a.zpk", "a.zlk", sources);
-
-    ArchiveReader reader(PathOf("a.zpk"), nullptr);
-    EXPECT_EQ(reader.Entries()[0].fields.nameHash, reader.Entries()[1].fields.nameHash);
-    EXPECT_EQ(reader.Entries()[0].fields.nameHash, reader.Entries()[2].fields.nameHash);
-
-    std::string expected = dir_.Read("a.zlk").substr(0, KeyFileHeader::Size);
-    for (const Source& source : sources) {
-        const Bytes record =
-            NameRecord{source.archivedPath, XXH32(source.content.data(), source.content.size(),
-                                                  ArchiveMagic)}.Encode();
-        expected.append(record.begin(), record.end());
-    }
-    EXPECT_EQ(dir_.Read("a.zlk"), expected);
-}
-
-TEST_F(ArchiveWriterTest, EntriesAreEncryptedWithTheXorOfTheShares)
+TEST_F(ArchiveWriterTest, EntriesAreEncryptedWithTheKeyFormedFromTheShares)
 {
     const std::string content = RandomBytes(1000, 5);  // stored raw
     ArchiveWriter writer;
@@ -212,14 +195,10 @@ TEST_F(ArchiveWriterTest, EntriesAreEncryptedWithTheXorOfTheShares)
     ArchiveReader reader(PathOf("a.zpk"), nullptr);
     Bytes read;
     EXPECT_NE(reader.ReadContent(0, read), ArchiveReader::ContentStatus::Ok);
-}
 
-TEST_F(ArchiveWriterTest, WithoutKeyFileTheArchiveSharesAreTheKey)
-{
-    const std::string content = RandomBytes(100, 6);
-    Build("a.zpk", "", {{"f", content}});
-    const std::string archive = dir_.Read("a.zpk");
-    EXPECT_TRUE(DecryptByHand(archive, nullptr, 88, content.size()) ==
+    // Without a key file, the archive's own shares are the key and IV.
+    Build("b.zpk", "", {{"f", content}});
+    EXPECT_TRUE(DecryptByHand(dir_.Read("b.zpk"), nullptr, first, content.size()) ==
                 Bytes(content.begin(), content.end()));
 }
 
@@ -356,42 +335,28 @@ TEST_F(ArchiveWriterTest, AFailedCreateNeverEmptiesAFinishedKeyFile)
 
 // --- Failed writes -----------------------------------------------------------------
 
-// Runs `body` in a child process whose files cannot grow beyond `limit` bytes,
-// and returns the text of the exception it ended with ("" when none).
-std::string RunWithFileSizeLimit(rlim_t limit, const std::function<void()>& body)
+// Runs `body` in a child process whose files cannot grow beyond `limit` bytes;
+// true when it ended with an exception whose text is `expected` ("" for none).
+bool ThrowsUnderFileSizeLimit(rlim_t limit, const std::string& expected,
+                              const std::function<void()>& body)
 {
-    int channel[2];
-    if (::pipe(channel) != 0)
-        return "no pipe";
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(channel[0]);
         std::string message;
         const rlimit rl{limit, limit};
         ::signal(SIGXFSZ, SIG_IGN);  // so that writing past the limit fails with EFBIG
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) {
-            message = "no limit";
-        } else {
-            try {
-                body();
-            } catch (const std::exception& error) {
-                message = error.what();
-            }
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+            ::_exit(2);
+        try {
+            body();
+        } catch (const std::exception& error) {
+            message = error.what();
         }
-        const ssize_t written = ::write(channel[1], message.data(), message.size());
-        ::_exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
+        ::_exit(message == expected ? 0 : 1);
     }
-    ::close(channel[1]);
-    std::string message;
-    char buffer[512];
-    ssize_t got;
-    while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0)
-        message.append(buffer, static_cast<std::size_t>(got));
-    ::close(channel[0]);
     int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    return message;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 TEST_F(ArchiveWriterTest, AFullDiskIsAFailureNotASuccess)
@@ -411,17 +376,15 @@ TEST_F(ArchiveWriterTest, AFullDiskIsAFailureNotASuccess)
         };
     };
 
-    // The archive's stored bytes do not fit.
-    EXPECT_EQ(RunWithFileSizeLimit(1024, writeEntry("f")), "Cannot write " + archivePath + "!");
-    // The key file's name record does not fit.
-    EXPECT_EQ(RunWithFileSizeLimit(1024, writeEntry(std::string(2000, 'n'))),
-              "Cannot write " + keyPath + "!");
-    // Not even the header fits.
-    EXPECT_EQ(RunWithFileSizeLimit(10, [&] { ArchiveWriter().Create(archivePath, nullptr); }),
-              "Cannot write " + archivePath + "!");
-
-    // Below the limit all is well.
-    EXPECT_EQ(RunWithFileSizeLimit(1 << 20, writeEntry("f")), "");
+    // The archive's stored bytes do not fit; the key file's name record does not
+    // fit; not even the header fits; below the limit all is well.
+    const std::string archiveFailure = "Cannot write " + archivePath + "!";
+    EXPECT_TRUE(ThrowsUnderFileSizeLimit(1024, archiveFailure, writeEntry("f")));
+    EXPECT_TRUE(ThrowsUnderFileSizeLimit(1024, "Cannot write " + keyPath + "!",
+                                         writeEntry(std::string(2000, 'n'))));
+    EXPECT_TRUE(ThrowsUnderFileSizeLimit(10, archiveFailure,
+                                         [&] { ArchiveWriter().Create(archivePath, nullptr); }));
+    EXPECT_TRUE(ThrowsUnderFileSizeLimit(1 << 20, "", writeEntry("f")));
     ExpectArchive("a.zpk", "a.zlk", {{"f", noise}});
 }
 
@@ -432,28 +395,28 @@ TEST_F(ArchiveWriterTest, WritersWorkInParallel)
     // Each thread builds its own archive from its own FileJob, as the script
     // processor's workers do. Run alone (as under ThreadSanitizer), the threads
     // also reach the crypto library's one-time set-up together, through Create.
-    constexpr int Threads = 4;
-    std::vector<std::vector<Source>> sources(Threads);
-    for (int t = 0; t < Threads; ++t) {
-        for (int f = 0; f < 3; ++f)
-            sources[t].push_back({"t" + std::to_string(t) + "/f" + std::to_string(f),
-                                  f == 1 ? RandomBytes(3000, t) : std::string(20000 + t, char('a' + f))});
-        for (int f = 0; f < 3; ++f)
-            dir_.Write("t" + std::to_string(t) + "-" + std::to_string(f), sources[t][f].content);
+    const std::vector<std::string> names = {"t0", "t1", "t2", "t3"};
+    std::vector<std::vector<Source>> sources(names.size());
+    for (std::size_t t = 0; t < names.size(); ++t) {
+        sources[t] = {{names[t] + "/zeros", std::string(20000 + t, '\0')},
+                      {names[t] + "/noise", RandomBytes(3000, static_cast<unsigned>(t))},
+                      {names[t] + "/text", "thread " + names[t]}};
+        for (const Source& source : sources[t])
+            dir_.Write(source.archivedPath, source.content);
     }
-    std::vector<int> added(Threads, 0);
+    std::vector<int> added(names.size(), 0);
     std::vector<std::thread> threads;
-    for (int t = 0; t < Threads; ++t) {
+    for (std::size_t t = 0; t < names.size(); ++t) {
         threads.emplace_back([&, t] {
             FileJob job;
             ArchiveWriter writer;
-            const std::string keyPath = PathOf("t" + std::to_string(t) + ".zlk");
-            if (!writer.Create(PathOf("t" + std::to_string(t) + ".zpk"), &keyPath))
+            const std::string keyPath = PathOf(names[t] + ".zlk");
+            if (!writer.Create(PathOf(names[t] + ".zpk"), &keyPath))
                 return;
-            for (int f = 0; f < 3; ++f) {
-                if (job.Load(PathOf("t" + std::to_string(t) + "-" + std::to_string(f))) &&
-                    writer.AddFile(sources[t][f].archivedPath, job.rawSize, job.storedSize,
-                                   job.contentHash, job.storedBytes.data()))
+            for (const Source& source : sources[t]) {
+                if (job.Load(PathOf(source.archivedPath)) &&
+                    writer.AddFile(source.archivedPath, job.rawSize, job.storedSize, job.contentHash,
+                                   job.storedBytes.data()))
                     ++added[t];
             }
             writer.Close();
@@ -461,9 +424,9 @@ TEST_F(ArchiveWriterTest, WritersWorkInParallel)
     }
     for (std::thread& thread : threads)
         thread.join();
-    for (int t = 0; t < Threads; ++t) {
+    for (std::size_t t = 0; t < names.size(); ++t) {
         EXPECT_EQ(added[t], 3);
-        ExpectArchive("t" + std::to_string(t) + ".zpk", "t" + std::to_string(t) + ".zlk", sources[t]);
+        ExpectArchive(names[t] + ".zpk", names[t] + ".zlk", sources[t]);
     }
 }
 
