@@ -8,6 +8,7 @@
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
 
+#include "archive/archive_writer.h"
 #include "driver/script_trees.h"
 #include "driver/xml_parser.h"
 #include "driver/xml_processor.h"
@@ -56,6 +57,7 @@ int RunArchiver(int argc, char** argv)
     // The trees live inside LoadAndExecute, so they are released before the
     // failure message is printed.
     try {
+        ArchiveWriter::PrepareCrypto();
         LoadAndExecute(argc, argv, warnings);
     } catch (const std::exception& error) {
         failed = true;

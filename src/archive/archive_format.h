@@ -1,0 +1,140 @@
+#pragma once
+
+// The records of an archive file and of its key file, shared by the writer and
+// the reader. docs/format.md describes both layouts in prose. Every record is
+// encoded field by field, little-endian, so the bytes on disk do not depend on
+// the host's byte order or on how the compiler lays out a struct.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelkor {
+
+// First field of every archive; also the seed of the content hash.
+inline constexpr std::uint32_t ArchiveMagic = 0x0A0FED0C;
+
+// Random bytes per share; the key takes all of them, the IV the first IvSize.
+inline constexpr std::size_t ShareSize = 32;
+inline constexpr std::size_t KeySize = 32;
+inline constexpr std::size_t IvSize = 16;
+
+// The widest archived path a NameRecord can hold.
+inline constexpr std::size_t MaxNameLength = 0xFFFF;
+
+// dataOffset, rawSize and storedSize are 32-bit: no stored byte may lie at or
+// beyond this offset, and no file may be this long.
+inline constexpr std::uint64_t ArchiveAddressLimit = std::uint64_t{1} << 32;
+
+using Share = std::array<std::uint8_t, ShareSize>;
+
+// --- Little-endian helpers ------------------------------------------------------
+
+inline void EncodeFixed16(std::uint8_t* out, std::uint16_t value)
+{
+    out[0] = static_cast<std::uint8_t>(value);
+    out[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+inline void EncodeFixed32(std::uint8_t* out, std::uint32_t value)
+{
+    out[0] = static_cast<std::uint8_t>(value);
+    out[1] = static_cast<std::uint8_t>(value >> 8);
+    out[2] = static_cast<std::uint8_t>(value >> 16);
+    out[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+inline std::uint16_t DecodeFixed16(const std::uint8_t* in)
+{
+    return static_cast<std::uint16_t>(in[0] | (in[1] << 8));
+}
+
+inline std::uint32_t DecodeFixed32(const std::uint8_t* in)
+{
+    return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
+           (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
+}
+
+// --- Records ----------------------------------------------------------------------
+
+// Offset 0 of an archive: magic, then the archive's key and IV shares.
+struct ArchiveHeader {
+    static constexpr std::size_t Size = 68;
+
+    std::uint32_t magic = ArchiveMagic;
+    Share keyShare{};
+    Share ivShare{};
+
+    void EncodeTo(std::span<std::uint8_t, Size> out) const;
+    // Takes the bytes as they are; checking the magic is the reader's business.
+    static ArchiveHeader DecodeFrom(std::span<const std::uint8_t, Size> in);
+};
+
+// Precedes the stored bytes of every file in the archive.
+struct FileEntry {
+    static constexpr std::size_t Size = 20;
+
+    std::uint32_t rawSize = 0;
+    std::uint32_t contentHash = 0;
+    std::uint32_t dataOffset = 0;  // offset of this record + Size
+    std::uint32_t storedSize = 0;
+    std::uint32_t nameHash = 0;
+
+    void EncodeTo(std::span<std::uint8_t, Size> out) const;
+    static FileEntry DecodeFrom(std::span<const std::uint8_t, Size> in);
+};
+
+// Offset 0 of a key file: the second key and IV shares.
+struct KeyFileHeader {
+    static constexpr std::size_t Size = 64;
+
+    Share keyShare{};
+    Share ivShare{};
+
+    void EncodeTo(std::span<std::uint8_t, Size> out) const;
+    static KeyFileHeader DecodeFrom(std::span<const std::uint8_t, Size> in);
+};
+
+// One per entry in the key file: the archived path as given, and the entry's
+// content hash. Variable length: LengthSize + name + HashSize bytes.
+struct NameRecord {
+    static constexpr std::size_t LengthSize = 2;
+    static constexpr std::size_t HashSize = 4;
+
+    std::string name;  // at most MaxNameLength bytes
+    std::uint32_t contentHash = 0;
+
+    std::size_t EncodedSize() const { return LengthSize + name.size() + HashSize; }
+    // The whole record. The name must not be longer than MaxNameLength.
+    std::vector<std::uint8_t> Encode() const;
+};
+
+// --- Names and keys ---------------------------------------------------------------
+
+// The archived path with A-Z lowered and backslashes turned into slashes; every
+// other byte, and the length, unchanged. Independent of the locale.
+std::string NormalizeName(std::string_view archivedPath);
+
+// CRC-32 (IEEE 802.3, as zlib) of the normalised name.
+std::uint32_t NameHash(std::string_view archivedPath);
+
+// The key and IV that encrypt every entry of one archive.
+struct ArchiveKey {
+    std::array<std::uint8_t, KeySize> key{};
+    std::array<std::uint8_t, IvSize> iv{};
+
+    // With a key file, the byte-wise XOR of the two shares; without one, the
+    // archive's shares alone.
+    static ArchiveKey FromShares(const ArchiveHeader& archive, const KeyFileHeader* keyFile);
+};
+
+// Whether an entry whose FileEntry starts at `entryOffset` and which has
+// `storedSize` stored bytes can be addressed by the 32-bit fields: its
+// dataOffset must fit, and its last byte must lie below ArchiveAddressLimit.
+bool EntryFits(std::uint64_t entryOffset, std::uint64_t storedSize);
+
+}  // namespace zelkor

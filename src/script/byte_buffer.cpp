@@ -1,0 +1,57 @@
+#include "script/byte_buffer.h"
+
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+namespace zelkor {
+
+namespace {
+
+std::uint8_t* AllocateZeroed(std::size_t size)
+{
+    if (size == 0)
+        return nullptr;
+    void* memory = std::calloc(size, 1);
+    if (!memory)
+        throw std::bad_alloc();
+    return static_cast<std::uint8_t*>(memory);
+}
+
+}  // namespace
+
+ByteBuffer::ByteBuffer(std::size_t size) : data_(AllocateZeroed(size)), size_(size)
+{
+}
+
+ByteBuffer::~ByteBuffer()
+{
+    std::free(data_);
+}
+
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))
+{
+}
+
+ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept
+{
+    if (this != &other) {
+        std::free(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+void ByteBuffer::Reallocate(std::size_t size)
+{
+    // Free first: the old content is not needed, and holding both at once would
+    // raise the peak for a large buffer.
+    std::free(std::exchange(data_, nullptr));
+    size_ = 0;
+    data_ = AllocateZeroed(size);
+    size_ = size;
+}
+
+}  // namespace zelkor

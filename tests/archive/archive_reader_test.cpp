@@ -1,0 +1,205 @@
+// The reader's checks on damaged, truncated and mismatched archives and key files.
+#include "archive/archive_reader.h"
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "archive/archive_writer.h"
+#include "script/file_job.h"
+#include "support/temp_dir.h"
+
+namespace zelkor {
+namespace {
+
+using testing::TempDir;
+using Status = ArchiveReader::ContentStatus;
+
+// Offsets in the test archive of ArchiveReaderTest.
+constexpr std::size_t FirstEntry = ArchiveHeader::Size;
+constexpr std::size_t RawSizeField = 0;
+constexpr std::size_t DataOffsetField = 8;
+constexpr std::size_t StoredSizeField = 12;
+
+void Patch32(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    EncodeFixed32(reinterpret_cast<std::uint8_t*>(&bytes[at]), value);
+}
+
+class ArchiveReaderTest : public ::testing::Test {
+protected:
+    // An archive of three entries: compressed, raw, empty; and its key file.
+    void SetUp() override
+    {
+        std::mt19937 generator(17);
+        std::string noise(300, '\0');
+        for (char& c : noise)
+            c = static_cast<char>(generator());
+        const std::vector<std::string> contents = {std::string(2000, 'z'), noise, ""};
+        const std::string keyPath = KeyPath();
+        FileJob job;
+        ArchiveWriter writer;
+        ASSERT_TRUE(writer.Create(ArchivePath(), &keyPath));
+        for (std::size_t i = 0; i < contents.size(); ++i) {
+            ASSERT_TRUE(job.Load(dir_.Write("source", contents[i]).string()));
+            ASSERT_TRUE(writer.AddFile("file" + std::to_string(i), job.rawSize, job.storedSize,
+                                       job.contentHash, job.storedBytes.data()));
+        }
+        writer.Close();
+        archive_ = dir_.Read("a.zpk");
+        keyFile_ = dir_.Read("a.zlk");
+    }
+
+    std::string ArchivePath() const { return (dir_ / "a.zpk").string(); }
+    std::string KeyPath() const { return (dir_ / "a.zlk").string(); }
+
+    // Where the second entry (stored raw) starts.
+    std::size_t SecondEntry() const
+    {
+        return FirstEntry + FileEntry::Size + DecodeFixed32(Bytes(FirstEntry + StoredSizeField));
+    }
+
+    const std::uint8_t* Bytes(std::size_t at) const
+    {
+        return reinterpret_cast<const std::uint8_t*>(archive_.data() + at);
+    }
+
+    // Writes the (altered) files and expects the reader to refuse them with a
+    // message that contains `fault`.
+    void ExpectStructuralError(const std::string& archive, const std::string& keyFile,
+                               const std::string& fault)
+    {
+        dir_.Write("a.zpk", archive);
+        dir_.Write("a.zlk", keyFile);
+        const std::string keyPath = KeyPath();
+        try {
+            ArchiveReader reader(ArchivePath(), &keyPath);
+            ADD_FAILURE() << "no error, expected " << fault;
+        } catch (const ArchiveFormatError& error) {
+            EXPECT_NE(std::string(error.what()).find(fault), std::string::npos) << error.what();
+        }
+    }
+
+    TempDir dir_;
+    std::string archive_;
+    std::string keyFile_;
+};
+
+TEST_F(ArchiveReaderTest, ArchiveStructureFaults)
+{
+    std::string badMagic = archive_;
+    badMagic[0] ^= 1;
+    ExpectStructuralError(badMagic, keyFile_, "bad magic");
+    ExpectStructuralError("", keyFile_, "truncated ArchiveHeader");
+    ExpectStructuralError(archive_.substr(0, ArchiveHeader::Size - 1), keyFile_, "truncated ArchiveHeader");
+    ExpectStructuralError(archive_.substr(0, FirstEntry + FileEntry::Size - 1), keyFile_,
+                          "truncated FileEntry at offset 68");
+    ExpectStructuralError(archive_.substr(0, archive_.size() - 1), keyFile_, "truncated FileEntry");
+    ExpectStructuralError(archive_.substr(0, SecondEntry() - 1), keyFile_, "past the end of the file");
+
+    std::string wrongOffset = archive_;
+    Patch32(wrongOffset, FirstEntry + DataOffsetField, FirstEntry + FileEntry::Size + 1);
+    ExpectStructuralError(wrongOffset, keyFile_, "dataOffset 89 instead of 88");
+
+    std::string overstored = archive_;
+    Patch32(overstored, SecondEntry() + StoredSizeField, 301);
+    ExpectStructuralError(overstored, keyFile_, "stores more bytes (301) than its raw size (300)");
+
+    // Sizes that would make a careless reader allocate or read 4 GiB.
+    std::string huge = archive_;
+    Patch32(huge, SecondEntry() + RawSizeField, 0xFFFFFFFF);
+    Patch32(huge, SecondEntry() + StoredSizeField, 0xFFFFFFFF);
+    ExpectStructuralError(huge, keyFile_, "past the end of the file");
+}
+
+TEST_F(ArchiveReaderTest, KeyFileStructureFaults)
+{
+    const std::size_t firstRecord = KeyFileHeader::Size;
+    const std::size_t recordSize = 2 + 5 + 4;  // "file0"
+    ExpectStructuralError(archive_, keyFile_.substr(0, KeyFileHeader::Size - 1), "truncated KeyFileHeader");
+    ExpectStructuralError(archive_, keyFile_.substr(0, firstRecord + 1), "truncated NameRecord at offset 64");
+    ExpectStructuralError(archive_, keyFile_.substr(0, keyFile_.size() - 1), "truncated NameRecord");
+    ExpectStructuralError(archive_, keyFile_.substr(0, firstRecord + recordSize),
+                          "holds 1 NameRecords for the archive's 3 entries");
+    ExpectStructuralError(archive_, keyFile_ + keyFile_.substr(firstRecord, recordSize),
+                          "more NameRecords than the archive's 3 entries");
+
+    std::string longName = keyFile_;
+    longName[firstRecord] = '\xFF';
+    longName[firstRecord + 1] = '\xFF';
+    ExpectStructuralError(archive_, longName, "truncated NameRecord at offset 64");
+
+    std::string otherHash = keyFile_;
+    otherHash[firstRecord + recordSize - 1] ^= 1;
+    ExpectStructuralError(archive_, otherHash, "content hash");
+}
+
+TEST_F(ArchiveReaderTest, DamagedContentIsAnEntryFault)
+{
+    const std::string keyPath = KeyPath();
+    auto statusOf = [&](const std::string& archive, std::size_t index) {
+        dir_.Write("a.zpk", archive);
+        ArchiveReader reader(ArchivePath(), &keyPath);
+        std::vector<std::uint8_t> content;
+        return reader.ReadContent(index, content);
+    };
+
+    std::string flipped = archive_;
+    flipped[SecondEntry() + FileEntry::Size + 100] ^= 1;
+    EXPECT_EQ(statusOf(flipped, 1), Status::HashMismatch);
+    EXPECT_EQ(statusOf(flipped, 0), Status::Ok);
+
+    // A compressed entry whose raw size no LZ4 block of its length could reach is
+    // refused before rawSize bytes are allocated for it.
+    std::string inflated = archive_;
+    Patch32(inflated, FirstEntry + RawSizeField, 0xFFFFFFFF);
+    EXPECT_EQ(statusOf(inflated, 0), Status::BadCompression);
+    Patch32(inflated, FirstEntry + RawSizeField, 2001);
+    EXPECT_EQ(statusOf(inflated, 0), Status::BadCompression);
+
+    // Changing one byte of the compressed block: never Ok, never a crash.
+    const std::size_t storedSize = DecodeFixed32(Bytes(FirstEntry + StoredSizeField));
+    for (std::size_t i = 0; i < storedSize; ++i) {
+        std::string damaged = archive_;
+        damaged[FirstEntry + FileEntry::Size + i] ^= 0x40;
+        EXPECT_NE(statusOf(damaged, 0), Status::Ok) << i;
+    }
+}
+
+TEST_F(ArchiveReaderTest, EveryTruncationIsRefusedOrReadSafely)
+{
+    // Only the cuts at an entry boundary leave a valid, shorter archive; reading
+    // its entries (without the key file, so they are noise) must stay in bounds.
+    std::size_t valid = 0;
+    for (std::size_t length = 0; length <= archive_.size(); ++length) {
+        dir_.Write("a.zpk", archive_.substr(0, length));
+        try {
+            ArchiveReader reader(ArchivePath(), nullptr);
+            ++valid;
+            std::vector<std::uint8_t> content;
+            for (std::size_t i = 0; i < reader.Entries().size(); ++i)
+                reader.ReadContent(i, content);
+        } catch (const ArchiveFormatError&) {
+        }
+    }
+    EXPECT_EQ(valid, 4u);  // 0, 1, 2 or 3 entries
+}
+
+TEST_F(ArchiveReaderTest, FilesThatCannotBeOpened)
+{
+    const std::string missing = (dir_ / "missing").string();
+    EXPECT_THROW(ArchiveReader(missing, nullptr), std::runtime_error);
+    try {
+        ArchiveReader reader(ArchivePath(), &missing);
+        ADD_FAILURE();
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot open " + missing + "!");
+    }
+    EXPECT_THROW(ArchiveReader(dir_.path().string(), nullptr), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace zelkor

@@ -1,0 +1,180 @@
+// Loading, hashing and compressing one source file.
+#include "script/file_job.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <lz4.h>
+#include <xxhash.h>
+
+#include "archive/archive_format.h"
+#include "platform/file.h"
+#include "support/temp_dir.h"
+
+namespace zelkor {
+namespace {
+
+using testing::TempDir;
+
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937_64 generator(seed);
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; i += 8) {
+        const std::uint64_t word = generator();
+        std::memcpy(&bytes[i], &word, std::min<std::size_t>(8, size - i));
+    }
+    return bytes;
+}
+
+class FileJobTest : public ::testing::Test {
+protected:
+    // Loads a file holding `content`; fails the test when Load fails.
+    void LoadContent(const std::string& content)
+    {
+        ASSERT_TRUE(job_.Load(dir_.Write("source", content).string()));
+    }
+
+    std::string Raw() const
+    {
+        return std::string(reinterpret_cast<const char*>(job_.rawBytes.data()), job_.rawSize);
+    }
+
+    // The raw bytes that the stored bytes stand for.
+    std::string Unstored() const
+    {
+        if (job_.storedSize == job_.rawSize)
+            return std::string(reinterpret_cast<const char*>(job_.storedBytes.data()), job_.storedSize);
+        std::string raw(job_.rawSize, '\0');
+        const int got = LZ4_decompress_safe(reinterpret_cast<const char*>(job_.storedBytes.data()),
+                                            raw.data(), static_cast<int>(job_.storedSize),
+                                            static_cast<int>(raw.size()));
+        EXPECT_EQ(got, static_cast<int>(raw.size()));
+        return raw;
+    }
+
+    // Checks every invariant of a successful load of `content`.
+    void ExpectLoaded(const std::string& content)
+    {
+        EXPECT_EQ(job_.rawSize, content.size());
+        EXPECT_LE(job_.storedSize, job_.rawSize);
+        EXPECT_EQ(job_.contentHash, XXH32(content.data(), content.size(), ArchiveMagic));
+        EXPECT_TRUE(Raw() == content);
+        EXPECT_TRUE(Unstored() == content);
+    }
+
+    void ExpectRefused(const std::string& path)
+    {
+        EXPECT_FALSE(job_.Load(path)) << path;
+        EXPECT_EQ(job_.rawSize, 0u);
+        EXPECT_EQ(job_.storedSize, 0u);
+        EXPECT_EQ(job_.contentHash, 0u);
+    }
+
+    TempDir dir_;
+    FileJob job_;
+};
+
+TEST_F(FileJobTest, SmallFilesAreStoredRaw)
+{
+    LoadContent("");
+    ExpectLoaded("");
+    EXPECT_EQ(job_.storedSize, 0u);
+    EXPECT_EQ(job_.contentHash, 0x40C34F51u);
+
+    LoadContent("Q");
+    ExpectLoaded("Q");
+    EXPECT_EQ(job_.storedSize, 1u);
+    EXPECT_EQ(job_.storedBytes.data()[0], 'Q');
+}
+
+TEST_F(FileJobTest, CompressibleFilesAreCompressed)
+{
+    const std::string zeros(100000, '\0');
+    LoadContent(zeros);
+    ExpectLoaded(zeros);
+    EXPECT_LT(job_.storedSize, 1000u);
+    EXPECT_EQ(job_.contentHash, 0x30AF4CF2u);
+}
+
+TEST_F(FileJobTest, IncompressibleFilesAreStoredRaw)
+{
+    const std::string random = RandomBytes(100000, 7);
+    LoadContent(random);
+    ExpectLoaded(random);
+    EXPECT_EQ(job_.storedSize, job_.rawSize);
+}
+
+TEST_F(FileJobTest, ALaterShorterFileIsDescribedAlone)
+{
+    LoadContent(RandomBytes(5000, 1));
+    LoadContent("short");
+    ExpectLoaded("short");
+}
+
+TEST_F(FileJobTest, AFileThatShrankIsTakenAsFarAsItCouldBeRead)
+{
+    LoadContent(std::string(5000, 'x'));
+    // The file claims 5000 bytes (as when it was cut after its size was taken)
+    // but holds 3: nothing of the earlier file's bytes may be taken for its own.
+    File source = File::Open(dir_.Write("shrunk", "abc").string(), O_RDONLY);
+    ASSERT_TRUE(job_.LoadFrom(source, 5000));
+    ExpectLoaded("abc");
+}
+
+TEST_F(FileJobTest, FilesAboveTheCapacityAreStoredWhole)
+{
+    // Compressible, with a distinct last byte beyond the usual buffer size.
+    std::string large(FileJobCapacity + 1, '\0');
+    large.back() = 'Z';
+    LoadContent(large);
+    ExpectLoaded(large);
+    EXPECT_LT(job_.storedSize, job_.rawSize);
+    EXPECT_GE(job_.rawBytes.size(), large.size());
+
+    // The grown buffers return to the usual size with the next file.
+    LoadContent("small");
+    ExpectLoaded("small");
+    EXPECT_EQ(job_.rawBytes.size(), FileJobCapacity);
+    EXPECT_EQ(job_.storedBytes.size(), FileJobCapacity);
+}
+
+TEST_F(FileJobTest, AFullBufferOfNoiseIsStoredRaw)
+{
+    // LZ4's output for this exceeds the output buffer, which counts as not smaller.
+    const std::string random = RandomBytes(FileJobCapacity, 3);
+    LoadContent(random);
+    EXPECT_EQ(job_.rawSize, FileJobCapacity);
+    EXPECT_EQ(job_.storedSize, FileJobCapacity);
+    EXPECT_TRUE(Unstored() == random);
+}
+
+// --- Sources that are refused ------------------------------------------------------
+
+TEST_F(FileJobTest, MissingFilesAndDirectoriesAreRefused)
+{
+    LoadContent("something");
+    ExpectRefused((dir_ / "missing").string());
+    LoadContent("something");
+    ExpectRefused(dir_.path().string());
+}
+
+TEST_F(FileJobTest, SpecialFilesAreRefusedWithoutWaiting)
+{
+    // A FIFO without a writer would block an ordinary open or read forever.
+    const std::string fifo = (dir_ / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ExpectRefused(fifo);
+
+    ExpectRefused("/dev/zero");
+}
+
+}  // namespace
+}  // namespace zelkor
