@@ -1,18 +1,18 @@
 #include "driver/xml_processor.h"
 
-#include "script/script_language.h"
-#include "script/warning_log.h"
+#include "script/file_job.h"
+#include "script/script_processor.h"
 
 namespace zelkor {
 
 void XmlProcessor::operator()(const tbb::blocked_range<unsigned>& indexes) const
 {
-    for (unsigned i = indexes.begin(); i != indexes.end(); ++i) {
-        const auto& script = ScriptLanguage::Root((*trees)[i]);
-        for (const auto& command : script) {
-            (void)command;  // commands are not executed yet
-        }
-    }
+    // One set of load buffers per call, reused for every file of every script of
+    // the range.
+    FileJob job;
+    ScriptProcessor processor(job, *warnings);
+    for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
+        processor.Run((*trees)[i]);
 }
 
 }  // namespace zelkor

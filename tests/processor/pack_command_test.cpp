@@ -1,0 +1,176 @@
+// CreateOrvanPack end to end: what lands in the archive and key file, in which
+// order, and what is printed.
+#include <gtest/gtest.h>
+
+#include "processor_fixture.h"
+
+namespace zelkor {
+namespace {
+
+using testing::ArchivedContents;
+using testing::ArchivedNames;
+using testing::Banner;
+using testing::FileElement;
+using testing::ToolRun;
+using Names = std::vector<std::string>;
+
+class PackCommandTest : public testing::ProcessorTest {
+protected:
+    void SetUp() override
+    {
+        dir_.Write("src/a.txt", std::string(5000, 'a'));
+        dir_.Write("src/b.bin", "\x01\x02\x03");
+        dir_.Write("src/c.txt", "see");
+        dir_.Write("src/empty", "");
+        std::filesystem::create_directory(dir_ / "out");
+    }
+};
+
+TEST_F(PackCommandTest, FilesAreStoredInDocumentOrderWithTheirNames)
+{
+    ToolRun run = RunCommands(
+        "  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+        FileElement("Data\\C.txt", "src/c.txt") + FileElement("a.txt", "src/a.txt") +
+        "    <Other/>\n    <!-- comment -->\n" + FileElement("b.bin", "src/b.bin") +
+        FileElement("empty", "src/empty") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(run.out, testing::Banner(1));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+
+    auto files = Archive("out/a.pak", "out/a.pak.zlk");
+    EXPECT_EQ(ArchivedNames(files), (Names{"Data\\C.txt", "a.txt", "b.bin", "empty"}));
+    EXPECT_EQ(ArchivedContents(files),
+              (Names{"see", std::string(5000, 'a'), "\x01\x02\x03", ""}));
+    EXPECT_TRUE(files[1].compressed);
+    EXPECT_FALSE(files[2].compressed);
+}
+
+TEST_F(PackCommandTest, KeyFileFollowsBuildKeyfile)
+{
+    // Without a key file the archive alone decrypts; KeyPath alone asks for nothing.
+    RunCommands("  <CreateOrvanPack ArchivePath=\"out/plain.pak\" KeyPath=\"out/k.zlk\">\n" +
+                FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(ArchivedContents(Archive("out/plain.pak")), Names{"see"});
+    EXPECT_FALSE(Exists("out/k.zlk"));
+    EXPECT_FALSE(Exists("out/plain.pak.zlk"));
+
+    for (const char* off : {"yes", "True", "", "false", "0"}) {
+        ToolRun run = RunCommands(std::string("  <CreateOrvanPack ArchivePath=\"out/off.pak\" BuildKeyfile=\"") +
+                                  off + "\">\n" + FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+        EXPECT_EQ(run.status, 0) << off;
+        EXPECT_FALSE(Exists("out/off.pak.zlk")) << off;
+        EXPECT_EQ(ArchivedContents(Archive("out/off.pak")), Names{"see"}) << off;
+    }
+
+    // " 1 " means true; the key file then goes to the archive path + ".zlk", or to KeyPath.
+    RunCommands("  <CreateOrvanPack ArchivePath=\"out/on.pak\" BuildKeyfile=\" 1 \">\n" +
+                FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n"
+                "  <CreateOrvanPack ArchivePath=\"out/named.pak\" BuildKeyfile=\"true\" KeyPath=\"out/named.key\">\n" +
+                FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(ArchivedNames(Archive("out/on.pak", "out/on.pak.zlk")), Names{"c"});
+    EXPECT_EQ(ArchivedNames(Archive("out/named.pak", "out/named.key")), Names{"c"});
+    EXPECT_FALSE(Exists("out/named.pak.zlk"));
+    // The shares really are split: the archive alone does not decrypt.
+    EXPECT_THROW(Archive("out/on.pak"), std::runtime_error);
+}
+
+TEST_F(PackCommandTest, SameArchivePathAndSameNamesAreNotCoordinated)
+{
+    RunCommands("  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+                FileElement("x", "src/a.txt") + "  </CreateOrvanPack>\n"
+                "  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+                FileElement("same", "src/c.txt") + FileElement("same", "src/c.txt") +
+                FileElement("SAME", "src/b.bin") + "  </CreateOrvanPack>\n");
+    // The second command replaced the first one's archive; duplicates are stored twice.
+    auto files = Archive("out/a.pak", "out/a.pak.zlk");
+    EXPECT_EQ(ArchivedNames(files), (Names{"same", "same", "SAME"}));
+    EXPECT_EQ(ArchivedContents(files), (Names{"see", "see", "\x01\x02\x03"}));
+}
+
+TEST_F(PackCommandTest, EmptyCommandWritesHeadersOnly)
+{
+    ToolRun run = RunCommands("  <CreateOrvanPack ArchivePath=\"out/e.pak\" BuildKeyfile=\"1\"/>\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out/e.pak"), 68u);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out/e.pak.zlk"), 64u);
+}
+
+// --- Warnings -----------------------------------------------------------------
+
+TEST_F(PackCommandTest, UnloadableSourcesAreLeftOutWithAWarning)
+{
+    ToolRun run = RunCommands(
+        "  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+        FileElement("a", "src/a.txt") + FileElement("m", "src/missing.png") +
+        "    <File ArchivedPath=\"e\"></File>\n" + FileElement("dir", "src") +
+        // A missing source is never asked for its ArchivedPath.
+        "    <File><![CDATA[src/gone]]></File>\n"
+        "    <File ArchivedPath=\"sp\"> src/c.txt </File>\n" +
+        FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(run.err,
+              "Cannot compress src/missing.png!\n"
+              "Cannot compress !\n"
+              "Cannot compress src!\n"
+              "Cannot compress src/gone!\n"
+              "Cannot compress  src/c.txt !\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), (Names{"a", "c"}));
+}
+
+TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
+{
+    ToolRun run = RunCommands(
+        "  <CreateOrvanPack ArchivePath=\"nodir/a.pak\">\n" + FileElement("m", "src/missing") +
+        "  </CreateOrvanPack>\n"
+        "  <CreateOrvanPack ArchivePath=\"out/b.pak\" BuildKeyfile=\"true\" KeyPath=\"nodir/b.zlk\">\n" +
+        FileElement("m", "src/missing") + "  </CreateOrvanPack>\n"
+        // A present but empty KeyPath is used as it is, and cannot be created.
+        "  <CreateOrvanPack ArchivePath=\"out/c.pak\" BuildKeyfile=\"true\" KeyPath=\"\"/>\n"
+        "  <CreateOrvanPack ArchivePath=\"out/d.pak\">\n" + FileElement("c", "src/c.txt") +
+        "  </CreateOrvanPack>\n");
+    // No source of a skipped command is read, so no "Cannot compress" appears.
+    EXPECT_EQ(run.err, "Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\nCannot create !\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(Exists("out/b.pak"));
+    EXPECT_FALSE(Exists("out/c.pak"));
+    EXPECT_EQ(ArchivedContents(Archive("out/d.pak")), Names{"see"});
+}
+
+TEST_F(PackCommandTest, EntryTheFormatCannotHoldIsLeftOut)
+{
+    ToolRun run = RunCommands("  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+                              FileElement(std::string(65536, 'n'), "src/c.txt") +
+                              FileElement(std::string(65535, 'n'), "src/b.bin") +
+                              "  </CreateOrvanPack>\n");
+    EXPECT_EQ(run.err, "Cannot store src/c.txt!\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), Names{std::string(65535, 'n')});
+}
+
+// --- Failures -----------------------------------------------------------------
+
+TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunKeepingEarlierEntries)
+{
+    ToolRun run = RunCommands(
+        "  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+        FileElement("a", "src/a.txt") + FileElement("b", "src/b.bin") +
+        "    <File><![CDATA[src/c.txt]]></File>\n" + FileElement("e", "src/empty") +
+        "  </CreateOrvanPack>\n"
+        "  <CreateOrvanPack ArchivePath=\"out/later.pak\"/>\n");
+    EXPECT_EQ(run.err, "No such node (<xmlattr>.ArchivedPath)\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), (Names{"a", "b"}));
+    EXPECT_FALSE(Exists("out/later.pak"));
+}
+
+TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)
+{
+    ToolRun run = RunCommands("  <CreateOrvanPack BuildKeyfile=\"true\" KeyPath=\"out/k\">\n" +
+                              FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(run.err, "No such node (<xmlattr>.ArchivePath)\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ / "out"));
+}
+
+}  // namespace
+}  // namespace zelkor
