@@ -22,11 +22,16 @@ configure: bootstrap
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Paths in the example script are relative to the project root; everything it
-# writes goes below $(BUILD_DIR)/demo.
+# The example scripts use paths relative to the project root and write below
+# build/demo: first a script is generated for examples/assets (and a small
+# archive packed by hand), then the generated script builds the main archive.
+DEMO_DIR := build/demo
+
 demo: build
-	@mkdir -p $(BUILD_DIR)/demo
-	$(ZELKOR) examples/demo.xml
+	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
+	$(ZELKOR) examples/generate.xml examples/pack.xml
+	$(ZELKOR) $(DEMO_DIR)/assets.xml
+	@ls -l $(DEMO_DIR)
 
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
