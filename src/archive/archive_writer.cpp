@@ -198,6 +198,13 @@ void ArchiveWriter::Release() noexcept
 void ArchiveWriter::FailWriting(const File& file)
 {
     const std::string message = WriteFailure(file.Path());
+    // A torn archive whose end falls on an entry boundary would read as a complete
+    // archive with fewer files. Both files are cut to nothing instead, which no
+    // reader mistakes for an archive; cutting frees space, so it works on a full
+    // disk too.
+    archive_.Truncate();
+    if (keyFile_.IsOpen())
+        keyFile_.Truncate();
     Release();
     throw std::runtime_error(message);
 }

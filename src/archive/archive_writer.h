@@ -18,7 +18,8 @@ namespace zelkor {
 // file is cut to zero length before both have been acquired.
 //
 // A failed or short write, or a failed position query, throws std::runtime_error
-// with the text "Cannot write " + path + "!"; both files are closed by then.
+// with the text "Cannot write " + path + "!"; both files are cut to zero length
+// (so that no torn archive can pass for a complete one) and closed by then.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
 // once (after PrepareCrypto, see there).

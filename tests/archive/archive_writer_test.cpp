@@ -380,6 +380,9 @@ TEST_F(ArchiveWriterTest, AFullDiskIsAFailureNotASuccess)
     // fit; not even the header fits; below the limit all is well.
     const std::string archiveFailure = "Cannot write " + archivePath + "!";
     EXPECT_TRUE(ThrowsUnderFileSizeLimit(1024, archiveFailure, writeEntry("f")));
+    // Nothing that could pass for an archive is left behind.
+    EXPECT_EQ(std::filesystem::file_size(archivePath), 0u);
+    EXPECT_EQ(std::filesystem::file_size(keyPath), 0u);
     EXPECT_TRUE(ThrowsUnderFileSizeLimit(1024, "Cannot write " + keyPath + "!",
                                          writeEntry(std::string(2000, 'n'))));
     EXPECT_TRUE(ThrowsUnderFileSizeLimit(10, archiveFailure,
