@@ -1,6 +1,7 @@
 #include "driver/script_loader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -73,6 +74,68 @@ bool IsWhiteSpaceOnly(const char* data, std::size_t size)
     });
 }
 
+// The parser and the tree walk both recurse once per level of nesting, so a
+// hostile script of a few hundred kilobytes of "<a>" would overflow the stack.
+// Real scripts nest three or four levels; anything deeper than this is refused
+// before parsing.
+constexpr std::size_t MaxNesting = 256;
+
+// Skips from `at` past the next occurrence of `terminator`; to the end when none.
+std::size_t SkipPast(const std::string& text, std::size_t at, const char* terminator)
+{
+    const std::size_t found = text.find(terminator, at);
+    return found == std::string::npos ? text.size() : found + std::strlen(terminator);
+}
+
+// Follows the markup just far enough to know how deeply elements are open at
+// every point: comments, CDATA sections, processing instructions and document
+// types are passed over, quoted attribute values are honoured, self-closing tags
+// open nothing.
+void CheckNesting(const std::string& text, const std::string& name)
+{
+    std::size_t depth = 0;
+    std::size_t at = 0;
+    while ((at = text.find('<', at)) != std::string::npos) {
+        const std::size_t start = at;
+        if (text.compare(at, 4, "<!--") == 0) {
+            at = SkipPast(text, at + 4, "-->");
+        } else if (text.compare(at, 9, "<![CDATA[") == 0) {
+            at = SkipPast(text, at + 9, "]]>");
+        } else if (text.compare(at, 2, "<?") == 0) {
+            at = SkipPast(text, at + 2, "?>");
+        } else if (text.compare(at, 2, "<!") == 0) {
+            at = SkipPast(text, at + 2, ">");
+        } else if (text.compare(at, 2, "</") == 0) {
+            at = SkipPast(text, at + 2, ">");
+            if (depth > 0)
+                --depth;
+        } else {
+            char quote = 0;
+            bool selfClosing = false;
+            for (++at; at < text.size(); ++at) {
+                const char c = text[at];
+                if (quote) {
+                    if (c == quote)
+                        quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    selfClosing = text[at - 1] == '/';
+                    ++at;
+                    break;
+                }
+            }
+            if (!selfClosing && ++depth > MaxNesting) {
+                auto line = static_cast<unsigned long>(
+                                std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(start), '\n')) +
+                            1;
+                Fail("elements nested more than " + std::to_string(MaxNesting) + " levels deep",
+                     name, line);
+            }
+        }
+    }
+}
+
 void AppendNode(const Node* node, pt::ptree& parent)
 {
     switch (node->type()) {
@@ -121,6 +184,7 @@ void ScriptLoader::Load(const std::string& path, pt::ptree& tree)
 void ScriptLoader::Parse(std::string text, const std::string& name, pt::ptree& tree)
 {
     FoldLineEnds(text);
+    CheckNesting(text, name);
     text.push_back('\0');  // the parser works in place on a terminated buffer
     try {
         rapidxml::xml_document<char> document;

@@ -149,6 +149,24 @@ TEST_F(ScriptLoaderTest, ParseErrorsNameThePathAndLine)
     EXPECT_EQ(FailureOf("<R>\n<A>&amp</A></R>"), "");  // an unterminated reference stays text
 }
 
+TEST_F(ScriptLoaderTest, DeepNestingIsRefusedInsteadOfOverflowingTheStack)
+{
+    auto nested = [](std::size_t levels, const std::string& open) {
+        std::string text;
+        for (std::size_t i = 0; i < levels; ++i)
+            text += open;
+        for (std::size_t i = 0; i < levels; ++i)
+            text += "</a>";
+        return text;
+    };
+    // Comments, CDATA, quoted '>' and self-closing tags do not count as levels.
+    EXPECT_EQ(FailureOf(nested(256, "<a x='>' y=\"/>\"><!--<b>--><![CDATA[<c>]]><d/>")), "");
+    EXPECT_EQ(FailureOf(nested(257, "<a>")),
+              ScriptPath() + "(1): elements nested more than 256 levels deep");
+    EXPECT_EQ(FailureOf("<R>\n" + nested(300000, "<a>")),
+              ScriptPath() + "(2): elements nested more than 256 levels deep");
+}
+
 TEST_F(ScriptLoaderTest, UnopenablePathsCannotOpenFile)
 {
     ptree tree;
