@@ -38,3 +38,31 @@ test: build
 
 clean:
 	@rm -rf $(BUILD_DIR)
+
+# Sanitizer builds of the whole test suite, each in its own build folder, with
+# clang: AddressSanitizer with UndefinedBehaviorSanitizer, and ThreadSanitizer.
+SANITIZER_PACKAGES := clang libclang-rt-14-dev
+
+.PHONY: test-asan test-tsan fuzz
+
+test-asan:
+	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@CC=clang CXX=clang++ cmake -S . -B build-asan -DZELKOR_SANITIZER=address -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+test-tsan:
+	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@CC=clang CXX=clang++ cmake -S . -B build-tsan -DZELKOR_SANITIZER=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@scripts/run-tsan-tests build-tsan $(JOBS)
+
+# libFuzzer targets (tests/fuzz), each run for FUZZ_SECONDS from its seed corpus.
+FUZZ_SECONDS ?= 60
+
+fuzz:
+	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DZELKOR_SANITIZER=fuzz -DZELKOR_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)

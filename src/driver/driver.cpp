@@ -12,6 +12,7 @@
 #include "driver/script_trees.h"
 #include "driver/xml_parser.h"
 #include "driver/xml_processor.h"
+#include "platform/race_annotations.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
@@ -34,7 +35,14 @@ void PrintBanner(int argc)
 void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 {
     ScriptTrees trees(static_cast<std::size_t>(argc - 1));
+    // The bodies' work, and an exception one of them throws, is taken up here
+    // when the loops return or throw.
+    struct TakeUpBodies {
+        const ScriptTrees* trees;
+        ~TakeUpBodies() { AcceptHandOff(trees); }
+    } takeUp{&trees};
 
+    AnnounceHandOff(&trees);
     tbb::parallel_for(tbb::blocked_range<unsigned>(1, static_cast<unsigned>(argc), 1),
                       XmlParser{&trees, argc, argv}, tbb::auto_partitioner());
 

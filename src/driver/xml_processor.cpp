@@ -1,5 +1,6 @@
 #include "driver/xml_processor.h"
 
+#include "platform/race_annotations.h"
 #include "script/file_job.h"
 #include "script/script_processor.h"
 
@@ -9,6 +10,7 @@ void XmlProcessor::operator()(const tbb::blocked_range<unsigned>& indexes) const
 {
     // One set of load buffers per call, reused for every file of every script of
     // the range.
+    HandOffScope handOff(trees);
     FileJob job;
     ScriptProcessor processor(job, *warnings);
     for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
