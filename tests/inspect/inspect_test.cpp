@@ -198,14 +198,13 @@ TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
     for (std::size_t i = 0; i < sources_.size(); ++i, ++source) {
         const json& entry = list["entries"][i];
         const FileEntry& fields = reader.Entries()[i].fields;
-        EXPECT_EQ(entry["index"], i);
-        EXPECT_EQ(entry["name"], source->first);
-        EXPECT_FALSE(entry.contains("nameHex"));
-        EXPECT_EQ(entry["nameHash"], InspectedArchive::Hex32(NameHash(source->first)));
-        EXPECT_EQ(entry["rawSize"], source->second.size());
-        EXPECT_EQ(entry["storedSize"], fields.storedSize);
-        EXPECT_EQ(entry["method"], fields.storedSize < fields.rawSize ? "lz4" : "raw");
-        EXPECT_EQ(entry["contentHash"], InspectedArchive::Hex32(fields.contentHash));
+        EXPECT_EQ(entry, (json{{"index", i},
+                               {"name", source->first},
+                               {"nameHash", InspectedArchive::Hex32(NameHash(source->first))},
+                               {"rawSize", source->second.size()},
+                               {"storedSize", fields.storedSize},
+                               {"method", fields.storedSize < fields.rawSize ? "lz4" : "raw"},
+                               {"contentHash", InspectedArchive::Hex32(fields.contentHash)}}));
         raw += fields.rawSize;
         stored += fields.storedSize;
     }
