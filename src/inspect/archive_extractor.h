@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <ostream>
+#include <string>
 
 #include "inspect/inspected_archive.h"
 #include "inspect/output_tree.h"
