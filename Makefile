@@ -8,6 +8,7 @@ BUILD_DIR  ?= build
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 ZELKOR     := $(BUILD_DIR)/zelkor
+INSPECT    := $(BUILD_DIR)/zelkor-inspect
 
 .PHONY: all bootstrap configure build demo test clean
 
@@ -25,6 +26,8 @@ build: configure
 # The example scripts use paths relative to the project root and write below
 # build/demo: first a script is generated for examples/assets (and a small
 # archive packed by hand), then the generated script builds the main archive.
+# Finally both archives are verified (config.pak has no key file, so the default
+# finds none) and the main one is listed.
 DEMO_DIR := build/demo
 
 demo: build
@@ -32,6 +35,9 @@ demo: build
 	$(ZELKOR) examples/generate.xml examples/pack.xml
 	$(ZELKOR) $(DEMO_DIR)/assets.xml
 	@ls -l $(DEMO_DIR)
+	$(INSPECT) verify $(DEMO_DIR)/assets.pak
+	$(INSPECT) verify $(DEMO_DIR)/config.pak
+	$(INSPECT) list $(DEMO_DIR)/assets.pak
 
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)

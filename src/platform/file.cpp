@@ -37,6 +37,15 @@ File File::Open(const std::string& path, int flags, unsigned mode)
     return File(fd, path);
 }
 
+File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode)
+{
+    int fd;
+    do {
+        fd = ::openat(directory.fd_, name.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
+    } while (fd < 0 && errno == EINTR);
+    return File(fd, directory.path_ + "/" + name);
+}
+
 bool File::WriteAll(const void* data, std::size_t size)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);

@@ -25,6 +25,11 @@ public:
     // file that O_CREAT creates. The result is not open when the call failed.
     static File Open(const std::string& path, int flags, unsigned mode = 0666);
 
+    // Opens `name` relative to the open directory `directory` with openat(2), so
+    // that the directory's own path is not looked up again. Path() is the
+    // directory's path, a slash and `name`.
+    static File OpenAt(const File& directory, const std::string& name, int flags, unsigned mode = 0666);
+
     bool IsOpen() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
     const std::string& Path() const { return path_; }

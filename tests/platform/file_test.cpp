@@ -51,6 +51,25 @@ TEST(FileTest, FailuresAreReported)
     EXPECT_FALSE(directory.ReadUpTo(&byte, 1).has_value());
 }
 
+TEST(FileTest, OpensRelativeToAnOpenDirectory)
+{
+    TempDir dir;
+    dir.Write("sub/f", "inside");
+    File sub = File::Open((dir / "sub").string(), O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(sub.IsOpen());
+    File file = File::OpenAt(sub, "f", O_RDONLY);
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_EQ(file.Path(), (dir / "sub").string() + "/f");
+    char buffer[16] = {};
+    EXPECT_EQ(file.ReadUpTo(buffer, sizeof buffer), 6u);
+    EXPECT_EQ(std::string(buffer), "inside");
+
+    // The directory stays the one opened, even when its path now names another.
+    fs::rename(dir / "sub", dir / "moved");
+    EXPECT_TRUE(File::OpenAt(sub, "f", O_RDONLY).IsOpen());
+    EXPECT_FALSE(File::OpenAt(sub, "missing", O_RDONLY).IsOpen());
+}
+
 TEST(OutputGuardTest, ReplacesTheTargetOnlyOnCommit)
 {
     TempDir dir;

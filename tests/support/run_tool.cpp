@@ -66,6 +66,11 @@ ToolRun RunZelkor(const std::vector<std::string>& args, const fs::path& cwd)
     return RunProgram(ZELKOR_BINARY, args, cwd);
 }
 
+ToolRun RunInspect(const std::vector<std::string>& args, const fs::path& cwd)
+{
+    return RunProgram(ZELKOR_INSPECT_BINARY, args, cwd);
+}
+
 std::string Banner(std::size_t scripts)
 {
     std::string banner = "--- Zelkor Archiver v2.5 ---\n";

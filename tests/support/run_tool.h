@@ -21,6 +21,9 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
 // Runs the built archiver.
 ToolRun RunZelkor(const std::vector<std::string>& args, const std::filesystem::path& cwd);
 
+// Runs the built inspection tool.
+ToolRun RunInspect(const std::vector<std::string>& args, const std::filesystem::path& cwd);
+
 // The banner that a run with `scripts` script arguments prints first.
 std::string Banner(std::size_t scripts);
 

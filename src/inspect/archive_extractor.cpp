@@ -1,0 +1,96 @@
+#include "inspect/archive_extractor.h"
+
+#include <unordered_map>
+#include <vector>
+
+#include "inspect/extract_path.h"
+
+namespace zelkor {
+
+ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, OutputTree& tree,
+                                                    bool force, std::ostream& messages)
+{
+    const ArchiveReader& reader = archive.Reader();
+    const auto& entries = reader.Entries();
+    Summary summary;
+    std::size_t withContent = 0;
+    std::size_t undecodable = 0;
+    // Where this run has written so far, and which entry it wrote there.
+    std::unordered_map<std::string, std::size_t> writtenBy;
+    std::vector<std::uint8_t> content;  // reused for every entry
+
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveReader::Entry& entry = entries[i];
+        const auto refuse = [&](const std::string& why) {
+            messages << archive.Describe(i) << ": not written: " << why << '\n';
+            ++summary.refused;
+        };
+        const std::string name = archive.HasNames()
+                                     ? entry.name
+                                     : InspectedArchive::Hex32(entry.fields.nameHash) + ".bin";
+        const ExtractPath path = ExtractPath::Parse(name);
+        if (path.IsRefused()) {
+            refuse(path.Refusal());
+            continue;
+        }
+
+        if (entry.fields.rawSize > 0)
+            ++withContent;
+        const ArchiveReader::ContentStatus status = reader.ReadContent(i, content);
+        if (status != ArchiveReader::ContentStatus::Ok) {
+            ++undecodable;
+            refuse(ArchiveReader::Describe(status));
+            continue;
+        }
+
+        const std::string relative = path.Relative();
+        const auto earlier = writtenBy.find(relative);
+        if (earlier != writtenBy.end() && !force) {
+            const std::string other = "entry " + std::to_string(earlier->second);
+            if (tree.Holds(path.Components(), content)) {
+                messages << archive.Describe(i) << ": skipped: the same name and content as " << other
+                         << '\n';
+                ++summary.skipped;
+            } else {
+                refuse(other + " was written at " + tree.Display(path.Components(), path.Components().size()) +
+                       " (use --force to let the later entry win)");
+            }
+            continue;
+        }
+
+        const OutputTree::Result result = tree.Write(path.Components(), content, force);
+        switch (result.outcome) {
+        case OutputTree::Outcome::Written:
+            ++summary.written;
+            writtenBy[relative] = i;
+            break;
+        case OutputTree::Outcome::Exists:
+            refuse(result.detail + " (use --force to overwrite it)");
+            break;
+        case OutputTree::Outcome::Blocked:
+        case OutputTree::Outcome::Failed:
+            refuse(result.detail);
+            break;
+        }
+    }
+    summary.keyFileSuspect = withContent > 0 && undecodable == withContent;
+    if (summary.keyFileSuspect)
+        messages << "hint: " << archive.KeyFileHint() << '\n';
+    return summary;
+}
+
+void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const Summary& summary,
+                                    const std::string& directory, std::ostream& out)
+{
+    const std::size_t entries = archive.Reader().Entries().size();
+    out << "extracted " << summary.written << " of " << entries << (entries == 1 ? " entry" : " entries")
+        << " from " << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary()
+        << " to " << InspectedArchive::Printable(directory);
+    if (summary.skipped > 0)
+        out << "; " << summary.skipped << " skipped as " << (summary.skipped == 1 ? "a duplicate" : "duplicates");
+    if (summary.refused > 0)
+        out << "; " << summary.refused << " not written";
+    out << '\n';
+}
+
+}  // namespace zelkor

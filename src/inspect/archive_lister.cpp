@@ -1,0 +1,98 @@
+#include "inspect/archive_lister.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <iomanip>
+
+#include "inspect/json_writer.h"
+
+namespace zelkor {
+
+namespace {
+
+struct Totals {
+    std::uint64_t entries = 0;
+    std::uint64_t rawBytes = 0;
+    std::uint64_t storedBytes = 0;
+};
+
+Totals Sum(const InspectedArchive& archive)
+{
+    Totals totals;
+    for (const ArchiveReader::Entry& entry : archive.Reader().Entries()) {
+        ++totals.entries;
+        totals.rawBytes += entry.fields.rawSize;
+        totals.storedBytes += entry.fields.storedSize;
+    }
+    return totals;
+}
+
+const char* Method(const FileEntry& fields)
+{
+    return fields.storedSize < fields.rawSize ? "lz4" : "raw";
+}
+
+}  // namespace
+
+void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out)
+{
+    out << InspectedArchive::Printable(archive.ArchivePath()) << ", " << archive.KeyFileSummary() << ":\n";
+    out << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
+        << "  method  content   " << (archive.HasNames() ? "name" : "name hash") << '\n';
+    const auto& entries = archive.Reader().Entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FileEntry& fields = entries[i].fields;
+        out << std::setw(7) << i << std::setw(12) << fields.rawSize << std::setw(12) << fields.storedSize
+            << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
+            << InspectedArchive::Hex32(fields.contentHash) << "  " << archive.Label(i) << '\n';
+    }
+    const Totals totals = Sum(archive);
+    out << totals.entries << (totals.entries == 1 ? " entry, " : " entries, ") << totals.rawBytes
+        << " bytes raw, " << totals.storedBytes << " bytes stored";
+    if (totals.rawBytes > 0) {
+        char percent[32];
+        std::snprintf(percent, sizeof percent, " (%.1f%%)",
+                      100.0 * static_cast<double>(totals.storedBytes) / static_cast<double>(totals.rawBytes));
+        out << percent;
+    }
+    out << '\n';
+}
+
+void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out)
+{
+    JsonWriter json(out);
+    json.BeginObject();
+    json.Key("archive").String(archive.ArchivePath());
+    json.Key("keyFile");
+    if (archive.KeyPath())
+        json.String(*archive.KeyPath());
+    else
+        json.Null();
+    json.Key("entries").BeginArray();
+    const auto& entries = archive.Reader().Entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FileEntry& fields = entries[i].fields;
+        json.BeginObject();
+        archive.WriteIdentity(json, i);
+        json.Key("rawSize").Number(std::uint64_t{fields.rawSize});
+        json.Key("storedSize").Number(std::uint64_t{fields.storedSize});
+        json.Key("method").String(Method(fields));
+        json.Key("contentHash").String(InspectedArchive::Hex32(fields.contentHash));
+        json.EndObject();
+    }
+    json.EndArray();
+    const Totals totals = Sum(archive);
+    json.Key("totals").BeginObject();
+    json.Key("entries").Number(totals.entries);
+    json.Key("rawBytes").Number(totals.rawBytes);
+    json.Key("storedBytes").Number(totals.storedBytes);
+    json.Key("ratio");
+    if (totals.rawBytes > 0)
+        json.Number(static_cast<double>(totals.storedBytes) / static_cast<double>(totals.rawBytes));
+    else
+        json.Null();
+    json.EndObject();
+    json.EndObject();
+}
+
+}  // namespace zelkor

@@ -1,0 +1,79 @@
+#include "inspect/extract_path.h"
+
+namespace zelkor {
+
+namespace {
+
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Why `name` must not be written, judged on the name as a whole; empty when
+// nothing speaks against it.
+std::string_view RefusalOfWholeName(std::string_view name)
+{
+    if (name.empty())
+        return "the name is empty";
+    if (name.find('\0') != std::string_view::npos)
+        return "the name holds a NUL byte";
+    if (IsSeparator(name.front()))
+        return "the name is absolute";
+    if (name.size() >= 2 && IsLetter(name[0]) && name[1] == ':')
+        return "the name has a drive prefix";
+    if (IsSeparator(name.back()))
+        return "the name ends in a separator";
+    return {};
+}
+
+}  // namespace
+
+ExtractPath ExtractPath::Parse(std::string_view name)
+{
+    ExtractPath path;
+    if (const std::string_view refusal = RefusalOfWholeName(name); !refusal.empty()) {
+        path.refusal_ = refusal;
+        return path;
+    }
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end]))
+            ++end;
+        const std::string_view component = name.substr(start, end - start);
+        if (component == "..") {
+            path.components_.clear();
+            path.refusal_ = "the name holds a \"..\" component";
+            return path;
+        }
+        if (component == "." && end == name.size()) {
+            path.components_.clear();
+            path.refusal_ = "the name ends in a \".\" component";
+            return path;
+        }
+        if (!component.empty() && component != ".")
+            path.components_.emplace_back(component);
+        start = end + 1;
+    }
+    if (path.components_.empty())
+        path.refusal_ = "the name names no file";
+    return path;
+}
+
+std::string ExtractPath::Relative() const
+{
+    std::string relative;
+    for (const std::string& component : components_) {
+        if (!relative.empty())
+            relative += '/';
+        relative += component;
+    }
+    return relative;
+}
+
+}  // namespace zelkor

@@ -1,0 +1,87 @@
+#include "inspect/inspect_command_line.h"
+
+#include <CLI/CLI.hpp>
+
+namespace zelkor {
+
+namespace {
+
+using KeyChoice = InspectedArchive::KeyChoice;
+
+// The options every command shares: the archive and the key file choice.
+struct KeyOptions {
+    CLI::Option* key = nullptr;
+    CLI::Option* noKey = nullptr;
+};
+
+KeyOptions AddArchiveOptions(CLI::App& command, InspectOptions& options)
+{
+    command.add_option("ARCHIVE", options.archive, "The archive file")->required();
+    KeyOptions added;
+    added.key = command
+                    .add_option("--key", options.keyPath,
+                                "The key file that holds the names and the second key share "
+                                "(default: ARCHIVE.zlk when that file exists, otherwise none)")
+                    ->type_name("FILE");
+    added.noKey = command.add_flag("--no-key")->description("Read the archive alone, without a key file");
+    added.key->excludes(added.noKey);
+    return added;
+}
+
+}  // namespace
+
+std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* const* argv,
+                                                        std::ostream& out, std::ostream& err, int& status)
+{
+    InspectOptions options;
+    CLI::App app{"Lists, verifies and extracts Zelkor archives.", "zelkor-inspect"};
+    app.set_version_flag("--version", std::string("zelkor-inspect ") + ZELKOR_VERSION);
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 all good; 1 some entries bad (verify) or not written (extract); "
+        "2 the archive or key file cannot be read or is malformed.");
+
+    CLI::App* list = app.add_subcommand("list", "One row per entry: sizes, method, content hash, name");
+    const KeyOptions listKey = AddArchiveOptions(*list, options);
+    list->add_flag("--json", options.json, "Write one JSON document");
+
+    CLI::App* verify = app.add_subcommand(
+        "verify", "Decode and hash every entry, check every record, report shared name hashes");
+    const KeyOptions verifyKey = AddArchiveOptions(*verify, options);
+    verify->add_flag("--json", options.json, "Write one JSON document");
+
+    CLI::App* extract = app.add_subcommand("extract", "Write every entry below a directory");
+    const KeyOptions extractKey = AddArchiveOptions(*extract, options);
+    extract->add_option("-o,--output", options.directory, "The directory to write below")
+        ->capture_default_str()
+        ->type_name("DIR");
+    extract->add_flag("--force", options.force,
+                      "Overwrite existing files; a later entry of the same name wins");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        status = app.exit(error, out, err);
+        return std::nullopt;
+    }
+
+    KeyOptions chosen;
+    if (list->parsed()) {
+        options.command = InspectOptions::Command::List;
+        chosen = listKey;
+    } else if (verify->parsed()) {
+        options.command = InspectOptions::Command::Verify;
+        chosen = verifyKey;
+    } else {
+        options.command = InspectOptions::Command::Extract;
+        chosen = extractKey;
+    }
+    if (chosen.key->count() > 0)
+        options.keyChoice = KeyChoice::Given;
+    else if (chosen.noKey->count() > 0)
+        options.keyChoice = KeyChoice::None;
+    status = InspectOk;
+    return options;
+}
+
+}  // namespace zelkor

@@ -1,0 +1,107 @@
+#include "inspect/inspected_archive.h"
+
+#include <sys/stat.h>
+
+namespace zelkor {
+
+InspectedArchive::InspectedArchive(const std::string& archivePath, KeyChoice choice,
+                                   const std::string& keyPath)
+    : archivePath_(archivePath),
+      keyPath_(ChooseKeyFile(archivePath, choice, keyPath)),
+      reader_(archivePath, keyPath_ ? &*keyPath_ : nullptr)
+{
+}
+
+std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& archivePath,
+                                                           KeyChoice choice, const std::string& keyPath)
+{
+    switch (choice) {
+    case KeyChoice::Given:
+        return keyPath;
+    case KeyChoice::None:
+        return std::nullopt;
+    case KeyChoice::Default:
+        break;
+    }
+    // Whatever exists there is taken, so that a directory or an unreadable file
+    // at the default path is reported rather than silently passed over.
+    const std::string path = archivePath + ".zlk";
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0)
+        return path;
+    return std::nullopt;
+}
+
+std::string InspectedArchive::Label(std::size_t index) const
+{
+    const ArchiveReader::Entry& entry = reader_.Entries().at(index);
+    if (!HasNames())
+        return Hex32(entry.fields.nameHash);
+    return Printable(entry.name);
+}
+
+std::string InspectedArchive::Describe(std::size_t index) const
+{
+    return "entry " + std::to_string(index) + " (" + Label(index) + ")";
+}
+
+void InspectedArchive::WriteIdentity(JsonWriter& json, std::size_t index) const
+{
+    const ArchiveReader::Entry& entry = reader_.Entries().at(index);
+    json.Key("index").Number(std::uint64_t{index});
+    json.Key("name");
+    if (HasNames())
+        json.String(entry.name);
+    else
+        json.Null();
+    if (HasNames() && !JsonWriter::IsValidUtf8(entry.name))
+        json.Key("nameHex").String(JsonWriter::Hex(entry.name));
+    json.Key("nameHash").String(Hex32(entry.fields.nameHash));
+}
+
+std::string InspectedArchive::KeyFileSummary() const
+{
+    return keyPath_ ? "with key file " + Printable(*keyPath_) : "without a key file";
+}
+
+std::string InspectedArchive::KeyFileHint() const
+{
+    // Read with the wrong key, every entry decrypts to noise; the archive itself
+    // cannot tell which key file, if any, belongs to it.
+    if (keyPath_)
+        return "every entry failed to decode; the key file " + Printable(*keyPath_) +
+               " is likely not the one this archive was built with (an archive does not record its"
+               " key file): name the right one with --key FILE, or use --no-key if the archive was"
+               " built without one";
+    return "every entry failed to decode; the archive was likely built with a key file (an"
+           " archive does not record whether it has one): name it with --key FILE";
+}
+
+std::string InspectedArchive::Hex32(std::uint32_t value)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex(8, '0');
+    for (int i = 7; i >= 0; --i, value >>= 4)
+        hex[static_cast<std::size_t>(i)] = digits[value & 0xF];
+    return hex;
+}
+
+std::string InspectedArchive::Printable(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+}  // namespace zelkor

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "archive/archive_reader.h"
+#include "inspect/json_writer.h"
+
+namespace zelkor {
+
+// The archive that a command works on, read with the key file chosen for it, and
+// how its entries are named in the tool's output.
+//
+// An archive does not record whether a key file belongs to it, so the choice is
+// the user's: by default the archive's path + ".zlk" when something exists
+// there, otherwise none.
+class InspectedArchive {
+public:
+    enum class KeyChoice {
+        Default,  // ARCHIVE.zlk when it exists
+        Given,    // the key file named by the user
+        None,     // the archive alone
+    };
+
+    // Opens and checks both files; throws ArchiveFormatError or
+    // std::runtime_error as ArchiveReader does. `keyPath` is used with Given only.
+    InspectedArchive(const std::string& archivePath, KeyChoice choice, const std::string& keyPath = {});
+
+    const ArchiveReader& Reader() const { return reader_; }
+    const std::string& ArchivePath() const { return archivePath_; }
+    // The key file read, if any; entries have names exactly when there is one.
+    const std::optional<std::string>& KeyPath() const { return keyPath_; }
+    bool HasNames() const { return keyPath_.has_value(); }
+
+    // How entry `index` is named in text output: its archived name with control
+    // bytes shown as \xNN, or without names its name hash in hex.
+    std::string Label(std::size_t index) const;
+    // "entry 3 (data/readme.txt)"
+    std::string Describe(std::size_t index) const;
+
+    // The members that identify entry `index` in JSON output: "index", "name"
+    // (null without names), "nameHex" (the name's bytes in hex, only when the name
+    // is not valid UTF-8 and "name" therefore lost bytes), "nameHash".
+    void WriteIdentity(JsonWriter& json, std::size_t index) const;
+
+    // "with key file PATH" or "without a key file".
+    std::string KeyFileSummary() const;
+    // Explains that the key file choice is the likely cause when every entry
+    // failed to decode.
+    std::string KeyFileHint() const;
+
+    // Eight lower-case hex digits.
+    static std::string Hex32(std::uint32_t value);
+    // `bytes` with control bytes (below 0x20, and 0x7F) shown as \xNN, so that a
+    // name cannot break a line of output or drive the terminal.
+    static std::string Printable(const std::string& bytes);
+
+private:
+    static std::optional<std::string> ChooseKeyFile(const std::string& archivePath, KeyChoice choice,
+                                                    const std::string& keyPath);
+
+    std::string archivePath_;
+    std::optional<std::string> keyPath_;
+    ArchiveReader reader_;
+};
+
+}  // namespace zelkor

@@ -1,0 +1,80 @@
+#include "inspect/inspector.h"
+
+#include <exception>
+#include <new>
+
+#include "inspect/archive_extractor.h"
+#include "inspect/archive_lister.h"
+#include "inspect/archive_verifier.h"
+#include "inspect/inspect_command_line.h"
+#include "inspect/inspected_archive.h"
+#include "inspect/json_writer.h"
+#include "inspect/output_tree.h"
+
+namespace zelkor {
+
+namespace {
+
+int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
+{
+    const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
+    switch (options.command) {
+    case InspectOptions::Command::List:
+        if (options.json)
+            ArchiveLister::PrintJson(archive, out);
+        else
+            ArchiveLister::PrintText(archive, out);
+        return InspectOk;
+    case InspectOptions::Command::Verify: {
+        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive);
+        if (options.json)
+            ArchiveVerifier::PrintJson(archive, report, out);
+        else
+            ArchiveVerifier::PrintText(archive, report, out);
+        return report.Ok() ? InspectOk : InspectEntriesBad;
+    }
+    case InspectOptions::Command::Extract: {
+        OutputTree tree(options.directory);
+        const ArchiveExtractor::Summary summary = ArchiveExtractor::Extract(archive, tree, options.force, err);
+        ArchiveExtractor::PrintSummary(archive, summary, options.directory, out);
+        return summary.refused == 0 ? InspectOk : InspectEntriesBad;
+    }
+    }
+    return InspectOk;
+}
+
+// A run that cannot go on: the message on `err` and, for --json, a document that
+// says so on `out`, so that a script reading the output always gets JSON.
+int Fail(const InspectOptions& options, const std::string& message, std::ostream& out, std::ostream& err)
+{
+    err << "zelkor-inspect: " << message << '\n';
+    if (options.json) {
+        JsonWriter json(out);
+        json.BeginObject().Key("archive").String(options.archive).Key("error").String(message).EndObject();
+    }
+    return InspectUnreadable;
+}
+
+}  // namespace
+
+int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+{
+    int status = InspectOk;
+    const std::optional<InspectOptions> options = InspectCommandLine::Parse(argc, argv, out, err, status);
+    if (!options)
+        return status;
+    try {
+        status = Execute(*options, out, err);
+    } catch (const std::bad_alloc&) {
+        return Fail(*options, "out of memory", out, err);
+    } catch (const std::exception& error) {
+        return Fail(*options, error.what(), out, err);
+    }
+    if (!out.flush()) {
+        err << "zelkor-inspect: cannot write the output\n";
+        return InspectUnreadable;
+    }
+    return status;
+}
+
+}  // namespace zelkor

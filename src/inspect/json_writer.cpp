@@ -1,0 +1,203 @@
+#include "inspect/json_writer.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace zelkor {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `bytes`, or 0 when it does
+// not start with one. The ranges are those of Unicode's table of well-formed
+// byte sequences.
+std::size_t ValidSequenceLength(std::string_view bytes)
+{
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;  // the second byte's range; later bytes are always 80..BF
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;  // overlong
+        if (lead == 0xED)
+            high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;  // overlong
+        if (lead == 0xF4)
+            high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || at(1) < low || at(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (at(i) < 0x80 || at(i) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+JsonWriter& JsonWriter::BeginObject()
+{
+    Open('{');
+    return *this;
+}
+
+JsonWriter& JsonWriter::EndObject()
+{
+    Close('}');
+    return *this;
+}
+
+JsonWriter& JsonWriter::BeginArray()
+{
+    Open('[');
+    return *this;
+}
+
+JsonWriter& JsonWriter::EndArray()
+{
+    Close(']');
+    return *this;
+}
+
+JsonWriter& JsonWriter::Key(std::string_view key)
+{
+    String(key);
+    out_ << ':';
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::String(std::string_view bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    BeforeValue();
+    out_ << '"';
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = ValidSequenceLength(bytes.substr(i));
+        if (length == 0) {
+            out_ << "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out_.write(bytes.data() + i, static_cast<std::streamsize>(length));
+        } else if (byte == '"' || byte == '\\') {
+            out_ << '\\' << static_cast<char>(byte);
+        } else if (byte == '\n') {
+            out_ << "\\n";
+        } else if (byte == '\t') {
+            out_ << "\\t";
+        } else if (byte == '\r') {
+            out_ << "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out_ << "\\u00" << digits[byte >> 4] << digits[byte & 0xF];
+        } else {
+            out_ << static_cast<char>(byte);
+        }
+        i += length;
+    }
+    out_ << '"';
+    return *this;
+}
+
+JsonWriter& JsonWriter::Number(std::uint64_t value)
+{
+    BeforeValue();
+    out_ << value;
+    return *this;
+}
+
+JsonWriter& JsonWriter::Number(double value)
+{
+    if (!std::isfinite(value))
+        throw std::logic_error("JSON has no infinite numbers");
+    BeforeValue();
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out_.write(text, result.ptr - text);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Bool(bool value)
+{
+    BeforeValue();
+    out_ << (value ? "true" : "false");
+    return *this;
+}
+
+JsonWriter& JsonWriter::Null()
+{
+    BeforeValue();
+    out_ << "null";
+    return *this;
+}
+
+bool JsonWriter::IsValidUtf8(std::string_view bytes)
+{
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t length = ValidSequenceLength(bytes.substr(i));
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string JsonWriter::Hex(std::string_view bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0xF];
+    }
+    return hex;
+}
+
+void JsonWriter::BeforeValue()
+{
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (!hasMembers_.empty()) {
+        if (hasMembers_.back())
+            out_ << ',';
+        hasMembers_.back() = true;
+    }
+}
+
+void JsonWriter::Open(char bracket)
+{
+    BeforeValue();
+    out_ << bracket;
+    hasMembers_.push_back(false);
+}
+
+void JsonWriter::Close(char bracket)
+{
+    hasMembers_.pop_back();
+    out_ << bracket;
+    if (hasMembers_.empty())
+        out_ << '\n';
+}
+
+}  // namespace zelkor

@@ -1,0 +1,80 @@
+#include "inspect_fixture.h"
+
+#include <random>
+
+#include <xxhash.h>
+
+#include "archive/archive_format.h"
+#include "archive/archive_writer.h"
+
+namespace zelkor::testing {
+
+namespace fs = std::filesystem;
+
+void InspectTest::WriteSources()
+{
+    std::mt19937 generator(7);
+    std::string noise(5000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(generator());
+    std::string level;
+    for (int i = 0; i < 3000; ++i)
+        level += "row " + std::to_string(i % 17) + "\n";
+    sources_ = {
+        {"readme.txt", "Read me first.\n"},
+        {"textures/Logo.png", noise},
+        {"levels/empty.txt", ""},
+        {"levels/deep/er/level1.txt", level},
+    };
+    for (const auto& [name, content] : sources_)
+        dir_.Write("src/" + name, content);
+}
+
+void InspectTest::Pack(const std::string& archive, bool keyFile)
+{
+    std::string script = "<ScriptFile><CreateOrvanPack ArchivePath=\"" + archive + "\" BuildKeyfile=\"" +
+                         (keyFile ? "true" : "false") + "\">\n";
+    for (const auto& [name, content] : sources_)
+        script += "<File ArchivedPath=\"" + name + "\"><![CDATA[src/" + name + "]]></File>\n";
+    script += "</CreateOrvanPack></ScriptFile>\n";
+    dir_.Write("pack.xml", script);
+    const ToolRun run = RunZelkor({"pack.xml"}, dir_.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+}
+
+void InspectTest::Craft(const std::string& archive, const Entries& entries, bool keyFile)
+{
+    const std::string archivePath = (dir_ / archive).string();
+    const std::string keyPath = archivePath + ".zlk";
+    ArchiveWriter writer;
+    ASSERT_TRUE(writer.Create(archivePath, keyFile ? &keyPath : nullptr));
+    for (const auto& [name, content] : entries) {
+        std::vector<std::uint8_t> bytes(content.begin(), content.end());
+        ASSERT_TRUE(writer.AddFile(name, bytes.size(), bytes.size(), XXH32(bytes.data(), bytes.size(), ArchiveMagic),
+                                   bytes.data()));
+    }
+    writer.Close();
+}
+
+std::map<std::string, std::string> InspectTest::Tree(const std::string& relative) const
+{
+    std::map<std::string, std::string> files;
+    const fs::path root = dir_ / relative;
+    if (!fs::exists(root))
+        return files;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (item.is_regular_file() && !item.is_symlink())
+            files[fs::relative(item.path(), root).string()] = ReadFile(item.path());
+    }
+    return files;
+}
+
+std::size_t Count(const std::string& text, const std::string& needle)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace zelkor::testing

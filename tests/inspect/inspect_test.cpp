@@ -1,0 +1,239 @@
+// zelkor-inspect on archives packed by the archiver: every file comes back out,
+// the key file choice and damage are reported, and the output formats hold.
+#include <fstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "archive/archive_format.h"
+#include "archive/archive_reader.h"
+#include "inspect/inspected_archive.h"
+#include "inspect_fixture.h"
+
+namespace zelkor {
+namespace {
+
+using nlohmann::json;
+using testing::Count;
+using testing::ToolRun;
+
+class InspectRoundTripTest : public testing::InspectTest {
+protected:
+    void SetUp() override { WriteSources(); }
+
+    // Flips one bit in the middle of entry `index`'s stored bytes.
+    void DamageEntry(const std::string& archive, std::size_t index)
+    {
+        const std::string path = (dir_ / archive).string();
+        const std::uint64_t at = [&] {
+            const ArchiveReader reader(path, nullptr);
+            const FileEntry& fields = reader.Entries().at(index).fields;
+            return fields.dataOffset + fields.storedSize / 2;
+        }();
+        std::string bytes = dir_.Read(archive);
+        bytes.at(at) ^= 0x10;
+        dir_.Write(archive, bytes);
+    }
+};
+
+TEST_F(InspectRoundTripTest, EveryFileComesBackWithItsKeyFile)
+{
+    Pack("a.pak", true);
+
+    const ToolRun list = Inspect({"list", "a.pak"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.err, "");
+    for (const auto& [name, content] : sources_)
+        EXPECT_EQ(Count(list.out, "  " + name + "\n"), 1u) << name << "\n" << list.out;
+    EXPECT_NE(list.out.find("a.pak, with key file a.pak.zlk:"), std::string::npos) << list.out;
+    std::size_t raw = 0;
+    for (const auto& [name, content] : sources_)
+        raw += content.size();
+    EXPECT_NE(list.out.find("\n4 entries, " + std::to_string(raw) + " bytes raw, "), std::string::npos)
+        << list.out;
+
+    const ToolRun verify = Inspect({"verify", "a.pak"});
+    EXPECT_EQ(verify.status, 0) << verify.out;
+    EXPECT_EQ(verify.out, "verified a.pak with key file a.pak.zlk: 4 entries, all intact\n");
+
+    const ToolRun extract = Inspect({"extract", "a.pak", "-o", "out"});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(extract.err, "");
+    EXPECT_EQ(extract.out, "extracted 4 of 4 entries from a.pak with key file a.pak.zlk to out\n");
+    EXPECT_EQ(Tree("out"), sources_);
+}
+
+TEST_F(InspectRoundTripTest, WithoutNamesEntriesComeBackUnderTheirNameHash)
+{
+    Pack("a.pak", false);
+    std::map<std::string, std::string> expected;
+    for (const auto& [name, content] : sources_)
+        expected[InspectedArchive::Hex32(NameHash(name)) + ".bin"] = content;
+
+    const ToolRun list = Inspect({"list", "a.pak"});
+    EXPECT_EQ(list.status, 0);
+    for (const auto& [file, content] : expected)
+        EXPECT_NE(list.out.find("  " + file.substr(0, 8) + "\n"), std::string::npos) << file;
+    EXPECT_EQ(Inspect({"verify", "a.pak"}).status, 0);
+
+    // The default directory is the working directory.
+    std::filesystem::create_directory(dir_ / "out");
+    EXPECT_EQ(testing::RunInspect({"extract", "../a.pak"}, dir_ / "out").status, 0);
+    EXPECT_EQ(Tree("out"), expected);
+}
+
+TEST_F(InspectRoundTripTest, AMissingOrWrongKeyFileFailsWithAHint)
+{
+    Pack("a.pak", true);
+    std::filesystem::rename(dir_ / "a.pak.zlk", dir_ / "moved.zlk");
+    ToolRun run = Inspect({"verify", "a.pak"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Count("\n" + run.out, "\nentry "), 3u) << run.out;  // the empty entry decodes with any key
+    EXPECT_NE(run.out.find("\nhint: every entry failed to decode; the archive was likely built with a key"
+                           " file"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Inspect({"verify", "a.pak", "--key", "moved.zlk"}).status, 0);
+
+    // The key file of another build of the same files fits the structure but not
+    // the key.
+    Pack("b.pak", true);
+    run = Inspect({"verify", "a.pak", "--key", "b.pak.zlk"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("hint: every entry failed to decode; the key file b.pak.zlk is likely not the"
+                           " one"),
+              std::string::npos)
+        << run.out;
+    run = Inspect({"extract", "a.pak", "--key", "b.pak.zlk", "-o", "out"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("hint: every entry failed to decode"), std::string::npos) << run.err;
+    EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{{"levels/empty.txt", ""}}));
+
+    // --no-key passes over the default key file.
+    run = Inspect({"verify", "b.pak", "--no-key"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("without a key file"), std::string::npos) << run.out;
+}
+
+TEST_F(InspectRoundTripTest, DamageIsReportedForTheDamagedEntryOnly)
+{
+    Pack("a.pak", true);
+    DamageEntry("a.pak", 3);  // the incompressible texture, stored raw
+    ToolRun run = Inspect({"verify", "a.pak"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "entry 3 (textures/Logo.png): content hash does not match\n"
+              "verified a.pak with key file a.pak.zlk: 4 entries, 1 bad\n");
+
+    run = Inspect({"extract", "a.pak", "-o", "out"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "entry 3 (textures/Logo.png): not written: content hash does not match\n");
+    auto expected = sources_;
+    expected.erase("textures/Logo.png");
+    EXPECT_EQ(Tree("out"), expected);
+
+    DamageEntry("a.pak", 0);  // the level, compressed
+    const json report = json::parse(Inspect({"verify", "a.pak", "--json"}).out);
+    EXPECT_EQ(report["ok"], false);
+    EXPECT_EQ(report["intact"], 2);
+    ASSERT_EQ(report["bad"].size(), 2u);
+    EXPECT_EQ(report["bad"][0]["index"], 0);
+    EXPECT_EQ(report["bad"][0]["name"], "levels/deep/er/level1.txt");
+    EXPECT_EQ(report["bad"][1]["index"], 3);
+    EXPECT_TRUE(report["hint"].is_null());
+}
+
+TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
+{
+    Pack("a.pak", true);
+    const std::string archive = dir_.Read("a.pak");
+    const std::string keyFile = dir_.Read("a.pak.zlk");
+    dir_.Write("cut.pak", archive.substr(0, archive.size() - 3));
+    dir_.Write("cut.pak.zlk", keyFile);
+    dir_.Write("junk.pak", std::string(100, 'j'));
+    dir_.Write("cutkey.pak", archive);
+    dir_.Write("cutkey.pak.zlk", keyFile.substr(0, keyFile.size() - 1));
+
+    const struct {
+        std::string archive;
+        std::string message;
+    } cases[] = {
+        {"cut.pak", "zelkor-inspect: cut.pak: stored bytes of the FileEntry at offset "},
+        {"junk.pak", "zelkor-inspect: junk.pak: not an archive (bad magic number)\n"},
+        {"cutkey.pak", "zelkor-inspect: cutkey.pak.zlk: truncated NameRecord at offset "},
+        {"missing.pak", "zelkor-inspect: Cannot open missing.pak!\n"},
+    };
+    for (const auto& c : cases) {
+        for (const std::string command : {"list", "verify", "extract"}) {
+            std::vector<std::string> args{command, c.archive};
+            if (command == "extract")
+                args.insert(args.end(), {"-o", "out"});
+            const ToolRun run = Inspect(args);
+            EXPECT_EQ(run.status, 2) << command << " " << c.archive;
+            EXPECT_EQ(run.out, "") << command << " " << c.archive;
+            EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << command << " " << c.archive << ": " << run.err;
+        }
+    }
+    EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{}));
+
+    const ToolRun run = Inspect({"verify", "--json", "cut.pak"});
+    EXPECT_EQ(run.status, 2);
+    const json report = json::parse(run.out);
+    EXPECT_NE(report["error"].get<std::string>().find("past the end"), std::string::npos) << run.out;
+}
+
+TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
+{
+    Pack("a.pak", true);
+    const ToolRun run = Inspect({"list", "a.pak", "--json"});
+    EXPECT_EQ(run.status, 0);
+    const json list = json::parse(run.out);
+    EXPECT_EQ(list["archive"], "a.pak");
+    EXPECT_EQ(list["keyFile"], "a.pak.zlk");
+    const ArchiveReader reader((dir_ / "a.pak").string(), nullptr);
+    ASSERT_EQ(list["entries"].size(), sources_.size());
+    std::uint64_t raw = 0;
+    std::uint64_t stored = 0;
+    auto source = sources_.begin();
+    for (std::size_t i = 0; i < sources_.size(); ++i, ++source) {
+        const json& entry = list["entries"][i];
+        const FileEntry& fields = reader.Entries()[i].fields;
+        EXPECT_EQ(entry, (json{{"index", i},
+                               {"name", source->first},
+                               {"nameHash", InspectedArchive::Hex32(NameHash(source->first))},
+                               {"rawSize", source->second.size()},
+                               {"storedSize", fields.storedSize},
+                               {"method", fields.storedSize < fields.rawSize ? "lz4" : "raw"},
+                               {"contentHash", InspectedArchive::Hex32(fields.contentHash)}}));
+        raw += fields.rawSize;
+        stored += fields.storedSize;
+    }
+    EXPECT_EQ(list["totals"]["entries"], sources_.size());
+    EXPECT_EQ(list["totals"]["rawBytes"], raw);
+    EXPECT_EQ(list["totals"]["storedBytes"], stored);
+    EXPECT_DOUBLE_EQ(list["totals"]["ratio"].get<double>(), static_cast<double>(stored) / raw);
+}
+
+TEST_F(InspectRoundTripTest, CommandLine)
+{
+    ToolRun run = Inspect({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("extract"), std::string::npos);
+    run = Inspect({"extract", "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("--force"), std::string::npos);
+    run = Inspect({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "zelkor-inspect 2.5.0\n");
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"list"}, {"unpack", "a.pak"}, {"list", "a.pak", "--force"},
+             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "b.pak"}}) {
+        run = Inspect(args);
+        EXPECT_GE(run.status, 100) << ::testing::PrintToString(args);
+        EXPECT_NE(run.err, "") << ::testing::PrintToString(args);
+    }
+}
+
+}  // namespace
+}  // namespace zelkor

@@ -1,0 +1,95 @@
+// verify's report on names: shared name hashes of every kind, a name hash that
+// does not fit its name, and names that are not text.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "archive/archive_format.h"
+#include "inspect/inspected_archive.h"
+#include "inspect/json_writer.h"
+#include "inspect_fixture.h"
+
+namespace zelkor {
+namespace {
+
+using nlohmann::json;
+using testing::ToolRun;
+
+class NameHashReportTest : public testing::InspectTest {};
+
+TEST_F(NameHashReportTest, SharedNameHashesAreWarnedAbout)
+{
+    // Two different names with equal CRC-32.
+    ASSERT_EQ(NameHash("plumless"), NameHash("buckeroo"));
+    Craft("a.pak",
+          {{"plumless", "p"}, {"Data/A.txt", "a"}, {"buckeroo", "b"}, {"data\\a.txt", "c"}, {"x", "x"},
+           {"x", "y"}, {"alone", "z"}},
+          true);
+    ToolRun run = Inspect({"verify", "a.pak"});
+    EXPECT_EQ(run.status, 0) << run.out;  // an intact archive, whatever its names
+    EXPECT_EQ(run.out,
+              "warning: entries 0 (plumless) and 2 (buckeroo) share name hash 4ddb0c25: different names"
+              " whose CRC-32 collide, which a lookup by name cannot tell apart\n"
+              "warning: entries 1 (Data/A.txt) and 3 (data\\a.txt) share name hash " +
+                  InspectedArchive::Hex32(NameHash("data/a.txt")) +
+                  ": the names differ only in letter case or separators, which a lookup by name cannot"
+                  " tell apart\n"
+                  "warning: entries 4 (x) and 5 (x) share name hash " +
+                  InspectedArchive::Hex32(NameHash("x")) +
+                  ": the same name is stored more than once, and a lookup by name finds only one of"
+                  " them\n"
+                  "verified a.pak with key file a.pak.zlk: 7 entries, all intact; 3 name hashes are"
+                  " shared\n");
+
+    const json report = json::parse(Inspect({"verify", "a.pak", "--json"}).out);
+    ASSERT_EQ(report["sharedNameHashes"].size(), 3u);
+    EXPECT_EQ(report["sharedNameHashes"][0]["kind"], "different-names");
+    EXPECT_EQ(report["sharedNameHashes"][0]["nameHash"], "4ddb0c25");
+    EXPECT_EQ(report["sharedNameHashes"][0]["entries"][1]["name"], "buckeroo");
+    EXPECT_EQ(report["sharedNameHashes"][1]["kind"], "case-or-separators");
+    EXPECT_EQ(report["sharedNameHashes"][2]["kind"], "same-name");
+
+    // Without the names only the sharing is known (and without the key share
+    // nothing decodes).
+    run = Inspect({"verify", "a.pak", "--no-key", "--json"});
+    EXPECT_EQ(run.status, 1);
+    const json unnamed = json::parse(run.out);
+    ASSERT_EQ(unnamed["sharedNameHashes"].size(), 3u);
+    EXPECT_EQ(unnamed["sharedNameHashes"][0]["kind"], "names-unknown");
+    EXPECT_TRUE(unnamed["sharedNameHashes"][0]["entries"][0]["name"].is_null());
+}
+
+TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntry)
+{
+    Craft("a.pak", {{"one.txt", "1"}, {"two.txt", "2"}}, true);
+    std::string bytes = dir_.Read("a.pak");
+    const std::size_t secondNameHash = ArchiveHeader::Size + FileEntry::Size + 1 + 16;
+    EncodeFixed32(reinterpret_cast<std::uint8_t*>(&bytes[secondNameHash]), 0x12345678);
+    dir_.Write("a.pak", bytes);
+    const ToolRun run = Inspect({"verify", "a.pak"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " +
+                           InspectedArchive::Hex32(NameHash("two.txt")) +
+                           "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
+}
+
+TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
+{
+    const std::string latin1 = "caf\xe9.txt";
+    const std::string control = "line\nbreak\x1b[31m";
+    Craft("a.pak", {{latin1, "l"}, {control, "c"}, {"quote\"back\\slash", "q"}}, true);
+
+    const ToolRun list = Inspect({"list", "a.pak"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("  " + latin1 + "\n"), std::string::npos);
+    EXPECT_NE(list.out.find("  line\\x0abreak\\x1b[31m\n"), std::string::npos) << list.out;
+
+    const json entries = json::parse(Inspect({"list", "a.pak", "--json"}).out)["entries"];
+    EXPECT_EQ(entries[0]["name"], "caf\xef\xbf\xbd.txt");
+    EXPECT_EQ(entries[0]["nameHex"], JsonWriter::Hex(latin1));
+    EXPECT_EQ(entries[1]["name"], control);
+    EXPECT_FALSE(entries[1].contains("nameHex"));
+    EXPECT_EQ(entries[2]["name"], "quote\"back\\slash");
+}
+
+}  // namespace
+}  // namespace zelkor
