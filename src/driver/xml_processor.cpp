@@ -1,16 +1,34 @@
 #include "driver/xml_processor.h"
 
-#include "script/file_job.h"
+#include <cstddef>
+
+#include <tbb/task_arena.h>
+
+#include "script/file_job_pool.h"
 #include "script/script_processor.h"
 
 namespace zelkor {
 
+namespace {
+
+// Files in flight per thread of the arena: enough that a thread finding the
+// next file held up behind a slower one still has another to work on.
+constexpr std::size_t JobsPerThread = 2;
+
+// Memory that idle jobs may keep resident, all jobs of one call together. Files
+// up to this share per buffer reuse their pages; larger ones touch them anew.
+constexpr std::size_t KeptBytesPerCall = 32 * 1024 * 1024;
+
+}  // namespace
+
 void XmlProcessor::operator()(const tbb::blocked_range<unsigned>& indexes) const
 {
-    // One set of load buffers per call, reused for every file of every script of
+    // One pool of load buffers per call, reused for every file of every script of
     // the range.
-    FileJob job;
-    ScriptProcessor processor(job, *warnings);
+    const std::size_t count =
+        JobsPerThread * static_cast<std::size_t>(tbb::this_task_arena::max_concurrency());
+    FileJobPool jobs(count, KeptBytesPerCall / (2 * count));
+    ScriptProcessor processor(jobs, *warnings);
     for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
         processor.Run((*trees)[i]);
 }
