@@ -25,9 +25,9 @@ class FileJobPool;
 // ahead of the consumer, bounded two ways: at most the pool's jobs are loading
 // (or holding a large result) at once, and files that have loaded but wait for
 // their turn hold at most `waitingBytes` (the window always takes at least the
-// next file in order, so a single larger file still passes). A file waiting for
-// its turn keeps only its stored bytes: small results are copied out of their
-// job so that the job can load the next file.
+// next file in order, so a single larger file still passes). A file that has to
+// wait for its turn keeps only its stored bytes: small results are copied out of
+// their job so that the job can load the next file.
 //
 // Failures: an exception from a load (std::bad_alloc, say) is rethrown by Run
 // when that file's turn comes, as if the load had run then; an exception from the
@@ -62,29 +62,33 @@ private:
     struct Slot;
 
     void Work();
-    void Drain();
-    void ConsumeFinished();
+    void Load(Slot& slot);
+    void Detach(Slot& slot);
+    void Consume();
+    bool ConsumeNext();
     void Admit();
     void Stop(std::exception_ptr failure);
-    void Load(Slot& slot);
+    void StopLocked(std::exception_ptr failure);
 
     FileJobPool& jobs_;
     const std::size_t waitingBytes_;
 
-    // The state of one Run. The window, the input position and the consumer are
-    // used only by the thread that holds the drain (see Drain); everything else
-    // below, and every slot's `finished`, is guarded by mutex_.
-    std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
-    Element::const_iterator next_;
-    Element::const_iterator end_;
+    // The state of one Run. The consumer is called only by the thread that holds
+    // the consumer's role (see Consume); everything else below, and every slot's
+    // `finished`, is guarded by mutex_.
     const Consumer* consume_ = nullptr;
     tbb::task_group* group_ = nullptr;
 
     std::mutex mutex_;
-    std::deque<Slot*> queued_;  // admitted and not yet started, in order
+    Element::const_iterator next_;
+    Element::const_iterator end_;
+    std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
+    std::deque<Slot*> queued_;                  // admitted and not yet started, in order
+    std::uint64_t admitted_ = 0;
+    std::uint64_t consumed_ = 0;     // files taken by the consumer (or being taken)
     std::size_t finishedBytes_ = 0;  // held by finished slots that wait for their turn
-    bool draining_ = false;
-    bool drainAgain_ = false;
+    bool consuming_ = false;
+    bool consumeAgain_ = false;
     std::exception_ptr failure_;
 };
 
