@@ -83,7 +83,7 @@ def main():
     parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("build/bench"))
     parser.add_argument("--mb", type=int, default=128, help="corpus size in MB (default 128)")
     parser.add_argument("--seed", type=int, default=20140707)
-    parser.add_argument("--reps", type=int, default=3, help="repetitions of every measurement")
+    parser.add_argument("--reps", type=int, default=5, help="repetitions of every measurement")
     parser.add_argument("--baseline", type=pathlib.Path, help="zelkor binary from before the change")
     args = parser.parse_args()
 
