@@ -11,8 +11,9 @@ namespace zelkor {
 
 namespace {
 
-// Files in flight per thread of the arena: enough that a thread finding the
-// next file held up behind a slower one still has another to work on.
+// Jobs per thread of the arena. A job is held by each file being loaded and by
+// each large loaded file waiting for its turn; with two per thread, a large file
+// waiting at the front still leaves every thread a job to load the next one.
 constexpr std::size_t JobsPerThread = 2;
 
 // Memory that idle jobs may keep resident, all jobs of one call together. Files

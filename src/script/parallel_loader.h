@@ -26,8 +26,9 @@ class FileJobPool;
 // (or holding a large result) at once, and files that have loaded but wait for
 // their turn hold at most `waitingBytes` (the window always takes at least the
 // next file in order, so a single larger file still passes). A file that has to
-// wait for its turn keeps only its stored bytes: small results are copied out of
-// their job so that the job can load the next file.
+// wait for its turn and whose stored bytes are small (up to 1 MiB) has them
+// copied out of its job, so that the job can load the next file; larger results
+// wait in their job.
 //
 // Failures: an exception from a load (std::bad_alloc, say) is rethrown by Run
 // when that file's turn comes, as if the load had run then; an exception from the
