@@ -1,6 +1,7 @@
-# The two commands of the README, and what they are built from.
+# The commands of the README, and what they are built from.
 #   make demo   install what is missing, build, run the tool on the bundled example
 #   make test   install what is missing, build, run every test
+#   make bench  install what is missing, build (Release), run the throughput benchmark
 
 MAKEFLAGS  += --no-print-directory
 
@@ -10,7 +11,7 @@ JOBS       ?= $(shell nproc)
 ZELKOR     := $(BUILD_DIR)/zelkor
 INSPECT    := $(BUILD_DIR)/zelkor-inspect
 
-.PHONY: all bootstrap configure build demo test clean
+.PHONY: all bootstrap configure build demo test bench clean
 
 all: build
 
@@ -41,6 +42,39 @@ demo: build
 
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The benchmark (bench/run_bench.py) measures side by side, in one run: the LZ4
+# limit on one core, the archiver with one script and with one script per
+# hardware thread, on one hardware thread, tar | lz4 -9, and the archiver as it
+# was at BENCH_BASELINE (the commit before pack commands loaded files in
+# parallel), built once into build/bench. Results go to build/bench/latest.json.
+#   make bench BENCH_MB=32 BENCH_REPS=5   smaller corpus, more repetitions
+#   make bench BENCH_BASELINE=            without the "before" figures
+BENCH_MB       ?= 128
+BENCH_REPS     ?= 5
+BENCH_BASELINE ?= 0aae028
+BENCH_DIR      := $(BUILD_DIR)/bench
+BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
+
+bench:
+	@scripts/bootstrap lz4 python3
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor corpus_generator lz4_limit
+ifneq ($(BENCH_BASELINE),)
+	@if [ ! -x $(BASELINE_DIR)/build/zelkor ]; then \
+	  echo "Building the archiver at $(BENCH_BASELINE) for comparison"; \
+	  rm -rf $(BASELINE_DIR) && mkdir -p $(BASELINE_DIR)/src && \
+	  git archive $(BENCH_BASELINE) | tar -x -C $(BASELINE_DIR)/src && \
+	  cmake -S $(BASELINE_DIR)/src -B $(BASELINE_DIR)/build -DCMAKE_BUILD_TYPE=Release \
+	        -DZELKOR_BUILD_TESTS=OFF >/dev/null && \
+	  cmake --build $(BASELINE_DIR)/build -j $(JOBS) --target zelkor >/dev/null; \
+	fi
+	python3 bench/run_bench.py --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) \
+	        --reps $(BENCH_REPS) --baseline $(BASELINE_DIR)/build/zelkor
+else
+	python3 bench/run_bench.py --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) \
+	        --reps $(BENCH_REPS)
+endif
 
 clean:
 	@rm -rf $(BUILD_DIR)

@@ -27,6 +27,11 @@ public:
     // content is lost. On failure the buffer is left empty.
     void Reallocate(std::size_t size);
 
+    // Hands the whole pages within bytes [from, to) back to the system, so that
+    // they no longer count as resident; they read as zero afterwards. The bytes
+    // of the partial pages at either end are kept. `to` is clamped to size().
+    void Discard(std::size_t from, std::size_t to);
+
 private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;

@@ -45,6 +45,7 @@ bool FileJob::LoadFrom(File& source, std::uint64_t length)
         return true;
     }
     FitBuffers(static_cast<std::size_t>(length));
+    writtenEnd_ = std::max(writtenEnd_, static_cast<std::size_t>(length));
     const auto got = source.ReadUpTo(rawBytes.data(), static_cast<std::size_t>(length));
     if (!got)
         return false;
@@ -54,6 +55,15 @@ bool FileJob::LoadFrom(File& source, std::uint64_t length)
     contentHash = XXH32(rawBytes.data(), static_cast<std::size_t>(rawSize), ArchiveMagic);
     Compress();
     return true;
+}
+
+void FileJob::ReleaseMemory(std::size_t keep)
+{
+    if (writtenEnd_ <= keep)
+        return;
+    rawBytes.Discard(keep, writtenEnd_);
+    storedBytes.Discard(keep, writtenEnd_);
+    writtenEnd_ = keep;
 }
 
 void FileJob::Reset()
@@ -88,6 +98,10 @@ void FileJob::Compress()
             compressorState_.data(), reinterpret_cast<const char*>(rawBytes.data()),
             reinterpret_cast<char*>(storedBytes.data()), static_cast<int>(rawSize), capacity,
             LZ4HC_CLEVEL_DEFAULT);
+        // Output stays within the first `produced` bytes, give or take a few bytes of
+        // copying slack; a compression that ran out of room may have reached the end.
+        writtenEnd_ = std::max(writtenEnd_, produced > 0 ? static_cast<std::size_t>(produced) + 64
+                                                         : static_cast<std::size_t>(capacity));
         if (produced > 0 && static_cast<std::uint64_t>(produced) < rawSize) {
             storedSize = static_cast<std::uint64_t>(produced);
             return;

@@ -53,6 +53,13 @@ public:
     // rawSize tells how far that was.
     bool LoadFrom(File& source, std::uint64_t length);
 
+    // Hands the memory that earlier loads wrote to both buffers back to the
+    // system, except for their first `keep` bytes, so that a job which once held
+    // a large file does not stay large while it waits for the next one. The
+    // buffers keep their size, and the next Load works as usual (it touches the
+    // pages anew). Costs nothing when no load went beyond `keep`.
+    void ReleaseMemory(std::size_t keep);
+
 private:
     void Reset();
     void FitBuffers(std::size_t length);
@@ -60,6 +67,9 @@ private:
 
     // LZ4's high-compression working state, made once and reused by every load.
     ByteBuffer compressorState_;
+    // How far into either buffer the loads since the last ReleaseMemory may have
+    // written.
+    std::size_t writtenEnd_ = 0;
 };
 
 }  // namespace zelkor

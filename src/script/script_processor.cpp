@@ -5,13 +5,23 @@
 
 #include "archive/archive_writer.h"
 #include "generate/script_writer.h"
-#include "script/file_job.h"
+#include "script/file_job_pool.h"
+#include "script/parallel_loader.h"
 #include "script/script_language.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
 
 using Element = boost::property_tree::ptree;
+
+namespace {
+
+// Loaded files waiting for their turn may hold this much memory per job of the
+// pool. While one thread compresses a large file, the others go on with the
+// files after it, so the window has to hold what they produce meanwhile.
+constexpr std::size_t WaitingBytesPerJob = 16 * 1024 * 1024;
+
+}  // namespace
 
 void ScriptProcessor::Run(const Element& tree)
 {
@@ -37,20 +47,24 @@ void ScriptProcessor::RunPackCommand(const Element& command)
         return;
     }
 
-    for (const auto& [name, file] : command) {
-        if (name != "File")
-            continue;
+    AddFiles(command, writer);
+    writer.Close();
+}
+
+void ScriptProcessor::AddFiles(const Element& command, ArchiveWriter& writer)
+{
+    ParallelLoader loader(jobs_, WaitingBytesPerJob * jobs_.Size());
+    loader.Run(command, [&](const Element& file, ParallelLoader::Result& loaded) {
         const std::string& source = ScriptLanguage::Text(file);
-        if (!job_.Load(source)) {
+        if (!loaded.loaded) {
             warnings_.Warn("Cannot compress " + source + "!");
-            continue;
+            return;
         }
         const std::string archivedPath = ScriptLanguage::RequiredAttribute(file, "ArchivedPath");
-        if (!writer.AddFile(archivedPath, job_.rawSize, job_.storedSize, job_.contentHash,
-                            job_.storedBytes.data()))
+        if (!writer.AddFile(archivedPath, loaded.rawSize, loaded.storedSize, loaded.contentHash,
+                            loaded.storedBytes))
             warnings_.Warn("Cannot store " + source + "!");
-    }
-    writer.Close();
+    });
 }
 
 void ScriptProcessor::RunGenerateCommand(const Element& command)

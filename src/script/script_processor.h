@@ -4,7 +4,8 @@
 
 namespace zelkor {
 
-class FileJob;
+class ArchiveWriter;
+class FileJobPool;
 class WarningLog;
 
 // Executes loaded scripts, command by command in document order:
@@ -25,11 +26,19 @@ class WarningLog;
 // is looked up; the archive being built is then closed with the entries written so
 // far. Failures to write an archive throw "Cannot write PATH!".
 //
-// One processor belongs to one thread; it loads every file through the FileJob it
-// is given and reports warnings to the log, which may be shared.
+// Within a pack command, the files after the one being written are loaded,
+// hashed and compressed meanwhile on the other threads of the current task arena
+// (see ParallelLoader), in jobs borrowed from the pool. Everything observable
+// still happens one file at a time in document order, exactly as if each file
+// were loaded right before it is written: entries, warnings, attribute lookups
+// and failures. When a file ends the run, files after it may have been read,
+// but none is written or reported.
+//
+// One processor is driven by one thread at a time; the pool is its own while it
+// runs, and the warning log may be shared.
 class ScriptProcessor {
 public:
-    ScriptProcessor(FileJob& job, WarningLog& warnings) : job_(job), warnings_(warnings) {}
+    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings) : jobs_(jobs), warnings_(warnings) {}
 
     // Executes the script whose loaded tree is `tree`.
     void Run(const boost::property_tree::ptree& tree);
@@ -38,7 +47,10 @@ public:
     void RunGenerateCommand(const boost::property_tree::ptree& command);
 
 private:
-    FileJob& job_;
+    // Loads every File child of `command` and adds it to `writer`, in order.
+    void AddFiles(const boost::property_tree::ptree& command, ArchiveWriter& writer);
+
+    FileJobPool& jobs_;
     WarningLog& warnings_;
 };
 

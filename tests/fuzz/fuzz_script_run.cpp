@@ -16,7 +16,7 @@
 
 #include "driver/script_loader.h"
 #include "scratch_dir.h"
-#include "script/file_job.h"
+#include "script/file_job_pool.h"
 #include "script/script_processor.h"
 #include "script/warning_log.h"
 
@@ -65,7 +65,7 @@ void MakeSources(const zelkor::fuzz::ScratchDir& scratch)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static zelkor::fuzz::ScratchDir scratch;
-    static zelkor::FileJob job;
+    static zelkor::FileJobPool jobs(4, 1 << 20);
     static const int entered = ::chdir(scratch.path().c_str());
     if (entered != 0)
         std::abort();
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MakeSources(scratch);
     std::ostringstream warnings;
     zelkor::WarningLog log(warnings);
-    zelkor::ScriptProcessor processor(job, log);
+    zelkor::ScriptProcessor processor(jobs, log);
     try {
         processor.Run(tree);
     } catch (const std::exception&) {

@@ -16,11 +16,13 @@
 
 #include "archive/archive_format.h"
 #include "platform/file.h"
+#include "support/resident_pages.h"
 #include "support/temp_dir.h"
 
 namespace zelkor {
 namespace {
 
+using testing::ResidentPages;
 using testing::TempDir;
 
 std::string RandomBytes(std::size_t size, unsigned seed)
@@ -154,6 +156,23 @@ TEST_F(FileJobTest, AFullBufferOfNoiseIsStoredRaw)
     EXPECT_EQ(job_.rawSize, FileJobCapacity);
     EXPECT_EQ(job_.storedSize, FileJobCapacity);
     EXPECT_TRUE(Unstored() == random);
+}
+
+TEST_F(FileJobTest, ReleasingMemoryKeepsOnlyTheFirstBytesResident)
+{
+    constexpr std::size_t kept = 1024 * 1024;
+    const std::string random = RandomBytes(8 * kept, 5);
+    LoadContent(random);
+    EXPECT_GT(ResidentPages(job_.rawBytes.data() + kept, 7 * kept), 0u);
+    EXPECT_GT(ResidentPages(job_.storedBytes.data() + kept, 7 * kept), 0u);
+
+    job_.ReleaseMemory(kept);
+    EXPECT_EQ(ResidentPages(job_.rawBytes.data() + kept, 7 * kept), 0u);
+    EXPECT_EQ(ResidentPages(job_.storedBytes.data() + kept, 7 * kept), 0u);
+    // The kept part is untouched; the job loads as before.
+    EXPECT_TRUE(std::memcmp(job_.rawBytes.data(), random.data(), kept) == 0);
+    LoadContent(random);
+    ExpectLoaded(random);
 }
 
 // --- Sources that are refused ------------------------------------------------------

@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Side-by-side throughput benchmark of the archiver (make bench).
+
+Measures, in one run, with the runs of every contender interleaved so that
+noise on a shared machine hits all of them alike:
+
+  L   LZ4 high compression (level 9) over the corpus in memory, one thread:
+      the limit of one core for the archive format
+  S   zelkor, one script packing the whole corpus with a key file
+  N   zelkor, one script per hardware thread, the corpus split evenly
+  S1  S on one hardware thread (taskset -c 0)
+  T   tar -cf - DIR | lz4 -9 > out, what a user might run instead
+  S0, N0  S and N with the archiver as it was before compression ran in
+      parallel inside a pack command (when --baseline names that binary)
+
+and prints MB/s (medians of the repetitions), the ratios against L and T, and
+peak resident memory of the archiver runs. The same figures go to a JSON file
+in the output directory (latest.json and one named after the time), so that
+later runs can be compared.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import pathlib
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import xml.etree.ElementTree as ElementTree
+from xml.sax.saxutils import quoteattr
+
+MiB = 1024 * 1024
+
+
+def run(argv, cwd, expect_quiet=True):
+    """Runs argv; returns (wall seconds, peak resident bytes of the child)."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # wait4 reports the child's own peak, unlike getrusage over all children.
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - start
+    stderr = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0 or (expect_quiet and stderr):
+        sys.exit(f"{' '.join(map(str, argv))} failed ({process.returncode}):\n{stderr}")
+    return seconds, usage.ru_maxrss * 1024
+
+
+def pack_command(archive, files):
+    lines = [f'\t<CreateOrvanPack ArchivePath={quoteattr(archive)} BuildKeyfile="true" '
+             f'KeyPath={quoteattr(archive + ".zlk")}>']
+    for archived, source in files:
+        lines.append(f'\t\t<File ArchivedPath={quoteattr(archived)}><![CDATA[{source}]]></File>')
+    lines.append("\t</CreateOrvanPack>")
+    return "\n".join(lines)
+
+
+def write_script(path, commands):
+    path.write_text("<ScriptFile>\n" + "\n".join(commands) + "\n</ScriptFile>\n")
+
+
+def split_evenly(files, sizes, parts):
+    """Cuts the list into `parts` runs of consecutive files of about equal bytes."""
+    total = sum(sizes)
+    runs, current, done = [], [], 0
+    for entry, size in zip(files, sizes):
+        current.append(entry)
+        done += size
+        if len(runs) < parts - 1 and done >= total * (len(runs) + 1) / parts:
+            runs.append(current)
+            current = []
+    runs.append(current)
+    return [r for r in runs if r]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", type=pathlib.Path, default=pathlib.Path("build"))
+    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("build/bench"))
+    parser.add_argument("--mb", type=int, default=128, help="corpus size in MB (default 128)")
+    parser.add_argument("--seed", type=int, default=20140707)
+    parser.add_argument("--reps", type=int, default=5, help="repetitions of every measurement")
+    parser.add_argument("--baseline", type=pathlib.Path, help="zelkor binary from before the change")
+    args = parser.parse_args()
+
+    build = args.build.resolve()
+    out = args.out.resolve()
+    zelkor = build / "zelkor"
+    threads = len(os.sched_getaffinity(0))
+    work = out / "work"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+
+    corpus = out / f"corpus-{args.mb}MB-{args.seed}"
+    if not corpus.is_dir():
+        print(f"Generating {corpus.name} ...", flush=True)
+        subprocess.run([build / "bench" / "corpus_generator", corpus, str(args.mb), str(args.seed)],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    # S packs the script that the archiver itself generates for the tree: the
+    # usual way a whole asset tree is packed.
+    generate = work / "generate.xml"
+    generate.write_text(
+        f'<ScriptFile><CreateOrvanPackXml Input="{corpus}:" XmlPath="{work}/s.xml" '
+        f'ArchivePath="{work}/s.pak" BuildKeyfile="true" KeyPath="{work}/s.pak.zlk"/></ScriptFile>\n')
+    run([zelkor, generate], work)
+    script_s = work / "s.xml"
+    files = [(f.get("ArchivedPath"), f.text) for f in ElementTree.parse(script_s).getroot().iter("File")]
+    sizes = [os.path.getsize(source) for _, source in files]
+    total = sum(sizes)
+    (work / "files.txt").write_text("".join(source + "\n" for _, source in files))
+
+    scripts_n = []
+    for i, part in enumerate(split_evenly(files, sizes, threads)):
+        path = work / f"n{i}.xml"
+        write_script(path, [pack_command(f"{work}/n{i}.pak", part)])
+        scripts_n.append(path)
+
+    lz4_limit = build / "bench" / "lz4_limit"
+    tar_lz4 = f"set -o pipefail; tar -cf - -C {corpus.parent} {corpus.name} | lz4 -9 -c -q > {work}/t.tar.lz4"
+    contenders = {
+        "L": None,
+        "S": [zelkor, script_s],
+        "N": [zelkor, *scripts_n],
+        "S1": ["taskset", "-c", "0", zelkor, script_s],
+        "T": ["bash", "-c", tar_lz4],
+    }
+    if args.baseline:
+        contenders["S0"] = [args.baseline.resolve(), script_s]
+        contenders["N0"] = [args.baseline.resolve(), *scripts_n]
+
+    # Warm the page cache and check that every contender works.
+    for name, argv in contenders.items():
+        if argv:
+            run(argv, work)
+
+    times = {name: [] for name in contenders}
+    peaks = {name: [] for name in contenders}
+    names = list(contenders)
+    for rep in range(args.reps):
+        # A different contender goes first each round.
+        for name in names[rep % len(names):] + names[:rep % len(names)]:
+            if name == "L":
+                result = subprocess.run([lz4_limit, work / "files.txt", "1"], check=True,
+                                        capture_output=True, text=True)
+                times[name].append(float(result.stdout.split()[0]))
+            else:
+                seconds, peak = run(contenders[name], work)
+                times[name].append(seconds)
+                peaks[name].append(peak)
+        print(f"round {rep + 1}/{args.reps}: " +
+              ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
+
+    median = {name: statistics.median(values) for name, values in times.items()}
+    speed = {name: total / 1e6 / seconds for name, seconds in median.items()}
+    ratios = {
+        "S/L": speed["S"] / speed["L"],
+        "N/L": speed["N"] / speed["L"],
+        "S1/L": speed["S1"] / speed["L"],
+        "S/T": speed["S"] / speed["T"],
+    }
+    if "N0" in speed:
+        ratios["S0/L"] = speed["S0"] / speed["L"]
+        ratios["N/N0"] = speed["N"] / speed["N0"]
+    peak = {name: max(values) for name, values in peaks.items() if values}
+    # What the files in flight may hold at most: raw and stored bytes of the
+    # largest files that can be in flight together (two per hardware thread).
+    in_flight = 2 * threads
+    peak_bound = 64 * MiB + 2 * sum(sorted(sizes, reverse=True)[:in_flight])
+
+    print()
+    print(f"corpus {corpus.name}: {len(files)} files, {total / 1e6:.1f} MB; "
+          f"{threads} hardware threads; {args.reps} repetitions, medians")
+    print(f"{'':4} {'MB/s':>8} {'seconds':>8} {'peak RSS':>10}")
+    for name in names:
+        rss = f"{peak[name] / MiB:.0f} MiB" if name in peak else ""
+        print(f"{name:4} {speed[name]:8.1f} {median[name]:8.2f} {rss:>10}")
+    print()
+    print("  ".join(f"{name} {value:.2f}" for name, value in ratios.items()))
+    print(f"peak RSS of S {peak['S'] / MiB:.0f} MiB; bound 64 MiB + 2 x largest {in_flight} files = "
+          f"{peak_bound / MiB:.0f} MiB")
+
+    record = {
+        "time": datetime.datetime.now().isoformat(timespec="seconds"),
+        "corpus": {"name": corpus.name, "files": len(files), "bytes": total},
+        "hardware_threads": threads,
+        "repetitions": args.reps,
+        "load_average": os.getloadavg(),
+        "seconds": times,
+        "median_seconds": median,
+        "mb_per_s": speed,
+        "ratios": ratios,
+        "peak_rss_bytes": peak,
+        "peak_rss_bound_bytes": peak_bound,
+    }
+    text = json.dumps(record, indent=2) + "\n"
+    stamp = record["time"].replace(":", "")
+    (out / f"results-{stamp}.json").write_text(text)
+    (out / "latest.json").write_text(text)
+    print(f"written to {out / 'latest.json'}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,35 @@
+#include "script/file_job_pool.h"
+
+namespace zelkor {
+
+FileJobPool::FileJobPool(std::size_t count, std::size_t keptBytes) : keptBytes_(keptBytes)
+{
+    jobs_.reserve(count);
+    free_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        jobs_.push_back(std::make_unique<FileJob>());
+        free_.push_back(jobs_.back().get());
+    }
+}
+
+FileJobPool::Lease FileJobPool::Take()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.empty())
+        return Lease(nullptr, Returner{this});
+    FileJob* job = free_.back();
+    free_.pop_back();
+    return Lease(job, Returner{this});
+}
+
+void FileJobPool::Give(FileJob* job)
+{
+    // Outside the lock: handing pages back is a system call per buffer.
+    job->ReleaseMemory(keptBytes_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Handed out again most recently returned first, so that a run of small files
+    // keeps reusing the same few jobs and the pages they already touched.
+    free_.push_back(job);
+}
+
+}  // namespace zelkor

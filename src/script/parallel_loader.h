@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include <boost/property_tree/ptree.hpp>
+#include <tbb/task_group.h>
+
+namespace zelkor {
+
+class FileJobPool;
+
+// Loads the sources of a pack command's File children (FileJob::Load: read,
+// hash, compress) several at a time on the threads of the current task arena,
+// and hands each file to a consumer one at a time, in document order.
+//
+// The consumer sees exactly what a loop that loads each file right before
+// handing it over would show it: every File child once, in order, after the one
+// before it was consumed, and nothing after a consumer call that threw. Loads run
+// ahead of the consumer, bounded two ways: at most the pool's jobs are loading
+// (or holding a large result) at once, and files that have loaded but wait for
+// their turn hold at most `waitingBytes` (the window always takes at least the
+// next file in order, so a single larger file still passes). A file that has to
+// wait for its turn and whose stored bytes are small (up to 1 MiB) has them
+// copied out of its job, so that the job can load the next file; larger results
+// wait in their job.
+//
+// Failures: an exception from a load (std::bad_alloc, say) is rethrown by Run
+// when that file's turn comes, as if the load had run then; an exception from the
+// consumer is rethrown by Run as it is. Either way no later file reaches the
+// consumer, and Run returns only after every load it started has finished.
+//
+// One Run at a time; the pool must outlive the loader.
+class ParallelLoader {
+public:
+    using Element = boost::property_tree::ptree;
+
+    // One loaded file, as the consumer sees it.
+    struct Result {
+        bool loaded = false;  // FileJob::Load's result; false: nothing else is set
+        std::uint64_t rawSize = 0;
+        std::uint64_t storedSize = 0;
+        std::uint32_t contentHash = 0;
+        std::uint8_t* storedBytes = nullptr;  // storedSize bytes; the consumer may overwrite them
+    };
+    using Consumer = std::function<void(const Element& file, Result& result)>;
+
+    ParallelLoader(FileJobPool& jobs, std::size_t waitingBytes);
+    ~ParallelLoader();
+    ParallelLoader(const ParallelLoader&) = delete;
+    ParallelLoader& operator=(const ParallelLoader&) = delete;
+
+    // Loads every child of `command` named File (its text is the source path)
+    // and passes it to `consume`.
+    void Run(const Element& command, const Consumer& consume);
+
+private:
+    struct Slot;
+
+    void Work();
+    void Load(Slot& slot);
+    void Detach(Slot& slot);
+    void Consume();
+    bool ConsumeNext();
+    void Admit();
+    void Stop(std::exception_ptr failure);
+    void StopLocked(std::exception_ptr failure);
+
+    FileJobPool& jobs_;
+    const std::size_t waitingBytes_;
+
+    // The state of one Run. The consumer is called only by the thread that holds
+    // the consumer's role (see Consume); everything else below, and every slot's
+    // `finished`, is guarded by mutex_.
+    const Consumer* consume_ = nullptr;
+    tbb::task_group* group_ = nullptr;
+
+    std::mutex mutex_;
+    Element::const_iterator next_;
+    Element::const_iterator end_;
+    std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
+    std::deque<Slot*> queued_;                  // admitted and not yet started, in order
+    std::uint64_t admitted_ = 0;
+    std::uint64_t consumed_ = 0;     // files taken by the consumer (or being taken)
+    std::size_t finishedBytes_ = 0;  // held by finished slots that wait for their turn
+    bool consuming_ = false;
+    bool consumeAgain_ = false;
+    std::exception_ptr failure_;
+};
+
+}  // namespace zelkor

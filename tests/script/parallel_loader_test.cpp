@@ -1,0 +1,236 @@
+// Loading a pack command's files several at a time while handing them over in
+// document order.
+#include "script/parallel_loader.h"
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <lz4.h>
+#include <tbb/task_arena.h>
+#include <tbb/task_group.h>
+#include <xxhash.h>
+
+#include "archive/archive_format.h"
+#include "script/file_job_pool.h"
+#include "support/temp_dir.h"
+
+namespace zelkor {
+namespace {
+
+using Element = boost::property_tree::ptree;
+
+// Text that compresses: words drawn from a thousand.
+std::string Text(std::size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string text;
+    while (text.size() < size) {
+        const unsigned word = generator() % 1000;
+        text += static_cast<char>('a' + word % 26);
+        text += std::to_string(word);
+        text += ' ';
+    }
+    text.resize(size);
+    return text;
+}
+
+// What the consumer saw of one file.
+struct Seen {
+    std::string source;
+    bool loaded = false;
+    std::string content;  // decoded from the stored bytes
+    bool hashMatches = false;
+};
+
+class ParallelLoaderTest : public ::testing::Test {
+protected:
+    // Appends a File child for `name` below the temporary directory; with
+    // `content`, the file is written first, otherwise it stays missing.
+    void AddFile(const std::string& name, const std::string* content)
+    {
+        const std::string path = content ? dir_.Write(name, *content).string() : (dir_ / name).string();
+        command_.push_back({"File", Element(path)});
+        if (content)
+            contents_[path] = *content;
+    }
+
+    // Large files first, tiny ones last, with missing sources, a directory and
+    // other elements in between.
+    void AddMixedFiles()
+    {
+        for (unsigned i = 0; i < 3; ++i) {
+            const std::string large = Text((3 - i) * 512 * 1024, i);
+            AddFile("large" + std::to_string(i), &large);
+        }
+        command_.push_back({"Other", Element("ignored")});
+        for (unsigned i = 0; i < 120; ++i) {
+            if (i % 17 == 5) {
+                AddFile("missing" + std::to_string(i), nullptr);
+                continue;
+            }
+            const std::string content = Text(i % 3 == 0 ? 20000 + i * 100 : i * 7, 100 + i);
+            AddFile("small" + std::to_string(i), &content);
+        }
+        command_.push_back({"File", Element(dir_.path().string())});
+        for (unsigned i = 0; i < 40; ++i) {
+            const std::string tiny(i % 5, static_cast<char>('a' + i % 26));
+            AddFile("tiny" + std::to_string(i), &tiny);
+        }
+    }
+
+    std::vector<std::string> Sources() const
+    {
+        std::vector<std::string> sources;
+        for (const auto& [name, child] : command_)
+            if (name == "File")
+                sources.push_back(child.data());
+        return sources;
+    }
+
+    // Runs a loader on `threads` threads; the consumer records each file and
+    // throws std::runtime_error at the file with index `throwAt`.
+    void Run(int threads, std::size_t jobs, std::size_t waitingBytes, std::size_t throwAt = SIZE_MAX)
+    {
+        FileJobPool pool(jobs, 64 * 1024);
+        ParallelLoader loader(pool, waitingBytes);
+        tbb::task_arena arena(threads);
+        std::exception_ptr failure;
+        arena.execute([&] {
+            try {
+                loader.Run(command_, [&](const Element& file, ParallelLoader::Result& r) {
+                    Record(file, r);
+                    if (seen_.size() - 1 == throwAt)
+                        throw std::runtime_error("stop at " + file.data());
+                });
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        // Every job has come back, after a failure too.
+        std::vector<FileJobPool::Lease> leases;
+        for (std::size_t i = 0; i < jobs; ++i)
+            leases.push_back(pool.Take());
+        for (const auto& lease : leases)
+            EXPECT_TRUE(lease);
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+    void Record(const Element& file, ParallelLoader::Result& result)
+    {
+        Seen seen{file.data(), result.loaded, {}, false};
+        if (result.loaded) {
+            seen.content.resize(static_cast<std::size_t>(result.rawSize));
+            if (result.storedSize == result.rawSize) {
+                if (result.rawSize > 0)
+                    std::memcpy(seen.content.data(), result.storedBytes, seen.content.size());
+            } else {
+                LZ4_decompress_safe(reinterpret_cast<const char*>(result.storedBytes), seen.content.data(),
+                                    static_cast<int>(result.storedSize), static_cast<int>(result.rawSize));
+            }
+            seen.hashMatches =
+                XXH32(seen.content.data(), seen.content.size(), ArchiveMagic) == result.contentHash;
+            // The consumer may overwrite the bytes, as the archive writer does.
+            if (result.storedSize > 0)
+                std::memset(result.storedBytes, 0xEE, static_cast<std::size_t>(result.storedSize));
+        }
+        seen_.push_back(seen);
+    }
+
+    // Checks that the consumer saw exactly the first `count` File children, in
+    // order, each as a lone load would have shown it.
+    void ExpectSeenInOrder(std::size_t count)
+    {
+        const std::vector<std::string> sources = Sources();
+        ASSERT_EQ(seen_.size(), count);
+        for (std::size_t i = 0; i < count; ++i) {
+            SCOPED_TRACE(sources[i]);
+            ASSERT_EQ(seen_[i].source, sources[i]);
+            const auto known = contents_.find(sources[i]);
+            ASSERT_EQ(seen_[i].loaded, known != contents_.end());
+            if (seen_[i].loaded) {
+                EXPECT_TRUE(seen_[i].content == known->second);
+                EXPECT_TRUE(seen_[i].hashMatches);
+            }
+        }
+    }
+
+    testing::TempDir dir_;
+    Element command_;
+    std::map<std::string, std::string> contents_;
+    std::vector<Seen> seen_;
+};
+
+TEST_F(ParallelLoaderTest, EveryFileIsHandedOverOnceInDocumentOrder)
+{
+    AddMixedFiles();
+    // A generous window, a tight one (every waiting file blocks the next), and a
+    // single job on a single thread (plain sequential loading).
+    const int all = tbb::this_task_arena::max_concurrency();
+    for (auto [threads, jobs, window] : {std::tuple{all, 8, std::size_t{64} << 20},
+                                         std::tuple{all, 3, std::size_t{1}}, std::tuple{1, 1, std::size_t{0}}}) {
+        SCOPED_TRACE(::testing::Message() << threads << " threads, " << jobs << " jobs, window " << window);
+        seen_.clear();
+        Run(threads, jobs, window);
+        ExpectSeenInOrder(Sources().size());
+    }
+}
+
+TEST_F(ParallelLoaderTest, NothingToLoadCallsNoConsumer)
+{
+    command_.push_back({"Other", Element("x")});
+    Run(2, 2, 1 << 20);
+    EXPECT_TRUE(seen_.empty());
+}
+
+// --- Failures -------------------------------------------------------------------
+
+TEST_F(ParallelLoaderTest, AConsumerFailureEndsTheRunAtThatFile)
+{
+    AddMixedFiles();
+    const std::vector<std::string> sources = Sources();
+    for (std::size_t stop : {std::size_t{0}, std::size_t{1}, std::size_t{60}, sources.size() - 1}) {
+        SCOPED_TRACE(stop);
+        seen_.clear();
+        try {
+            Run(tbb::this_task_arena::max_concurrency(), 4, 8 << 20, stop);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(std::string(error.what()), "stop at " + sources[stop]);
+        }
+        // Files after it may have been loaded, but none reached the consumer.
+        ExpectSeenInOrder(stop + 1);
+    }
+}
+
+TEST_F(ParallelLoaderTest, ARunGoesOnWhenTheWorkAroundItIsCancelled)
+{
+    // When another script fails, the driver's loop is cancelled; a command that
+    // has started must still load and hand over every one of its files.
+    AddMixedFiles();
+    FileJobPool pool(4, 0);
+    ParallelLoader loader(pool, 64 << 20);
+    tbb::task_arena arena;
+    arena.execute([&] {
+        tbb::task_group_context context;
+        tbb::task_group outer(context);
+        outer.run([&] {
+            loader.Run(command_, [&](const Element& file, ParallelLoader::Result& r) {
+                if (seen_.empty())
+                    context.cancel_group_execution();
+                Record(file, r);
+            });
+        });
+        outer.wait();
+    });
+    ExpectSeenInOrder(Sources().size());
+}
+
+}  // namespace
+}  // namespace zelkor
