@@ -6,6 +6,7 @@
 #include <tbb/task_arena.h>
 
 #include "archive/archive_format.h"
+#include "platform/race_annotations.h"
 #include "script/file_job.h"
 #include "script/file_job_pool.h"
 #include "script/script_language.h"
@@ -73,6 +74,7 @@ void ParallelLoader::Run(const Element& command, const Consumer& consume)
         Admit();
         group.wait();
     });
+    AcceptHandOff(this);
 
     // Every task has finished. Slots left over after a failure give their jobs back.
     group_ = nullptr;
@@ -88,6 +90,7 @@ void ParallelLoader::Run(const Element& command, const Consumer& consume)
 
 void ParallelLoader::Work()
 {
+    HandOffScope handOff(this);
     Slot* slot;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -227,6 +230,7 @@ void ParallelLoader::Admit()
             queued_.push_back(window_.back().get());
             ++admitted_;
             ++next_;
+            AnnounceHandOff(this);
             group_->run([this] { Work(); });
         }
     } catch (...) {
