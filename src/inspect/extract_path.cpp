@@ -60,8 +60,14 @@ ExtractPath ExtractPath::Parse(std::string_view name)
             path.components_.emplace_back(component);
         start = end + 1;
     }
-    if (path.components_.empty())
+    if (path.components_.empty()) {
         path.refusal_ = "the name names no file";
+    } else if (const std::string& first = path.components_.front();
+               first.size() >= 2 && IsLetter(first[0]) && first[1] == ':') {
+        // "./C:/x" would start with a drive once its "." is dropped.
+        path.components_.clear();
+        path.refusal_ = "the name has a drive prefix";
+    }
     return path;
 }
 

@@ -45,6 +45,8 @@ TEST(ExtractPathTest, UnsafeNamesAreRefused)
         {"C:\\x", "drive"},
         {"c:x", "drive"},
         {"z:", "drive"},
+        {".\\a:\\x", "drive"},  // a drive once the "." is dropped
+        {"//./C:/x", "absolute"},
         {"..", "\"..\""},
         {"../x", "\"..\""},
         {"a/../../x", "\"..\""},
