@@ -2,7 +2,6 @@
 #include "archive/archive_reader.h"
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "archive/archive_writer.h"
 #include "script/file_job.h"
 #include "support/temp_dir.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
@@ -34,11 +34,7 @@ protected:
     // An archive of three entries: compressed, raw, empty; and its key file.
     void SetUp() override
     {
-        std::mt19937 generator(17);
-        std::string noise(300, '\0');
-        for (char& c : noise)
-            c = static_cast<char>(generator());
-        const std::vector<std::string> contents = {std::string(2000, 'z'), noise, ""};
+        const std::vector<std::string> contents = {std::string(2000, 'z'), testing::RandomBytes(300, 17), ""};
         const std::string keyPath = KeyPath();
         FileJob job;
         ArchiveWriter writer;

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -28,9 +27,12 @@
 #include "platform/file.h"
 #include "script/file_job.h"
 #include "support/temp_dir.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
+
+using testing::RandomBytes;
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
@@ -43,15 +45,6 @@ struct Source {
     std::string archivedPath;
     std::string content;
 };
-
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(generator());
-    return bytes;
-}
 
 class ArchiveWriterTest : public ::testing::Test {
 protected:

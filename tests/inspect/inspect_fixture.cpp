@@ -1,11 +1,11 @@
 #include "inspect_fixture.h"
 
-#include <random>
 
 #include <xxhash.h>
 
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
+#include "support/test_data.h"
 
 namespace zelkor::testing {
 
@@ -13,10 +13,7 @@ namespace fs = std::filesystem;
 
 void InspectTest::WriteSources()
 {
-    std::mt19937 generator(7);
-    std::string noise(5000, '\0');
-    for (char& c : noise)
-        c = static_cast<char>(generator());
+    const std::string noise = RandomBytes(5000, 7);
     std::string level;
     for (int i = 0; i < 3000; ++i)
         level += "row " + std::to_string(i % 17) + "\n";

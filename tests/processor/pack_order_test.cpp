@@ -3,44 +3,23 @@
 // mixes very different sizes (large first, tiny last), so that later files finish
 // loading long before earlier ones.
 #include <optional>
-#include <random>
 
 #include <gtest/gtest.h>
 
 #include "archive/archive_format.h"
 #include "processor_fixture.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
+
+using testing::CompressibleText;
+using testing::RandomBytes;
 
 using testing::ArchivedContents;
 using testing::ArchivedNames;
 using testing::ToolRun;
 using Names = std::vector<std::string>;
-
-// Compressible text of `size` bytes.
-std::string Text(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string text;
-    while (text.size() < size) {
-        const unsigned word = generator() % 1000;
-        text += static_cast<char>('a' + word % 26);
-        text += std::to_string(word);
-        text += ' ';
-    }
-    text.resize(size);
-    return text;
-}
-
-std::string Noise(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator());
-    return bytes;
-}
 
 // One File element: its ArchivedPath (none: the attribute is missing) and its
 // source's content (none: the source does not exist).
@@ -56,9 +35,9 @@ protected:
     // sources, a directory and an entry the archive cannot name in between.
     void AddMixedEntries()
     {
-        Add("large/text", Text(3 << 20, 1));
-        Add("large/noise", Noise(1 << 20, 2));
-        Add("large/more", Text(1 << 20, 3));
+        Add("large/text", CompressibleText(3 << 20, 1));
+        Add("large/noise", RandomBytes(1 << 20, 2));
+        Add("large/more", CompressibleText(1 << 20, 3));
         for (unsigned i = 0; i < 300; ++i) {
             const std::string name = "small/" + std::to_string(i);
             if (i % 29 == 7)
@@ -66,9 +45,9 @@ protected:
             else if (i == 150)
                 entries_.push_back({"dir", "src", std::nullopt});
             else if (i == 200)
-                Add(std::string(MaxNameLength + 1, 'n'), Text(5000, i), "src/unnamable");
+                Add(std::string(MaxNameLength + 1, 'n'), CompressibleText(5000, i), "src/unnamable");
             else
-                Add(name, i % 10 == 0 ? Text(50000 + i, i) : Text(i % 40, i));
+                Add(name, i % 10 == 0 ? CompressibleText(50000 + i, i) : CompressibleText(i % 40, i));
         }
     }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -15,9 +14,12 @@
 #include "support/archive_contents.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
+
+using testing::RandomBytes;
 
 namespace fs = std::filesystem;
 using testing::ArchivedContents;
@@ -26,15 +28,6 @@ using testing::ReadArchive;
 using testing::TempDir;
 using testing::ToolRun;
 using Names = std::vector<std::string>;
-
-std::string Noise(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(generator());
-    return bytes;
-}
 
 // `prefix` followed by the number `n`.
 std::string Numbered(const std::string& prefix, int n)
@@ -74,7 +67,7 @@ protected:
 
 TEST_F(FaultInjectionTest, FullDiskEndsTheRunAndLeavesNothingThatPassesForAnArchive)
 {
-    dir_.Write("big", Noise(300 * 1024, 1));
+    dir_.Write("big", RandomBytes(300 * 1024, 1));
     dir_.Write("small", "small file");
     dir_.Write("assets/a.txt", "a");
     dir_.Write("big.xml", PackScript("big.pak", FileElement("s", "small") + FileElement("b", "big"), true));
@@ -168,7 +161,7 @@ TEST_F(FaultInjectionTest, OutputsHeldOrImpossible)
 TEST_F(FaultInjectionTest, SourceLargerThanTheLoadBuffersIsStoredWhole)
 {
     // 70 MiB, compressible in parts so that both forms of the buffers are used.
-    std::string content = Noise(70 << 20, 3);
+    std::string content = RandomBytes(70 << 20, 3);
     std::fill(content.begin(), content.begin() + (20 << 20), 'z');
     dir_.Write("large", content);
     dir_.Write("small", "after the large one");

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,23 +17,15 @@
 #include "platform/file.h"
 #include "support/resident_pages.h"
 #include "support/temp_dir.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
 
+using testing::RandomBytes;
+
 using testing::ResidentPages;
 using testing::TempDir;
-
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937_64 generator(seed);
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; i += 8) {
-        const std::uint64_t word = generator();
-        std::memcpy(&bytes[i], &word, std::min<std::size_t>(8, size - i));
-    }
-    return bytes;
-}
 
 class FileJobTest : public ::testing::Test {
 protected:

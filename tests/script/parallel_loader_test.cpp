@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <map>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -19,26 +18,14 @@
 #include "archive/archive_format.h"
 #include "script/file_job_pool.h"
 #include "support/temp_dir.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
 
-using Element = boost::property_tree::ptree;
+using testing::CompressibleText;
 
-// Text that compresses: words drawn from a thousand.
-std::string Text(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string text;
-    while (text.size() < size) {
-        const unsigned word = generator() % 1000;
-        text += static_cast<char>('a' + word % 26);
-        text += std::to_string(word);
-        text += ' ';
-    }
-    text.resize(size);
-    return text;
-}
+using Element = boost::property_tree::ptree;
 
 // What the consumer saw of one file.
 struct Seen {
@@ -65,7 +52,7 @@ protected:
     void AddMixedFiles()
     {
         for (unsigned i = 0; i < 3; ++i) {
-            const std::string large = Text((3 - i) * 512 * 1024, i);
+            const std::string large = CompressibleText((3 - i) * 512 * 1024, i);
             AddFile("large" + std::to_string(i), &large);
         }
         command_.push_back({"Other", Element("ignored")});
@@ -74,7 +61,7 @@ protected:
                 AddFile("missing" + std::to_string(i), nullptr);
                 continue;
             }
-            const std::string content = Text(i % 3 == 0 ? 20000 + i * 100 : i * 7, 100 + i);
+            const std::string content = CompressibleText(i % 3 == 0 ? 20000 + i * 100 : i * 7, 100 + i);
             AddFile("small" + std::to_string(i), &content);
         }
         command_.push_back({"File", Element(dir_.path().string())});
