@@ -62,12 +62,7 @@ void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out
 {
     JsonWriter json(out);
     json.BeginObject();
-    json.Key("archive").String(archive.ArchivePath());
-    json.Key("keyFile");
-    if (archive.KeyPath())
-        json.String(*archive.KeyPath());
-    else
-        json.Null();
+    archive.WriteFiles(json);
     json.Key("entries").BeginArray();
     const auto& entries = archive.Reader().Entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {

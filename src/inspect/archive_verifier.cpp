@@ -158,12 +158,7 @@ void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& r
 {
     JsonWriter json(out);
     json.BeginObject();
-    json.Key("archive").String(archive.ArchivePath());
-    json.Key("keyFile");
-    if (archive.KeyPath())
-        json.String(*archive.KeyPath());
-    else
-        json.Null();
+    archive.WriteFiles(json);
     json.Key("ok").Bool(report.Ok());
     json.Key("entries").Number(std::uint64_t{report.entries});
     json.Key("intact").Number(std::uint64_t{report.entries - report.bad.size()});

@@ -45,6 +45,16 @@ std::string InspectedArchive::Describe(std::size_t index) const
     return "entry " + std::to_string(index) + " (" + Label(index) + ")";
 }
 
+void InspectedArchive::WriteFiles(JsonWriter& json) const
+{
+    json.Key("archive").String(ArchivePath());
+    json.Key("keyFile");
+    if (keyPath_)
+        json.String(*keyPath_);
+    else
+        json.Null();
+}
+
 void InspectedArchive::WriteIdentity(JsonWriter& json, std::size_t index) const
 {
     const ArchiveReader::Entry& entry = reader_.Entries().at(index);

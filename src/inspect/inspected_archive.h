@@ -45,6 +45,10 @@ public:
     // is not valid UTF-8 and "name" therefore lost bytes), "nameHash".
     void WriteIdentity(JsonWriter& json, std::size_t index) const;
 
+    // The members that identify the archive in JSON output: "archive" and
+    // "keyFile" (null without a key file).
+    void WriteFiles(JsonWriter& json) const;
+
     // "with key file PATH" or "without a key file".
     std::string KeyFileSummary() const;
     // Explains that the key file choice is the likely cause when every entry
