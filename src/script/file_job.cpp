@@ -21,6 +21,7 @@ FileJob::FileJob()
       rawBytes(FileJobCapacity),
       compressorState_(static_cast<std::size_t>(LZ4_sizeofStateHC()))
 {
+    LZ4_initStreamHC(compressorState_.data(), compressorState_.size());
 }
 
 bool FileJob::Load(const std::string& path)
@@ -89,15 +90,19 @@ void FileJob::FitBuffers(std::size_t length)
 void FileJob::Compress()
 {
     // One block of LZ4 high compression at the default level, bounded by the output
-    // buffer: the same call as LZ4_compress_HC, on a working state kept by this job.
+    // buffer, with the same result as LZ4_compress_HC. The working state is kept by
+    // this job and reset the fast way: instead of clearing its quarter megabyte
+    // of tables for every file, the state moves its window past every entry that
+    // an earlier file left there, so no match can reach back into that file.
     // A result that does not fit (0), that is not strictly smaller, or an input too
     // large for one block, leaves the file stored raw.
     if (rawSize <= LZ4_MAX_INPUT_SIZE) {
         const int capacity = static_cast<int>(std::min<std::size_t>(storedBytes.size(), INT_MAX));
-        const int produced = LZ4_compress_HC_extStateHC(
-            compressorState_.data(), reinterpret_cast<const char*>(rawBytes.data()),
-            reinterpret_cast<char*>(storedBytes.data()), static_cast<int>(rawSize), capacity,
-            LZ4HC_CLEVEL_DEFAULT);
+        auto* stream = static_cast<LZ4_streamHC_t*>(static_cast<void*>(compressorState_.data()));
+        LZ4_resetStreamHC_fast(stream, LZ4HC_CLEVEL_DEFAULT);
+        const int produced = LZ4_compress_HC_continue(
+            stream, reinterpret_cast<const char*>(rawBytes.data()),
+            reinterpret_cast<char*>(storedBytes.data()), static_cast<int>(rawSize), capacity);
         // Output stays within the first `produced` bytes, give or take a few bytes of
         // copying slack; a compression that ran out of room may have reached the end.
         writtenEnd_ = std::max(writtenEnd_, produced > 0 ? static_cast<std::size_t>(produced) + 64

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <lz4.h>
+#include <lz4hc.h>
 #include <xxhash.h>
 
 #include "archive/archive_format.h"
@@ -95,6 +96,27 @@ TEST_F(FileJobTest, CompressibleFilesAreCompressed)
     ExpectLoaded(zeros);
     EXPECT_LT(job_.storedSize, 1000u);
     EXPECT_EQ(job_.contentHash, 0x30AF4CF2u);
+}
+
+TEST_F(FileJobTest, AReusedJobCompressesEachFileAsAFreshCompressionWould)
+{
+    // The working state is reused without clearing its tables; no match may reach
+    // into an earlier file, not even one with the very same content.
+    const std::string text = testing::CompressibleText(300000, 3);
+    const std::vector<std::string> files = {
+        text, text, text.substr(1000, 50000), std::string(70000, 'x'), RandomBytes(20000, 4),
+        text.substr(0, 10), text.substr(5, 200000), testing::CompressibleText(3000, 9), text,
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        LoadContent(files[i]);
+        std::vector<char> fresh(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(files[i].size()))));
+        const int size = LZ4_compress_HC(files[i].data(), fresh.data(), static_cast<int>(files[i].size()),
+                                         static_cast<int>(fresh.size()), LZ4HC_CLEVEL_DEFAULT);
+        if (static_cast<std::uint64_t>(size) >= files[i].size())
+            continue;  // stored raw either way
+        ASSERT_EQ(job_.storedSize, static_cast<std::uint64_t>(size)) << i;
+        EXPECT_EQ(std::memcmp(job_.storedBytes.data(), fresh.data(), job_.storedSize), 0) << i;
+    }
 }
 
 TEST_F(FileJobTest, IncompressibleFilesAreStoredRaw)
