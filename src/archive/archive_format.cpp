@@ -25,7 +25,6 @@ constexpr std::size_t KeyFileIvShareAt = 32;
 static_assert(HeaderIvShareAt + ShareSize == ArchiveHeader::Size);
 static_assert(EntryNameHashAt + 4 == FileEntry::Size);
 static_assert(KeyFileIvShareAt + ShareSize == KeyFileHeader::Size);
-static_assert(IvSize <= ShareSize && KeySize == ShareSize);
 
 void CopyShare(const std::uint8_t* in, Share& share)
 {
@@ -93,6 +92,20 @@ std::vector<std::uint8_t> NameRecord::Encode() const
     return out;
 }
 
+std::size_t NameRecord::DecodeNameLength(std::span<const std::uint8_t, LengthSize> in)
+{
+    return DecodeFixed16(in.data());
+}
+
+NameRecord NameRecord::DecodeFrom(std::span<const std::uint8_t> in)
+{
+    NameRecord record;
+    const std::size_t nameLength = DecodeNameLength(in.first<LengthSize>());
+    record.name.assign(reinterpret_cast<const char*>(in.data() + LengthSize), nameLength);
+    record.contentHash = DecodeFixed32(in.data() + LengthSize + nameLength);
+    return record;
+}
+
 std::string NormalizeName(std::string_view archivedPath)
 {
     std::string name(archivedPath);
@@ -114,17 +127,6 @@ std::uint32_t NameHash(std::string_view archivedPath)
     std::uint8_t digest[CryptoPP::CRC32::DIGESTSIZE];
     crc.Final(digest);
     return DecodeFixed32(digest);
-}
-
-ArchiveKey ArchiveKey::FromShares(const ArchiveHeader& archive, const KeyFileHeader* keyFile)
-{
-    ArchiveKey result;
-    for (std::size_t i = 0; i < KeySize; ++i)
-        result.key[i] = archive.keyShare[i] ^ (keyFile ? keyFile->keyShare[i] : 0);
-    // Bytes IvSize and up of both IV shares take no part.
-    for (std::size_t i = 0; i < IvSize; ++i)
-        result.iv[i] = archive.ivShare[i] ^ (keyFile ? keyFile->ivShare[i] : 0);
-    return result;
 }
 
 bool EntryFits(std::uint64_t entryOffset, std::uint64_t storedSize)

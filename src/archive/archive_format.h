@@ -15,8 +15,15 @@
 
 namespace zelkor {
 
-// First field of every archive; also the seed of the content hash.
+// First field of every archive.
 inline constexpr std::uint32_t ArchiveMagic = 0x0A0FED0C;
+
+// The content hash is XXH32 of the raw bytes with this seed (the magic again).
+inline constexpr std::uint32_t ContentHashSeed = ArchiveMagic;
+
+// Stored bytes are one block of LZ4 high compression at this level (the
+// library's default), or the raw bytes when that block is not strictly smaller.
+inline constexpr int CompressionLevel = 9;
 
 // Random bytes per share; the key takes all of them, the IV the first IvSize.
 inline constexpr std::size_t ShareSize = 32;
@@ -111,6 +118,11 @@ struct NameRecord {
     std::size_t EncodedSize() const { return LengthSize + name.size() + HashSize; }
     // The whole record. The name must not be longer than MaxNameLength.
     std::vector<std::uint8_t> Encode() const;
+
+    // The nameLength field at the start of a record: how many name bytes follow.
+    static std::size_t DecodeNameLength(std::span<const std::uint8_t, LengthSize> in);
+    // A whole record; `in` holds exactly LengthSize + nameLength + HashSize bytes.
+    static NameRecord DecodeFrom(std::span<const std::uint8_t> in);
 };
 
 // --- Names and keys ---------------------------------------------------------------
@@ -121,16 +133,6 @@ std::string NormalizeName(std::string_view archivedPath);
 
 // CRC-32 (IEEE 802.3, as zlib) of the normalised name.
 std::uint32_t NameHash(std::string_view archivedPath);
-
-// The key and IV that encrypt every entry of one archive.
-struct ArchiveKey {
-    std::array<std::uint8_t, KeySize> key{};
-    std::array<std::uint8_t, IvSize> iv{};
-
-    // With a key file, the byte-wise XOR of the two shares; without one, the
-    // archive's shares alone.
-    static ArchiveKey FromShares(const ArchiveHeader& archive, const KeyFileHeader* keyFile);
-};
 
 // Whether an entry whose FileEntry starts at `entryOffset` and which has
 // `storedSize` stored bytes can be addressed by the 32-bit fields: its

@@ -1,58 +1,36 @@
 #include "archive/archive_reader.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <stdexcept>
 
-#include <cryptopp/aes.h>
-#include <cryptopp/modes.h>
-#include <lz4.h>
-#include <xxhash.h>
-
-#include "archive/archive_writer.h"
+#include "archive/archive_crypto.h"
+#include "archive/entry_codec.h"
 
 namespace zelkor {
 
 namespace {
 
-// An LZ4 block yields fewer than 255 bytes for each of its own: the longest
-// match costs a token, an offset and one byte per further 255 bytes.
-constexpr std::uint64_t MaxExpansion = 255;
-
 // Opens a file to read, refusing anything but a regular file without waiting on
 // it; gives its length.
 File OpenForReading(const std::string& path, std::uint64_t& size)
 {
-    File file = File::Open(path, O_RDONLY | O_NONBLOCK);
-    struct stat info;
-    if (!file.IsOpen() || ::fstat(file.Descriptor(), &info) != 0 || !S_ISREG(info.st_mode))
+    File file = File::OpenRegular(path, O_RDONLY);
+    const std::optional<FileStatus> status = file.IsOpen() ? file.Status() : std::nullopt;
+    if (!status)
         throw std::runtime_error("Cannot open " + path + "!");
-    size = static_cast<std::uint64_t>(info.st_size);
+    size = status->size;
     return file;
 }
 
-// Reads exactly `size` bytes at `offset` without moving the file's position, so
-// that several threads can read one file. False at the end of the file; throws
+// Reads exactly `size` bytes at `offset`. False at the end of the file; throws
 // on a read error.
 bool ReadAt(const File& file, std::uint64_t offset, void* data, std::size_t size)
 {
-    auto* bytes = static_cast<std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t got = ::pread(file.Descriptor(), bytes, size, static_cast<off_t>(offset));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::runtime_error("Cannot read " + file.Path() + "!");
-        }
-        if (got == 0)
-            return false;
-        bytes += got;
-        offset += static_cast<std::uint64_t>(got);
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    const std::optional<std::size_t> got = file.ReadAt(offset, data, size);
+    if (!got)
+        throw std::runtime_error("Cannot read " + file.Path() + "!");
+    return *got == size;
 }
 
 std::string At(std::uint64_t offset)
@@ -64,7 +42,7 @@ std::string At(std::uint64_t offset)
 
 ArchiveReader::ArchiveReader(const std::string& archivePath, const std::string* keyPath)
 {
-    ArchiveWriter::PrepareCrypto();
+    PrepareCrypto();
     archive_ = OpenForReading(archivePath, archiveSize_);
     std::uint8_t header[ArchiveHeader::Size];
     if (archiveSize_ < sizeof header || !ReadAt(archive_, 0, header, sizeof header))
@@ -129,18 +107,18 @@ void ArchiveReader::ReadNames(File& keyFile, std::uint64_t keyFileSize)
         if (keyFileSize - offset < NameRecord::LengthSize ||
             !ReadAt(keyFile, offset, length, NameRecord::LengthSize))
             Fail(path, "truncated NameRecord" + At(offset));
-        const std::size_t nameLength = DecodeFixed16(length);
+        const std::size_t nameLength = NameRecord::DecodeNameLength(std::span<const std::uint8_t, NameRecord::LengthSize>(length, NameRecord::LengthSize));
         const std::size_t rest = nameLength + NameRecord::HashSize;
         std::uint8_t* name = record.data() + NameRecord::LengthSize;
         if (keyFileSize - offset - NameRecord::LengthSize < rest ||
             !ReadAt(keyFile, offset + NameRecord::LengthSize, name, rest))
             Fail(path, "truncated NameRecord" + At(offset));
-        const std::uint32_t contentHash = DecodeFixed32(name + nameLength);
+        NameRecord decoded = NameRecord::DecodeFrom(std::span(record.data(), NameRecord::LengthSize + rest));
         Entry& entry = entries_[index];
-        if (contentHash != entry.fields.contentHash)
-            Fail(path, "NameRecord" + At(offset) + " has content hash " + std::to_string(contentHash) +
+        if (decoded.contentHash != entry.fields.contentHash)
+            Fail(path, "NameRecord" + At(offset) + " has content hash " + std::to_string(decoded.contentHash) +
                            ", its entry " + std::to_string(entry.fields.contentHash));
-        entry.name.assign(reinterpret_cast<const char*>(name), nameLength);
+        entry.name = std::move(decoded.name);
         offset += NameRecord::LengthSize + rest;
         ++index;
     }
@@ -153,48 +131,16 @@ ArchiveReader::ContentStatus ArchiveReader::ReadContent(std::size_t index,
                                                         std::vector<std::uint8_t>& content) const
 {
     const Entry& entry = entries_.at(index);
-    const std::uint32_t rawSize = entry.fields.rawSize;
-    const std::uint32_t storedSize = entry.fields.storedSize;
-    const bool compressed = storedSize < rawSize;
     // Refuse a compressed entry that no LZ4 block could produce before allocating
     // rawSize bytes for it.
-    if (compressed && (rawSize > LZ4_MAX_INPUT_SIZE || rawSize > MaxExpansion * storedSize))
+    if (!EntryCodec::CouldDecode(entry.fields.rawSize, entry.fields.storedSize))
         return ContentStatus::BadCompression;
 
-    std::vector<std::uint8_t> stored(storedSize);
+    std::vector<std::uint8_t> stored(entry.fields.storedSize);
     if (!ReadAt(archive_, entry.fields.dataOffset, stored.data(), stored.size()))
         Fail(archive_.Path(), "stored bytes of the FileEntry" + At(entry.offset) + " are gone");
-    if (storedSize > 0) {
-        CryptoPP::CFB_Mode<CryptoPP::AES>::Decryption cipher(key_.key.data(), KeySize, key_.iv.data());
-        cipher.ProcessData(stored.data(), stored.data(), stored.size());
-    }
-
-    if (compressed) {
-        content.assign(rawSize, 0);
-        const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()),
-                                                 reinterpret_cast<char*>(content.data()),
-                                                 static_cast<int>(storedSize), static_cast<int>(rawSize));
-        if (produced < 0 || static_cast<std::uint32_t>(produced) != rawSize)
-            return ContentStatus::BadCompression;
-    } else {
-        content = std::move(stored);
-    }
-    if (XXH32(content.data(), content.size(), ArchiveMagic) != entry.fields.contentHash)
-        return ContentStatus::HashMismatch;
-    return ContentStatus::Ok;
-}
-
-const char* ArchiveReader::Describe(ContentStatus status)
-{
-    switch (status) {
-    case ContentStatus::Ok:
-        return "ok";
-    case ContentStatus::BadCompression:
-        return "stored bytes do not decompress to the raw size";
-    case ContentStatus::HashMismatch:
-        return "content hash does not match";
-    }
-    return "unknown status";
+    key_.Decrypt(stored);
+    return EntryCodec::Decode(std::move(stored), entry.fields.rawSize, entry.fields.contentHash, content);
 }
 
 void ArchiveReader::Fail(const std::string& path, const std::string& fault) const

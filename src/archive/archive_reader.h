@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
 #include "archive/archive_format_error.h"
+#include "archive/entry_codec.h"
 #include "platform/file.h"
 
 namespace zelkor {
@@ -36,11 +38,7 @@ public:
         std::string name;  // the archived path from the key file; empty without one
     };
 
-    enum class ContentStatus {
-        Ok,
-        BadCompression,  // the stored bytes are no LZ4 block of exactly rawSize bytes
-        HashMismatch,    // the content's hash differs from contentHash
-    };
+    using ContentStatus = EntryCodec::Status;
 
     // `keyPath` null: read the archive alone, whose own shares are then the key.
     ArchiveReader(const std::string& archivePath, const std::string* keyPath);
@@ -56,8 +54,6 @@ public:
     // holds the rawSize raw bytes. Throws ArchiveFormatError or std::runtime_error
     // only when the archive has changed or become unreadable since it was opened.
     ContentStatus ReadContent(std::size_t index, std::vector<std::uint8_t>& content) const;
-
-    static const char* Describe(ContentStatus status);
 
 private:
     void ReadEntries();

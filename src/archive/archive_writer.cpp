@@ -2,17 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <mutex>
 #include <stdexcept>
 #include <vector>
-
-#include <cryptopp/aes.h>
-#include <cryptopp/modes.h>
-#include <cryptopp/osrng.h>
-#include <cryptopp/randpool.h>
 
 namespace zelkor {
 
@@ -26,12 +19,9 @@ namespace {
 // refused as not regular. On regular files the flag changes nothing.
 File Acquire(const std::string& path)
 {
-    File file = File::Open(path, O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
+    File file = File::OpenRegular(path, O_WRONLY | O_CREAT, 0666);
     if (!file.IsOpen())
         return file;
-    struct stat info;
-    if (::fstat(file.Descriptor(), &info) != 0 || !S_ISREG(info.st_mode))
-        return File();
     int rc;
     do {
         rc = ::flock(file.Descriptor(), LOCK_EX | LOCK_NB);
@@ -53,28 +43,6 @@ ArchiveWriter::~ArchiveWriter()
     Release();
 }
 
-void ArchiveWriter::PrepareCrypto()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Exercise every algorithm the writers and readers use, so that their
-        // tables are filled and the CPU's features detected here, on one thread.
-        // The random pool is seeded from fixed bytes: it runs the same algorithms
-        // as the automatically seeded one, and the operating system's source, which
-        // every pool opens afresh, needs no set-up.
-        const CryptoPP::byte zeros[KeySize] = {};
-        CryptoPP::byte block[CryptoPP::AES::BLOCKSIZE] = {};
-        CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption encryption(zeros, KeySize, zeros);
-        encryption.ProcessData(block, block, sizeof block);
-        CryptoPP::CFB_Mode<CryptoPP::AES>::Decryption decryption(zeros, KeySize, zeros);
-        decryption.ProcessData(block, block, sizeof block);
-        CryptoPP::RandomPool pool;
-        pool.IncorporateEntropy(zeros, sizeof zeros);
-        pool.GenerateBlock(block, sizeof block);
-        NameHash("");
-    });
-}
-
 bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath)
 {
     PrepareCrypto();
@@ -83,15 +51,9 @@ bool ArchiveWriter::Create(const std::string& archivePath, const std::string* ke
 
     // Key material first: if the system's random source fails, the exception
     // leaves before any file has been touched.
-    ArchiveHeader archiveHeader;
-    KeyFileHeader keyFileHeader;
-    {
-        CryptoPP::AutoSeededRandomPool pool;
-        pool.GenerateBlock(archiveHeader.keyShare.data(), ShareSize);
-        pool.GenerateBlock(archiveHeader.ivShare.data(), ShareSize);
-        pool.GenerateBlock(keyFileHeader.keyShare.data(), ShareSize);
-        pool.GenerateBlock(keyFileHeader.ivShare.data(), ShareSize);
-    }
+    const KeyMaterial material = KeyMaterial::Random();
+    const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
+    const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
 
     // Both files are acquired (opened and locked) before either is cut. A Create
     // that cannot have the archive then leaves a key file that belongs to another,
@@ -134,13 +96,13 @@ bool ArchiveWriter::Create(const std::string& archivePath, const std::string* ke
     return true;
 }
 
-bool ArchiveWriter::AddFile(const std::string& archivedPath, std::uint64_t rawSize,
-                            std::uint64_t storedSize, std::uint32_t contentHash,
-                            std::uint8_t* storedBytes)
+bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
 {
     if (!archive_.IsOpen())
         throw std::logic_error("ArchiveWriter::AddFile without a created archive");
-    if (rawSize >= ArchiveAddressLimit || storedSize > rawSize || archivedPath.size() > MaxNameLength)
+    const std::uint64_t storedSize = file.stored.size();
+    if (file.rawSize >= ArchiveAddressLimit || storedSize > file.rawSize ||
+        archivedPath.size() > MaxNameLength)
         return false;
     // The position is asked before anything is written, so that an entry that
     // would not fit is refused whole. Writing to the key file does not move it.
@@ -151,21 +113,17 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, std::uint64_t rawSi
         return false;
 
     FileEntry entry;
-    entry.rawSize = static_cast<std::uint32_t>(rawSize);
-    entry.contentHash = contentHash;
+    entry.rawSize = static_cast<std::uint32_t>(file.rawSize);
+    entry.contentHash = file.contentHash;
     entry.dataOffset = static_cast<std::uint32_t>(*position + FileEntry::Size);
     entry.storedSize = static_cast<std::uint32_t>(storedSize);
     entry.nameHash = NameHash(archivedPath);
 
-    // A new cipher for every entry: each entry's stream starts from the IV.
-    if (storedSize > 0) {
-        CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption cipher(key_.key.data(), KeySize, key_.iv.data());
-        cipher.ProcessData(storedBytes, storedBytes, static_cast<std::size_t>(storedSize));
-    }
+    key_.Encrypt(file.stored);
 
     // The name reaches the key file before the entry reaches the archive.
     if (keyFile_.IsOpen()) {
-        const std::vector<std::uint8_t> record = NameRecord{archivedPath, contentHash}.Encode();
+        const std::vector<std::uint8_t> record = NameRecord{archivedPath, file.contentHash}.Encode();
         if (!keyFile_.WriteAll(record.data(), record.size()))
             FailWriting(keyFile_);
     }
@@ -173,7 +131,7 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, std::uint64_t rawSi
     entry.EncodeTo(entryBytes);
     if (!archive_.WriteAll(entryBytes, sizeof entryBytes))
         FailWriting(archive_);
-    if (storedSize > 0 && !archive_.WriteAll(storedBytes, static_cast<std::size_t>(storedSize)))
+    if (!file.stored.empty() && !archive_.WriteAll(file.stored.data(), file.stored.size()))
         FailWriting(archive_);
     return true;
 }

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
+#include "archive/loaded_file.h"
 #include "platform/file.h"
 
 namespace zelkor {
@@ -22,7 +24,7 @@ namespace zelkor {
 // (so that no torn archive can pass for a complete one) and closed by then.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
-// once (after PrepareCrypto, see there).
+// once (after PrepareCrypto).
 class ArchiveWriter {
 public:
     ArchiveWriter() = default;
@@ -30,12 +32,6 @@ public:
     ~ArchiveWriter();
     ArchiveWriter(const ArchiveWriter&) = delete;
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
-
-    // Runs the crypto library's one-time set-up (its tables and CPU feature
-    // detection), which is not safe when first done by several threads at once.
-    // Call it on the main thread before writers work in parallel; Create also
-    // calls it, and calls after the first return at once.
-    static void PrepareCrypto();
 
     // Closes whatever the writer still holds, draws new key material, and creates
     // (or replaces) the archive and, when `keyPath` is not null, the key file, with
@@ -48,15 +44,13 @@ public:
     // After Create returned false: the path that could not be created.
     const std::string& FailedPath() const { return failedPath_; }
 
-    // Appends one file: encrypts the first `storedSize` bytes of `storedBytes` in
-    // place, writes the file's NameRecord to the key file (if any), then its
-    // FileEntry and the encrypted bytes to the archive. Returns false, having
-    // written and changed nothing, when the format cannot hold the entry: rawSize
-    // of 4 GiB or more, storedSize above rawSize, an archived path longer than
-    // MaxNameLength, or stored bytes that would reach past ArchiveAddressLimit.
-    // Only valid after a successful Create.
-    bool AddFile(const std::string& archivedPath, std::uint64_t rawSize, std::uint64_t storedSize,
-                 std::uint32_t contentHash, std::uint8_t* storedBytes);
+    // Appends one file: encrypts its stored bytes in place, writes its NameRecord
+    // to the key file (if any), then its FileEntry and the encrypted bytes to the
+    // archive. Returns false, having written and changed nothing, when the format
+    // cannot hold the entry: a raw size of 4 GiB or more, more stored bytes than
+    // raw ones, an archived path longer than MaxNameLength, or stored bytes that
+    // would reach past ArchiveAddressLimit. Only valid after a successful Create.
+    bool AddFile(const std::string& archivedPath, LoadedFile& file);
 
     // Closes the key file, then the archive. When the system reports that closing
     // a file failed (its last data may be lost), throws as a failed write does,

@@ -8,10 +8,10 @@
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
 
-#include "archive/archive_writer.h"
+#include "archive/archive_crypto.h"
+#include "driver/execute_stage.h"
+#include "driver/load_stage.h"
 #include "driver/script_trees.h"
-#include "driver/xml_parser.h"
-#include "driver/xml_processor.h"
 #include "platform/race_annotations.h"
 #include "script/warning_log.h"
 
@@ -44,11 +44,11 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 
     AnnounceHandOff(&trees);
     tbb::parallel_for(tbb::blocked_range<unsigned>(1, static_cast<unsigned>(argc), 1),
-                      XmlParser{&trees, argc, argv}, tbb::auto_partitioner());
+                      LoadStage{&trees, argc, argv}, tbb::auto_partitioner());
 
     // Executing starts only after every script has been loaded.
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      XmlProcessor{&trees, &warnings}, tbb::auto_partitioner());
+                      ExecuteStage{&trees, &warnings}, tbb::auto_partitioner());
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ int RunArchiver(int argc, char** argv)
     // The trees live inside LoadAndExecute, so they are released before the
     // failure message is printed.
     try {
-        ArchiveWriter::PrepareCrypto();
+        PrepareCrypto();
         LoadAndExecute(argc, argv, warnings);
     } catch (const std::exception& error) {
         failed = true;

@@ -1,13 +1,8 @@
 #pragma once
 
-namespace zelkor {
+#include "platform/exit_status.h"
 
-// Exit statuses of a run.
-enum ExitStatus : int {
-    ExitSuccess = 0,     // finished, and no warning was printed
-    ExitWarnings = 1,    // finished, but at least one warning line was printed
-    ExitFailure = 2,     // a failure message ended the run
-};
+namespace zelkor {
 
 // The whole run of the archiver: prints the banner, loads every script named on
 // the command line (all at once), then executes every loaded script (all at

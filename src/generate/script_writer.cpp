@@ -1,130 +1,70 @@
 #include "generate/script_writer.h"
 
-#include <algorithm>
-
-#include "generate/directory_scanner.h"
 #include "platform/output_guard.h"
+#include "script/script_text.h"
+#include "script/script_vocabulary.h"
 
 namespace zelkor {
 
 namespace {
 
-bool IsSeparator(char c)
+std::string FileLine(const GenerateCommand& command, const std::string& entry)
 {
-    return c == '/' || c == '\\';
-}
-
-void UseSlashes(std::string& path)
-{
-    std::replace(path.begin(), path.end(), '\\', '/');
-}
-
-// Characters that would end the value or start markup are written as
-// references. The loader reads CR LF as LF before it parses, so a CR that
-// precedes an LF is written as a reference too, which the fold cannot touch.
-std::string EscapeAttribute(const std::string& value)
-{
-    std::string out;
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        switch (value[i]) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\r':
-            out += i + 1 < value.size() && value[i + 1] == '\n' ? "&#13;" : "\r";
-            break;
-        default: out += value[i]; break;
-        }
-    }
-    return out;
-}
-
-// A CDATA section cannot hold "]]>", so the section is closed between "]]" and
-// ">" and a new one opened; the loader joins the pieces. A CR LF is split the
-// same way, keeping it from being read as a single LF.
-std::string EscapeCdata(const std::string& value)
-{
-    std::string out;
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value.compare(i, 3, "]]>") == 0) {
-            out += "]]]]><![CDATA[>";
-            i += 2;
-        } else if (value.compare(i, 2, "\r\n") == 0) {
-            out += "\r]]><![CDATA[\n";
-            ++i;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
-}
-
-std::string ScriptText(const std::string& sourceDirectory, const std::string& archivePrefix,
-                       const std::string& archivePath, const std::vector<std::string>& entries,
-                       bool buildKeyfile, const std::string& keyPath)
-{
-    std::string text = "<ScriptFile>\r\n";
-    text += "\t<CreateOrvanPack ArchivePath=\"" + EscapeAttribute(archivePath) +
-            "\" BuildKeyfile=\"" + (buildKeyfile ? "true" : "false") + "\" ";
-    if (buildKeyfile)
-        text += "KeyPath=\"" + EscapeAttribute(keyPath) + "\" ";
-    text += ">\r\n";
-
-    for (const std::string& entry : entries) {
-        const std::size_t skip = !entry.empty() && entry.front() == '/' ? 1 : 0;
-        // Without a source directory the entry itself is the source path; a
-        // leading "/" would turn it into a path from the file-system root.
-        const std::string source =
-            sourceDirectory.empty() ? entry.substr(skip) : sourceDirectory + entry;
-        text += "\t\t<File ArchivedPath=\"" + EscapeAttribute(archivePrefix + entry.substr(skip)) +
-                "\"><![CDATA[" + EscapeCdata(source) + "]]></File>\r\n";
-    }
-
-    text += "\t</CreateOrvanPack>\r\n";
-    text += "</ScriptFile>";
-    return text;
+    const std::size_t skip = !entry.empty() && entry.front() == '/' ? 1 : 0;
+    // Without a source directory the entry itself is the source path; a leading
+    // "/" would turn it into a path from the file-system root.
+    const std::string source =
+        command.sourceDirectory.empty() ? entry.substr(skip) : command.sourceDirectory + entry;
+    std::string line = "\t\t<";
+    line += vocabulary::File;
+    line += ' ';
+    line += vocabulary::ArchivedPath;
+    line += "=\"" + ScriptText::Attribute(command.archivePrefix + entry.substr(skip)) + "\"><![CDATA[" +
+            ScriptText::Cdata(source) + "]]></";
+    line += vocabulary::File;
+    line += ">\r\n";
+    return line;
 }
 
 }  // namespace
 
-ScriptWriter::Result ScriptWriter::Generate(const std::string& outputPath,
-                                            std::string sourceDirectory,
-                                            std::string archivePrefix,
-                                            const std::string& archivePath,
-                                            const std::vector<std::string>& ignorePatterns,
-                                            const std::vector<std::string>& addedPaths,
-                                            bool buildKeyfile, const std::string& keyPath)
+std::string ScriptWriter::Text(const GenerateCommand& command, const std::vector<std::string>& scanned)
 {
-    // A prefix that already ends in a separator is taken as the script wrote it.
-    if (!archivePrefix.empty() && !IsSeparator(archivePrefix.back())) {
-        archivePrefix += '/';
-        UseSlashes(archivePrefix);
+    std::string text = "<";
+    text += vocabulary::ScriptFile;
+    text += ">\r\n\t<";
+    text += vocabulary::CreateOrvanPack;
+    text += ' ';
+    text += vocabulary::ArchivePath;
+    text += "=\"" + ScriptText::Attribute(command.archivePath) + "\" ";
+    text += vocabulary::BuildKeyfile;
+    text += std::string("=\"") + (command.buildKeyfile ? "true" : "false") + "\" ";
+    if (command.buildKeyfile) {
+        text += vocabulary::KeyPath;
+        text += "=\"" + ScriptText::Attribute(command.keyPath) + "\" ";
     }
-    if (!sourceDirectory.empty() && !IsSeparator(sourceDirectory.back()))
-        sourceDirectory += '/';
-    UseSlashes(sourceDirectory);
+    text += ">\r\n";
 
-    DirectoryScanner::Result scan = DirectoryScanner::Scan(sourceDirectory);
-    std::vector<std::string> entries = std::move(scan.paths);
-    ApplyIgnorePatterns(entries, ignorePatterns);
-    for (std::string added : addedPaths) {
-        UseSlashes(added);
-        entries.push_back(std::move(added));
-    }
+    for (const std::string& entry : scanned)
+        text += FileLine(command, entry);
+    for (const std::string& entry : command.addedPaths)
+        text += FileLine(command, entry);
 
-    Result result;
-    result.unreadable = std::move(scan.unreadable);
-    if (outputPath.empty())
-        return result;
+    text += "\t</";
+    text += vocabulary::CreateOrvanPack;
+    text += ">\r\n</";
+    text += vocabulary::ScriptFile;
+    text += ">";
+    return text;
+}
 
-    const std::string text =
-        ScriptText(sourceDirectory, archivePrefix, archivePath, entries, buildKeyfile, keyPath);
-    OutputGuard output(outputPath);
-    result.written = output.Open() && output.Output().WriteAll(text.data(), text.size()) &&
-                     output.Commit();
-    return result;
+bool ScriptWriter::Write(const GenerateCommand& command, const std::vector<std::string>& scanned)
+{
+    if (command.outputPath.empty())
+        return false;
+    const std::string text = Text(command, scanned);
+    OutputGuard output(command.outputPath);
+    return output.Open() && output.Output().WriteAll(text.data(), text.size()) && output.Commit();
 }
 
 }  // namespace zelkor

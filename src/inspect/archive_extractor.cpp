@@ -27,7 +27,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
         };
         const std::string name = archive.HasNames()
                                      ? entry.name
-                                     : InspectedArchive::Hex32(entry.fields.nameHash) + ".bin";
+                                     : Hex32(entry.fields.nameHash) + ".bin";
         const ExtractPath path = ExtractPath::Parse(name);
         if (path.IsRefused()) {
             refuse(path.Refusal());
@@ -39,7 +39,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
         const ArchiveReader::ContentStatus status = reader.ReadContent(i, content);
         if (status != ArchiveReader::ContentStatus::Ok) {
             ++undecodable;
-            refuse(ArchiveReader::Describe(status));
+            refuse(EntryCodec::Describe(status));
             continue;
         }
 

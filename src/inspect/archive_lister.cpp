@@ -44,7 +44,7 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out
         const FileEntry& fields = entries[i].fields;
         out << std::setw(7) << i << std::setw(12) << fields.rawSize << std::setw(12) << fields.storedSize
             << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
-            << InspectedArchive::Hex32(fields.contentHash) << "  " << archive.Label(i) << '\n';
+            << Hex32(fields.contentHash) << "  " << archive.Label(i) << '\n';
     }
     const Totals totals = Sum(archive);
     out << totals.entries << (totals.entries == 1 ? " entry, " : " entries, ") << totals.rawBytes
@@ -72,7 +72,7 @@ void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out
         json.Key("rawSize").Number(std::uint64_t{fields.rawSize});
         json.Key("storedSize").Number(std::uint64_t{fields.storedSize});
         json.Key("method").String(Method(fields));
-        json.Key("contentHash").String(InspectedArchive::Hex32(fields.contentHash));
+        json.Key("contentHash").String(Hex32(fields.contentHash));
         json.EndObject();
     }
     json.EndArray();

@@ -82,14 +82,14 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
             ++withContent;
         if (status != ArchiveReader::ContentStatus::Ok) {
             ++undecodable;
-            bad.faults.push_back(ArchiveReader::Describe(status));
+            bad.faults.push_back(EntryCodec::Describe(status));
         }
         if (archive.HasNames()) {
             const std::uint32_t expected = NameHash(entry.name);
             if (expected != entry.fields.nameHash)
-                bad.faults.push_back("name hash " + InspectedArchive::Hex32(entry.fields.nameHash) +
+                bad.faults.push_back("name hash " + Hex32(entry.fields.nameHash) +
                                      " does not match its name, whose hash is " +
-                                     InspectedArchive::Hex32(expected));
+                                     Hex32(expected));
         }
         if (!bad.faults.empty())
             report.bad.push_back(std::move(bad));
@@ -136,7 +136,7 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& r
             if (archive.HasNames())
                 out << " (" << archive.Label(index) << ")";
         }
-        out << " share name hash " << InspectedArchive::Hex32(shared.nameHash) << ": "
+        out << " share name hash " << Hex32(shared.nameHash) << ": "
             << Consequence(shared.sharing) << '\n';
     }
     if (report.keyFileSuspect)
@@ -176,7 +176,7 @@ void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& r
     json.Key("sharedNameHashes").BeginArray();
     for (const SharedNameHash& shared : report.shared) {
         json.BeginObject();
-        json.Key("nameHash").String(InspectedArchive::Hex32(shared.nameHash));
+        json.Key("nameHash").String(Hex32(shared.nameHash));
         json.Key("kind").String(Kind(shared.sharing));
         json.Key("entries").BeginArray();
         for (const std::size_t index : shared.entries) {

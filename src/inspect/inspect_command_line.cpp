@@ -80,7 +80,7 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
         options.keyChoice = KeyChoice::Given;
     else if (chosen.noKey->count() > 0)
         options.keyChoice = KeyChoice::None;
-    status = InspectOk;
+    status = ExitSuccess;
     return options;
 }
 

@@ -3,15 +3,14 @@
 #include <string>
 
 #include "inspect/inspected_archive.h"
+#include "platform/exit_status.h"
 
 namespace zelkor {
 
-// Exit statuses of zelkor-inspect. Bad command lines exit with CLI11's own codes
-// (100 and up).
-inline constexpr int InspectOk = 0;
-inline constexpr int InspectEntriesBad = 1;    // verify found bad entries, extract refused some
-inline constexpr int InspectUnreadable = 2;    // the archive or key file cannot be read or is
-                                               // malformed, or the output cannot be written
+// Exit statuses (platform/exit_status.h): ExitSuccess all good; ExitWarnings
+// when verify found bad entries or extract did not write some; ExitFailure when
+// the archive or key file cannot be read or is malformed, or the output cannot be
+// written. Bad command lines exit with CLI11's own codes (100 and up).
 
 // What one run of zelkor-inspect was asked to do.
 struct InspectOptions {

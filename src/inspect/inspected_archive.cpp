@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/hex.h"
+
 namespace zelkor {
 
 InspectedArchive::InspectedArchive(const std::string& archivePath, KeyChoice choice,
@@ -65,7 +67,7 @@ void InspectedArchive::WriteIdentity(JsonWriter& json, std::size_t index) const
     else
         json.Null();
     if (HasNames() && !JsonWriter::IsValidUtf8(entry.name))
-        json.Key("nameHex").String(JsonWriter::Hex(entry.name));
+        json.Key("nameHex").String(HexBytes(entry.name));
     json.Key("nameHash").String(Hex32(entry.fields.nameHash));
 }
 
@@ -87,26 +89,15 @@ std::string InspectedArchive::KeyFileHint() const
            " archive does not record whether it has one): name it with --key FILE";
 }
 
-std::string InspectedArchive::Hex32(std::uint32_t value)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex(8, '0');
-    for (int i = 7; i >= 0; --i, value >>= 4)
-        hex[static_cast<std::size_t>(i)] = digits[value & 0xF];
-    return hex;
-}
-
 std::string InspectedArchive::Printable(const std::string& bytes)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string shown;
     shown.reserve(bytes.size());
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {
             shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 0xF];
+            AppendHexByte(shown, byte);
         } else {
             shown += c;
         }

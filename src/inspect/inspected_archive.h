@@ -7,6 +7,7 @@
 
 #include "archive/archive_reader.h"
 #include "inspect/json_writer.h"
+#include "platform/hex.h"
 
 namespace zelkor {
 
@@ -55,8 +56,6 @@ public:
     // failed to decode.
     std::string KeyFileHint() const;
 
-    // Eight lower-case hex digits.
-    static std::string Hex32(std::uint32_t value);
     // `bytes` with control bytes (below 0x20, and 0x7F) shown as \xNN, so that a
     // name cannot break a line of output or drive the terminal.
     static std::string Printable(const std::string& bytes);

@@ -24,23 +24,23 @@ int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
             ArchiveLister::PrintJson(archive, out);
         else
             ArchiveLister::PrintText(archive, out);
-        return InspectOk;
+        return ExitSuccess;
     case InspectOptions::Command::Verify: {
         const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive);
         if (options.json)
             ArchiveVerifier::PrintJson(archive, report, out);
         else
             ArchiveVerifier::PrintText(archive, report, out);
-        return report.Ok() ? InspectOk : InspectEntriesBad;
+        return report.Ok() ? ExitSuccess : ExitWarnings;
     }
     case InspectOptions::Command::Extract: {
         OutputTree tree(options.directory);
         const ArchiveExtractor::Summary summary = ArchiveExtractor::Extract(archive, tree, options.force, err);
         ArchiveExtractor::PrintSummary(archive, summary, options.directory, out);
-        return summary.refused == 0 ? InspectOk : InspectEntriesBad;
+        return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }
     }
-    return InspectOk;
+    return ExitSuccess;
 }
 
 // A run that cannot go on: the message on `err` and, for --json, a document that
@@ -52,14 +52,14 @@ int Fail(const InspectOptions& options, const std::string& message, std::ostream
         JsonWriter json(out);
         json.BeginObject().Key("archive").String(options.archive).Key("error").String(message).EndObject();
     }
-    return InspectUnreadable;
+    return ExitFailure;
 }
 
 }  // namespace
 
 int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
-    int status = InspectOk;
+    int status = ExitSuccess;
     const std::optional<InspectOptions> options = InspectCommandLine::Parse(argc, argv, out, err, status);
     if (!options)
         return status;
@@ -72,7 +72,7 @@ int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostr
     }
     if (!out.flush()) {
         err << "zelkor-inspect: cannot write the output\n";
-        return InspectUnreadable;
+        return ExitFailure;
     }
     return status;
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "platform/hex.h"
+
 namespace zelkor {
 
 namespace {
@@ -82,7 +84,6 @@ JsonWriter& JsonWriter::Key(std::string_view key)
 
 JsonWriter& JsonWriter::String(std::string_view bytes)
 {
-    static const char digits[] = "0123456789abcdef";
     BeforeValue();
     out_ << '"';
     std::size_t i = 0;
@@ -105,7 +106,9 @@ JsonWriter& JsonWriter::String(std::string_view bytes)
         } else if (byte == '\r') {
             out_ << "\\r";
         } else if (byte < 0x20 || byte == 0x7F) {
-            out_ << "\\u00" << digits[byte >> 4] << digits[byte & 0xF];
+            std::string escaped = "\\u00";
+            AppendHexByte(escaped, byte);
+            out_ << escaped;
         } else {
             out_ << static_cast<char>(byte);
         }
@@ -157,19 +160,6 @@ bool JsonWriter::IsValidUtf8(std::string_view bytes)
         i += length;
     }
     return true;
-}
-
-std::string JsonWriter::Hex(std::string_view bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        hex += digits[byte >> 4];
-        hex += digits[byte & 0xF];
-    }
-    return hex;
 }
 
 void JsonWriter::BeforeValue()

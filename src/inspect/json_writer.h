@@ -17,7 +17,7 @@ namespace zelkor {
 // as it is, with quotes, backslashes and control characters escaped; every byte
 // that is not part of a valid UTF-8 sequence becomes U+FFFD, so the document is
 // always valid UTF-8 and valid JSON. Callers that must keep such bytes write
-// them a second time with Hex (see IsValidUtf8).
+// them a second time in hex (see IsValidUtf8).
 class JsonWriter {
 public:
     explicit JsonWriter(std::ostream& out) : out_(out) {}
@@ -37,8 +37,6 @@ public:
 
     // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
     static bool IsValidUtf8(std::string_view bytes);
-    // Two lower-case hex digits per byte.
-    static std::string Hex(std::string_view bytes);
 
 private:
     // Writes the comma that separates this value from the one before, if any.

@@ -92,10 +92,9 @@ bool OutputTree::Holds(const std::vector<std::string>& components,
     const File parent = OpenParent(components, false, ignored);
     if (!parent.IsOpen())
         return false;
-    File file = File::OpenAt(parent, components.back(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    struct stat info;
-    if (!file.IsOpen() || ::fstat(file.Descriptor(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) != content.size())
+    File file = File::OpenRegularAt(parent, components.back(), O_RDONLY | O_NOFOLLOW);
+    const std::optional<FileStatus> status = file.IsOpen() ? file.Status() : std::nullopt;
+    if (!status || status->size != content.size())
         return false;
     std::vector<std::uint8_t> chunk(64 * 1024);
     std::size_t compared = 0;

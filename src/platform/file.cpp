@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -46,6 +47,43 @@ File File::OpenAt(const File& directory, const std::string& name, int flags, uns
     return File(fd, directory.path_ + "/" + name);
 }
 
+namespace {
+
+// Keeps `file` only when it is a regular file.
+File OnlyRegular(File file)
+{
+    if (!file.IsOpen())
+        return file;
+    const std::optional<FileStatus> status = file.Status();
+    if (!status || !status->IsRegular()) {
+        errno = status ? EINVAL : errno;
+        return File();
+    }
+    return file;
+}
+
+}  // namespace
+
+File File::OpenRegular(const std::string& path, int flags, unsigned mode)
+{
+    return OnlyRegular(Open(path, flags | O_NONBLOCK, mode));
+}
+
+File File::OpenRegularAt(const File& directory, const std::string& name, int flags)
+{
+    return OnlyRegular(OpenAt(directory, name, flags | O_NONBLOCK));
+}
+
+bool FileStatus::IsRegular() const
+{
+    return S_ISREG(static_cast<mode_t>(mode));
+}
+
+bool FileStatus::IsDirectory() const
+{
+    return S_ISDIR(static_cast<mode_t>(mode));
+}
+
 bool File::WriteAll(const void* data, std::size_t size)
 {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -82,6 +120,39 @@ std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
         total += static_cast<std::size_t>(got);
     }
     return total;
+}
+
+std::optional<std::size_t> File::ReadAt(std::uint64_t offset, void* data, std::size_t size) const
+{
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::pread(fd_, bytes + total, size - total, static_cast<off_t>(offset + total));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+std::optional<FileStatus> File::Status() const
+{
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0)
+        return std::nullopt;
+    FileStatus status;
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.device = static_cast<std::uint64_t>(info.st_dev);
+    status.inode = static_cast<std::uint64_t>(info.st_ino);
+    status.mode = static_cast<unsigned>(info.st_mode);
+    status.owner = static_cast<unsigned>(info.st_uid);
+    status.group = static_cast<unsigned>(info.st_gid);
+    return status;
 }
 
 std::optional<std::uint64_t> File::Position() const

@@ -7,6 +7,21 @@
 
 namespace zelkor {
 
+// What fstat(2) tells of an open file, as far as the tools use it.
+struct FileStatus {
+    std::uint64_t size = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    unsigned mode = 0;  // type and permission bits, as st_mode
+    unsigned owner = 0;
+    unsigned group = 0;
+
+    bool IsRegular() const;
+    bool IsDirectory() const;
+    // The same file as `other` (same device and inode).
+    bool SameFileAs(const FileStatus& other) const { return device == other.device && inode == other.inode; }
+};
+
 // An open file descriptor and the path it was opened with (for messages). Closes
 // the descriptor on destruction. Move-only. Every call retries when a signal
 // interrupts it, and reads and writes loop until the whole count is done, so
@@ -30,6 +45,14 @@ public:
     // directory's path, a slash and `name`.
     static File OpenAt(const File& directory, const std::string& name, int flags, unsigned mode = 0666);
 
+    // Opens `path` as Open does and keeps it only when it is a regular file; a
+    // directory, FIFO, device or socket gives a file that is not open. The open
+    // does not block (O_NONBLOCK is added), so a FIFO without a peer is refused
+    // at once; on a regular file the flag changes nothing.
+    static File OpenRegular(const std::string& path, int flags, unsigned mode = 0666);
+    // The same, relative to an open directory, as OpenAt.
+    static File OpenRegularAt(const File& directory, const std::string& name, int flags);
+
     bool IsOpen() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
     const std::string& Path() const { return path_; }
@@ -40,6 +63,14 @@ public:
     // Reads up to `size` bytes, stopping early only at the end of the file.
     // Returns the number read, or nothing on a read error.
     std::optional<std::size_t> ReadUpTo(void* data, std::size_t size);
+
+    // Reads up to `size` bytes at `offset` without moving the position, so that
+    // several threads may read one file; stops early only at the end of the file.
+    // Returns the number read, or nothing on a read error.
+    std::optional<std::size_t> ReadAt(std::uint64_t offset, void* data, std::size_t size) const;
+
+    // The file's type, size and identity, or nothing when fstat fails.
+    std::optional<FileStatus> Status() const;
 
     // The current position, or nothing when it cannot be asked.
     std::optional<std::uint64_t> Position() const;

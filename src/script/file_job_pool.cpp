@@ -1,6 +1,29 @@
 #include "script/file_job_pool.h"
 
+#include <tbb/task_arena.h>
+
 namespace zelkor {
+
+namespace {
+
+// Jobs per thread of the arena. A job is held by each file being loaded and by
+// each large loaded file waiting for its turn.
+constexpr std::size_t JobsPerThread = 2;
+
+// Memory that idle jobs may keep resident, all jobs of one pool together. Files
+// up to this share per buffer reuse their pages; larger ones touch them anew.
+constexpr std::size_t KeptBytesPerPool = 32 * 1024 * 1024;
+
+std::size_t JobsForArena()
+{
+    return JobsPerThread * static_cast<std::size_t>(tbb::this_task_arena::max_concurrency());
+}
+
+}  // namespace
+
+FileJobPool::FileJobPool() : FileJobPool(JobsForArena(), KeptBytesPerPool / (2 * JobsForArena()))
+{
+}
 
 FileJobPool::FileJobPool(std::size_t count, std::size_t keptBytes) : keptBytes_(keptBytes)
 {

@@ -29,7 +29,12 @@ public:
     };
     using Lease = std::unique_ptr<FileJob, Returner>;
 
+    // `count` jobs, each keeping at most `keptBytes` per buffer resident while idle.
     FileJobPool(std::size_t count, std::size_t keptBytes);
+    // A pool for the threads of the current task arena: two jobs per thread, so
+    // that a large file waiting for its turn still leaves every thread a job to
+    // load the next one, keeping 32 MiB resident among all its idle jobs.
+    FileJobPool();
     FileJobPool(const FileJobPool&) = delete;
     FileJobPool& operator=(const FileJobPool&) = delete;
 

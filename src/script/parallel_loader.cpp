@@ -9,7 +9,6 @@
 #include "platform/race_annotations.h"
 #include "script/file_job.h"
 #include "script/file_job_pool.h"
-#include "script/script_language.h"
 
 namespace zelkor {
 
@@ -20,13 +19,16 @@ namespace {
 // cheap next to compressing. Larger results wait in their job.
 constexpr std::uint64_t CopyLimit = 1024 * 1024;
 
+// Waiting files may hold this much per job of the pool, by default.
+constexpr std::size_t WaitingBytesPerJob = 16 * 1024 * 1024;
+
 }  // namespace
 
 struct ParallelLoader::Slot {
-    const Element* file = nullptr;
+    const PackSource* source = nullptr;
     FileJobPool::Lease job;
     std::unique_ptr<std::uint8_t[]> copy;  // not zero-filled: it is overwritten at once
-    Result result;
+    std::optional<LoadedFile> loaded;
     std::uint64_t sequence = 0;  // place in the command's order of admitted files
     std::size_t heldBytes = 0;   // memory the finished slot holds until it is consumed
     std::exception_ptr error;
@@ -35,6 +37,10 @@ struct ParallelLoader::Slot {
 
 ParallelLoader::ParallelLoader(FileJobPool& jobs, std::size_t waitingBytes)
     : jobs_(jobs), waitingBytes_(waitingBytes)
+{
+}
+
+ParallelLoader::ParallelLoader(FileJobPool& jobs) : ParallelLoader(jobs, WaitingBytesPerJob * jobs.Size())
 {
 }
 
@@ -49,10 +55,10 @@ ParallelLoader::~ParallelLoader() = default;
 // order, admitting again after each. So the consumer runs on one thread at a time
 // but on any thread, admission goes on while it runs, and no thread waits for
 // another.
-void ParallelLoader::Run(const Element& command, const Consumer& consume)
+void ParallelLoader::Run(std::span<const PackSource> sources, const Consumer& consume)
 {
-    next_ = command.begin();
-    end_ = command.end();
+    sources_ = sources;
+    next_ = 0;
     consume_ = &consume;
     failure_ = nullptr;
     admitted_ = 0;
@@ -79,7 +85,7 @@ void ParallelLoader::Run(const Element& command, const Consumer& consume)
     // Every task has finished. Slots left over after a failure give their jobs back.
     group_ = nullptr;
     queued_.clear();
-    const bool complete = window_.empty() && next_ == end_;
+    const bool complete = window_.empty() && next_ == sources_.size();
     window_.clear();
     if (failure_)
         std::rethrow_exception(failure_);
@@ -108,7 +114,7 @@ void ParallelLoader::Work()
         }
         // A file whose turn has come is consumed right away, from its job; one that
         // has to wait frees its job for the next file, when its result is small.
-        if (!next && slot->result.loaded)
+        if (!next && slot->loaded)
             Detach(*slot);
     } catch (...) {
         slot->error = std::current_exception();
@@ -126,32 +132,29 @@ void ParallelLoader::Work()
 
 void ParallelLoader::Load(Slot& slot)
 {
-    FileJob& job = *slot.job;
-    Result& result = slot.result;
-    result.loaded = job.Load(ScriptLanguage::Text(*slot.file));
-    if (!result.loaded) {
+    slot.loaded = slot.job->Load(slot.source->path);
+    if (!slot.loaded) {
         slot.job.reset();
         return;
     }
-    result.rawSize = job.rawSize;
-    result.storedSize = job.storedSize;
-    result.contentHash = job.contentHash;
-    result.storedBytes = job.storedBytes.data();
-    // A file the archive cannot describe was not read; only its size is known.
-    const bool read = job.rawSize < ArchiveAddressLimit;
-    slot.heldBytes = static_cast<std::size_t>((read ? job.rawSize : 0) + job.storedSize);
+    // The job holds the raw bytes it read (none for a file the archive cannot
+    // describe, which is not read) and, when compressed, the stored ones.
+    const LoadedFile& loaded = *slot.loaded;
+    const bool read = loaded.rawSize < ArchiveAddressLimit;
+    slot.heldBytes = static_cast<std::size_t>((read ? loaded.rawSize : 0) +
+                                              (loaded.IsCompressed() ? loaded.stored.size() : 0));
 }
 
 void ParallelLoader::Detach(Slot& slot)
 {
-    Result& result = slot.result;
-    if (result.storedSize > CopyLimit)
+    LoadedFile& loaded = *slot.loaded;
+    if (loaded.stored.size() > CopyLimit)
         return;
-    const auto size = static_cast<std::size_t>(result.storedSize);
+    const std::size_t size = loaded.stored.size();
     slot.copy = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     if (size > 0)
-        std::memcpy(slot.copy.get(), result.storedBytes, size);
-    result.storedBytes = slot.copy.get();
+        std::memcpy(slot.copy.get(), loaded.stored.data(), size);
+    loaded.stored = std::span(slot.copy.get(), size);
     slot.heldBytes = size;
     slot.job.reset();
 }
@@ -195,7 +198,7 @@ bool ParallelLoader::ConsumeNext()
     }
     if (head->error)
         std::rethrow_exception(head->error);
-    (*consume_)(*head->file, head->result);
+    (*consume_)(*head->source, head->loaded);
     std::unique_ptr<Slot> done;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -211,11 +214,7 @@ void ParallelLoader::Admit()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     try {
-        while (next_ != end_ && !failure_) {
-            if (next_->first != "File") {
-                ++next_;
-                continue;
-            }
+        while (next_ < sources_.size() && !failure_) {
             if (!window_.empty() && finishedBytes_ >= waitingBytes_)
                 return;
             // With the window empty every job is free, so the next file always gets one.
@@ -223,7 +222,7 @@ void ParallelLoader::Admit()
             if (!job)
                 return;
             auto slot = std::make_unique<Slot>();
-            slot->file = &next_->second;
+            slot->source = &sources_[next_];
             slot->job = std::move(job);
             slot->sequence = admitted_;
             window_.push_back(std::move(slot));

@@ -8,19 +8,24 @@
 #include <memory>
 #include <mutex>
 
-#include <boost/property_tree/ptree.hpp>
+#include <optional>
+#include <span>
+
 #include <tbb/task_group.h>
+
+#include "archive/loaded_file.h"
+#include "script/pack_source.h"
 
 namespace zelkor {
 
 class FileJobPool;
 
-// Loads the sources of a pack command's File children (FileJob::Load: read,
-// hash, compress) several at a time on the threads of the current task arena,
-// and hands each file to a consumer one at a time, in document order.
+// Loads the sources of a pack command (FileJob::Load: read, hash, compress)
+// several at a time on the threads of the current task arena, and hands each
+// file to a consumer one at a time, in the order of the sources.
 //
 // The consumer sees exactly what a loop that loads each file right before
-// handing it over would show it: every File child once, in order, after the one
+// handing it over would show it: every source once, in order, after the one
 // before it was consumed, and nothing after a consumer call that threw. Loads run
 // ahead of the consumer, bounded two ways: at most the pool's jobs are loading
 // (or holding a large result) at once, and files that have loaded but wait for
@@ -38,26 +43,23 @@ class FileJobPool;
 // One Run at a time; the pool must outlive the loader.
 class ParallelLoader {
 public:
-    using Element = boost::property_tree::ptree;
+    // Called with each source and what loading it gave: nothing when it could not
+    // be loaded. The consumer may overwrite the stored bytes.
+    using Consumer = std::function<void(const PackSource& source, std::optional<LoadedFile>& loaded)>;
 
-    // One loaded file, as the consumer sees it.
-    struct Result {
-        bool loaded = false;  // FileJob::Load's result; false: nothing else is set
-        std::uint64_t rawSize = 0;
-        std::uint64_t storedSize = 0;
-        std::uint32_t contentHash = 0;
-        std::uint8_t* storedBytes = nullptr;  // storedSize bytes; the consumer may overwrite them
-    };
-    using Consumer = std::function<void(const Element& file, Result& result)>;
-
+    // Loaded files waiting for their turn hold at most `waitingBytes`.
     ParallelLoader(FileJobPool& jobs, std::size_t waitingBytes);
+    // The same, with 16 MiB per job of the pool: while one thread compresses a
+    // large file, the others go on with the files after it, so the window has to
+    // hold what they produce meanwhile.
+    explicit ParallelLoader(FileJobPool& jobs);
     ~ParallelLoader();
     ParallelLoader(const ParallelLoader&) = delete;
     ParallelLoader& operator=(const ParallelLoader&) = delete;
 
-    // Loads every child of `command` named File (its text is the source path)
-    // and passes it to `consume`.
-    void Run(const Element& command, const Consumer& consume);
+    // Loads every source and passes it to `consume`. The sources must stay in
+    // place until Run returns.
+    void Run(std::span<const PackSource> sources, const Consumer& consume);
 
 private:
     struct Slot;
@@ -81,8 +83,8 @@ private:
     tbb::task_group* group_ = nullptr;
 
     std::mutex mutex_;
-    Element::const_iterator next_;
-    Element::const_iterator end_;
+    std::span<const PackSource> sources_;
+    std::size_t next_ = 0;  // the first source not admitted yet
     std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
     std::deque<Slot*> queued_;                  // admitted and not yet started, in order
     std::uint64_t admitted_ = 0;

@@ -1,35 +1,46 @@
 #include "script/script_language.h"
 
+#include "script/script_vocabulary.h"
+
 namespace zelkor {
+
+namespace pt = boost::property_tree;
 
 namespace {
 
-std::string AttributePath(const std::string& name)
+pt::ptree::path_type AttributePath(std::string_view name)
 {
-    return "<xmlattr>." + name;
+    std::string path(vocabulary::AttributesKey);
+    path += '.';
+    path += name;
+    return pt::ptree::path_type(path);
 }
 
 }  // namespace
 
 const ScriptLanguage::Element& ScriptLanguage::Root(const Element& tree)
 {
-    return tree.get_child("ScriptFile");
+    return tree.get_child(pt::ptree::path_type(std::string(vocabulary::ScriptFile)));
 }
 
-std::string ScriptLanguage::RequiredAttribute(const Element& element, const std::string& name)
+std::string ScriptLanguage::RequiredAttribute(const Element& element, std::string_view name)
 {
     return element.get<std::string>(AttributePath(name));
 }
 
-std::optional<std::string> ScriptLanguage::OptionalAttribute(const Element& element,
-                                                             const std::string& name)
+void ScriptLanguage::ThrowMissingAttribute(std::string_view name)
+{
+    throw pt::ptree_bad_path("No such node", AttributePath(name));
+}
+
+std::optional<std::string> ScriptLanguage::OptionalAttribute(const Element& element, std::string_view name)
 {
     if (auto value = element.get_optional<std::string>(AttributePath(name)))
         return *value;
     return std::nullopt;
 }
 
-bool ScriptLanguage::BooleanAttribute(const Element& element, const std::string& name)
+bool ScriptLanguage::BooleanAttribute(const Element& element, std::string_view name)
 {
     // The property tree's translator reads an integer first and then the words
     // true/false, and insists that nothing but white space follows.

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -9,7 +10,8 @@ namespace zelkor {
 
 // Reading the commands of a loaded script: attribute lookups with the language's
 // defaults and failure texts, boolean values, element text, and the splitting of a
-// generate command's Input.
+// generate command's Input. The names of elements and attributes are those of
+// script_vocabulary.h.
 class ScriptLanguage {
 public:
     using Element = boost::property_tree::ptree;
@@ -20,16 +22,19 @@ public:
 
     // A required attribute, exactly as written (references decoded, no trimming).
     // Throws ptree_bad_path "No such node (<xmlattr>." + name + ")" when absent.
-    static std::string RequiredAttribute(const Element& element, const std::string& name);
+    static std::string RequiredAttribute(const Element& element, std::string_view name);
+
+    // The failure of a required attribute `name` that is absent, as
+    // RequiredAttribute throws it; for a lookup that was made earlier.
+    [[noreturn]] static void ThrowMissingAttribute(std::string_view name);
 
     // An optional attribute; present-but-empty is present.
-    static std::optional<std::string> OptionalAttribute(const Element& element,
-                                                        const std::string& name);
+    static std::optional<std::string> OptionalAttribute(const Element& element, std::string_view name);
 
     // A boolean attribute: "true" or an integer equal to 1 is true, "false" or an
     // integer equal to 0 is false, white space around the value allowed, words
     // case-sensitive. Absent, empty or anything else reads as false, silently.
-    static bool BooleanAttribute(const Element& element, const std::string& name);
+    static bool BooleanAttribute(const Element& element, std::string_view name);
 
     // The text of an element (File, Add): its character data and CDATA sections
     // joined, untrimmed.

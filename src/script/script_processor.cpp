@@ -4,10 +4,15 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "generate/directory_scanner.h"
+#include "generate/generate_command.h"
 #include "generate/script_writer.h"
+#include "generate/wildcard_matcher.h"
 #include "script/file_job_pool.h"
+#include "script/pack_source.h"
 #include "script/parallel_loader.h"
 #include "script/script_language.h"
+#include "script/script_vocabulary.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
@@ -16,19 +21,26 @@ using Element = boost::property_tree::ptree;
 
 namespace {
 
-// Loaded files waiting for their turn may hold this much memory per job of the
-// pool. While one thread compresses a large file, the others go on with the
-// files after it, so the window has to hold what they produce meanwhile.
-constexpr std::size_t WaitingBytesPerJob = 16 * 1024 * 1024;
+// The File children of a pack command, in document order.
+std::vector<PackSource> PackSources(const Element& command)
+{
+    std::vector<PackSource> sources;
+    for (const auto& [name, child] : command) {
+        if (name == vocabulary::File)
+            sources.push_back({ScriptLanguage::Text(child),
+                               ScriptLanguage::OptionalAttribute(child, vocabulary::ArchivedPath)});
+    }
+    return sources;
+}
 
 }  // namespace
 
 void ScriptProcessor::Run(const Element& tree)
 {
     for (const auto& [name, command] : ScriptLanguage::Root(tree)) {
-        if (name == "CreateOrvanPack")
+        if (name == vocabulary::CreateOrvanPack)
             RunPackCommand(command);
-        else if (name == "CreateOrvanPackXml")
+        else if (name == vocabulary::CreateOrvanPackXml)
             RunGenerateCommand(command);
     }
 }
@@ -36,10 +48,10 @@ void ScriptProcessor::Run(const Element& tree)
 void ScriptProcessor::RunPackCommand(const Element& command)
 {
     ArchiveWriter writer;
-    const std::string archivePath = ScriptLanguage::RequiredAttribute(command, "ArchivePath");
-    const std::string keyPath =
-        ScriptLanguage::OptionalAttribute(command, "KeyPath").value_or(archivePath + ".zlk");
-    const bool buildKeyfile = ScriptLanguage::BooleanAttribute(command, "BuildKeyfile");
+    const std::string archivePath = ScriptLanguage::RequiredAttribute(command, vocabulary::ArchivePath);
+    const std::string keyPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeyPath)
+                                    .value_or(archivePath + std::string(vocabulary::DefaultKeySuffix));
+    const bool buildKeyfile = ScriptLanguage::BooleanAttribute(command, vocabulary::BuildKeyfile);
 
     if (!writer.Create(archivePath, buildKeyfile ? &keyPath : nullptr)) {
         // Nothing of this command is read; the next command runs.
@@ -47,55 +59,57 @@ void ScriptProcessor::RunPackCommand(const Element& command)
         return;
     }
 
-    AddFiles(command, writer);
+    AddFiles(PackSources(command), writer);
     writer.Close();
 }
 
-void ScriptProcessor::AddFiles(const Element& command, ArchiveWriter& writer)
+void ScriptProcessor::AddFiles(const std::vector<PackSource>& sources, ArchiveWriter& writer)
 {
-    ParallelLoader loader(jobs_, WaitingBytesPerJob * jobs_.Size());
-    loader.Run(command, [&](const Element& file, ParallelLoader::Result& loaded) {
-        const std::string& source = ScriptLanguage::Text(file);
-        if (!loaded.loaded) {
-            warnings_.Warn("Cannot compress " + source + "!");
+    ParallelLoader loader(jobs_);
+    loader.Run(sources, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
+        if (!loaded) {
+            warnings_.Warn("Cannot compress " + source.path + "!");
             return;
         }
-        const std::string archivedPath = ScriptLanguage::RequiredAttribute(file, "ArchivedPath");
-        if (!writer.AddFile(archivedPath, loaded.rawSize, loaded.storedSize, loaded.contentHash,
-                            loaded.storedBytes))
-            warnings_.Warn("Cannot store " + source + "!");
+        if (!source.archivedPath)
+            ScriptLanguage::ThrowMissingAttribute(vocabulary::ArchivedPath);
+        if (!writer.AddFile(*source.archivedPath, *loaded))
+            warnings_.Warn("Cannot store " + source.path + "!");
     });
 }
 
 void ScriptProcessor::RunGenerateCommand(const Element& command)
 {
-    const std::string input = ScriptLanguage::RequiredAttribute(command, "Input");
+    GenerateCommand generate;
+    const std::string input = ScriptLanguage::RequiredAttribute(command, vocabulary::Input);
     ScriptLanguage::InputParts parts = ScriptLanguage::SplitInput(input);
+    generate.sourceDirectory = std::move(parts.sourceDirectory);
+    generate.archivePrefix = std::move(parts.archivePrefix);
 
-    std::vector<std::string> ignorePatterns;
-    std::vector<std::string> addedPaths;
-    ignorePatterns.reserve(command.size());
-    addedPaths.reserve(command.size());
+    generate.ignorePatterns.reserve(command.size());
+    generate.addedPaths.reserve(command.size());
     for (const auto& [name, child] : command) {
-        if (name == "Ignore")
-            ignorePatterns.push_back(ScriptLanguage::RequiredAttribute(child, "Pattern"));
-        else if (name == "Add")
-            addedPaths.push_back(ScriptLanguage::Text(child));
+        if (name == vocabulary::Ignore)
+            generate.ignorePatterns.push_back(ScriptLanguage::RequiredAttribute(child, vocabulary::Pattern));
+        else if (name == vocabulary::Add)
+            generate.addedPaths.push_back(ScriptLanguage::Text(child));
     }
 
     // This order decides which missing attribute is reported when several are.
-    const std::string keyPath = ScriptLanguage::OptionalAttribute(command, "KeyPath").value_or("");
-    const bool buildKeyfile = ScriptLanguage::BooleanAttribute(command, "BuildKeyfile");
-    const std::string archivePath = ScriptLanguage::RequiredAttribute(command, "ArchivePath");
-    const std::string outputPath = ScriptLanguage::RequiredAttribute(command, "XmlPath");
+    generate.keyPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeyPath).value_or("");
+    generate.buildKeyfile = ScriptLanguage::BooleanAttribute(command, vocabulary::BuildKeyfile);
+    generate.archivePath = ScriptLanguage::RequiredAttribute(command, vocabulary::ArchivePath);
+    generate.outputPath = ScriptLanguage::RequiredAttribute(command, vocabulary::XmlPath);
+    generate.Normalize();
 
-    ScriptWriter::Result result =
-        ScriptWriter::Generate(outputPath, parts.sourceDirectory, parts.archivePrefix, archivePath,
-                               ignorePatterns, addedPaths, buildKeyfile, keyPath);
-    for (const std::string& directory : result.unreadable)
+    DirectoryScanner::Result scan = DirectoryScanner::Scan(generate.sourceDirectory);
+    ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
+    const bool written = ScriptWriter::Write(generate, scan.paths);
+
+    for (const std::string& directory : scan.unreadable)
         warnings_.Warn("Cannot scan " + directory + "!");
-    if (!result.written)
-        warnings_.Warn("Cannot write " + outputPath + "!");
+    if (!written)
+        warnings_.Warn("Cannot write " + generate.outputPath + "!");
 }
 
 }  // namespace zelkor

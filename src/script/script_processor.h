@@ -1,6 +1,10 @@
 #pragma once
 
+#include <vector>
+
 #include <boost/property_tree/ptree.hpp>
+
+#include "script/pack_source.h"
 
 namespace zelkor {
 
@@ -17,7 +21,8 @@ class WarningLog;
 // created skips the whole command with "Cannot create PATH!". A File's
 // ArchivedPath is looked up only once its source has loaded.
 //
-// CreateOrvanPackXml writes a generated script (see ScriptWriter); directories
+// CreateOrvanPackXml scans, filters and writes a generated script (see
+// GenerateCommand and ScriptWriter); directories
 // it could not scan give "Cannot scan DIR!", a script it could not write
 // "Cannot write PATH!". The generated script is not executed.
 //
@@ -47,8 +52,8 @@ public:
     void RunGenerateCommand(const boost::property_tree::ptree& command);
 
 private:
-    // Loads every File child of `command` and adds it to `writer`, in order.
-    void AddFiles(const boost::property_tree::ptree& command, ArchiveWriter& writer);
+    // Loads every source and adds it to `writer`, in order.
+    void AddFiles(const std::vector<PackSource>& sources, ArchiveWriter& writer);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

@@ -40,9 +40,9 @@ protected:
         ArchiveWriter writer;
         ASSERT_TRUE(writer.Create(ArchivePath(), &keyPath));
         for (std::size_t i = 0; i < contents.size(); ++i) {
-            ASSERT_TRUE(job.Load(dir_.Write("source", contents[i]).string()));
-            ASSERT_TRUE(writer.AddFile("file" + std::to_string(i), job.rawSize, job.storedSize,
-                                       job.contentHash, job.storedBytes.data()));
+            std::optional<LoadedFile> loaded = job.Load(dir_.Write("source", contents[i]).string());
+            ASSERT_TRUE(loaded);
+            ASSERT_TRUE(writer.AddFile("file" + std::to_string(i), *loaded));
         }
         writer.Close();
         archive_ = dir_.Read("a.zpk");

@@ -53,9 +53,9 @@ protected:
     // Loads `content` as a FileJob does and adds it to `writer`.
     bool Add(ArchiveWriter& writer, const Source& source)
     {
-        EXPECT_TRUE(job_.Load(dir_.Write("source.bin", source.content).string()));
-        return writer.AddFile(source.archivedPath, job_.rawSize, job_.storedSize, job_.contentHash,
-                              job_.storedBytes.data());
+        loaded_ = job_.Load(dir_.Write("source.bin", source.content).string());
+        EXPECT_TRUE(loaded_);
+        return loaded_ && writer.AddFile(source.archivedPath, *loaded_);
     }
 
     // Writes an archive of `sources`, with a key file unless `keyName` is empty.
@@ -97,6 +97,7 @@ protected:
 
     TempDir dir_;
     FileJob job_;
+    std::optional<LoadedFile> loaded_;
 };
 
 // Decrypts `size` bytes at `offset` of the archive with a key and IV formed
@@ -169,7 +170,7 @@ TEST_F(ArchiveWriterTest, EntriesAreEncryptedWithTheKeyFormedFromTheShares)
     ASSERT_TRUE(writer.Create(PathOf("a.zpk"), &keyPath));
     ASSERT_TRUE(Add(writer, {"first", content}));
     // The caller's buffer now holds what was written.
-    const Bytes encrypted(job_.storedBytes.data(), job_.storedBytes.data() + job_.storedSize);
+    const Bytes encrypted(loaded_->stored.begin(), loaded_->stored.end());
     ASSERT_TRUE(Add(writer, {"second", content}));
     writer.Close();
 
@@ -235,12 +236,15 @@ TEST_F(ArchiveWriterTest, EntriesTheFormatCannotHoldAreRefusedWhole)
     ArchiveWriter writer;
     const std::string keyPath = PathOf("a.zlk");
     ASSERT_TRUE(writer.Create(PathOf("a.zpk"), &keyPath));
-    std::uint8_t byte = 'x';
+    std::uint8_t bytes[2] = {'x', 'y'};
+    LoadedFile one{std::span(bytes, 1), 1, 0};
+    LoadedFile big{{}, ArchiveAddressLimit, 0};
+    LoadedFile odd{std::span(bytes, 2), 1, 0};
     const std::string tooLong(MaxNameLength + 1, 'n');
-    EXPECT_FALSE(writer.AddFile(tooLong, 1, 1, 0, &byte));
-    EXPECT_FALSE(writer.AddFile("big", ArchiveAddressLimit, 0, 0, nullptr));
-    EXPECT_FALSE(writer.AddFile("odd", 1, 2, 0, &byte));
-    EXPECT_EQ(byte, 'x');  // not encrypted either
+    EXPECT_FALSE(writer.AddFile(tooLong, one));
+    EXPECT_FALSE(writer.AddFile("big", big));
+    EXPECT_FALSE(writer.AddFile("odd", odd));
+    EXPECT_EQ(bytes[0], 'x');  // not encrypted either
     const std::string longest(MaxNameLength, 'n');
     ASSERT_TRUE(Add(writer, {longest, "kept"}));
     writer.Close();
@@ -357,14 +361,13 @@ TEST_F(ArchiveWriterTest, AFullDiskIsAFailureNotASuccess)
     const std::string archivePath = PathOf("a.zpk");
     const std::string keyPath = PathOf("a.zlk");
     const std::string noise = RandomBytes(4096, 9);
-    ASSERT_TRUE(job_.Load(dir_.Write("noise", noise).string()));
+    const std::string noisePath = dir_.Write("noise", noise).string();
     // Writes one entry of the loaded file under `name` into a new archive.
     auto writeEntry = [&](const std::string& name) {
         return [&, name] {
             ArchiveWriter writer;
-            if (writer.Create(archivePath, &keyPath) &&
-                writer.AddFile(name, job_.rawSize, job_.storedSize, job_.contentHash,
-                               job_.storedBytes.data()))
+            std::optional<LoadedFile> loaded = job_.Load(noisePath);
+            if (writer.Create(archivePath, &keyPath) && loaded && writer.AddFile(name, *loaded))
                 writer.Close();
         };
     };
@@ -410,9 +413,8 @@ TEST_F(ArchiveWriterTest, WritersWorkInParallel)
             if (!writer.Create(PathOf(names[t] + ".zpk"), &keyPath))
                 return;
             for (const Source& source : sources[t]) {
-                if (job.Load(PathOf(source.archivedPath)) &&
-                    writer.AddFile(source.archivedPath, job.rawSize, job.storedSize, job.contentHash,
-                                   job.storedBytes.data()))
+                std::optional<LoadedFile> loaded = job.Load(PathOf(source.archivedPath));
+                if (loaded && writer.AddFile(source.archivedPath, *loaded))
                     ++added[t];
             }
             writer.Close();

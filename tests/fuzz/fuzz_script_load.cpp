@@ -5,7 +5,7 @@
 
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 
-#include "driver/script_loader.h"
+#include "script/script_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -12,9 +12,10 @@
 
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 
-#include "driver/script_loader.h"
+#include "generate/directory_scanner.h"
 #include "generate/script_writer.h"
 #include "scratch_dir.h"
+#include "script/script_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -36,9 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string keyPath = values[1];
     const std::vector<std::string> added(values.begin() + 2, values.end());
 
-    const auto result = zelkor::ScriptWriter::Generate(output, source, "p/", archivePath, {}, added,
-                                                       true, keyPath);
-    if (!result.written || !result.unreadable.empty())
+    zelkor::GenerateCommand generate{output, source, "p/", archivePath, {}, added, true, keyPath};
+    generate.Normalize();
+    const zelkor::DirectoryScanner::Result scan = zelkor::DirectoryScanner::Scan(generate.sourceDirectory);
+    if (!scan.paths.empty() || !scan.unreadable.empty() || !zelkor::ScriptWriter::Write(generate, scan.paths))
         std::abort();
 
     boost::property_tree::ptree tree;

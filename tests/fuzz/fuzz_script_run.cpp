@@ -14,7 +14,7 @@
 
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 
-#include "driver/script_loader.h"
+#include "script/script_loader.h"
 #include "scratch_dir.h"
 #include "script/file_job_pool.h"
 #include "script/script_processor.h"

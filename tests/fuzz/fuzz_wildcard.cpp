@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "generate/directory_scanner.h"
+#include "generate/wildcard_matcher.h"
 
 namespace {
 

@@ -20,65 +20,6 @@ using testing::TempDir;
 using Paths = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
-// Wildcard matching and the ignore filter
-
-// "*" matches any run (slashes included), "?" one character, everything else
-// itself, case-sensitive; the whole path must be matched.
-struct WildcardCase {
-    const char* pattern;
-    const char* text;
-    bool matches;
-};
-
-const WildcardCase kWildcardCases[] = {
-    {"*.psd", "art/deep/a.psd", true},    {"*.psd", "a.psd.bak", false},
-    {"Thumbs.db", "sub/Thumbs.db", false}, {"*/Thumbs.db", "a/b/Thumbs.db", true},
-    {"*/Thumbs.db", "Thumbs.db", false},   {"*Thumbs.db", "myThumbs.db", true},
-    {"temp/*", "temp/x/y.txt", true},      {"temp/*", "temp", false},
-    {"temp/*", "a/temp/x", false},         {"?.txt", "a.txt", true},
-    {"?.txt", "d/a.txt", false},           {"?.txt", ".txt", false},
-    {"*", "", true},                       {"", "", true},
-    {"", "a", false},                      {"a*b*c", "abc", true},
-    {"a*b*c", "aXbYc", true},              {"a*b*c", "acb", false},
-    {"a*b*c", "abcbc", true},              {"a*b*c", "abcx", false},
-    {"*.PNG", "a.png", false},             {"a?", "a", false},
-    {"a**", "a", true},                    {"*?", "", false},
-    {"*aab", "aaab", true},                {"*x*y", "xxyxy", true},
-    {"a\\b", "a/b", false},                {"ab", "abc", false},
-};
-
-TEST(MatchWildcardTest, Table)
-{
-    for (const WildcardCase& c : kWildcardCases) {
-        EXPECT_EQ(MatchWildcard(c.text, c.pattern), c.matches)
-            << "pattern \"" << c.pattern << "\", text \"" << c.text << "\"";
-    }
-}
-
-TEST(MatchWildcardTest, LongTextsEndQuickly)
-{
-    // One saved backtracking point keeps this linear-ish; a naive recursive
-    // matcher would take forever here.
-    const std::string text(5000, 'a');
-    EXPECT_FALSE(MatchWildcard(text.c_str(), "*a*a*a*a*a*a*a*a*b"));
-    EXPECT_TRUE(MatchWildcard(text.c_str(), "*a*a*a*a*a*a*a*a*a"));
-}
-
-TEST(ApplyIgnorePatternsTest, RemovesEveryMatchAndKeepsTheOrder)
-{
-    Paths paths = {"Thumbs.db", "b.psd", "z.txt", "sub/Thumbs.db", "a.txt", "b.psd", "temp/x/y"};
-    ApplyIgnorePatterns(paths, {"*.psd", "*/Thumbs.db", "temp/*", "*.psd"});
-    EXPECT_EQ(paths, (Paths{"Thumbs.db", "z.txt", "a.txt"}));
-
-    ApplyIgnorePatterns(paths, {});
-    EXPECT_EQ(paths, (Paths{"Thumbs.db", "z.txt", "a.txt"}));
-    ApplyIgnorePatterns(paths, {"", "Z.TXT", " a.txt"});
-    EXPECT_EQ(paths, (Paths{"Thumbs.db", "z.txt", "a.txt"}));
-    ApplyIgnorePatterns(paths, {"*"});
-    EXPECT_TRUE(paths.empty());
-}
-
-// ---------------------------------------------------------------------------
 // Scan order and failures, over listings held in memory
 
 // A directory tree in memory: directory path -> entries ("name/" is a

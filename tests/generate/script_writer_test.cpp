@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/script_loader.h"
+#include "generate/directory_scanner.h"
+#include "generate/wildcard_matcher.h"
+#include "script/script_loader.h"
 #include "support/golden_file.h"
 #include "support/temp_dir.h"
 
@@ -38,7 +40,7 @@ private:
     fs::path previous_;
 };
 
-// The inputs of one Generate call, with defaults the tests change as needed.
+// The inputs of one generate command, with defaults the tests change as needed.
 struct Request {
     std::string output = "out.xml";
     std::string source = "src";
@@ -50,15 +52,24 @@ struct Request {
     std::string keyPath;
 };
 
+struct Generated {
+    bool written = false;
+    Paths unreadable;
+};
+
+// The three steps of a generate command: scan, filter, write.
+Generated Generate(const Request& r)
+{
+    GenerateCommand command{r.output, r.source, r.prefix, r.archivePath, r.ignore, r.added, r.buildKeyfile, r.keyPath};
+    command.Normalize();
+    DirectoryScanner::Result scan = DirectoryScanner::Scan(command.sourceDirectory);
+    ApplyIgnorePatterns(scan.paths, command.ignorePatterns);
+    return {ScriptWriter::Write(command, scan.paths), scan.unreadable};
+}
+
 // Every test runs in its own empty working directory.
 class ScriptWriterTest : public ::testing::Test {
 protected:
-    ScriptWriter::Result Generate(const Request& r)
-    {
-        return ScriptWriter::Generate(r.output, r.source, r.prefix, r.archivePath, r.ignore, r.added,
-                                      r.buildKeyfile, r.keyPath);
-    }
-
     // Generates and returns the text written to the output.
     std::string Text(const Request& r)
     {
@@ -98,9 +109,9 @@ TEST_F(ScriptWriterTest, ExampleScriptMatchesTheGoldenFile)
         dir_.Write(std::string("assets/ui/") + file, "x");
     fs::create_directory("scripts");
 
-    ScriptWriter::Result result =
-        ScriptWriter::Generate("scripts/ui.xml", "assets\\ui", "ui", "out/ui.bin", {"*.ttf"},
-                               {"docs\\readme.txt"}, true, "out/ui.key");
+    const Generated result =
+        Generate({"scripts/ui.xml", "assets\\ui", "ui", "out/ui.bin", {"*.ttf"}, {"docs\\readme.txt"}, true,
+                  "out/ui.key"});
     EXPECT_TRUE(result.written);
     EXPECT_TRUE(result.unreadable.empty());
     testing::ExpectMatchesGolden("generate/ui.xml", dir_.Read("scripts/ui.xml"));
@@ -235,7 +246,7 @@ TEST_F(ScriptWriterTest, UnreadableSourceIsReportedAndTheScriptStillWritten)
     Request request;
     request.source = "missing";
     request.added = {"x.txt"};
-    ScriptWriter::Result result = Generate(request);
+    const Generated result = Generate(request);
     EXPECT_TRUE(result.written);
     EXPECT_EQ(result.unreadable, (Paths{"missing/"}));
     EXPECT_EQ(Files(request), (FileElements{{"x.txt", "missing/x.txt"}}));

@@ -47,8 +47,8 @@ void InspectTest::Craft(const std::string& archive, const Entries& entries, bool
     ASSERT_TRUE(writer.Create(archivePath, keyFile ? &keyPath : nullptr));
     for (const auto& [name, content] : entries) {
         std::vector<std::uint8_t> bytes(content.begin(), content.end());
-        ASSERT_TRUE(writer.AddFile(name, bytes.size(), bytes.size(), XXH32(bytes.data(), bytes.size(), ArchiveMagic),
-                                   bytes.data()));
+        LoadedFile raw{bytes, bytes.size(), XXH32(bytes.data(), bytes.size(), ArchiveMagic)};
+        ASSERT_TRUE(writer.AddFile(name, raw));
     }
     writer.Close();
 }

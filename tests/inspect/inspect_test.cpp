@@ -68,7 +68,7 @@ TEST_F(InspectRoundTripTest, WithoutNamesEntriesComeBackUnderTheirNameHash)
     Pack("a.pak", false);
     std::map<std::string, std::string> expected;
     for (const auto& [name, content] : sources_)
-        expected[InspectedArchive::Hex32(NameHash(name)) + ".bin"] = content;
+        expected[Hex32(NameHash(name)) + ".bin"] = content;
 
     const ToolRun list = Inspect({"list", "a.pak"});
     EXPECT_EQ(list.status, 0);
@@ -200,11 +200,11 @@ TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
         const FileEntry& fields = reader.Entries()[i].fields;
         EXPECT_EQ(entry, (json{{"index", i},
                                {"name", source->first},
-                               {"nameHash", InspectedArchive::Hex32(NameHash(source->first))},
+                               {"nameHash", Hex32(NameHash(source->first))},
                                {"rawSize", source->second.size()},
                                {"storedSize", fields.storedSize},
                                {"method", fields.storedSize < fields.rawSize ? "lz4" : "raw"},
-                               {"contentHash", InspectedArchive::Hex32(fields.contentHash)}}));
+                               {"contentHash", Hex32(fields.contentHash)}}));
         raw += fields.rawSize;
         stored += fields.storedSize;
     }

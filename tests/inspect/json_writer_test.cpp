@@ -1,5 +1,6 @@
 // The JSON writer's documents parse back, whatever bytes the names hold.
 #include "inspect/json_writer.h"
+#include "platform/hex.h"
 
 #include <sstream>
 
@@ -54,12 +55,12 @@ TEST(JsonWriterTest, BytesOutsideUtf8BecomeReplacementCharacters)
         {"\xff", replacement},
     };
     for (const auto& c : cases) {
-        EXPECT_FALSE(JsonWriter::IsValidUtf8(c.bytes)) << JsonWriter::Hex(c.bytes);
-        EXPECT_EQ(RoundTrip(c.bytes)["v"], c.read) << JsonWriter::Hex(c.bytes);
+        EXPECT_FALSE(JsonWriter::IsValidUtf8(c.bytes)) << HexBytes(c.bytes);
+        EXPECT_EQ(RoundTrip(c.bytes)["v"], c.read) << HexBytes(c.bytes);
     }
     EXPECT_TRUE(JsonWriter::IsValidUtf8("\xf4\x8f\xbf\xbf"));  // U+10FFFF
     EXPECT_TRUE(JsonWriter::IsValidUtf8(""));
-    EXPECT_EQ(JsonWriter::Hex("a\xe9"), "61e9");
+    EXPECT_EQ(HexBytes("a\xe9"), "61e9");
 }
 
 }  // namespace

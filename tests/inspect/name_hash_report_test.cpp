@@ -30,11 +30,11 @@ TEST_F(NameHashReportTest, SharedNameHashesAreWarnedAbout)
               "warning: entries 0 (plumless) and 2 (buckeroo) share name hash 4ddb0c25: different names"
               " whose CRC-32 collide, which a lookup by name cannot tell apart\n"
               "warning: entries 1 (Data/A.txt) and 3 (data\\a.txt) share name hash " +
-                  InspectedArchive::Hex32(NameHash("data/a.txt")) +
+                  Hex32(NameHash("data/a.txt")) +
                   ": the names differ only in letter case or separators, which a lookup by name cannot"
                   " tell apart\n"
                   "warning: entries 4 (x) and 5 (x) share name hash " +
-                  InspectedArchive::Hex32(NameHash("x")) +
+                  Hex32(NameHash("x")) +
                   ": the same name is stored more than once, and a lookup by name finds only one of"
                   " them\n"
                   "verified a.pak with key file a.pak.zlk: 7 entries, all intact; 3 name hashes are"
@@ -68,7 +68,7 @@ TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntry)
     const ToolRun run = Inspect({"verify", "a.pak"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " +
-                           InspectedArchive::Hex32(NameHash("two.txt")) +
+                           Hex32(NameHash("two.txt")) +
                            "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
 }
 
@@ -85,7 +85,7 @@ TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
 
     const json entries = json::parse(Inspect({"list", "a.pak", "--json"}).out)["entries"];
     EXPECT_EQ(entries[0]["name"], "caf\xef\xbf\xbd.txt");
-    EXPECT_EQ(entries[0]["nameHex"], JsonWriter::Hex(latin1));
+    EXPECT_EQ(entries[0]["nameHex"], HexBytes(latin1));
     EXPECT_EQ(entries[1]["name"], control);
     EXPECT_FALSE(entries[1].contains("nameHex"));
     EXPECT_EQ(entries[2]["name"], "quote\"back\\slash");

@@ -33,22 +33,28 @@ protected:
     // Loads a file holding `content`; fails the test when Load fails.
     void LoadContent(const std::string& content)
     {
-        ASSERT_TRUE(job_.Load(dir_.Write("source", content).string()));
+        loaded_ = job_.Load(dir_.Write("source", content).string());
+        ASSERT_TRUE(loaded_);
     }
 
     std::string Raw() const
     {
-        return std::string(reinterpret_cast<const char*>(job_.rawBytes.data()), job_.rawSize);
+        return std::string(reinterpret_cast<const char*>(job_.rawBytes.data()), loaded_->rawSize);
+    }
+
+    std::string Stored() const
+    {
+        return std::string(reinterpret_cast<const char*>(loaded_->stored.data()), loaded_->stored.size());
     }
 
     // The raw bytes that the stored bytes stand for.
     std::string Unstored() const
     {
-        if (job_.storedSize == job_.rawSize)
-            return std::string(reinterpret_cast<const char*>(job_.storedBytes.data()), job_.storedSize);
-        std::string raw(job_.rawSize, '\0');
-        const int got = LZ4_decompress_safe(reinterpret_cast<const char*>(job_.storedBytes.data()),
-                                            raw.data(), static_cast<int>(job_.storedSize),
+        if (!loaded_->IsCompressed())
+            return Stored();
+        std::string raw(loaded_->rawSize, '\0');
+        const int got = LZ4_decompress_safe(reinterpret_cast<const char*>(loaded_->stored.data()),
+                                            raw.data(), static_cast<int>(loaded_->stored.size()),
                                             static_cast<int>(raw.size()));
         EXPECT_EQ(got, static_cast<int>(raw.size()));
         return raw;
@@ -57,36 +63,31 @@ protected:
     // Checks every invariant of a successful load of `content`.
     void ExpectLoaded(const std::string& content)
     {
-        EXPECT_EQ(job_.rawSize, content.size());
-        EXPECT_LE(job_.storedSize, job_.rawSize);
-        EXPECT_EQ(job_.contentHash, XXH32(content.data(), content.size(), ArchiveMagic));
+        ASSERT_TRUE(loaded_);
+        EXPECT_EQ(loaded_->rawSize, content.size());
+        EXPECT_LE(loaded_->stored.size(), loaded_->rawSize);
+        EXPECT_EQ(loaded_->contentHash, XXH32(content.data(), content.size(), ArchiveMagic));
         EXPECT_TRUE(Raw() == content);
         EXPECT_TRUE(Unstored() == content);
     }
 
-    void ExpectRefused(const std::string& path)
-    {
-        EXPECT_FALSE(job_.Load(path)) << path;
-        EXPECT_EQ(job_.rawSize, 0u);
-        EXPECT_EQ(job_.storedSize, 0u);
-        EXPECT_EQ(job_.contentHash, 0u);
-    }
+    void ExpectRefused(const std::string& path) { EXPECT_FALSE(job_.Load(path)) << path; }
 
     TempDir dir_;
     FileJob job_;
+    std::optional<LoadedFile> loaded_;
 };
 
 TEST_F(FileJobTest, SmallFilesAreStoredRaw)
 {
     LoadContent("");
     ExpectLoaded("");
-    EXPECT_EQ(job_.storedSize, 0u);
-    EXPECT_EQ(job_.contentHash, 0x40C34F51u);
+    EXPECT_EQ(loaded_->stored.size(), 0u);
+    EXPECT_EQ(loaded_->contentHash, 0x40C34F51u);
 
     LoadContent("Q");
     ExpectLoaded("Q");
-    EXPECT_EQ(job_.storedSize, 1u);
-    EXPECT_EQ(job_.storedBytes.data()[0], 'Q');
+    EXPECT_EQ(Stored(), "Q");
 }
 
 TEST_F(FileJobTest, CompressibleFilesAreCompressed)
@@ -94,8 +95,8 @@ TEST_F(FileJobTest, CompressibleFilesAreCompressed)
     const std::string zeros(100000, '\0');
     LoadContent(zeros);
     ExpectLoaded(zeros);
-    EXPECT_LT(job_.storedSize, 1000u);
-    EXPECT_EQ(job_.contentHash, 0x30AF4CF2u);
+    EXPECT_LT(loaded_->stored.size(), 1000u);
+    EXPECT_EQ(loaded_->contentHash, 0x30AF4CF2u);
 }
 
 TEST_F(FileJobTest, AReusedJobCompressesEachFileAsAFreshCompressionWould)
@@ -114,8 +115,8 @@ TEST_F(FileJobTest, AReusedJobCompressesEachFileAsAFreshCompressionWould)
                                          static_cast<int>(fresh.size()), LZ4HC_CLEVEL_DEFAULT);
         if (static_cast<std::uint64_t>(size) >= files[i].size())
             continue;  // stored raw either way
-        ASSERT_EQ(job_.storedSize, static_cast<std::uint64_t>(size)) << i;
-        EXPECT_EQ(std::memcmp(job_.storedBytes.data(), fresh.data(), job_.storedSize), 0) << i;
+        ASSERT_EQ(loaded_->stored.size(), static_cast<std::size_t>(size)) << i;
+        EXPECT_EQ(std::memcmp(loaded_->stored.data(), fresh.data(), loaded_->stored.size()), 0) << i;
     }
 }
 
@@ -124,7 +125,7 @@ TEST_F(FileJobTest, IncompressibleFilesAreStoredRaw)
     const std::string random = RandomBytes(100000, 7);
     LoadContent(random);
     ExpectLoaded(random);
-    EXPECT_EQ(job_.storedSize, job_.rawSize);
+    EXPECT_FALSE(loaded_->IsCompressed());
 }
 
 TEST_F(FileJobTest, ALaterShorterFileIsDescribedAlone)
@@ -140,7 +141,7 @@ TEST_F(FileJobTest, AFileThatShrankIsTakenAsFarAsItCouldBeRead)
     // The file claims 5000 bytes (as when it was cut after its size was taken)
     // but holds 3: nothing of the earlier file's bytes may be taken for its own.
     File source = File::Open(dir_.Write("shrunk", "abc").string(), O_RDONLY);
-    ASSERT_TRUE(job_.LoadFrom(source, 5000));
+    loaded_ = job_.LoadFrom(source, 5000);
     ExpectLoaded("abc");
 }
 
@@ -151,7 +152,7 @@ TEST_F(FileJobTest, FilesAboveTheCapacityAreStoredWhole)
     large.back() = 'Z';
     LoadContent(large);
     ExpectLoaded(large);
-    EXPECT_LT(job_.storedSize, job_.rawSize);
+    EXPECT_TRUE(loaded_->IsCompressed());
     EXPECT_GE(job_.rawBytes.size(), large.size());
 
     // The grown buffers return to the usual size with the next file.
@@ -166,8 +167,8 @@ TEST_F(FileJobTest, AFullBufferOfNoiseIsStoredRaw)
     // LZ4's output for this exceeds the output buffer, which counts as not smaller.
     const std::string random = RandomBytes(FileJobCapacity, 3);
     LoadContent(random);
-    EXPECT_EQ(job_.rawSize, FileJobCapacity);
-    EXPECT_EQ(job_.storedSize, FileJobCapacity);
+    EXPECT_EQ(loaded_->rawSize, FileJobCapacity);
+    EXPECT_FALSE(loaded_->IsCompressed());
     EXPECT_TRUE(Unstored() == random);
 }
 

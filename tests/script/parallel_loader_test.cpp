@@ -25,8 +25,6 @@ namespace {
 
 using testing::CompressibleText;
 
-using Element = boost::property_tree::ptree;
-
 // What the consumer saw of one file.
 struct Seen {
     std::string source;
@@ -37,25 +35,24 @@ struct Seen {
 
 class ParallelLoaderTest : public ::testing::Test {
 protected:
-    // Appends a File child for `name` below the temporary directory; with
-    // `content`, the file is written first, otherwise it stays missing.
+    // Appends a source for `name` below the temporary directory; with `content`,
+    // the file is written first, otherwise it stays missing.
     void AddFile(const std::string& name, const std::string* content)
     {
         const std::string path = content ? dir_.Write(name, *content).string() : (dir_ / name).string();
-        command_.push_back({"File", Element(path)});
+        sources_.push_back({path, name});
         if (content)
             contents_[path] = *content;
     }
 
-    // Large files first, tiny ones last, with missing sources, a directory and
-    // other elements in between.
+    // Large files first, tiny ones last, with missing sources and a directory in
+    // between.
     void AddMixedFiles()
     {
         for (unsigned i = 0; i < 3; ++i) {
             const std::string large = CompressibleText((3 - i) * 512 * 1024, i);
             AddFile("large" + std::to_string(i), &large);
         }
-        command_.push_back({"Other", Element("ignored")});
         for (unsigned i = 0; i < 120; ++i) {
             if (i % 17 == 5) {
                 AddFile("missing" + std::to_string(i), nullptr);
@@ -64,7 +61,7 @@ protected:
             const std::string content = CompressibleText(i % 3 == 0 ? 20000 + i * 100 : i * 7, 100 + i);
             AddFile("small" + std::to_string(i), &content);
         }
-        command_.push_back({"File", Element(dir_.path().string())});
+        sources_.push_back({dir_.path().string(), std::nullopt});
         for (unsigned i = 0; i < 40; ++i) {
             const std::string tiny(i % 5, static_cast<char>('a' + i % 26));
             AddFile("tiny" + std::to_string(i), &tiny);
@@ -74,9 +71,8 @@ protected:
     std::vector<std::string> Sources() const
     {
         std::vector<std::string> sources;
-        for (const auto& [name, child] : command_)
-            if (name == "File")
-                sources.push_back(child.data());
+        for (const PackSource& source : sources_)
+            sources.push_back(source.path);
         return sources;
     }
 
@@ -90,10 +86,10 @@ protected:
         std::exception_ptr failure;
         arena.execute([&] {
             try {
-                loader.Run(command_, [&](const Element& file, ParallelLoader::Result& r) {
-                    Record(file, r);
+                loader.Run(sources_, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
+                    Record(source, loaded);
                     if (seen_.size() - 1 == throwAt)
-                        throw std::runtime_error("stop at " + file.data());
+                        throw std::runtime_error("stop at " + source.path);
                 });
             } catch (...) {
                 failure = std::current_exception();
@@ -109,23 +105,24 @@ protected:
             std::rethrow_exception(failure);
     }
 
-    void Record(const Element& file, ParallelLoader::Result& result)
+    void Record(const PackSource& source, std::optional<LoadedFile>& loaded)
     {
-        Seen seen{file.data(), result.loaded, {}, false};
-        if (result.loaded) {
-            seen.content.resize(static_cast<std::size_t>(result.rawSize));
-            if (result.storedSize == result.rawSize) {
-                if (result.rawSize > 0)
-                    std::memcpy(seen.content.data(), result.storedBytes, seen.content.size());
+        Seen seen{source.path, loaded.has_value(), {}, false};
+        if (loaded) {
+            const std::span<std::uint8_t> stored = loaded->stored;
+            seen.content.resize(static_cast<std::size_t>(loaded->rawSize));
+            if (!loaded->IsCompressed()) {
+                if (!stored.empty())
+                    std::memcpy(seen.content.data(), stored.data(), stored.size());
             } else {
-                LZ4_decompress_safe(reinterpret_cast<const char*>(result.storedBytes), seen.content.data(),
-                                    static_cast<int>(result.storedSize), static_cast<int>(result.rawSize));
+                LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()), seen.content.data(),
+                                    static_cast<int>(stored.size()), static_cast<int>(loaded->rawSize));
             }
             seen.hashMatches =
-                XXH32(seen.content.data(), seen.content.size(), ArchiveMagic) == result.contentHash;
+                XXH32(seen.content.data(), seen.content.size(), ArchiveMagic) == loaded->contentHash;
             // The consumer may overwrite the bytes, as the archive writer does.
-            if (result.storedSize > 0)
-                std::memset(result.storedBytes, 0xEE, static_cast<std::size_t>(result.storedSize));
+            if (!stored.empty())
+                std::memset(stored.data(), 0xEE, stored.size());
         }
         seen_.push_back(seen);
     }
@@ -149,7 +146,7 @@ protected:
     }
 
     testing::TempDir dir_;
-    Element command_;
+    std::vector<PackSource> sources_;
     std::map<std::string, std::string> contents_;
     std::vector<Seen> seen_;
 };
@@ -171,7 +168,6 @@ TEST_F(ParallelLoaderTest, EveryFileIsHandedOverOnceInDocumentOrder)
 
 TEST_F(ParallelLoaderTest, NothingToLoadCallsNoConsumer)
 {
-    command_.push_back({"Other", Element("x")});
     Run(2, 2, 1 << 20);
     EXPECT_TRUE(seen_.empty());
 }
@@ -208,10 +204,10 @@ TEST_F(ParallelLoaderTest, ARunGoesOnWhenTheWorkAroundItIsCancelled)
         tbb::task_group_context context;
         tbb::task_group outer(context);
         outer.run([&] {
-            loader.Run(command_, [&](const Element& file, ParallelLoader::Result& r) {
+            loader.Run(sources_, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
                 if (seen_.empty())
                     context.cancel_group_execution();
-                Record(file, r);
+                Record(source, loaded);
             });
         });
         outer.wait();

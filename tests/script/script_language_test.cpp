@@ -4,7 +4,7 @@
 
 #include <boost/property_tree/exceptions.hpp>
 
-#include "driver/script_loader.h"
+#include "script/script_loader.h"
 
 namespace zelkor {
 namespace {

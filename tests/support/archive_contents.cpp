@@ -18,7 +18,7 @@ std::vector<ArchivedFile> ReadArchive(const std::filesystem::path& archive,
         const auto status = reader.ReadContent(i, content);
         if (status != ArchiveReader::ContentStatus::Ok)
             throw std::runtime_error(archive.string() + ": entry " + std::to_string(i) + " (" +
-                                     entry.name + "): " + ArchiveReader::Describe(status));
+                                     entry.name + "): " + EntryCodec::Describe(status));
         files.push_back({entry.name, std::string(content.begin(), content.end()),
                          entry.fields.storedSize < entry.fields.rawSize});
     }

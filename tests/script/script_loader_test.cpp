@@ -1,4 +1,4 @@
-#include "driver/script_loader.h"
+#include "script/script_loader.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@ class WarningLog;
 // ascending order, executes the loaded script at that index. Copies share the
 // trees and the warning log, which they do not own. Failures leave the body as
 // exceptions; warnings go to the log.
-struct XmlProcessor {
+struct ExecuteStage {
     const ScriptTrees* trees;
     WarningLog* warnings;
 

@@ -10,7 +10,7 @@ namespace zelkor {
 // argc - 1); position i is loaded into element i - 1 of the trees. Copies share
 // the trees and the arguments, which they do not own. A load failure leaves the
 // body as an exception (see ScriptLoader).
-struct XmlParser {
+struct LoadStage {
     ScriptTrees* trees;
     int argc;
     char** argv;

@@ -1,4 +1,4 @@
-#include "script/byte_buffer.h"
+#include "platform/byte_buffer.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

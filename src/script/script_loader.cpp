@@ -1,17 +1,16 @@
-#include "driver/script_loader.h"
+#include "script/script_loader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <optional>
 
 #include <boost/property_tree/detail/rapidxml.hpp>
 #include <boost/property_tree/detail/xml_parser_error.hpp>
-#include <boost/property_tree/detail/xml_parser_utils.hpp>
 
 #include "platform/file.h"
+#include "script/script_vocabulary.h"
 
 namespace zelkor {
 
@@ -36,13 +35,13 @@ std::string ReadScriptFile(const std::string& path)
     File file = File::Open(path, O_RDONLY);
     if (!file.IsOpen())
         Fail("cannot open file", path, 0);
-    struct stat info {};
-    if (::fstat(file.Descriptor(), &info) != 0 || S_ISDIR(info.st_mode))
+    const std::optional<FileStatus> status = file.Status();
+    if (!status || status->IsDirectory())
         Fail("cannot open file", path, 0);
 
     std::string text;
-    if (S_ISREG(info.st_mode) && info.st_size > 0)
-        text.reserve(static_cast<std::size_t>(info.st_size));
+    if (status->IsRegular() && status->size > 0)
+        text.reserve(static_cast<std::size_t>(status->size));
     char chunk[65536];
     for (;;) {
         std::optional<std::size_t> got = file.ReadUpTo(chunk, sizeof chunk);
@@ -145,7 +144,7 @@ void AppendNode(const Node* node, pt::ptree& parent)
                                             pt::ptree()))->second;
         if (node->first_attribute()) {
             pt::ptree& attributes =
-                element.push_back(std::make_pair(pt::xml_parser::xmlattr<std::string>(),
+                element.push_back(std::make_pair(std::string(vocabulary::AttributesKey),
                                                  pt::ptree()))->second;
             for (auto* attr = node->first_attribute(); attr; attr = attr->next_attribute()) {
                 attributes.push_back(std::make_pair(
@@ -166,7 +165,7 @@ void AppendNode(const Node* node, pt::ptree& parent)
         parent.data().append(node->value(), node->value_size());
         break;
     case rapidxml::node_comment:
-        parent.push_back(std::make_pair(pt::xml_parser::xmlcomment<std::string>(),
+        parent.push_back(std::make_pair(std::string(vocabulary::CommentKey),
                                         pt::ptree(std::string(node->value(), node->value_size()))));
         break;
     default:

@@ -1,13 +1,13 @@
-#include "driver/xml_parser.h"
+#include "driver/load_stage.h"
 
 #include <string>
 
-#include "driver/script_loader.h"
 #include "platform/race_annotations.h"
+#include "script/script_loader.h"
 
 namespace zelkor {
 
-void XmlParser::operator()(const tbb::blocked_range<unsigned>& positions) const
+void LoadStage::operator()(const tbb::blocked_range<unsigned>& positions) const
 {
     HandOffScope handOff(trees);
     for (unsigned i = positions.begin(); i != positions.end(); ++i) {

@@ -1,0 +1,54 @@
+#pragma once
+
+// The cryptography of the archive format: the key material a new archive draws,
+// how its key and IV are formed from the shares, and the cipher that every
+// entry's stored bytes go through.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "archive/archive_format.h"
+
+namespace zelkor {
+
+// Runs the crypto library's one-time set-up (its tables and CPU feature
+// detection), which is not safe when first done by several threads at once. Call
+// it on the main thread before writers or readers work in parallel; calls after
+// the first return at once.
+void PrepareCrypto();
+
+// The four blocks of key material of one archive, in the order they are drawn:
+// the archive's shares, then the key file's.
+struct KeyMaterial {
+    Share archiveKeyShare{};
+    Share archiveIvShare{};
+    Share keyFileKeyShare{};
+    Share keyFileIvShare{};
+
+    // Fresh random blocks from an automatically seeded pool of the operating
+    // system's generator. Throws when that generator cannot be used.
+    static KeyMaterial Random();
+
+    ArchiveHeader MakeArchiveHeader() const;
+    KeyFileHeader MakeKeyFileHeader() const;
+};
+
+// The key and IV that encrypt every entry of one archive: AES-256 in CFB mode
+// with full-block feedback, started afresh from the IV for every entry, so an
+// entry's stored bytes never depend on the entries before it.
+struct ArchiveKey {
+    std::array<std::uint8_t, KeySize> key{};
+    std::array<std::uint8_t, IvSize> iv{};
+
+    // With a key file, the byte-wise XOR of the two shares; without one, the
+    // archive's shares alone. Bytes IvSize and up of the IV shares take no part.
+    static ArchiveKey FromShares(const ArchiveHeader& archive, const KeyFileHeader* keyFile);
+
+    // One entry's stored bytes, in place; the length does not change. Safe on
+    // several threads at once (each call has its own cipher).
+    void Encrypt(std::span<std::uint8_t> bytes) const;
+    void Decrypt(std::span<std::uint8_t> bytes) const;
+};
+
+}  // namespace zelkor

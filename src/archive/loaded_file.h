@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace zelkor {
+
+// One source file in the form an archive stores it, from loading to the
+// archive writer: the stored bytes (one LZ4 block, or the raw bytes when
+// compression did not make them strictly smaller), the raw size and the content
+// hash of the raw bytes.
+//
+// The bytes belong to whoever loaded the file; the holder of a LoadedFile may
+// overwrite them in place (the writer encrypts them there).
+struct LoadedFile {
+    std::span<std::uint8_t> stored;
+    std::uint64_t rawSize = 0;
+    std::uint32_t contentHash = 0;
+
+    // Stored compressed exactly when the stored bytes are fewer than the raw ones.
+    bool IsCompressed() const { return stored.size() < rawSize; }
+};
+
+}  // namespace zelkor

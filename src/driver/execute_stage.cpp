@@ -1,0 +1,20 @@
+#include "driver/execute_stage.h"
+
+#include "platform/race_annotations.h"
+#include "script/file_job_pool.h"
+#include "script/script_processor.h"
+
+namespace zelkor {
+
+void ExecuteStage::operator()(const tbb::blocked_range<unsigned>& indexes) const
+{
+    // One pool of load buffers per call, reused for every file of every script of
+    // the range.
+    HandOffScope handOff(trees);
+    FileJobPool jobs;
+    ScriptProcessor processor(jobs, *warnings);
+    for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
+        processor.Run((*trees)[i]);
+}
+
+}  // namespace zelkor

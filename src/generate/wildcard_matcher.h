@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zelkor {
+
+// The ignore patterns of a generate command, matched against the relative paths
+// of scanned files.
+//
+// True when `pattern` matches the whole of `text`: "*" matches any run of
+// characters, "/" included, "?" exactly one character, every other character
+// only itself (case-sensitive; there is no escape character). Both are
+// NUL-terminated.
+bool MatchWildcard(const char* text, const char* pattern);
+
+// Removes from `paths` every path that at least one of `patterns` matches; the
+// others keep their order.
+void ApplyIgnorePatterns(std::vector<std::string>& paths, const std::vector<std::string>& patterns);
+
+}  // namespace zelkor

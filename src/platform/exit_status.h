@@ -1,0 +1,14 @@
+#pragma once
+
+namespace zelkor {
+
+// Exit statuses of both tools. A signal that ends a run gives 128 + its number,
+// as the shell reports it.
+enum ExitStatus : int {
+    ExitSuccess = 0,   // finished, and every item was handled
+    ExitWarnings = 1,  // finished, but some items were not: a warning line each
+                       // (zelkor), bad or unwritten entries (zelkor-inspect)
+    ExitFailure = 2,   // a failure ended the run, or an input could not be read at all
+};
+
+}  // namespace zelkor

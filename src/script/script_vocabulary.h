@@ -1,0 +1,36 @@
+#pragma once
+
+// The words of the script language, spelled once: the reader of scripts, the
+// processor and the generator of scripts all take them from here.
+
+#include <string_view>
+
+namespace zelkor::vocabulary {
+
+// Elements.
+inline constexpr std::string_view ScriptFile = "ScriptFile";
+inline constexpr std::string_view CreateOrvanPack = "CreateOrvanPack";
+inline constexpr std::string_view CreateOrvanPackXml = "CreateOrvanPackXml";
+inline constexpr std::string_view File = "File";
+inline constexpr std::string_view Ignore = "Ignore";
+inline constexpr std::string_view Add = "Add";
+inline constexpr std::string_view Patch = "Patch";
+
+// Attributes.
+inline constexpr std::string_view ArchivePath = "ArchivePath";
+inline constexpr std::string_view KeyPath = "KeyPath";
+inline constexpr std::string_view BuildKeyfile = "BuildKeyfile";
+inline constexpr std::string_view ArchivedPath = "ArchivedPath";
+inline constexpr std::string_view Input = "Input";
+inline constexpr std::string_view XmlPath = "XmlPath";
+inline constexpr std::string_view Pattern = "Pattern";
+
+// What a pack command's archive path is followed by to name its default key file.
+inline constexpr std::string_view DefaultKeySuffix = ".zlk";
+
+// Keys of the loaded tree that are not elements: the attributes of an element
+// sit below the first, comments are children keyed by the second.
+inline constexpr std::string_view AttributesKey = "<xmlattr>";
+inline constexpr std::string_view CommentKey = "<xmlcomment>";
+
+}  // namespace zelkor::vocabulary
