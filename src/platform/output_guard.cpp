@@ -1,55 +1,241 @@
 #include "platform/output_guard.h"
 
-#include <atomic>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
+#include <random>
+
+#include "platform/hex.h"
 
 namespace zelkor {
 
 namespace {
 
-std::atomic<unsigned> temporaryCounter{0};
+// Links followed before giving up, as the system does (a loop never ends otherwise).
+constexpr int MaxLinks = 40;
+
+// The directory part of `path` with its trailing slash ("" for a bare name).
+std::string DirectoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file that writing to `path` would reach: links are followed to their end,
+// even to a file that does not exist yet.
+std::string ResolveLinks(std::string path)
+{
+    for (int i = 0; i < MaxLinks; ++i) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return path;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+            return path;
+        const std::string next(target, static_cast<std::size_t>(length));
+        path = next.front() == '/' ? next : DirectoryOf(path) + next;
+    }
+    return path;
+}
+
+std::string RandomSuffix()
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::string suffix(6, ' ');
+    for (char& c : suffix)
+        c = letters[generator() % (sizeof letters - 1)];
+    return suffix;
+}
+
+// FNV-1a: a short, stable stand-in for the part of a long name that is cut.
+std::uint32_t NameHash(std::string_view name)
+{
+    std::uint32_t hash = 2166136261u;
+    for (const char c : name)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
+bool SyncDescriptor(int fd)
+{
+    int rc;
+    do {
+        rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
 
 }  // namespace
 
-OutputGuard::OutputGuard(std::string target) : target_(std::move(target)) {}
+OutputGuard::OutputGuard(std::string target, Options options) : target_(std::move(target)), options_(options)
+{
+}
 
 OutputGuard::~OutputGuard()
 {
     Discard();
 }
 
+std::string OutputGuard::HiddenName(std::string_view name, std::string_view suffix)
+{
+    constexpr std::string_view Marker = ".zelkor-";
+    std::string hidden;
+    hidden.reserve(NAME_MAX);
+    hidden += '.';
+    if (1 + name.size() + Marker.size() + suffix.size() <= NAME_MAX) {
+        hidden += name;
+    } else {
+        // Room for the dot, "~", eight hex digits, the marker and the suffix.
+        hidden += name.substr(0, NAME_MAX - 10 - Marker.size() - suffix.size());
+        hidden += '~';
+        hidden += Hex32(NameHash(name));
+    }
+    hidden += Marker;
+    hidden += suffix;
+    return hidden;
+}
+
 bool OutputGuard::Open()
 {
     Discard();
-    // A name no other writer uses: this process's id and a counter. O_EXCL makes
-    // sure a leftover of an earlier run is never written into.
+    held_ = false;
+    synced_ = false;
+    resolved_ = ResolveLinks(target_);
+    const std::string directory = DirectoryOf(resolved_);
+    const std::string name = NameOf(resolved_);
+    if (name.empty() || name == "." || name == "..") {
+        errno = EISDIR;
+        return false;
+    }
+
+    // What is there already must be a file this process could write, as writing
+    // it in place would need; its attributes go to the new file.
+    struct stat existing {};
+    const bool exists = ::stat(resolved_.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT)
+        return false;
+    if (exists) {
+        if (!S_ISREG(existing.st_mode)) {
+            errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+            return false;
+        }
+        if (!File::Open(resolved_, O_WRONLY | O_NONBLOCK).IsOpen())
+            return false;
+    }
+    if (options_.lock && !Lock(directory, name))
+        return false;
+
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = target_ + ".tmp-" + std::to_string(::getpid()) + "-" +
-                                std::to_string(temporaryCounter.fetch_add(1));
-        File file = File::Open(candidate, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        std::string candidate = directory + HiddenName(name, RandomSuffix());
+        // Covered before it exists, so that no signal can leave it behind.
+        SignalCleanup::Registration cleanup(candidate);
+        File file = File::Open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
         if (file.IsOpen()) {
+            if (exists) {
+                // Owner first: changing it may clear the set-user-ID bits.
+                if (::fchown(file.Descriptor(), existing.st_uid, existing.st_gid) != 0)
+                    (void)::fchown(file.Descriptor(), static_cast<uid_t>(-1), existing.st_gid);
+                (void)::fchmod(file.Descriptor(), existing.st_mode & 07777);
+            }
             file_ = std::move(file);
             temporary_ = std::move(candidate);
+            temporaryCleanup_ = std::move(cleanup);
             return true;
         }
         if (errno != EEXIST)
-            return false;
+            break;
     }
+    const int error = errno;
+    Unlock();
+    errno = error;
     return false;
+}
+
+bool OutputGuard::Lock(const std::string& directory, const std::string& name)
+{
+    const std::string path = directory + HiddenName(name, "lock");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        File lock = File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
+        if (!lock.IsOpen())
+            return false;
+        int rc;
+        do {
+            rc = ::flock(lock.Descriptor(), LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            held_ = errno == EWOULDBLOCK;
+            return false;
+        }
+        // The holder before us may have removed the file between our open and our
+        // lock; then the lock is on a file nobody else will find, and we go again.
+        struct stat named {};
+        const std::optional<FileStatus> status = lock.Status();
+        if (status && ::stat(path.c_str(), &named) == 0 &&
+            status->device == static_cast<std::uint64_t>(named.st_dev) &&
+            status->inode == static_cast<std::uint64_t>(named.st_ino)) {
+            lockCleanup_ = SignalCleanup::Registration(path);
+            lock_ = std::move(lock);
+            lockPath_ = path;
+            return true;
+        }
+    }
+    errno = EAGAIN;
+    return false;
+}
+
+void OutputGuard::Unlock()
+{
+    if (!lock_.IsOpen())
+        return;
+    // Removed while still held, so that nobody takes a lock on it meanwhile.
+    ::unlink(lockPath_.c_str());
+    lockCleanup_.Release();
+    lock_.Close();
+    lockPath_.clear();
+}
+
+bool OutputGuard::Sync()
+{
+    if (temporary_.empty())
+        return false;
+    if (!options_.sync || synced_)
+        return true;
+    synced_ = SyncDescriptor(file_.Descriptor());
+    return synced_;
 }
 
 bool OutputGuard::Commit()
 {
     if (temporary_.empty())
         return false;
-    if (!file_.Close() || std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    if (!Sync() || !file_.Close() || std::rename(temporary_.c_str(), resolved_.c_str()) != 0) {
+        const int error = errno;
         Discard();
+        errno = error;
         return false;
     }
     temporary_.clear();
+    temporaryCleanup_.Release();
+    if (options_.sync) {
+        const std::string directory = DirectoryOf(resolved_);
+        const File parent = File::Open(directory.empty() ? "." : directory, O_RDONLY | O_DIRECTORY);
+        if (parent.IsOpen())
+            SyncDescriptor(parent.Descriptor());
+    }
+    Unlock();
     return true;
 }
 
@@ -60,6 +246,8 @@ void OutputGuard::Discard()
         ::unlink(temporary_.c_str());
         temporary_.clear();
     }
+    temporaryCleanup_.Release();
+    Unlock();
 }
 
 }  // namespace zelkor

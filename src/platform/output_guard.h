@@ -1,46 +1,93 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/file.h"
+#include "platform/signal_cleanup.h"
 
 namespace zelkor {
 
 // Writes a new version of a file beside it and puts it in place only when it is
 // complete: Commit renames the temporary file over the target, so whoever opens
 // the target sees the old content or the new, never a part of it, and two
-// writers of one target never leave a torn file (the last commit wins). Without a
-// successful Commit, the temporary file is removed on destruction and the target
-// is left as it was.
+// writers of one target never leave a torn file. Without a successful Commit,
+// the temporary file is removed (on destruction, and by SignalCleanup when a
+// signal ends the process) and the target is left as it was. After SIGKILL or a
+// power loss only a temporary file can be left, named ".NAME.zelkor-XXXXXX"
+// beside the target.
 //
-// The temporary file lies in the target's directory (a rename never crosses file
-// systems) and gets the permissions of a newly created file.
+// A target that is a symbolic link stays one: the new file replaces the file the
+// link leads to. A replaced file's permission bits, owner and group are given to
+// the new one as far as the process may give them.
+//
+// With `lock`, Open also takes a lock that every other guard with `lock` on the
+// same file (by any spelling or link, from this process or another) respects:
+// while one holds it, the other's Open fails and touches nothing. The lock is a
+// file ".NAME.zelkor-lock" beside the target, removed when the guard is done.
+//
+// With `sync`, the data reaches the disk (fsync) before the rename, and the
+// rename itself before Commit returns.
 class OutputGuard {
 public:
-    explicit OutputGuard(std::string target);
+    struct Options {
+        bool lock = false;
+        bool sync = false;
+    };
+
+    explicit OutputGuard(std::string target, Options options);
+    explicit OutputGuard(std::string target) : OutputGuard(std::move(target), Options{}) {}
     ~OutputGuard();
     OutputGuard(const OutputGuard&) = delete;
     OutputGuard& operator=(const OutputGuard&) = delete;
 
-    // Creates the temporary file. False when it cannot be created (missing
-    // directory, no permission, a name that is too long...).
+    // Takes the lock (with `lock`) and creates the temporary file. False, with
+    // nothing changed, when the target cannot be replaced: its directory is
+    // missing or not writable, it exists but is not a regular file or cannot be
+    // opened for writing, its lock is held (Held() then tells), or the temporary
+    // file cannot be created.
     bool Open();
+
+    // Whether the last Open failed because another guard holds the lock.
+    bool Held() const { return held_; }
 
     // The temporary file, to write the new content to. Valid after Open.
     File& Output() { return file_; }
 
-    // Closes the temporary file and renames it over the target. False when the
-    // close or the rename fails; the temporary file is then removed.
+    // With `sync`, flushes the temporary file's data to the disk. False on failure.
+    // Commit does it too; calling it first lets a caller flush several files
+    // before it renames any of them.
+    bool Sync();
+
+    // Closes the temporary file and renames it over the target. False when that
+    // fails; the temporary file is then removed.
     bool Commit();
+
+    // Removes the temporary file, if any, and gives up the lock.
+    void Discard();
 
     const std::string& Target() const { return target_; }
 
+    // ".NAME.zelkor-SUFFIX", with NAME cut short (and a hash of the whole name
+    // added) where the result would not fit in a directory entry.
+    static std::string HiddenName(std::string_view name, std::string_view suffix);
+
 private:
-    void Discard();
+    bool Lock(const std::string& directory, const std::string& name);
+    void Unlock();
 
     std::string target_;
+    Options options_;
+    std::string resolved_;  // the file that is replaced, links followed
     std::string temporary_;
     File file_;
+    SignalCleanup::Registration temporaryCleanup_;
+    std::string lockPath_;
+    File lock_;
+    SignalCleanup::Registration lockCleanup_;
+    bool held_ = false;
+    bool synced_ = false;
 };
 
 }  // namespace zelkor

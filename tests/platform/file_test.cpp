@@ -98,11 +98,10 @@ TEST(OutputGuardTest, UnwritableTargets)
     EXPECT_FALSE(missingDirectory.Open());
     EXPECT_FALSE(missingDirectory.Commit());
 
-    // A directory in the way: the temporary file is written, the rename fails,
-    // and nothing is left behind.
+    // A directory in the way is refused before anything is written.
     fs::create_directories(dir / "busy/inner");
     OutputGuard directory((dir / "busy").string());
-    ASSERT_TRUE(directory.Open());
+    EXPECT_FALSE(directory.Open());
     EXPECT_FALSE(directory.Commit());
     EXPECT_TRUE(fs::is_directory(dir / "busy/inner"));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);

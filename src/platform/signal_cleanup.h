@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+namespace zelkor {
+
+// Files that the process is in the middle of writing, which must not survive it.
+//
+// Install sets the process up once, at the start of main: SIGINT, SIGTERM and
+// SIGHUP remove every registered file and then end the process by the same
+// signal, so that its parent sees the usual status (128 + the signal's number
+// in a shell); SIGXFSZ is ignored, so that exceeding a file-size limit makes the
+// write fail with EFBIG and is reported like any failed write.
+//
+// A file is registered by holding a Registration for its path from before it is
+// created until after it has been renamed into place or removed. The signal
+// handler only calls unlink(2) on registered paths (relative ones resolve
+// against the working directory, which the tools never change). Registering and
+// releasing are safe on any thread at any time.
+class SignalCleanup {
+public:
+    static void Install();
+
+    class Registration {
+    public:
+        Registration() = default;
+        explicit Registration(const std::string& path);
+        ~Registration();
+        Registration(Registration&& other) noexcept;
+        Registration& operator=(Registration&& other) noexcept;
+        Registration(const Registration&) = delete;
+        Registration& operator=(const Registration&) = delete;
+
+        // Stops covering the path; the file itself is left as it is.
+        void Release();
+
+    private:
+        int slot_ = -1;
+    };
+};
+
+}  // namespace zelkor
