@@ -11,7 +11,6 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
                                                     bool force, std::ostream& messages)
 {
     const ArchiveReader& reader = archive.Reader();
-    const auto& entries = reader.Entries();
     Summary summary;
     std::size_t withContent = 0;
     std::size_t undecodable = 0;
@@ -19,10 +18,11 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
     std::unordered_map<std::string, std::size_t> writtenBy;
     std::vector<std::uint8_t> content;  // reused for every entry
 
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const ArchiveReader::Entry& entry = entries[i];
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        const std::size_t i = entry.position.index;
         const auto refuse = [&](const std::string& why) {
-            messages << archive.Describe(i) << ": not written: " << why << '\n';
+            messages << archive.Describe(entry) << ": not written: " << why << '\n';
             ++summary.refused;
         };
         const std::string name = archive.HasNames()
@@ -36,7 +36,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
 
         if (entry.fields.rawSize > 0)
             ++withContent;
-        const ArchiveReader::ContentStatus status = reader.ReadContent(i, content);
+        const ArchiveReader::ContentStatus status = reader.ReadContent(entry, content);
         if (status != ArchiveReader::ContentStatus::Ok) {
             ++undecodable;
             refuse(EntryCodec::Describe(status));
@@ -48,7 +48,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
         if (earlier != writtenBy.end() && !force) {
             const std::string other = "entry " + std::to_string(earlier->second);
             if (tree.Holds(path.Components(), content)) {
-                messages << archive.Describe(i) << ": skipped: the same name and content as " << other
+                messages << archive.Describe(entry) << ": skipped: the same name and content as " << other
                          << '\n';
                 ++summary.skipped;
             } else {
@@ -82,7 +82,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
 void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const Summary& summary,
                                     const std::string& directory, std::ostream& out)
 {
-    const std::size_t entries = archive.Reader().Entries().size();
+    const std::uint64_t entries = archive.Reader().EntryCount();
     out << "extracted " << summary.written << " of " << entries << (entries == 1 ? " entry" : " entries")
         << " from " << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary()
         << " to " << InspectedArchive::Printable(directory);

@@ -14,18 +14,14 @@ struct Totals {
     std::uint64_t entries = 0;
     std::uint64_t rawBytes = 0;
     std::uint64_t storedBytes = 0;
-};
 
-Totals Sum(const InspectedArchive& archive)
-{
-    Totals totals;
-    for (const ArchiveReader::Entry& entry : archive.Reader().Entries()) {
-        ++totals.entries;
-        totals.rawBytes += entry.fields.rawSize;
-        totals.storedBytes += entry.fields.storedSize;
+    void Add(const FileEntry& fields)
+    {
+        ++entries;
+        rawBytes += fields.rawSize;
+        storedBytes += fields.storedSize;
     }
-    return totals;
-}
+};
 
 const char* Method(const FileEntry& fields)
 {
@@ -39,14 +35,15 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out
     out << InspectedArchive::Printable(archive.ArchivePath()) << ", " << archive.KeyFileSummary() << ":\n";
     out << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
         << "  method  content   " << (archive.HasNames() ? "name" : "name hash") << '\n';
-    const auto& entries = archive.Reader().Entries();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FileEntry& fields = entries[i].fields;
-        out << std::setw(7) << i << std::setw(12) << fields.rawSize << std::setw(12) << fields.storedSize
-            << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
-            << Hex32(fields.contentHash) << "  " << archive.Label(i) << '\n';
+    Totals totals;
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+        const FileEntry& fields = entry.fields;
+        out << std::setw(7) << entry.position.index << std::setw(12) << fields.rawSize << std::setw(12)
+            << fields.storedSize << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
+            << Hex32(fields.contentHash) << "  " << archive.Label(entry) << '\n';
+        totals.Add(fields);
     }
-    const Totals totals = Sum(archive);
     out << totals.entries << (totals.entries == 1 ? " entry, " : " entries, ") << totals.rawBytes
         << " bytes raw, " << totals.storedBytes << " bytes stored";
     if (totals.rawBytes > 0) {
@@ -64,19 +61,20 @@ void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out
     json.BeginObject();
     archive.WriteFiles(json);
     json.Key("entries").BeginArray();
-    const auto& entries = archive.Reader().Entries();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FileEntry& fields = entries[i].fields;
+    Totals totals;
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+        const FileEntry& fields = entry.fields;
         json.BeginObject();
-        archive.WriteIdentity(json, i);
+        archive.WriteIdentity(json, entry);
         json.Key("rawSize").Number(std::uint64_t{fields.rawSize});
         json.Key("storedSize").Number(std::uint64_t{fields.storedSize});
         json.Key("method").String(Method(fields));
         json.Key("contentHash").String(Hex32(fields.contentHash));
         json.EndObject();
+        totals.Add(fields);
     }
     json.EndArray();
-    const Totals totals = Sum(archive);
     json.Key("totals").BeginObject();
     json.Key("entries").Number(totals.entries);
     json.Key("rawBytes").Number(totals.rawBytes);

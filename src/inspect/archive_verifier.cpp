@@ -1,11 +1,10 @@
 #include "inspect/archive_verifier.h"
 
 #include <algorithm>
-#include <set>
-#include <unordered_map>
 
 #include "archive/archive_format.h"
 #include "inspect/json_writer.h"
+#include "inspect/repeated_hashes.h"
 
 namespace zelkor {
 
@@ -45,22 +44,24 @@ const char* Consequence(Sharing sharing)
     return "";
 }
 
-Sharing Classify(const InspectedArchive& archive, const std::vector<std::size_t>& entries)
+// Reads the names of the group's entries one at a time, so that a group of any
+// size costs one name at a time.
+Sharing Classify(const InspectedArchive& archive, const std::vector<ArchiveReader::Position>& entries)
 {
     if (!archive.HasNames())
         return Sharing::NamesUnknown;
-    std::set<std::string> names;
-    std::set<std::string> normalized;
-    for (const std::size_t index : entries) {
-        const std::string& name = archive.Reader().Entries()[index].name;
-        names.insert(name);
-        normalized.insert(NormalizeName(name));
+    const ArchiveReader& reader = archive.Reader();
+    const std::string first = reader.ReadEntry(entries.front()).name;
+    const std::string firstNormalized = NormalizeName(first);
+    Sharing sharing = Sharing::SameName;
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        const std::string name = reader.ReadEntry(entries[i]).name;
+        if (NormalizeName(name) != firstNormalized)
+            return Sharing::DifferentNames;
+        if (name != first)
+            sharing = Sharing::CaseOrSeparators;
     }
-    if (normalized.size() > 1)
-        return Sharing::DifferentNames;
-    if (names.size() > 1)
-        return Sharing::CaseOrSeparators;
-    return Sharing::SameName;
+    return sharing;
 }
 
 }  // namespace
@@ -68,31 +69,22 @@ Sharing Classify(const InspectedArchive& archive, const std::vector<std::size_t>
 ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
 {
     const ArchiveReader& reader = archive.Reader();
-    const auto& entries = reader.Entries();
     Report report;
-    report.entries = entries.size();
     std::size_t withContent = 0;
     std::size_t undecodable = 0;
     std::vector<std::uint8_t> content;  // reused for every entry
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const ArchiveReader::Entry& entry = entries[i];
-        BadEntry bad{i, {}};
-        const ArchiveReader::ContentStatus status = reader.ReadContent(i, content);
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        ++report.entries;
+        BadEntry bad{entry.position};
+        bad.status = reader.ReadContent(entry, content);
         if (entry.fields.rawSize > 0)
             ++withContent;
-        if (status != ArchiveReader::ContentStatus::Ok) {
+        if (bad.status != ArchiveReader::ContentStatus::Ok)
             ++undecodable;
-            bad.faults.push_back(EntryCodec::Describe(status));
-        }
-        if (archive.HasNames()) {
-            const std::uint32_t expected = NameHash(entry.name);
-            if (expected != entry.fields.nameHash)
-                bad.faults.push_back("name hash " + Hex32(entry.fields.nameHash) +
-                                     " does not match its name, whose hash is " +
-                                     Hex32(expected));
-        }
-        if (!bad.faults.empty())
-            report.bad.push_back(std::move(bad));
+        bad.nameMismatch = archive.HasNames() && NameHash(entry.name) != entry.fields.nameHash;
+        if (bad.status != ArchiveReader::ContentStatus::Ok || bad.nameMismatch)
+            report.bad.push_back(bad);
     }
     // An empty entry decodes with any key, so only entries with content tell.
     report.keyFileSuspect = withContent > 0 && undecodable == withContent;
@@ -103,41 +95,66 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
 std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHashes(
     const InspectedArchive& archive)
 {
-    const auto& entries = archive.Reader().Entries();
-    std::unordered_map<std::uint32_t, std::vector<std::size_t>> byHash;
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        byHash[entries[i].fields.nameHash].push_back(i);
-    std::vector<SharedNameHash> shared;
-    for (auto& [hash, indexes] : byHash) {
-        if (indexes.size() > 1)
-            shared.push_back({hash, Classify(archive, indexes), std::move(indexes)});
+    const ArchiveReader& reader = archive.Reader();
+    const HashPass pass = [&](const std::function<void(std::uint32_t)>& take) {
+        ArchiveReader::Entry entry;
+        for (ArchiveReader::Walk walk = reader.Records(); walk.Next(entry);)
+            take(entry.fields.nameHash);
+    };
+    const std::vector<std::uint32_t> sharedHashes = RepeatedHashes(pass, reader.EntryCount(), SharedSearchBudget);
+    if (sharedHashes.empty())
+        return {};
+
+    std::vector<SharedNameHash> shared(sharedHashes.size());
+    for (std::size_t i = 0; i < shared.size(); ++i)
+        shared[i].nameHash = sharedHashes[i];
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        const auto found = std::lower_bound(sharedHashes.begin(), sharedHashes.end(), entry.fields.nameHash);
+        if (found != sharedHashes.end() && *found == entry.fields.nameHash)
+            shared[static_cast<std::size_t>(found - sharedHashes.begin())].entries.push_back(entry.position);
     }
-    // The map's order depends on the hashes; the report follows the archive.
-    std::sort(shared.begin(), shared.end(),
-              [](const SharedNameHash& a, const SharedNameHash& b) { return a.entries[0] < b.entries[0]; });
+    for (SharedNameHash& group : shared)
+        group.sharing = Classify(archive, group.entries);
+    // The report follows the archive.
+    std::sort(shared.begin(), shared.end(), [](const SharedNameHash& a, const SharedNameHash& b) {
+        return a.entries.front().index < b.entries.front().index;
+    });
     return shared;
+}
+
+std::vector<std::string> ArchiveVerifier::Faults(const BadEntry& bad, const ArchiveReader::Entry& entry)
+{
+    std::vector<std::string> faults;
+    if (bad.status != ArchiveReader::ContentStatus::Ok)
+        faults.push_back(EntryCodec::Describe(bad.status));
+    if (bad.nameMismatch)
+        faults.push_back("name hash " + Hex32(entry.fields.nameHash) + " does not match its name, whose hash is " +
+                         Hex32(NameHash(entry.name)));
+    return faults;
 }
 
 void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& report, std::ostream& out)
 {
+    const ArchiveReader& reader = archive.Reader();
     for (const BadEntry& bad : report.bad) {
-        out << archive.Describe(bad.index) << ": ";
-        for (std::size_t i = 0; i < bad.faults.size(); ++i)
-            out << (i > 0 ? "; " : "") << bad.faults[i];
+        const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
+        const std::vector<std::string> faults = Faults(bad, entry);
+        out << archive.Describe(entry) << ": ";
+        for (std::size_t i = 0; i < faults.size(); ++i)
+            out << (i > 0 ? "; " : "") << faults[i];
         out << '\n';
     }
     for (const SharedNameHash& shared : report.shared) {
         out << "warning: entries ";
         for (std::size_t i = 0; i < shared.entries.size(); ++i) {
-            const std::size_t index = shared.entries[i];
             if (i > 0)
                 out << (i + 1 == shared.entries.size() ? " and " : ", ");
-            out << index;
+            out << shared.entries[i].index;
             if (archive.HasNames())
-                out << " (" << archive.Label(index) << ")";
+                out << " (" << archive.Label(reader.ReadEntry(shared.entries[i])) << ")";
         }
-        out << " share name hash " << Hex32(shared.nameHash) << ": "
-            << Consequence(shared.sharing) << '\n';
+        out << " share name hash " << Hex32(shared.nameHash) << ": " << Consequence(shared.sharing) << '\n';
     }
     if (report.keyFileSuspect)
         out << "hint: " << archive.KeyFileHint() << '\n';
@@ -156,18 +173,20 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& r
 
 void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out)
 {
+    const ArchiveReader& reader = archive.Reader();
     JsonWriter json(out);
     json.BeginObject();
     archive.WriteFiles(json);
     json.Key("ok").Bool(report.Ok());
-    json.Key("entries").Number(std::uint64_t{report.entries});
-    json.Key("intact").Number(std::uint64_t{report.entries - report.bad.size()});
+    json.Key("entries").Number(report.entries);
+    json.Key("intact").Number(report.entries - report.bad.size());
     json.Key("bad").BeginArray();
     for (const BadEntry& bad : report.bad) {
+        const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
         json.BeginObject();
-        archive.WriteIdentity(json, bad.index);
+        archive.WriteIdentity(json, entry);
         json.Key("faults").BeginArray();
-        for (const std::string& fault : bad.faults)
+        for (const std::string& fault : Faults(bad, entry))
             json.String(fault);
         json.EndArray();
         json.EndObject();
@@ -179,9 +198,9 @@ void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& r
         json.Key("nameHash").String(Hex32(shared.nameHash));
         json.Key("kind").String(Kind(shared.sharing));
         json.Key("entries").BeginArray();
-        for (const std::size_t index : shared.entries) {
+        for (const Position& position : shared.entries) {
             json.BeginObject();
-            archive.WriteIdentity(json, index);
+            archive.WriteIdentity(json, reader.ReadEntry(position));
             json.EndObject();
         }
         json.EndArray();

@@ -34,17 +34,16 @@ std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& ar
     return std::nullopt;
 }
 
-std::string InspectedArchive::Label(std::size_t index) const
+std::string InspectedArchive::Label(const ArchiveReader::Entry& entry) const
 {
-    const ArchiveReader::Entry& entry = reader_.Entries().at(index);
     if (!HasNames())
         return Hex32(entry.fields.nameHash);
     return Printable(entry.name);
 }
 
-std::string InspectedArchive::Describe(std::size_t index) const
+std::string InspectedArchive::Describe(const ArchiveReader::Entry& entry) const
 {
-    return "entry " + std::to_string(index) + " (" + Label(index) + ")";
+    return "entry " + std::to_string(entry.position.index) + " (" + Label(entry) + ")";
 }
 
 void InspectedArchive::WriteFiles(JsonWriter& json) const
@@ -57,10 +56,9 @@ void InspectedArchive::WriteFiles(JsonWriter& json) const
         json.Null();
 }
 
-void InspectedArchive::WriteIdentity(JsonWriter& json, std::size_t index) const
+void InspectedArchive::WriteIdentity(JsonWriter& json, const ArchiveReader::Entry& entry) const
 {
-    const ArchiveReader::Entry& entry = reader_.Entries().at(index);
-    json.Key("index").Number(std::uint64_t{index});
+    json.Key("index").Number(entry.position.index);
     json.Key("name");
     if (HasNames())
         json.String(entry.name);

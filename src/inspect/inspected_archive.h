@@ -35,16 +35,16 @@ public:
     const std::optional<std::string>& KeyPath() const { return keyPath_; }
     bool HasNames() const { return keyPath_.has_value(); }
 
-    // How entry `index` is named in text output: its archived name with control
+    // How an entry is named in text output: its archived name with control
     // bytes shown as \xNN, or without names its name hash in hex.
-    std::string Label(std::size_t index) const;
+    std::string Label(const ArchiveReader::Entry& entry) const;
     // "entry 3 (data/readme.txt)"
-    std::string Describe(std::size_t index) const;
+    std::string Describe(const ArchiveReader::Entry& entry) const;
 
-    // The members that identify entry `index` in JSON output: "index", "name"
-    // (null without names), "nameHex" (the name's bytes in hex, only when the name
-    // is not valid UTF-8 and "name" therefore lost bytes), "nameHash".
-    void WriteIdentity(JsonWriter& json, std::size_t index) const;
+    // The members that identify an entry in JSON output: "index", "name" (null
+    // without names), "nameHex" (the name's bytes in hex, only when the name is
+    // not valid UTF-8 and "name" therefore lost bytes), "nameHash".
+    void WriteIdentity(JsonWriter& json, const ArchiveReader::Entry& entry) const;
 
     // The members that identify the archive in JSON output: "archive" and
     // "keyFile" (null without a key file).

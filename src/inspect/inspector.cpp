@@ -65,6 +65,12 @@ int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostr
         return status;
     try {
         status = Execute(*options, out, err);
+    } catch (const ArchiveFormatError& error) {
+        std::string message = error.what();
+        if (error.WhatCause() == ArchiveFormatError::Cause::ForeignKeyFile)
+            message += "; read the archive alone with --no-key if it was built without a key file, or name"
+                       " its own key file with --key FILE";
+        return Fail(*options, message, out, err);
     } catch (const std::bad_alloc&) {
         return Fail(*options, "out of memory", out, err);
     } catch (const std::exception& error) {

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -46,12 +48,14 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
         throw std::runtime_error("cannot start " + program);
 
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
+    struct rusage usage {};
+    while (wait4(pid, &wstatus, 0, &usage) < 0) {
         if (errno != EINTR)
             throw std::runtime_error("cannot wait for " + program);
     }
 
     ToolRun run;
+    run.peakResidentKiB = usage.ru_maxrss;
     run.out = ReadFile(outPath);
     run.err = ReadFile(errPath);
     if (WIFEXITED(wstatus))

@@ -11,6 +11,7 @@ struct ToolRun {
     std::string out;   // everything written to standard output
     std::string err;   // everything written to standard error
     int status = -1;   // exit status; 128 + signal number when a signal ended it
+    long peakResidentKiB = 0;  // the most memory the process held resident
 };
 
 // Runs `program` with `args` (argument 0 is the program itself) in the working
