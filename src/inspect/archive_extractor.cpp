@@ -14,23 +14,27 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
     Summary summary;
     std::size_t withContent = 0;
     std::size_t undecodable = 0;
-    // Where this run has written so far, and which entry it wrote there.
-    std::unordered_map<std::string, std::size_t> writtenBy;
+    // Where this run has put an entry so far, and which entry it was.
+    std::unordered_map<std::string, std::uint64_t> placedBy;
     std::vector<std::uint8_t> content;  // reused for every entry
 
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
-        const std::size_t i = entry.position.index;
+        const std::uint64_t index = entry.position.index;
         const auto refuse = [&](const std::string& why) {
             messages << archive.Describe(entry) << ": not written: " << why << '\n';
             ++summary.refused;
         };
-        const std::string name = archive.HasNames()
-                                     ? entry.name
-                                     : Hex32(entry.fields.nameHash) + ".bin";
+        const std::string name = archive.HasNames() ? entry.name : Hex32(entry.fields.nameHash) + ".bin";
         const ExtractPath path = ExtractPath::Parse(name);
         if (path.IsRefused()) {
             refuse(path.Refusal());
+            continue;
+        }
+        // A key file can name any file for any entry; only the name that the
+        // entry's name hash was made from is trusted.
+        if (const std::string mismatch = archive.NameHashMismatch(entry); !mismatch.empty()) {
+            refuse(mismatch);
             continue;
         }
 
@@ -44,30 +48,37 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
         }
 
         const std::string relative = path.Relative();
-        const auto earlier = writtenBy.find(relative);
-        if (earlier != writtenBy.end() && !force) {
+        const auto earlier = placedBy.find(relative);
+        if (earlier != placedBy.end() && !force) {
             const std::string other = "entry " + std::to_string(earlier->second);
             if (tree.Holds(path.Components(), content)) {
                 messages << archive.Describe(entry) << ": skipped: the same name and content as " << other
                          << '\n';
                 ++summary.skipped;
             } else {
-                refuse(other + " was written at " + tree.Display(path.Components(), path.Components().size()) +
+                refuse(other + " is at " + tree.Display(path.Components(), path.Components().size()) +
                        " (use --force to let the later entry win)");
             }
             continue;
         }
 
-        const OutputTree::Result result = tree.Write(path.Components(), content, force);
+        const OutputTree::Result result = tree.Write(path.Components(), content, force, index);
         switch (result.outcome) {
         case OutputTree::Outcome::Written:
             ++summary.written;
-            writtenBy[relative] = i;
+            placedBy[relative] = index;
+            break;
+        case OutputTree::Outcome::Unchanged:
+            ++summary.unchanged;
+            placedBy[relative] = index;
             break;
         case OutputTree::Outcome::Exists:
             refuse(result.detail + " (use --force to overwrite it)");
             break;
         case OutputTree::Outcome::Blocked:
+            refuse(result.detail +
+                   (result.madeFor ? " made for entry " + std::to_string(*result.madeFor) : std::string()));
+            break;
         case OutputTree::Outcome::Failed:
             refuse(result.detail);
             break;
@@ -86,6 +97,8 @@ void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const Summa
     out << "extracted " << summary.written << " of " << entries << (entries == 1 ? " entry" : " entries")
         << " from " << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary()
         << " to " << InspectedArchive::Printable(directory);
+    if (summary.unchanged > 0)
+        out << "; " << summary.unchanged << " already there with the same content";
     if (summary.skipped > 0)
         out << "; " << summary.skipped << " skipped as " << (summary.skipped == 1 ? "a duplicate" : "duplicates");
     if (summary.refused > 0)

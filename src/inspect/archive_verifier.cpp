@@ -82,7 +82,7 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
             ++withContent;
         if (bad.status != ArchiveReader::ContentStatus::Ok)
             ++undecodable;
-        bad.nameMismatch = archive.HasNames() && NameHash(entry.name) != entry.fields.nameHash;
+        bad.nameMismatch = !archive.NameHashMismatch(entry).empty();
         if (bad.status != ArchiveReader::ContentStatus::Ok || bad.nameMismatch)
             report.bad.push_back(bad);
     }
@@ -123,14 +123,14 @@ std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHash
     return shared;
 }
 
-std::vector<std::string> ArchiveVerifier::Faults(const BadEntry& bad, const ArchiveReader::Entry& entry)
+std::vector<std::string> ArchiveVerifier::Faults(const InspectedArchive& archive, const BadEntry& bad,
+                                                 const ArchiveReader::Entry& entry)
 {
     std::vector<std::string> faults;
     if (bad.status != ArchiveReader::ContentStatus::Ok)
         faults.push_back(EntryCodec::Describe(bad.status));
     if (bad.nameMismatch)
-        faults.push_back("name hash " + Hex32(entry.fields.nameHash) + " does not match its name, whose hash is " +
-                         Hex32(NameHash(entry.name)));
+        faults.push_back(archive.NameHashMismatch(entry));
     return faults;
 }
 
@@ -139,7 +139,7 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& r
     const ArchiveReader& reader = archive.Reader();
     for (const BadEntry& bad : report.bad) {
         const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
-        const std::vector<std::string> faults = Faults(bad, entry);
+        const std::vector<std::string> faults = Faults(archive, bad, entry);
         out << archive.Describe(entry) << ": ";
         for (std::size_t i = 0; i < faults.size(); ++i)
             out << (i > 0 ? "; " : "") << faults[i];
@@ -186,7 +186,7 @@ void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& r
         json.BeginObject();
         archive.WriteIdentity(json, entry);
         json.Key("faults").BeginArray();
-        for (const std::string& fault : Faults(bad, entry))
+        for (const std::string& fault : Faults(archive, bad, entry))
             json.String(fault);
         json.EndArray();
         json.EndObject();

@@ -73,7 +73,8 @@ public:
 
 private:
     // The faults of a bad entry, as sentences without a full stop.
-    static std::vector<std::string> Faults(const BadEntry& bad, const ArchiveReader::Entry& entry);
+    static std::vector<std::string> Faults(const InspectedArchive& archive, const BadEntry& bad,
+                                           const ArchiveReader::Entry& entry);
 };
 
 }  // namespace zelkor

@@ -46,6 +46,17 @@ std::string InspectedArchive::Describe(const ArchiveReader::Entry& entry) const
     return "entry " + std::to_string(entry.position.index) + " (" + Label(entry) + ")";
 }
 
+std::string InspectedArchive::NameHashMismatch(const ArchiveReader::Entry& entry) const
+{
+    if (!HasNames())
+        return {};
+    const std::uint32_t expected = NameHash(entry.name);
+    if (expected == entry.fields.nameHash)
+        return {};
+    return "name hash " + Hex32(entry.fields.nameHash) + " does not match its name, whose hash is " +
+           Hex32(expected);
+}
+
 void InspectedArchive::WriteFiles(JsonWriter& json) const
 {
     json.Key("archive").String(ArchivePath());

@@ -41,6 +41,10 @@ public:
     // "entry 3 (data/readme.txt)"
     std::string Describe(const ArchiveReader::Entry& entry) const;
 
+    // Empty when the entry's name hashes to its name hash, or without names;
+    // otherwise "name hash 12345678 does not match its name, whose hash is ...".
+    std::string NameHashMismatch(const ArchiveReader::Entry& entry) const;
+
     // The members that identify an entry in JSON output: "index", "name" (null
     // without names), "nameHex" (the name's bytes in hex, only when the name is
     // not valid UTF-8 and "name" therefore lost bytes), "nameHash".

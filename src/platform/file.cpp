@@ -40,11 +40,16 @@ File File::Open(const std::string& path, int flags, unsigned mode)
 
 File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode)
 {
+    return OpenAt(directory, name, flags, mode, directory.path_ + "/" + name);
+}
+
+File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode, std::string path)
+{
     int fd;
     do {
         fd = ::openat(directory.fd_, name.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
     } while (fd < 0 && errno == EINTR);
-    return File(fd, directory.path_ + "/" + name);
+    return File(fd, std::move(path));
 }
 
 namespace {

@@ -58,7 +58,7 @@ TEST_F(NameHashReportTest, SharedNameHashesAreWarnedAbout)
     EXPECT_TRUE(unnamed["sharedNameHashes"][0]["entries"][0]["name"].is_null());
 }
 
-TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntry)
+TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntryAndIsNotExtracted)
 {
     Craft("a.pak", {{"one.txt", "1"}, {"two.txt", "2"}}, true);
     std::string bytes = dir_.Read("a.pak");
@@ -67,9 +67,18 @@ TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntry)
     dir_.Write("a.pak", bytes);
     const ToolRun run = Inspect({"verify", "a.pak"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " +
-                           Hex32(NameHash("two.txt")) +
-                           "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
+    const std::string fault =
+        "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " + Hex32(NameHash("two.txt"));
+    EXPECT_EQ(run.out, fault + "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
+
+    // A key file can name any file for an entry (evil.sh for readme.txt, say);
+    // extraction writes only under the name the entry was stored with.
+    const ToolRun extract = Inspect({"extract", "a.pak", "-o", "out"});
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_EQ(extract.err, "entry 1 (two.txt): not written: name hash 12345678 does not match its name, whose"
+                           " hash is " +
+                               Hex32(NameHash("two.txt")) + "\n");
+    EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{{"one.txt", "1"}}));
 }
 
 TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
