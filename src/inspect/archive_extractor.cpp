@@ -7,8 +7,8 @@
 
 namespace zelkor {
 
-ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, OutputTree& tree,
-                                                    bool force, std::ostream& messages)
+ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, EntrySelector& selector,
+                                                    OutputTree& tree, bool force, std::ostream& messages)
 {
     const ArchiveReader& reader = archive.Reader();
     Summary summary;
@@ -20,6 +20,9 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
 
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
+        ++summary.selected;
         const std::uint64_t index = entry.position.index;
         const auto refuse = [&](const std::string& why) {
             messages << archive.Describe(entry) << ": not written: " << why << '\n';
@@ -90,13 +93,12 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
     return summary;
 }
 
-void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const Summary& summary,
-                                    const std::string& directory, std::ostream& out)
+void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const EntrySelector& selector,
+                                    const Summary& summary, const std::string& directory, std::ostream& out)
 {
-    const std::uint64_t entries = archive.Reader().EntryCount();
-    out << "extracted " << summary.written << " of " << entries << (entries == 1 ? " entry" : " entries")
-        << " from " << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary()
-        << " to " << InspectedArchive::Printable(directory);
+    out << "extracted " << summary.written << " of " << selector.Entries(summary.selected) << " from "
+        << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary() << " to "
+        << InspectedArchive::Printable(directory);
     if (summary.unchanged > 0)
         out << "; " << summary.unchanged << " already there with the same content";
     if (summary.skipped > 0)

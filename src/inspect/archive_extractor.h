@@ -5,12 +5,13 @@
 #include <ostream>
 #include <string>
 
+#include "inspect/entry_selector.h"
 #include "inspect/inspected_archive.h"
 #include "inspect/output_tree.h"
 
 namespace zelkor {
 
-// The `extract` command: writes every entry below an output tree at its archived
+// The `extract` command: writes every selected entry below an output tree at its archived
 // name (see ExtractPath), or at "<name hash in hex>.bin" when the names are
 // unknown. Only content that decodes and matches its hash, under a name that
 // hashes to the entry's name hash, is ever written, and every file appears only
@@ -31,6 +32,7 @@ namespace zelkor {
 class ArchiveExtractor {
 public:
     struct Summary {
+        std::uint64_t selected = 0;
         std::size_t written = 0;
         std::size_t unchanged = 0;  // already there with the same content
         std::size_t skipped = 0;    // duplicates of the same content
@@ -38,13 +40,13 @@ public:
         bool keyFileSuspect = false;  // every entry with content failed to decode
     };
 
-    static Summary Extract(const InspectedArchive& archive, OutputTree& tree, bool force,
-                           std::ostream& messages);
+    static Summary Extract(const InspectedArchive& archive, EntrySelector& selector, OutputTree& tree,
+                           bool force, std::ostream& messages);
 
     // "extracted N of M entries to DIR" with the unchanged, skipped and refused
     // counts.
-    static void PrintSummary(const InspectedArchive& archive, const Summary& summary,
-                             const std::string& directory, std::ostream& out);
+    static void PrintSummary(const InspectedArchive& archive, const EntrySelector& selector,
+                             const Summary& summary, const std::string& directory, std::ostream& out);
 };
 
 }  // namespace zelkor

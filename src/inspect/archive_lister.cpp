@@ -30,7 +30,7 @@ const char* Method(const FileEntry& fields)
 
 }  // namespace
 
-void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out)
+void ArchiveLister::PrintText(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
 {
     out << InspectedArchive::Printable(archive.ArchivePath()) << ", " << archive.KeyFileSummary() << ":\n";
     out << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
@@ -38,13 +38,15 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out
     Totals totals;
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
         const FileEntry& fields = entry.fields;
         out << std::setw(7) << entry.position.index << std::setw(12) << fields.rawSize << std::setw(12)
             << fields.storedSize << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
             << Hex32(fields.contentHash) << "  " << archive.Label(entry) << '\n';
         totals.Add(fields);
     }
-    out << totals.entries << (totals.entries == 1 ? " entry, " : " entries, ") << totals.rawBytes
+    out << selector.Entries(totals.entries) << ", " << totals.rawBytes
         << " bytes raw, " << totals.storedBytes << " bytes stored";
     if (totals.rawBytes > 0) {
         char percent[32];
@@ -55,7 +57,7 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out
     out << '\n';
 }
 
-void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out)
+void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
 {
     JsonWriter json(out);
     json.BeginObject();
@@ -64,6 +66,8 @@ void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out
     Totals totals;
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
         const FileEntry& fields = entry.fields;
         json.BeginObject();
         archive.WriteIdentity(json, entry);

@@ -66,7 +66,7 @@ Sharing Classify(const InspectedArchive& archive, const std::vector<ArchiveReade
 
 }  // namespace
 
-ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
+ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive, EntrySelector& selector)
 {
     const ArchiveReader& reader = archive.Reader();
     Report report;
@@ -75,6 +75,8 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
     std::vector<std::uint8_t> content;  // reused for every entry
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
         ++report.entries;
         BadEntry bad{entry.position};
         bad.status = reader.ReadContent(entry, content);
@@ -88,18 +90,22 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
     }
     // An empty entry decodes with any key, so only entries with content tell.
     report.keyFileSuspect = withContent > 0 && undecodable == withContent;
-    report.shared = FindSharedNameHashes(archive);
+    report.shared = FindSharedNameHashes(archive, selector);
     return report;
 }
 
 std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHashes(
-    const InspectedArchive& archive)
+    const InspectedArchive& archive, EntrySelector& selector)
 {
     const ArchiveReader& reader = archive.Reader();
+    // Selecting takes the names; without patterns the records alone will do.
     const HashPass pass = [&](const std::function<void(std::uint32_t)>& take) {
         ArchiveReader::Entry entry;
-        for (ArchiveReader::Walk walk = reader.Records(); walk.Next(entry);)
-            take(entry.fields.nameHash);
+        for (ArchiveReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
+             walk.Next(entry);) {
+            if (selector.Selects(entry.name))
+                take(entry.fields.nameHash);
+        }
     };
     const std::vector<std::uint32_t> sharedHashes = RepeatedHashes(pass, reader.EntryCount(), SharedSearchBudget);
     if (sharedHashes.empty())
@@ -110,6 +116,8 @@ std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHash
         shared[i].nameHash = sharedHashes[i];
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
         const auto found = std::lower_bound(sharedHashes.begin(), sharedHashes.end(), entry.fields.nameHash);
         if (found != sharedHashes.end() && *found == entry.fields.nameHash)
             shared[static_cast<std::size_t>(found - sharedHashes.begin())].entries.push_back(entry.position);
@@ -134,7 +142,8 @@ std::vector<std::string> ArchiveVerifier::Faults(const InspectedArchive& archive
     return faults;
 }
 
-void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& report, std::ostream& out)
+void ArchiveVerifier::PrintText(const InspectedArchive& archive, const EntrySelector& selector,
+                                const Report& report, std::ostream& out)
 {
     const ArchiveReader& reader = archive.Reader();
     for (const BadEntry& bad : report.bad) {
@@ -159,8 +168,7 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& r
     if (report.keyFileSuspect)
         out << "hint: " << archive.KeyFileHint() << '\n';
     out << "verified " << InspectedArchive::Printable(archive.ArchivePath()) << ' '
-        << archive.KeyFileSummary() << ": " << report.entries
-        << (report.entries == 1 ? " entry, " : " entries, ");
+        << archive.KeyFileSummary() << ": " << selector.Entries(report.entries) << ", ";
     if (report.Ok())
         out << (report.entries == 1 ? "intact" : "all intact");
     else

@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "inspect/entry_selector.h"
 #include "inspect/inspected_archive.h"
 
 namespace zelkor {
 
 // The `verify` command. Opening the archive has already checked its structure
 // (InspectedArchive throws on a malformed file); Verify then decrypts,
-// decompresses and hashes every entry, checks each name hash against its name,
-// and looks for entries that a lookup by name hash cannot tell apart.
+// decompresses and hashes every selected entry, checks each name hash against
+// its name, and looks for selected entries that a lookup by name hash cannot
+// tell apart.
 //
 // The entries are walked, not held: the report keeps where each bad or shared
 // entry lies (24 bytes each) and reads it again to print it, and the search for
@@ -56,11 +58,12 @@ public:
 
     static constexpr std::size_t SharedSearchBudget = std::size_t{4} << 20;
 
-    static Report Verify(const InspectedArchive& archive);
+    static Report Verify(const InspectedArchive& archive, EntrySelector& selector);
 
     // One line per bad entry, one warning per shared name hash, the hint when the
     // key file is suspect, and a summary line.
-    static void PrintText(const InspectedArchive& archive, const Report& report, std::ostream& out);
+    static void PrintText(const InspectedArchive& archive, const EntrySelector& selector, const Report& report,
+                          std::ostream& out);
 
     // {"archive", "keyFile", "ok", "entries", "intact", "bad": [{identity...,
     // "faults": [...]}], "sharedNameHashes": [{"nameHash", "kind", "entries":
@@ -68,8 +71,9 @@ public:
     // "case-or-separators", "different-names", "names-unknown".
     static void PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out);
 
-    // The groups of entries whose name hashes are equal.
-    static std::vector<SharedNameHash> FindSharedNameHashes(const InspectedArchive& archive);
+    // The groups of selected entries whose name hashes are equal.
+    static std::vector<SharedNameHash> FindSharedNameHashes(const InspectedArchive& archive,
+                                                            EntrySelector& selector);
 
 private:
     // The faults of a bad entry, as sentences without a full stop.

@@ -17,6 +17,9 @@ struct KeyOptions {
 KeyOptions AddArchiveOptions(CLI::App& command, InspectOptions& options)
 {
     command.add_option("ARCHIVE", options.archive, "The archive file")->required();
+    command.add_option("PATTERN", options.patterns,
+                       "Only the entries whose names match one of these (* any run, ? one character;"
+                       " letter case and \\ against / do not count)");
     KeyOptions added;
     added.key = command
                     .add_option("--key", options.keyPath,

@@ -1,11 +1,13 @@
 #include "inspect/inspector.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
 #include "inspect/archive_extractor.h"
 #include "inspect/archive_lister.h"
 #include "inspect/archive_verifier.h"
+#include "inspect/entry_selector.h"
 #include "inspect/inspect_command_line.h"
 #include "inspect/inspected_archive.h"
 #include "inspect/json_writer.h"
@@ -15,32 +17,49 @@ namespace zelkor {
 
 namespace {
 
-int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
+int RunCommand(const InspectOptions& options, const InspectedArchive& archive, EntrySelector& selector,
+               std::ostream& out, std::ostream& err)
 {
-    const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
     switch (options.command) {
     case InspectOptions::Command::List:
         if (options.json)
-            ArchiveLister::PrintJson(archive, out);
+            ArchiveLister::PrintJson(archive, selector, out);
         else
-            ArchiveLister::PrintText(archive, out);
+            ArchiveLister::PrintText(archive, selector, out);
         return ExitSuccess;
     case InspectOptions::Command::Verify: {
-        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive);
+        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive, selector);
         if (options.json)
             ArchiveVerifier::PrintJson(archive, report, out);
         else
-            ArchiveVerifier::PrintText(archive, report, out);
+            ArchiveVerifier::PrintText(archive, selector, report, out);
         return report.Ok() ? ExitSuccess : ExitWarnings;
     }
     case InspectOptions::Command::Extract: {
         OutputTree tree(options.directory);
-        const ArchiveExtractor::Summary summary = ArchiveExtractor::Extract(archive, tree, options.force, err);
-        ArchiveExtractor::PrintSummary(archive, summary, options.directory, out);
+        const ArchiveExtractor::Summary summary =
+            ArchiveExtractor::Extract(archive, selector, tree, options.force, err);
+        ArchiveExtractor::PrintSummary(archive, selector, summary, options.directory, out);
         return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }
     }
     return ExitSuccess;
+}
+
+int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
+{
+    const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
+    EntrySelector selector(options.patterns);
+    if (!selector.SelectsAll() && !archive.HasNames())
+        throw std::runtime_error("patterns select entries by name, and " +
+                                 InspectedArchive::Printable(options.archive) +
+                                 " is read without a key file, which holds the names: name it with --key FILE");
+    int status = RunCommand(options, archive, selector, out, err);
+    for (const std::string& pattern : selector.Unmatched()) {
+        err << "zelkor-inspect: no entry matches " << InspectedArchive::Printable(pattern) << '\n';
+        status = std::max<int>(status, ExitWarnings);
+    }
+    return status;
 }
 
 // A run that cannot go on: the message on `err` and, for --json, a document that

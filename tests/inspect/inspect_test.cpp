@@ -224,6 +224,69 @@ TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
     EXPECT_DOUBLE_EQ(list["totals"]["ratio"].get<double>(), static_cast<double>(stored) / raw);
 }
 
+TEST_F(InspectRoundTripTest, PatternsSelectEntriesByName)
+{
+    Pack("a.pak", true);
+    using Names = std::vector<std::string>;
+    const struct {
+        std::vector<std::string> patterns;
+        Names selected;  // in archive order
+        std::string unmatched;
+    } cases[] = {
+        {{"*.txt"}, {"levels/deep/er/level1.txt", "levels/empty.txt", "readme.txt"}, ""},
+        // Letter case and separators count as in the name hash.
+        {{"TEXTURES\\logo.PNG"}, {"textures/Logo.png"}, ""},
+        {{"levels/*"}, {"levels/deep/er/level1.txt", "levels/empty.txt"}, ""},
+        {{"?eadme.txt", "*.png", "readme*"}, {"readme.txt", "textures/Logo.png"}, ""},
+        {{"levels/?.txt"}, {}, "levels/?.txt"},
+        {{"*.psd", "*/empty.txt"}, {"levels/empty.txt"}, "*.psd"},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.patterns));
+        const auto inspect = [&](std::vector<std::string> args) {
+            args.insert(args.end(), c.patterns.begin(), c.patterns.end());
+            return Inspect(args);
+        };
+        const int status = c.unmatched.empty() ? 0 : 1;
+        const std::string complaint =
+            c.unmatched.empty() ? "" : "zelkor-inspect: no entry matches " + c.unmatched + "\n";
+        const std::string counted = std::to_string(c.selected.size()) + " matching " +
+                                    (c.selected.size() == 1 ? "entry" : "entries");
+
+        ToolRun list = inspect({"list", "a.pak", "--json"});
+        EXPECT_EQ(list.status, status);
+        EXPECT_EQ(list.err, complaint);
+        const json document = json::parse(list.out);
+        Names listed;
+        for (const json& entry : document["entries"])
+            listed.push_back(entry["name"]);
+        EXPECT_EQ(listed, c.selected);
+        list = inspect({"list", "a.pak"});
+        EXPECT_NE(list.out.find("\n" + counted + ", "), std::string::npos) << list.out;
+
+        const ToolRun verify = inspect({"verify", "a.pak"});
+        EXPECT_EQ(verify.status, status);
+        EXPECT_NE(verify.out.find(": " + counted + ", "), std::string::npos) << verify.out;
+
+        const std::string out = "out" + std::to_string(run++);
+        const ToolRun extract = inspect({"extract", "a.pak", "-o", out});
+        EXPECT_EQ(extract.status, status);
+        EXPECT_EQ(extract.err, complaint);
+        std::map<std::string, std::string> expected;
+        for (const std::string& name : c.selected)
+            expected[name] = sources_.at(name);
+        EXPECT_EQ(Tree(out), expected);
+    }
+
+    // Without a key file there are no names to match.
+    Pack("b.pak", false);
+    const ToolRun run2 = Inspect({"list", "b.pak", "*.txt"});
+    EXPECT_EQ(run2.status, 2);
+    EXPECT_EQ(run2.err, "zelkor-inspect: patterns select entries by name, and b.pak is read without a key file,"
+                        " which holds the names: name it with --key FILE\n");
+}
+
 TEST_F(InspectRoundTripTest, MemoryDoesNotGrowWithTheEntryCount)
 {
     // Held one by one, 300,000 entries would take 19 MiB or more (64 bytes each).
@@ -261,7 +324,7 @@ TEST_F(InspectRoundTripTest, CommandLine)
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"list"}, {"unpack", "a.pak"}, {"list", "a.pak", "--force"},
-             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "b.pak"}}) {
+             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "-o", "out"}}) {
         run = Inspect(args);
         EXPECT_GE(run.status, 100) << ::testing::PrintToString(args);
         EXPECT_NE(run.err, "") << ::testing::PrintToString(args);
