@@ -228,8 +228,8 @@ ArchiveReader::Entry ArchiveReader::ReadEntry(const Position& position) const
     return entry;
 }
 
-ArchiveReader::ContentStatus ArchiveReader::ReadContent(const Entry& entry,
-                                                        std::vector<std::uint8_t>& content) const
+ArchiveReader::ContentStatus ArchiveReader::ReadContent(const Entry& entry, std::vector<std::uint8_t>& content,
+                                                        const ArchiveKey& key) const
 {
     // Refuse a compressed entry that no LZ4 block could produce before allocating
     // rawSize bytes for it.
@@ -245,7 +245,7 @@ ArchiveReader::ContentStatus ArchiveReader::ReadContent(const Entry& entry,
         throw std::runtime_error("Cannot read " + archive_.Path() + "!");
     if (*got != stored.size())
         Fail(archive_.Path(), "stored bytes of the FileEntry" + At(entry.position.offset) + " are gone");
-    key_.Decrypt(stored);
+    key.Decrypt(stored);
     return EntryCodec::Decode(std::move(stored), entry.fields.rawSize, entry.fields.contentHash, content);
 }
 

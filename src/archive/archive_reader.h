@@ -99,7 +99,12 @@ public:
     // are stored compressed, and checks the content hash. On Ok, `content` holds
     // the rawSize raw bytes. Throws ArchiveFormatError or std::runtime_error only
     // when the archive has changed or become unreadable since it was opened.
-    ContentStatus ReadContent(const Entry& entry, std::vector<std::uint8_t>& content) const;
+    ContentStatus ReadContent(const Entry& entry, std::vector<std::uint8_t>& content) const
+    {
+        return ReadContent(entry, content, key_);
+    }
+    // The same with another key, to try a key file choice other than the one made.
+    ContentStatus ReadContent(const Entry& entry, std::vector<std::uint8_t>& content, const ArchiveKey& key) const;
 
 private:
     void CheckStructure();

@@ -1,5 +1,6 @@
 #include "inspect/archive_extractor.h"
 
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -12,8 +13,9 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
 {
     const ArchiveReader& reader = archive.Reader();
     Summary summary;
-    std::size_t withContent = 0;
-    std::size_t undecodable = 0;
+    std::uint64_t withContent = 0;
+    std::uint64_t undecodable = 0;  // of those with content
+    std::optional<ArchiveReader::Entry> failed;
     // Where this run has put an entry so far, and which entry it was.
     std::unordered_map<std::string, std::uint64_t> placedBy;
     std::vector<std::uint8_t> content;  // reused for every entry
@@ -41,11 +43,14 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
             continue;
         }
 
-        if (entry.fields.rawSize > 0)
-            ++withContent;
         const ArchiveReader::ContentStatus status = reader.ReadContent(entry, content);
+        if (entry.fields.rawSize > 0) {
+            ++withContent;
+            if (status != ArchiveReader::ContentStatus::Ok && !failed)
+                failed = entry;
+            undecodable += status != ArchiveReader::ContentStatus::Ok;
+        }
         if (status != ArchiveReader::ContentStatus::Ok) {
-            ++undecodable;
             refuse(EntryCodec::Describe(status));
             continue;
         }
@@ -87,9 +92,10 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
             break;
         }
     }
-    summary.keyFileSuspect = withContent > 0 && undecodable == withContent;
-    if (summary.keyFileSuspect)
-        messages << "hint: " << archive.KeyFileHint() << '\n';
+    if (failed && undecodable == withContent) {
+        if (const std::optional<std::string> hint = archive.KeyFileHint(withContent, *failed))
+            messages << "hint: " << *hint << '\n';
+    }
     return summary;
 }
 

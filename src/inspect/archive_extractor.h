@@ -37,7 +37,6 @@ public:
         std::size_t unchanged = 0;  // already there with the same content
         std::size_t skipped = 0;    // duplicates of the same content
         std::size_t refused = 0;
-        bool keyFileSuspect = false;  // every entry with content failed to decode
     };
 
     static Summary Extract(const InspectedArchive& archive, EntrySelector& selector, OutputTree& tree,

@@ -70,8 +70,9 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive,
 {
     const ArchiveReader& reader = archive.Reader();
     Report report;
-    std::size_t withContent = 0;
-    std::size_t undecodable = 0;
+    std::uint64_t withContent = 0;
+    std::uint64_t undecodable = 0;  // of those with content
+    std::optional<ArchiveReader::Entry> failed;
     std::vector<std::uint8_t> content;  // reused for every entry
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
@@ -80,16 +81,19 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive,
         ++report.entries;
         BadEntry bad{entry.position};
         bad.status = reader.ReadContent(entry, content);
-        if (entry.fields.rawSize > 0)
+        // An empty entry decodes with any key, so only entries with content tell.
+        if (entry.fields.rawSize > 0) {
             ++withContent;
-        if (bad.status != ArchiveReader::ContentStatus::Ok)
-            ++undecodable;
+            if (bad.status != ArchiveReader::ContentStatus::Ok && !failed)
+                failed = entry;
+            undecodable += bad.status != ArchiveReader::ContentStatus::Ok;
+        }
         bad.nameMismatch = !archive.NameHashMismatch(entry).empty();
         if (bad.status != ArchiveReader::ContentStatus::Ok || bad.nameMismatch)
             report.bad.push_back(bad);
     }
-    // An empty entry decodes with any key, so only entries with content tell.
-    report.keyFileSuspect = withContent > 0 && undecodable == withContent;
+    if (failed && undecodable == withContent)
+        report.hint = archive.KeyFileHint(withContent, *failed);
     report.shared = FindSharedNameHashes(archive, selector);
     return report;
 }
@@ -165,8 +169,8 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const EntrySele
         }
         out << " share name hash " << Hex32(shared.nameHash) << ": " << Consequence(shared.sharing) << '\n';
     }
-    if (report.keyFileSuspect)
-        out << "hint: " << archive.KeyFileHint() << '\n';
+    if (report.hint)
+        out << "hint: " << *report.hint << '\n';
     out << "verified " << InspectedArchive::Printable(archive.ArchivePath()) << ' '
         << archive.KeyFileSummary() << ": " << selector.Entries(report.entries) << ", ";
     if (report.Ok())
@@ -216,8 +220,8 @@ void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& r
     }
     json.EndArray();
     json.Key("hint");
-    if (report.keyFileSuspect)
-        json.String(archive.KeyFileHint());
+    if (report.hint)
+        json.String(*report.hint);
     else
         json.Null();
     json.EndObject();

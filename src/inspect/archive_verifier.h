@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -49,9 +50,9 @@ public:
         std::uint64_t entries = 0;
         std::vector<BadEntry> bad;             // in archive order
         std::vector<SharedNameHash> shared;    // ordered by their first entry
-        // Every entry with content failed to decode, which points at the key file
-        // choice rather than at damage.
-        bool keyFileSuspect = false;
+        // When the failures point at the key file choice rather than at damage,
+        // what to do (see InspectedArchive::KeyFileHint).
+        std::optional<std::string> hint;
 
         bool Ok() const { return bad.empty(); }
     };

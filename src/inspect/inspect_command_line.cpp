@@ -31,6 +31,28 @@ KeyOptions AddArchiveOptions(CLI::App& command, InspectOptions& options)
     return added;
 }
 
+// The first argument that is not an option must name a command; CLI11 would only
+// say that one is required. Nothing when it does.
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.empty() || argument[0] == '-')
+            continue;
+        std::vector<std::string> names;
+        for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+            if (command->get_name() == argument)
+                return std::nullopt;
+            names.push_back(command->get_name());
+        }
+        std::string message = "unknown command " + InspectedArchive::Printable(argument) + "; the commands are ";
+        for (std::size_t k = 0; k < names.size(); ++k)
+            message += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+        return message;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* const* argv,
@@ -61,6 +83,11 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     extract->add_flag("--force", options.force,
                       "Overwrite existing files; a later entry of the same name wins");
 
+    if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
+        err << "zelkor-inspect: " << *unknown << "\nRun with --help for more information.\n";
+        status = static_cast<int>(CLI::ExitCodes::RequiredError);
+        return std::nullopt;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -56,13 +56,19 @@ public:
 
     // "with key file PATH" or "without a key file".
     std::string KeyFileSummary() const;
-    // Explains that the key file choice is the likely cause when every entry
-    // failed to decode.
-    std::string KeyFileHint() const;
+    // Whether every entry with content failing to decode points at the key file
+    // choice rather than at damage, and what to do then. `withContent` entries
+    // had content, every one failed, and `failed` is one of them. Two or more
+    // point at the key; a single one does only when it decodes with the other
+    // choice (the archive alone, when a key file was read). Nothing when damage
+    // is as likely.
+    std::optional<std::string> KeyFileHint(std::uint64_t withContent, const ArchiveReader::Entry& failed) const;
 
-    // `bytes` with control bytes (below 0x20, and 0x7F) shown as \xNN, so that a
-    // name cannot break a line of output or drive the terminal.
-    static std::string Printable(const std::string& bytes);
+    // `bytes` with control characters shown as \xNN per byte, so that a name
+    // cannot break a line of output or drive the terminal: C0 controls and DEL,
+    // and C1 controls (U+0080 to U+009F) whether as UTF-8 or as single bytes
+    // outside UTF-8 sequences. Everything else is shown as it is.
+    static std::string Printable(std::string_view bytes);
 
 private:
     static std::optional<std::string> ChooseKeyFile(const std::string& archivePath, KeyChoice choice,

@@ -5,50 +5,10 @@
 #include <stdexcept>
 
 #include "platform/hex.h"
+#include "platform/utf8.h"
 
 namespace zelkor {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at the start of `bytes`, or 0 when it does
-// not start with one. The ranges are those of Unicode's table of well-formed
-// byte sequences.
-std::size_t ValidSequenceLength(std::string_view bytes)
-{
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = at(0);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;  // the second byte's range; later bytes are always 80..BF
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;  // overlong
-        if (lead == 0xED)
-            high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;  // overlong
-        if (lead == 0xF4)
-            high = 0x8F;  // above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length || at(1) < low || at(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (at(i) < 0x80 || at(i) > 0xBF)
-            return 0;
-    }
-    return length;
-}
-
-}  // namespace
 
 JsonWriter& JsonWriter::BeginObject()
 {
@@ -89,7 +49,7 @@ JsonWriter& JsonWriter::String(std::string_view bytes)
     std::size_t i = 0;
     while (i < bytes.size()) {
         const unsigned char byte = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = ValidSequenceLength(bytes.substr(i));
+        const std::size_t length = Utf8SequenceLength(bytes.substr(i));
         if (length == 0) {
             out_ << "\\ufffd";
             ++i;
@@ -152,14 +112,7 @@ JsonWriter& JsonWriter::Null()
 
 bool JsonWriter::IsValidUtf8(std::string_view bytes)
 {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::size_t length = ValidSequenceLength(bytes.substr(i));
-        if (length == 0)
-            return false;
-        i += length;
-    }
-    return true;
+    return zelkor::IsValidUtf8(bytes);
 }
 
 void JsonWriter::BeforeValue()

@@ -114,6 +114,27 @@ TEST_F(InspectRoundTripTest, AMissingOrWrongKeyFileFailsWithAHint)
     run = Inspect({"verify", "b.pak", "--no-key"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("without a key file"), std::string::npos) << run.out;
+
+    // One damaged entry of one is as likely damage: no hint.
+    Craft("one.pak", {{"only.txt", "a text of its own"}}, true);
+    DamageEntry("one.pak", 0);
+    run = Inspect({"verify", "one.pak"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "entry 0 (only.txt): content hash does not match\n"
+                       "verified one.pak with key file one.pak.zlk: 1 entry, 1 bad\n");
+    // One entry that decodes without the key file given: the hint is certain.
+    Craft("plain.pak", {{"only.txt", "a text of its own"}}, false);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"verify", "plain.pak", "--key", "one.pak.zlk"},
+             {"extract", "plain.pak", "--key", "one.pak.zlk", "-o", "out"}}) {
+        run = Inspect(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(Count(run.out + run.err, "\nhint: every entry failed to decode with the key file one.pak.zlk,"
+                                           " and decodes without it: the archive was built without a key"
+                                           " file; use --no-key\n"),
+                  1u)
+            << run.out << run.err;
+    }
 }
 
 TEST_F(InspectRoundTripTest, DamageIsReportedForTheDamagedEntryOnly)
@@ -322,8 +343,13 @@ TEST_F(InspectRoundTripTest, CommandLine)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "zelkor-inspect 2.5.0\n");
 
+    run = Inspect({"unpack", "a.pak"});
+    EXPECT_GE(run.status, 100);
+    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify and extract\n"
+                       "Run with --help for more information.\n");
+
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"list"}, {"unpack", "a.pak"}, {"list", "a.pak", "--force"},
+             {}, {"list"}, {"--version", "unpack"}, {"list", "a.pak", "--force"},
              {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "-o", "out"}}) {
         run = Inspect(args);
         EXPECT_GE(run.status, 100) << ::testing::PrintToString(args);

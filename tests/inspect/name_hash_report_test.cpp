@@ -100,5 +100,24 @@ TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
     EXPECT_EQ(entries[2]["name"], "quote\"back\\slash");
 }
 
+TEST(PrintableTest, ControlCharactersAreShownAsBytes)
+{
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"plain/name.txt", "plain/name.txt"},
+        {"line\nbreak\t\x7f", "line\\x0abreak\\x09\\x7f"},
+        {"csi\xc2\x9b" "31m", "csi\\xc2\\x9b31m"},            // U+009B as UTF-8
+        {"nel\xc2\x85", "nel\\xc2\\x85"},                      // U+0085
+        {"raw\x9b" "31m", "raw\\x9b31m"},                         // the same as one Latin-1 byte
+        {"nbsp\xc2\xa0 caf\xc3\xa9 \xe2\x82\xac", "nbsp\xc2\xa0 caf\xc3\xa9 \xe2\x82\xac"},  // text stays
+        {"caf\xe9 \xff", "caf\xe9 \xff"},                          // not UTF-8, not controls
+        {"cut\xc2", "cut\xc2"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InspectedArchive::Printable(c.name), c.shown) << HexBytes(c.name);
+}
+
 }  // namespace
 }  // namespace zelkor
