@@ -162,6 +162,20 @@ std::vector<std::string> NamesStartingWith(const fs::path& directory, const std:
     return names;
 }
 
+TEST_F(ExtractSafetyTest, AWriteThatFailsLeavesNoPartOfTheFile)
+{
+    Craft("a.pak", {{"big.bin", std::string(300 * 1024, 'b')}, {"small.txt", "small"}}, true);
+    // Files limited to 100 KiB, as on a full disk (the signal that the limit
+    // would send is ignored by the tool).
+    const ToolRun run = testing::RunProgram(
+        "/bin/bash", {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", ZELKOR_INSPECT_BINARY, "extract", "a.pak", "-o", "out"},
+        dir_.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "entry 0 (big.bin): not written: cannot write out/big.bin: File too large\n");
+    EXPECT_EQ(Tree("out"), (Files{{"small.txt", "small"}}));
+    EXPECT_TRUE(NamesStartingWith(dir_ / "out", ".big.bin").empty());
+}
+
 TEST_F(ExtractSafetyTest, AnInterruptedExtractionLeavesNoPartOfTheFile)
 {
     const std::string content(64 << 20, 'z');  // stored raw: writing it takes a while
