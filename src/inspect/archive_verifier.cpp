@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "archive/archive_format.h"
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
 #include "inspect/repeated_hashes.h"
 
 namespace zelkor {
@@ -186,45 +186,32 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const EntrySele
 void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out)
 {
     const ArchiveReader& reader = archive.Reader();
-    JsonWriter json(out);
-    json.BeginObject();
-    archive.WriteFiles(json);
-    json.Key("ok").Bool(report.Ok());
-    json.Key("entries").Number(report.entries);
-    json.Key("intact").Number(report.entries - report.bad.size());
-    json.Key("bad").BeginArray();
+    JsonDocument json(out);
+    json.Members(archive.Files());
+    json.Member("ok", report.Ok());
+    json.Member("entries", report.entries);
+    json.Member("intact", report.entries - report.bad.size());
+    json.BeginArray("bad");
     for (const BadEntry& bad : report.bad) {
         const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
-        json.BeginObject();
-        archive.WriteIdentity(json, entry);
-        json.Key("faults").BeginArray();
-        for (const std::string& fault : Faults(archive, bad, entry))
-            json.String(fault);
-        json.EndArray();
-        json.EndObject();
+        JsonDocument::Value item = archive.Identity(entry);
+        item["faults"] = Faults(archive, bad, entry);
+        json.Element(item);
     }
     json.EndArray();
-    json.Key("sharedNameHashes").BeginArray();
+    json.BeginArray("sharedNameHashes");
     for (const SharedNameHash& shared : report.shared) {
-        json.BeginObject();
-        json.Key("nameHash").String(Hex32(shared.nameHash));
-        json.Key("kind").String(Kind(shared.sharing));
-        json.Key("entries").BeginArray();
-        for (const Position& position : shared.entries) {
-            json.BeginObject();
-            archive.WriteIdentity(json, reader.ReadEntry(position));
-            json.EndObject();
-        }
-        json.EndArray();
-        json.EndObject();
+        JsonDocument::Value group;
+        group["nameHash"] = Hex32(shared.nameHash);
+        group["kind"] = Kind(shared.sharing);
+        group["entries"] = JsonDocument::Value::array();
+        for (const Position& position : shared.entries)
+            group["entries"].push_back(archive.Identity(reader.ReadEntry(position)));
+        json.Element(group);
     }
     json.EndArray();
-    json.Key("hint");
-    if (report.hint)
-        json.String(*report.hint);
-    else
-        json.Null();
-    json.EndObject();
+    json.Member("hint", report.hint ? JsonDocument::Text(*report.hint) : JsonDocument::Value(nullptr));
+    json.End();
 }
 
 }  // namespace zelkor

@@ -60,27 +60,23 @@ std::string InspectedArchive::NameHashMismatch(const ArchiveReader::Entry& entry
            Hex32(expected);
 }
 
-void InspectedArchive::WriteFiles(JsonWriter& json) const
+JsonDocument::Value InspectedArchive::Files() const
 {
-    json.Key("archive").String(ArchivePath());
-    json.Key("keyFile");
-    if (keyPath_)
-        json.String(*keyPath_);
-    else
-        json.Null();
+    JsonDocument::Value files;
+    files["archive"] = JsonDocument::Text(ArchivePath());
+    files["keyFile"] = keyPath_ ? JsonDocument::Text(*keyPath_) : nullptr;
+    return files;
 }
 
-void InspectedArchive::WriteIdentity(JsonWriter& json, const ArchiveReader::Entry& entry) const
+JsonDocument::Value InspectedArchive::Identity(const ArchiveReader::Entry& entry) const
 {
-    json.Key("index").Number(entry.position.index);
-    json.Key("name");
-    if (HasNames())
-        json.String(entry.name);
-    else
-        json.Null();
-    if (HasNames() && !JsonWriter::IsValidUtf8(entry.name))
-        json.Key("nameHex").String(HexBytes(entry.name));
-    json.Key("nameHash").String(Hex32(entry.fields.nameHash));
+    JsonDocument::Value identity;
+    identity["index"] = entry.position.index;
+    identity["name"] = HasNames() ? JsonDocument::Text(entry.name) : nullptr;
+    if (HasNames() && !IsValidUtf8(entry.name))
+        identity["nameHex"] = HexBytes(entry.name);
+    identity["nameHash"] = Hex32(entry.fields.nameHash);
+    return identity;
 }
 
 std::string InspectedArchive::KeyFileSummary() const

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "archive/archive_reader.h"
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
 #include "platform/hex.h"
 
 namespace zelkor {
@@ -45,14 +45,14 @@ public:
     // otherwise "name hash 12345678 does not match its name, whose hash is ...".
     std::string NameHashMismatch(const ArchiveReader::Entry& entry) const;
 
-    // The members that identify an entry in JSON output: "index", "name" (null
-    // without names), "nameHex" (the name's bytes in hex, only when the name is
-    // not valid UTF-8 and "name" therefore lost bytes), "nameHash".
-    void WriteIdentity(JsonWriter& json, const ArchiveReader::Entry& entry) const;
+    // The members that identify an entry in JSON output, as an object: "index",
+    // "name" (null without names), "nameHex" (the name's bytes in hex, only when
+    // the name is not valid UTF-8 and "name" therefore lost bytes), "nameHash".
+    JsonDocument::Value Identity(const ArchiveReader::Entry& entry) const;
 
-    // The members that identify the archive in JSON output: "archive" and
-    // "keyFile" (null without a key file).
-    void WriteFiles(JsonWriter& json) const;
+    // The members that identify the archive in JSON output, as an object:
+    // "archive" and "keyFile" (null without a key file).
+    JsonDocument::Value Files() const;
 
     // "with key file PATH" or "without a key file".
     std::string KeyFileSummary() const;

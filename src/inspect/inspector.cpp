@@ -10,7 +10,7 @@
 #include "inspect/entry_selector.h"
 #include "inspect/inspect_command_line.h"
 #include "inspect/inspected_archive.h"
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
 #include "inspect/output_tree.h"
 
 namespace zelkor {
@@ -68,8 +68,10 @@ int Fail(const InspectOptions& options, const std::string& message, std::ostream
 {
     err << "zelkor-inspect: " << message << '\n';
     if (options.json) {
-        JsonWriter json(out);
-        json.BeginObject().Key("archive").String(options.archive).Key("error").String(message).EndObject();
+        JsonDocument json(out);
+        json.Member("archive", JsonDocument::Text(options.archive));
+        json.Member("error", JsonDocument::Text(message));
+        json.End();
     }
     return ExitFailure;
 }

@@ -16,6 +16,19 @@ namespace {
 
 using nlohmann::json;
 using testing::Count;
+using Keys = std::vector<std::string>;
+
+// The members of a JSON object in the order the document gives them.
+Keys KeysOf(const std::string& document, const std::vector<std::string>& path = {})
+{
+    nlohmann::ordered_json value = nlohmann::ordered_json::parse(document);
+    for (const std::string& step : path)
+        value = step.empty() ? value.at(0) : value.at(step);
+    Keys keys;
+    for (const auto& item : value.items())
+        keys.push_back(item.key());
+    return keys;
+}
 using testing::ToolRun;
 
 class InspectRoundTripTest : public testing::InspectTest {
@@ -155,7 +168,11 @@ TEST_F(InspectRoundTripTest, DamageIsReportedForTheDamagedEntryOnly)
     EXPECT_EQ(Tree("out"), expected);
 
     DamageEntry("a.pak", 0);  // the level, compressed
-    const json report = json::parse(Inspect({"verify", "a.pak", "--json"}).out);
+    const std::string document = Inspect({"verify", "a.pak", "--json"}).out;
+    EXPECT_EQ(KeysOf(document),
+              (Keys{"archive", "keyFile", "ok", "entries", "intact", "bad", "sharedNameHashes", "hint"}));
+    EXPECT_EQ(KeysOf(document, {"bad", ""}), (Keys{"index", "name", "nameHash", "faults"}));
+    const json report = json::parse(document);
     EXPECT_EQ(report["ok"], false);
     EXPECT_EQ(report["intact"], 2);
     ASSERT_EQ(report["bad"].size(), 2u);
@@ -208,6 +225,7 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
 
     const ToolRun run = Inspect({"verify", "--json", "cut.pak"});
     EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(KeysOf(run.out), (Keys{"archive", "error"}));
     const json report = json::parse(run.out);
     EXPECT_NE(report["error"].get<std::string>().find("past the end"), std::string::npos) << run.out;
 }
@@ -217,6 +235,10 @@ TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
     Pack("a.pak", true);
     const ToolRun run = Inspect({"list", "a.pak", "--json"});
     EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(KeysOf(run.out), (Keys{"archive", "keyFile", "entries", "totals"}));
+    EXPECT_EQ(KeysOf(run.out, {"entries", ""}),
+              (Keys{"index", "name", "nameHash", "rawSize", "storedSize", "method", "contentHash"}));
+    EXPECT_EQ(KeysOf(run.out, {"totals"}), (Keys{"entries", "rawBytes", "storedBytes", "ratio"}));
     const json list = json::parse(run.out);
     EXPECT_EQ(list["archive"], "a.pak");
     EXPECT_EQ(list["keyFile"], "a.pak.zlk");

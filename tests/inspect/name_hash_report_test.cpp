@@ -5,7 +5,6 @@
 
 #include "archive/archive_format.h"
 #include "inspect/inspected_archive.h"
-#include "inspect/json_writer.h"
 #include "inspect_fixture.h"
 
 namespace zelkor {
@@ -40,7 +39,13 @@ TEST_F(NameHashReportTest, SharedNameHashesAreWarnedAbout)
                   "verified a.pak with key file a.pak.zlk: 7 entries, all intact; 3 name hashes are"
                   " shared\n");
 
-    const json report = json::parse(Inspect({"verify", "a.pak", "--json"}).out);
+    const std::string document = Inspect({"verify", "a.pak", "--json"}).out;
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(document);
+    std::vector<std::string> keys;
+    for (const auto& item : ordered["sharedNameHashes"][0].items())
+        keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"nameHash", "kind", "entries"}));
+    const json report = json::parse(document);
     ASSERT_EQ(report["sharedNameHashes"].size(), 3u);
     EXPECT_EQ(report["sharedNameHashes"][0]["kind"], "different-names");
     EXPECT_EQ(report["sharedNameHashes"][0]["nameHash"], "4ddb0c25");
@@ -83,21 +88,47 @@ TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntryAndIsNotExtr
 
 TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
 {
-    const std::string latin1 = "caf\xe9.txt";
-    const std::string control = "line\nbreak\x1b[31m";
-    Craft("a.pak", {{latin1, "l"}, {control, "c"}, {"quote\"back\\slash", "q"}}, true);
+    const std::string replacement = "\xef\xbf\xbd";
+    const std::string escapes = std::string("q\"b\\s/\n\r\t\x01\x1f\x7f", 12) + std::string(1, '\0') + "end";
+    const struct {
+        std::string name;
+        std::string read;  // the name in the JSON document; "nameHex" when it differs
+    } cases[] = {
+        {"caf\xe9.txt", "caf" + replacement + ".txt"},
+        {"line\nbreak\x1b[31m", "line\nbreak\x1b[31m"},
+        {escapes, escapes},
+        {"\xc0\xaf", replacement + replacement},
+        {"\xe2\x82", replacement + replacement},
+        {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac", "gr\xc3\xbc\xc3\x9f \xe2\x82\xac"},
+    };
+    testing::InspectTest::Entries entries;
+    for (const auto& c : cases)
+        entries.push_back({c.name, "content of " + c.name});
+    Craft("a.pak", entries, true);
 
     const ToolRun list = Inspect({"list", "a.pak"});
     EXPECT_EQ(list.status, 0);
-    EXPECT_NE(list.out.find("  " + latin1 + "\n"), std::string::npos);
+    EXPECT_NE(list.out.find("  caf\xe9.txt\n"), std::string::npos);
     EXPECT_NE(list.out.find("  line\\x0abreak\\x1b[31m\n"), std::string::npos) << list.out;
 
-    const json entries = json::parse(Inspect({"list", "a.pak", "--json"}).out)["entries"];
-    EXPECT_EQ(entries[0]["name"], "caf\xef\xbf\xbd.txt");
-    EXPECT_EQ(entries[0]["nameHex"], HexBytes(latin1));
-    EXPECT_EQ(entries[1]["name"], control);
-    EXPECT_FALSE(entries[1].contains("nameHex"));
-    EXPECT_EQ(entries[2]["name"], "quote\"back\\slash");
+    for (const std::string command : {"list", "verify"}) {
+        const ToolRun run = Inspect({command, "a.pak", "--json"});
+        ASSERT_TRUE(json::accept(run.out)) << run.out;  // valid UTF-8 and valid JSON
+        const json document = json::parse(run.out);
+        if (command == "verify") {
+            EXPECT_EQ(document["ok"], true);
+            continue;
+        }
+        ASSERT_EQ(document["entries"].size(), std::size(cases));
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            const json& entry = document["entries"][i];
+            EXPECT_EQ(entry["name"], cases[i].read) << HexBytes(cases[i].name);
+            if (cases[i].read == cases[i].name)
+                EXPECT_FALSE(entry.contains("nameHex")) << HexBytes(cases[i].name);
+            else
+                EXPECT_EQ(entry["nameHex"], HexBytes(cases[i].name));
+        }
+    }
 }
 
 TEST(PrintableTest, ControlCharactersAreShownAsBytes)
