@@ -16,14 +16,18 @@ namespace zelkor {
 
 // What one run of zelkor-inspect was asked to do.
 struct InspectOptions {
-    enum class Command { List, Verify, Extract };
+    enum class Command { List, Verify, Extract, Diff };
 
     Command command = Command::List;
     std::string archive;
     InspectedArchive::KeyChoice keyChoice = InspectedArchive::KeyChoice::Default;
     std::string keyPath;          // with KeyChoice::Given
     std::vector<std::string> patterns;  // select entries by name; none: all
-    bool json = false;            // list, verify
+    bool json = false;            // list, verify, diff
+    // diff: `archive` is the old build, this the new one, with its own key file choice.
+    std::string newArchive;
+    InspectedArchive::KeyChoice newKeyChoice = InspectedArchive::KeyChoice::Default;
+    std::string newKeyPath;
     std::string directory = ".";  // extract
     bool force = false;           // extract
 };

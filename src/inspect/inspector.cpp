@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "inspect/archive_differ.h"
 #include "inspect/archive_extractor.h"
 #include "inspect/archive_lister.h"
 #include "inspect/archive_verifier.h"
@@ -42,12 +43,28 @@ int RunCommand(const InspectOptions& options, const InspectedArchive& archive, E
         ArchiveExtractor::PrintSummary(archive, selector, summary, options.directory, out);
         return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }
+    case InspectOptions::Command::Diff:
+        break;
     }
     return ExitSuccess;
 }
 
+int Diff(const InspectOptions& options, std::ostream& out)
+{
+    const InspectedArchive older(options.archive, options.keyChoice, options.keyPath);
+    const InspectedArchive newer(options.newArchive, options.newKeyChoice, options.newKeyPath);
+    const ArchiveDiffer::Report report = ArchiveDiffer::Compare(older, newer);
+    if (options.json)
+        ArchiveDiffer::PrintJson(older, newer, report, out);
+    else
+        ArchiveDiffer::PrintText(older, newer, report, out);
+    return report.Same() ? ExitSuccess : ExitWarnings;
+}
+
 int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
 {
+    if (options.command == InspectOptions::Command::Diff)
+        return Diff(options, out);
     const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
     EntrySelector selector(options.patterns);
     if (!selector.SelectsAll() && !archive.HasNames())
@@ -69,7 +86,12 @@ int Fail(const InspectOptions& options, const std::string& message, std::ostream
     err << "zelkor-inspect: " << message << '\n';
     if (options.json) {
         JsonDocument json(out);
-        json.Member("archive", JsonDocument::Text(options.archive));
+        if (options.command == InspectOptions::Command::Diff) {
+            json.Member("old", JsonDocument::Text(options.archive));
+            json.Member("new", JsonDocument::Text(options.newArchive));
+        } else {
+            json.Member("archive", JsonDocument::Text(options.archive));
+        }
         json.Member("error", JsonDocument::Text(message));
         json.End();
     }

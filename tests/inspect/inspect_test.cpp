@@ -7,6 +7,7 @@
 
 #include "archive/archive_format.h"
 #include "archive/archive_reader.h"
+#include "archive/entry_codec.h"
 #include "inspect/inspected_archive.h"
 #include "inspect_fixture.h"
 #include "support/archive_contents.h"
@@ -330,6 +331,81 @@ TEST_F(InspectRoundTripTest, PatternsSelectEntriesByName)
                         " which holds the names: name it with --key FILE\n");
 }
 
+TEST_F(InspectRoundTripTest, DiffTellsWhatChangedBetweenTwoBuilds)
+{
+    Craft("old.pak", {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}, {"dup", "x"}, {"dup", "y"}}, true);
+    Craft("new.pak", {{"b", "2"}, {"a", "1"}, {"c", "3 longer"}, {"e", "5"}, {"dup", "x"}, {"dup", "z"}}, true);
+    const auto hash = [](const std::string& content) {
+        return Hex32(EntryCodec::ContentHash({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()}));
+    };
+    ToolRun run = Inspect({"diff", "old.pak", "new.pak"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    // b moved before a; the second dup is the second dup; d went, e came.
+    EXPECT_EQ(run.out,
+              "old.pak with key file old.pak.zlk -> new.pak with key file new.pak.zlk, entries matched by name:\n"
+              "removed  d (entry 3): 1 byte, 1 stored\n"
+              "moved    b (entry 1 -> 0)\n"
+              "changed  c (entry 2): 1 -> 8 bytes, content " + hash("3") + " -> " + hash("3 longer") +
+                  ", 1 -> 8 stored\n"
+                  "added    e (entry 3): 1 byte, 1 stored\n"
+                  "changed  dup (entry 5): 1 byte, content " + hash("y") + " -> " + hash("z") +
+                  ", 1 stored\n"
+                  "note: the archives are encrypted with different key material, so every stored byte"
+                  " differs, whatever the contents\n"
+                  "1 added, 1 removed, 2 changed, 1 moved, 2 unchanged; a delta carries 10 stored bytes (of"
+                  " the added and changed entries)\n");
+
+    run = Inspect({"diff", "old.pak", "new.pak", "--json"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(KeysOf(run.out),
+              (Keys{"old", "new", "matchedBy", "sameKeyMaterial", "same", "differences", "totals"}));
+    EXPECT_EQ(KeysOf(run.out, {"differences", ""}), (Keys{"change", "moved", "old", "new"}));
+    const json diff = json::parse(run.out);
+    EXPECT_EQ(diff["old"], (json{{"archive", "old.pak"}, {"keyFile", "old.pak.zlk"}}));
+    EXPECT_EQ(diff["matchedBy"], "name");
+    EXPECT_EQ(diff["same"], false);
+    EXPECT_EQ(diff["sameKeyMaterial"], false);
+    ASSERT_EQ(diff["differences"].size(), 5u);
+    EXPECT_EQ(diff["differences"][0]["change"], "removed");
+    EXPECT_TRUE(diff["differences"][0]["new"].is_null());
+    EXPECT_EQ(diff["differences"][2]["old"], (json{{"index", 2},
+                                                  {"name", "c"},
+                                                  {"nameHash", Hex32(NameHash("c"))},
+                                                  {"rawSize", 1},
+                                                  {"storedSize", 1},
+                                                  {"contentHash", hash("3")}}));
+    EXPECT_EQ(diff["totals"], (json{{"added", 1}, {"removed", 1}, {"changed", 2}, {"moved", 1}, {"unchanged", 2},
+                                    {"deltaBytes", 10}}));
+
+    // Without a key file on one side, entries are matched by name hash and named
+    // from the side that has the names.
+    run = Inspect({"diff", "old.pak", "new.pak", "--old-no-key"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("old.pak without a key file -> new.pak with key file new.pak.zlk, entries matched by"
+                           " name hash:\nremoved  " + Hex32(NameHash("d")) + " (entry 3)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\nchanged  c (entry 2)"), std::string::npos) << run.out;
+
+    // An archive against itself, or a copy: the same.
+    dir_.Write("copy.pak", dir_.Read("old.pak"));
+    run = Inspect({"diff", "old.pak", "copy.pak", "--new-key", "old.pak.zlk"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "old.pak with key file old.pak.zlk -> copy.pak with key file old.pak.zlk, entries matched"
+                       " by name:\nthe same 6 entries in the same order\n");
+
+    // Either side unreadable.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"diff", "old.pak", "missing.pak"}, {"diff", "missing.pak", "old.pak", "--json"},
+             {"diff", "old.pak", "new.pak", "--new-key", "old.pak.zlk"}}) {
+        run = Inspect(args);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(run.err.rfind("zelkor-inspect: ", 0), 0u) << run.err;
+    }
+    EXPECT_EQ(KeysOf(Inspect({"diff", "missing.pak", "old.pak", "--json"}).out), (Keys{"old", "new", "error"}));
+}
+
 TEST_F(InspectRoundTripTest, MemoryDoesNotGrowWithTheEntryCount)
 {
     // Held one by one, 300,000 entries would take 19 MiB or more (64 bytes each).
@@ -367,7 +443,7 @@ TEST_F(InspectRoundTripTest, CommandLine)
 
     run = Inspect({"unpack", "a.pak"});
     EXPECT_GE(run.status, 100);
-    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify and extract\n"
+    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract and diff\n"
                        "Run with --help for more information.\n");
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
