@@ -39,8 +39,8 @@ std::vector<bool> InOrder(const std::vector<std::uint64_t>& sequence)
     std::vector<std::size_t> tails;  // the smallest last element of a run of each length
     std::vector<std::size_t> previous(sequence.size(), None);
     for (std::size_t i = 0; i < sequence.size(); ++i) {
-        const auto at = std::lower_bound(tails.begin(), tails.end(), sequence[i],
-                                         [&](std::size_t tail, std::uint64_t value) { return sequence[tail] < value; });
+        const auto below = [&](std::size_t tail, std::uint64_t value) { return sequence[tail] < value; };
+        const auto at = std::lower_bound(tails.begin(), tails.end(), sequence[i], below);
         if (at != tails.begin())
             previous[i] = *(at - 1);
         if (at == tails.end())

@@ -32,7 +32,8 @@ KeyOptions AddKeyOptions(CLI::App& command, const std::string& prefix, const std
                                     ", which holds the names and the second key share (default: " + archive +
                                     ".zlk when that file exists, otherwise none)")
                     ->type_name("FILE");
-    added.noKey = command.add_flag("--" + prefix + "no-key")->description("Read " + archive + " alone, without a key file");
+    added.noKey = command.add_flag("--" + prefix + "no-key")
+                      ->description("Read " + archive + " alone, without a key file");
     added.key->excludes(added.noKey);
     return added;
 }

@@ -35,7 +35,8 @@ std::vector<std::uint32_t> RepeatedHashes(const HashPass& pass, std::uint64_t co
     std::vector<std::uint32_t> held;
     held.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(budget, count)));
     while (!pending.empty()) {
-        const auto [first, last] = pending.back();
+        const std::uint64_t first = pending.back().first;
+        const std::uint64_t last = pending.back().second;
         pending.pop_back();
         held.clear();
         bool tooMany = false;

@@ -168,7 +168,8 @@ TEST_F(ExtractSafetyTest, AWriteThatFailsLeavesNoPartOfTheFile)
     // Files limited to 100 KiB, as on a full disk (the signal that the limit
     // would send is ignored by the tool).
     const ToolRun run = testing::RunProgram(
-        "/bin/bash", {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", ZELKOR_INSPECT_BINARY, "extract", "a.pak", "-o", "out"},
+        "/bin/bash",
+        {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", ZELKOR_INSPECT_BINARY, "extract", "a.pak", "-o", "out"},
         dir_.path());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "entry 0 (big.bin): not written: cannot write out/big.bin: File too large\n");

@@ -336,7 +336,8 @@ TEST_F(InspectRoundTripTest, DiffTellsWhatChangedBetweenTwoBuilds)
     Craft("old.pak", {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}, {"dup", "x"}, {"dup", "y"}}, true);
     Craft("new.pak", {{"b", "2"}, {"a", "1"}, {"c", "3 longer"}, {"e", "5"}, {"dup", "x"}, {"dup", "z"}}, true);
     const auto hash = [](const std::string& content) {
-        return Hex32(EntryCodec::ContentHash({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()}));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
+        return Hex32(EntryCodec::ContentHash({bytes, content.size()}));
     };
     ToolRun run = Inspect({"diff", "old.pak", "new.pak"});
     EXPECT_EQ(run.status, 1);

@@ -72,8 +72,8 @@ TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntryAndIsNotExtr
     dir_.Write("a.pak", bytes);
     const ToolRun run = Inspect({"verify", "a.pak"});
     EXPECT_EQ(run.status, 1);
-    const std::string fault =
-        "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " + Hex32(NameHash("two.txt"));
+    const std::string fault = "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " +
+                              Hex32(NameHash("two.txt"));
     EXPECT_EQ(run.out, fault + "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
 
     // A key file can name any file for an entry (evil.sh for readme.txt, say);
