@@ -7,7 +7,7 @@ namespace zelkor {
 namespace {
 
 // The key file choice for one archive: --key FILE or --no-key, or with a prefix
-// for one of the two archives of diff (--old-key, --new-no-key...).
+// for the second archive of diff (--new-key, --new-no-key).
 struct KeyOptions {
     CLI::Option* key = nullptr;
     CLI::Option* noKey = nullptr;
@@ -105,7 +105,7 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
         "diff", "What changed between two builds: entries added, removed, changed or moved");
     diff->add_option("OLD", options.archive, "The archive of the earlier build")->required();
     diff->add_option("NEW", options.newArchive, "The archive of the later build")->required();
-    const KeyOptions oldKey = AddKeyOptions(*diff, "old-", "OLD", options.keyPath);
+    const KeyOptions oldKey = AddKeyOptions(*diff, "", "OLD", options.keyPath);
     const KeyOptions newKey = AddKeyOptions(*diff, "new-", "NEW", options.newKeyPath);
     diff->add_flag("--json", options.json, "Write one JSON document");
 

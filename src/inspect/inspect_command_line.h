@@ -12,7 +12,7 @@ namespace zelkor {
 //   zelkor-inspect list    ARCHIVE [PATTERN...] [--key FILE | --no-key] [--json]
 //   zelkor-inspect verify  ARCHIVE [PATTERN...] [--key FILE | --no-key] [--json]
 //   zelkor-inspect extract ARCHIVE [PATTERN...] [--key FILE | --no-key] [-o DIR] [--force]
-//   zelkor-inspect diff    OLD NEW [--old-key FILE | --old-no-key] [--new-key FILE | --new-no-key] [--json]
+//   zelkor-inspect diff    OLD NEW [--key FILE | --no-key] [--new-key FILE | --new-no-key] [--json]
 //
 // plus --help (also after a command) and --version.
 class InspectCommandLine {

@@ -381,7 +381,7 @@ TEST_F(InspectRoundTripTest, DiffTellsWhatChangedBetweenTwoBuilds)
 
     // Without a key file on one side, entries are matched by name hash and named
     // from the side that has the names.
-    run = Inspect({"diff", "old.pak", "new.pak", "--old-no-key"});
+    run = Inspect({"diff", "old.pak", "new.pak", "--no-key"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("old.pak without a key file -> new.pak with key file new.pak.zlk, entries matched by"
                            " name hash:\nremoved  " + Hex32(NameHash("d")) + " (entry 3)"),
