@@ -77,6 +77,28 @@ def split_evenly(files, sizes, parts):
     return [r for r in runs if r]
 
 
+def memory_cases(zelkor, work):
+    """Peak resident memory of packing single large sources: 70 MiB in parts
+    compressible, and a 1 GiB sparse file. Returns {case: (seconds, peak)}."""
+    import random
+    cases = {}
+    large = work / "mem-70MiB"
+    generator = random.Random(3)
+    with open(large, "wb") as out:
+        out.write(b"z" * (20 * MiB))
+        out.write(generator.randbytes(50 * MiB))
+    sparse = work / "mem-1GiB-sparse"
+    with open(sparse, "wb") as out:
+        out.truncate(1024 * MiB)
+    for name, source in (("70 MiB", large), ("1 GiB sparse", sparse)):
+        script = work / f"mem-{source.name}.xml"
+        write_script(script, [pack_command(f"{work}/mem.pak", [("f", str(source))])])
+        cases[name] = run([zelkor, script], work)
+    large.unlink()
+    sparse.unlink()
+    return cases
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", type=pathlib.Path, default=pathlib.Path("build"))
@@ -184,6 +206,10 @@ def main():
     print(f"peak RSS of S {peak['S'] / MiB:.0f} MiB; bound 64 MiB + 2 x largest {in_flight} files = "
           f"{peak_bound / MiB:.0f} MiB")
 
+    memory = memory_cases(zelkor, work)
+    print("peak RSS packing one source alone: " +
+          ", ".join(f"{name} {peak / MiB:.0f} MiB ({seconds:.1f} s)" for name, (seconds, peak) in memory.items()))
+
     record = {
         "time": datetime.datetime.now().isoformat(timespec="seconds"),
         "corpus": {"name": corpus.name, "files": len(files), "bytes": total},
@@ -196,6 +222,7 @@ def main():
         "ratios": ratios,
         "peak_rss_bytes": peak,
         "peak_rss_bound_bytes": peak_bound,
+        "single_source_peak_rss_bytes": {name: peak for name, (_, peak) in memory.items()},
     }
     text = json.dumps(record, indent=2) + "\n"
     stamp = record["time"].replace(":", "")

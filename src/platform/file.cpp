@@ -31,6 +31,12 @@ File& File::operator=(File&& other) noexcept
 
 File File::Open(const std::string& path, int flags, unsigned mode)
 {
+    // The system would take the path only up to its first NUL, which names
+    // another file.
+    if (path.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return File(-1, path);
+    }
     int fd;
     do {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
@@ -40,6 +46,10 @@ File File::Open(const std::string& path, int flags, unsigned mode)
 
 File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode)
 {
+    if (name.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return File(-1, directory.path_ + "/" + name);
+    }
     int fd;
     do {
         fd = ::openat(directory.fd_, name.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));

@@ -37,7 +37,8 @@ public:
     File& operator=(const File&) = delete;
 
     // Opens `path` with open(2) `flags` (O_CLOEXEC is added) and `mode` for a
-    // file that O_CREAT creates. The result is not open when the call failed.
+    // file that O_CREAT creates. The result is not open when the call failed,
+    // and for a path holding a NUL byte, which no file has (EINVAL).
     static File Open(const std::string& path, int flags, unsigned mode = 0666);
 
     // Opens `name` relative to the open directory `directory` with openat(2), so

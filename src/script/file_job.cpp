@@ -3,22 +3,50 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <new>
+
+#include <lz4.h>
 
 #include "archive/archive_format.h"
-#include "platform/file.h"
 
 namespace zelkor {
 
-FileJob::FileJob() : storedBytes(FileJobCapacity), rawBytes(FileJobCapacity)
+namespace {
+
+// Room beyond the expected length, so that the read that finds the end of the
+// file needs no second buffer; and the step by which a buffer grows at least.
+constexpr std::size_t ReadSlack = 64 * 1024;
+
+// Buffers up to this size stay with the job when it is handed back: what files
+// of up to FileJobCapacity bytes need, with room for growth steps.
+constexpr std::size_t KeptCapacity = FileJobCapacity + FileJobCapacity / 16;
+
+// A buffer of at least `size` bytes; the content is kept when `keep` is set.
+void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
 {
+    if (buffer.size() >= size)
+        return;
+    const std::size_t grown = std::max(size, buffer.size() + buffer.size() / 2);
+    if (keep)
+        buffer.Resize(grown);
+    else
+        buffer.Reallocate(grown);
 }
 
-std::optional<LoadedFile> FileJob::Load(const std::string& path)
+}  // namespace
+
+FileJob::FileJob() = default;
+
+std::optional<LoadedFile> FileJob::Load(const std::string& path, std::span<const FileStatus> excluded)
 {
     File source = File::OpenRegular(path, O_RDONLY);
     const std::optional<FileStatus> status = source.IsOpen() ? source.Status() : std::nullopt;
     if (!status)
         return std::nullopt;
+    for (const FileStatus& output : excluded) {
+        if (status->SameFileAs(output))
+            return std::nullopt;
+    }
     return LoadFrom(source, status->size);
 }
 
@@ -29,39 +57,60 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
         tooLarge.rawSize = length;
         return tooLarge;
     }
-    FitBuffers(static_cast<std::size_t>(length));
-    writtenEnd_ = std::max(writtenEnd_, static_cast<std::size_t>(length));
-    const auto got = source.ReadUpTo(rawBytes.data(), static_cast<std::size_t>(length));
-    if (!got)
+    try {
+        const std::optional<std::uint64_t> read = ReadToEnd(source, length);
+        if (!read)
+            return std::nullopt;
+        if (*read >= ArchiveAddressLimit) {
+            LoadedFile tooLarge;
+            tooLarge.rawSize = *read;
+            return tooLarge;
+        }
+        const auto size = static_cast<std::size_t>(*read);
+        // Output room for LZ4's worst case, so that the block is the one an
+        // unbounded compression gives; none where LZ4 cannot take the file.
+        std::size_t outputSize = 0;
+        if (size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) {
+            outputSize = static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size)));
+            Fit(storedBytes, outputSize, false);
+        }
+        LoadedFile loaded =
+            codec_.Encode(std::span(rawBytes.data(), size), std::span(storedBytes.data(), outputSize));
+        writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
+        return loaded;
+    } catch (const std::bad_alloc&) {
+        // A file too large for the memory at hand is left out like an unreadable
+        // one; the buffers stay usable for the next.
         return std::nullopt;
-    // From here on only the bytes actually read count: whatever an earlier, longer
-    // file left in the buffer beyond them is never hashed or stored.
-    LoadedFile loaded = codec_.Encode(std::span(rawBytes.data(), *got),
-                                      std::span(storedBytes.data(), storedBytes.size()));
-    writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-    return loaded;
+    }
+}
+
+std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t length)
+{
+    Fit(rawBytes, static_cast<std::size_t>(length) + ReadSlack, false);
+    std::size_t total = 0;
+    for (;;) {
+        const std::optional<std::size_t> got = source.ReadUpTo(rawBytes.data() + total, rawBytes.size() - total);
+        if (!got)
+            return std::nullopt;
+        total += *got;
+        writtenEnd_ = std::max(writtenEnd_, total);
+        // A short read is the end of the file.
+        if (total < rawBytes.size() || total >= ArchiveAddressLimit)
+            return total;
+        Fit(rawBytes, total + std::max(ReadSlack, total / 2), true);
+    }
 }
 
 void FileJob::ReleaseMemory(std::size_t keep)
 {
-    if (writtenEnd_ <= keep)
-        return;
-    rawBytes.Discard(keep, writtenEnd_);
-    storedBytes.Discard(keep, writtenEnd_);
-    writtenEnd_ = keep;
-}
-
-void FileJob::FitBuffers(std::size_t length)
-{
-    // A larger file needs buffers of its size; grown buffers go back to the usual
-    // size with the next file that fits it, so one large file does not pin its
-    // memory for the worker's life.
-    auto fit = [length](ByteBuffer& buffer) {
-        if (length > FileJobCapacity ? buffer.size() < length : buffer.size() != FileJobCapacity)
-            buffer.Reallocate(std::max(length, FileJobCapacity));
-    };
-    fit(rawBytes);
-    fit(storedBytes);
+    for (ByteBuffer* buffer : {&rawBytes, &storedBytes}) {
+        if (buffer->size() > KeptCapacity)
+            buffer->Reallocate(0);
+        else if (writtenEnd_ > keep)
+            buffer->Discard(keep, writtenEnd_);
+    }
+    writtenEnd_ = std::min(writtenEnd_, keep);
 }
 
 }  // namespace zelkor

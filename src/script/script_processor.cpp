@@ -66,7 +66,11 @@ void ScriptProcessor::RunPackCommand(const Element& command)
 void ScriptProcessor::AddFiles(const std::vector<PackSource>& sources, ArchiveWriter& writer)
 {
     ParallelLoader loader(jobs_);
-    loader.Run(sources, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
+    // The archive and key file being written, and those they replace, are never
+    // read as sources: what would be stored would depend on how far the writing
+    // had come.
+    const std::vector<FileStatus> outputs = writer.Outputs();
+    loader.Run(sources, outputs, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (!loaded) {
             warnings_.Warn("Cannot compress " + source.path + "!");
             return;

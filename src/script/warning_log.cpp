@@ -10,7 +10,16 @@ WarningLog::WarningLog(std::ostream& out) : out_(out) {}
 
 void WarningLog::Warn(const std::string& line)
 {
-    std::string whole = line;
+    // A path that holds a NUL byte is shown with it written as \0, so that the
+    // line stays one line of text.
+    std::string whole;
+    whole.reserve(line.size() + 1);
+    for (const char c : line) {
+        if (c == '\0')
+            whole += "\\0";
+        else
+            whole += c;
+    }
     whole += '\n';
     {
         std::lock_guard<std::mutex> lock(mutex_);

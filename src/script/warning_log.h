@@ -23,7 +23,7 @@ public:
     WarningLog(const WarningLog&) = delete;
     WarningLog& operator=(const WarningLog&) = delete;
 
-    // Writes `line` followed by a line end.
+    // Writes `line` followed by a line end; NUL bytes in it are shown as \0.
     void Warn(const std::string& line);
 
     // True once at least one warning has been written.

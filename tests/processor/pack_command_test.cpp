@@ -149,8 +149,13 @@ TEST_F(PackCommandTest, EntryTheFormatCannotHoldIsLeftOut)
 
 // --- Failures -----------------------------------------------------------------
 
-TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunKeepingEarlierEntries)
+TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunAndTheArchiveBeingBuiltDoesNotAppear)
 {
+    // An archive from an earlier run stays as it was.
+    ASSERT_EQ(RunCommands("  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+                          FileElement("old", "src/a.txt") + "  </CreateOrvanPack>\n")
+                  .status,
+              0);
     ToolRun run = RunCommands(
         "  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
         FileElement("a", "src/a.txt") + FileElement("b", "src/b.bin") +
@@ -159,8 +164,9 @@ TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunKeepingEarlierEntries)
         "  <CreateOrvanPack ArchivePath=\"out/later.pak\"/>\n");
     EXPECT_EQ(run.err, "No such node (<xmlattr>.ArchivedPath)\n");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), (Names{"a", "b"}));
+    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), (Names{"old"}));
     EXPECT_FALSE(Exists("out/later.pak"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}), 2);
 }
 
 TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)

@@ -145,21 +145,39 @@ TEST_F(FileJobTest, AFileThatShrankIsTakenAsFarAsItCouldBeRead)
     ExpectLoaded("abc");
 }
 
-TEST_F(FileJobTest, FilesAboveTheCapacityAreStoredWhole)
+TEST_F(FileJobTest, BuffersFollowTheFiles)
 {
-    // Compressible, with a distinct last byte beyond the usual buffer size.
-    std::string large(FileJobCapacity + 1, '\0');
+    // Small files keep the buffers small: no reservation for files never seen.
+    LoadContent(std::string(1000, 'a'));
+    EXPECT_LT(job_.rawBytes.size() + job_.storedBytes.size(), 1u << 20);
+
+    // Compressible, with a distinct last byte well beyond the kept capacity.
+    std::string large(FileJobCapacity + FileJobCapacity / 8, '\0');
     large.back() = 'Z';
     LoadContent(large);
     ExpectLoaded(large);
     EXPECT_TRUE(loaded_->IsCompressed());
     EXPECT_GE(job_.rawBytes.size(), large.size());
 
-    // The grown buffers return to the usual size with the next file.
+    // Released, buffers grown beyond the kept capacity are freed; loading goes on.
+    job_.ReleaseMemory(0);
+    EXPECT_EQ(job_.rawBytes.size(), 0u);
     LoadContent("small");
     ExpectLoaded("small");
-    EXPECT_EQ(job_.rawBytes.size(), FileJobCapacity);
-    EXPECT_EQ(job_.storedBytes.size(), FileJobCapacity);
+}
+
+TEST_F(FileJobTest, FilesAreReadToTheirEnd)
+{
+    // Files whose size the system reports as 0 still have content.
+    loaded_ = job_.Load("/proc/self/status");
+    ASSERT_TRUE(loaded_);
+    EXPECT_NE(Raw().find("Name:"), std::string::npos);
+
+    // A file that grew after its size was taken is read whole, across buffer growth.
+    const std::string content = RandomBytes(300000, 8);
+    File source = File::Open(dir_.Write("grown", content).string(), O_RDONLY);
+    loaded_ = job_.LoadFrom(source, 10);
+    ExpectLoaded(content);
 }
 
 TEST_F(FileJobTest, AFullBufferOfNoiseIsStoredRaw)
@@ -197,6 +215,19 @@ TEST_F(FileJobTest, MissingFilesAndDirectoriesAreRefused)
     ExpectRefused((dir_ / "missing").string());
     LoadContent("something");
     ExpectRefused(dir_.path().string());
+    // A NUL ends the path for the system, which would read another file.
+    ExpectRefused((dir_ / "source").string() + std::string(1, '\0') + ".x");
+}
+
+TEST_F(FileJobTest, ExcludedFilesAreRefusedByAnySpelling)
+{
+    const std::string path = dir_.Write("own", "output").string();
+    const std::optional<FileStatus> status = File::Open(path, O_RDONLY).Status();
+    ASSERT_TRUE(status);
+    ASSERT_EQ(::symlink(path.c_str(), (dir_ / "link").c_str()), 0);
+    for (const std::string& spelling : {path, (dir_ / "." / "own").string(), (dir_ / "link").string()})
+        EXPECT_FALSE(job_.Load(spelling, std::span(&*status, 1))) << spelling;
+    EXPECT_TRUE(job_.Load(path));
 }
 
 TEST_F(FileJobTest, SpecialFilesAreRefusedWithoutWaiting)

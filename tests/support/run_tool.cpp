@@ -1,6 +1,7 @@
 #include "support/run_tool.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,14 +18,14 @@ namespace zelkor::testing {
 
 namespace fs = std::filesystem;
 
-ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const fs::path& cwd)
+StartedProgram::StartedProgram(const std::string& program, const std::vector<std::string>& args,
+                               const fs::path& cwd)
+    : program_(program), capture_(std::make_unique<TempDir>())
 {
     // Output goes to files rather than pipes, so a chatty child can never block on
     // a full pipe while we wait for it.
-    TempDir capture;
-    const fs::path outPath = capture / "stdout";
-    const fs::path errPath = capture / "stderr";
+    const fs::path outPath = *capture_ / "stdout";
+    const fs::path errPath = *capture_ / "stderr";
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -39,26 +40,51 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " + program);
+}
 
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR)
-            throw std::runtime_error("cannot wait for " + program);
+StartedProgram::~StartedProgram()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int ignored = 0;
+        while (waitpid(pid_, &ignored, 0) < 0 && errno == EINTR) {
+        }
     }
+}
+
+void StartedProgram::Signal(int signal)
+{
+    if (pid_ > 0)
+        ::kill(pid_, signal);
+}
+
+ToolRun StartedProgram::Wait()
+{
+    int wstatus = 0;
+    while (waitpid(pid_, &wstatus, 0) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("cannot wait for " + program_);
+    }
+    pid_ = 0;
 
     ToolRun run;
-    run.out = ReadFile(outPath);
-    run.err = ReadFile(errPath);
+    run.out = ReadFile(*capture_ / "stdout");
+    run.err = ReadFile(*capture_ / "stderr");
     if (WIFEXITED(wstatus))
         run.status = WEXITSTATUS(wstatus);
     else if (WIFSIGNALED(wstatus))
         run.status = 128 + WTERMSIG(wstatus);
     return run;
+}
+
+ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const fs::path& cwd)
+{
+    return StartedProgram(program, args, cwd).Wait();
 }
 
 ToolRun RunZelkor(const std::vector<std::string>& args, const fs::path& cwd)

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
+
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,29 @@ struct ToolRun {
     std::string out;   // everything written to standard output
     std::string err;   // everything written to standard error
     int status = -1;   // exit status; 128 + signal number when a signal ended it
+};
+
+class TempDir;
+
+// A program started in the background, with standard input empty and both
+// output streams collected. Killed and waited for on destruction when it is
+// still running.
+class StartedProgram {
+public:
+    StartedProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& cwd);
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    void Signal(int signal);
+    // Waits for the program to end.
+    ToolRun Wait();
+
+private:
+    std::string program_;
+    std::unique_ptr<TempDir> capture_;
+    pid_t pid_ = 0;
 };
 
 // Runs `program` with `args` (argument 0 is the program itself) in the working
