@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <tbb/blocked_range.h>
@@ -13,6 +14,7 @@
 #include "driver/load_stage.h"
 #include "driver/script_trees.h"
 #include "platform/race_annotations.h"
+#include "script/compression_cache.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
@@ -26,6 +28,20 @@ void PrintBanner(int argc)
         std::cout << "Take a cup of coffee, this could take a while" << std::endl << std::endl;
     else
         std::cout << "\"Sheeeeesh!\" - Tamblor 2014" << std::endl << std::endl;
+}
+
+// The compression cache that ZELKOR_CACHE_DIR asks for, if any and if usable.
+void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
+{
+    std::string badSize;
+    std::optional<CompressionCache::Settings> settings = CompressionCache::FromEnvironment(badSize);
+    if (!settings)
+        return;
+    if (!badSize.empty())
+        warnings.Warn("ZELKOR_CACHE_SIZE=\"" + badSize + "\" is not a size, taken as 5G!");
+    cache.emplace(std::move(*settings), warnings);
+    if (!cache->Open())
+        cache.reset();
 }
 
 // Both stages run on the library's default pool (one thread per hardware thread),
@@ -47,8 +63,18 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
                       LoadStage{&trees, argc, argv}, tbb::auto_partitioner());
 
     // Executing starts only after every script has been loaded.
+    std::optional<CompressionCache> cache;
+    OpenCache(cache, warnings);
+    struct FlushCache {
+        std::optional<CompressionCache>& cache;
+        ~FlushCache()
+        {
+            if (cache)
+                cache->Flush();
+        }
+    } flush{cache};
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, &warnings}, tbb::auto_partitioner());
+                      ExecuteStage{&trees, &warnings, cache ? &*cache : nullptr}, tbb::auto_partitioner());
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ void ExecuteStage::operator()(const tbb::blocked_range<unsigned>& indexes) const
     // One pool of load buffers per call, reused for every file of every script of
     // the range.
     HandOffScope handOff(trees);
-    FileJobPool jobs;
+    FileJobPool jobs(cache);
     ScriptProcessor processor(jobs, *warnings);
     for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
         processor.Run((*trees)[i]);

@@ -6,15 +6,17 @@
 
 namespace zelkor {
 
+class CompressionCache;
 class WarningLog;
 
 // Loop body of the executing stage. For each script index of the range, in
 // ascending order, executes the loaded script at that index. Copies share the
-// trees and the warning log, which they do not own. Failures leave the body as
-// exceptions; warnings go to the log.
+// trees, the warning log and the compression cache (null without one), which
+// they do not own. Failures leave the body as exceptions; warnings go to the log.
 struct ExecuteStage {
     const ScriptTrees* trees;
     WarningLog* warnings;
+    CompressionCache* cache;
 
     void operator()(const tbb::blocked_range<unsigned>& indexes) const;
 };

@@ -35,7 +35,9 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
 
 }  // namespace
 
-FileJob::FileJob() = default;
+FileJob::FileJob(CompressionCache* cache) : cache_(cache)
+{
+}
 
 std::optional<LoadedFile> FileJob::Load(const std::string& path, std::span<const FileStatus> excluded)
 {
@@ -66,23 +68,48 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
             tooLarge.rawSize = *read;
             return tooLarge;
         }
-        const auto size = static_cast<std::size_t>(*read);
-        // Output room for LZ4's worst case, so that the block is the one an
-        // unbounded compression gives; none where LZ4 cannot take the file.
-        std::size_t outputSize = 0;
-        if (size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) {
-            outputSize = static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size)));
-            Fit(storedBytes, outputSize, false);
-        }
-        LoadedFile loaded =
-            codec_.Encode(std::span(rawBytes.data(), size), std::span(storedBytes.data(), outputSize));
-        writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-        return loaded;
+        return Encode(static_cast<std::size_t>(*read));
     } catch (const std::bad_alloc&) {
         // A file too large for the memory at hand is left out like an unreadable
         // one; the buffers stay usable for the next.
         return std::nullopt;
     }
+}
+
+LoadedFile FileJob::Encode(std::size_t size)
+{
+    const std::span<std::uint8_t> raw(rawBytes.data(), size);
+    // Output room for LZ4's worst case, so that the block is the one an unbounded
+    // compression gives; none where LZ4 cannot take the file.
+    const auto output = [&](std::size_t needed) {
+        Fit(storedBytes, needed, false);
+        return std::span(storedBytes.data(), needed);
+    };
+    const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
+    const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
+    if (!cache_ || !cache_->Usable()) {
+        LoadedFile loaded = codec_.Encode(raw, bound > 0 ? output(bound) : std::span<std::uint8_t>());
+        writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
+        return loaded;
+    }
+
+    std::uint32_t contentHash = 0;
+    const CompressionCache::Key key = CompressionCache::KeyFor(raw, contentHash);
+    const auto cached = [&](std::size_t needed) {
+        writtenEnd_ = std::max(writtenEnd_, needed);
+        return output(needed);
+    };
+    if (const auto found = cache_->Find(key, size, cached)) {
+        LoadedFile loaded;
+        loaded.rawSize = size;
+        loaded.contentHash = contentHash;
+        loaded.stored = found->compressed ? std::span(storedBytes.data(), found->storedSize) : raw;
+        return loaded;
+    }
+    LoadedFile loaded = codec_.Encode(raw, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
+    writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
+    cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
+    return loaded;
 }
 
 std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t length)

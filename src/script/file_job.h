@@ -10,6 +10,7 @@
 #include "archive/loaded_file.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
+#include "script/compression_cache.h"
 
 namespace zelkor {
 
@@ -31,7 +32,10 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
 public:
-    FileJob();
+    // With a cache, a file whose stored form the cache holds is not compressed
+    // again, and the stored form of every other file goes into it. The cache
+    // must outlive the job.
+    explicit FileJob(CompressionCache* cache = nullptr);
 
     // Loads the regular file at `path` (links followed), reading it to its end
     // whatever size the file system reports for it. Nothing when it cannot be
@@ -65,7 +69,12 @@ private:
     // Reads to the end of `source` into rawBytes; the number of bytes read.
     std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);
 
+    // Hashes and compresses the `size` bytes read, or takes their stored form
+    // from the cache.
+    LoadedFile Encode(std::size_t size);
+
     EntryCodec codec_;
+    CompressionCache* cache_;
     // How far into either buffer the loads since the last ReleaseMemory may have
     // written.
     std::size_t writtenEnd_ = 0;
