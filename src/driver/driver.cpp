@@ -1,5 +1,8 @@
 #include "driver/driver.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -14,7 +17,10 @@
 #include "driver/load_stage.h"
 #include "driver/script_trees.h"
 #include "platform/race_annotations.h"
+#include "platform/progress_line.h"
 #include "script/compression_cache.h"
+#include "script/script_language.h"
+#include "script/script_vocabulary.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
@@ -42,6 +48,36 @@ void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
     cache.emplace(std::move(*settings), warnings);
     if (!cache->Open())
         cache.reset();
+}
+
+// On a terminal, a status line for the whole run: the File elements of every
+// pack command of every script, and their sizes as they are now.
+std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
+{
+    if (!::isatty(STDERR_FILENO))
+        return nullptr;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    for (const auto& tree : trees) {
+        const auto root = tree.get_child_optional(std::string(vocabulary::ScriptFile));
+        if (!root)
+            continue;
+        for (const auto& [name, command] : *root) {
+            if (name != vocabulary::CreateOrvanPack)
+                continue;
+            for (const auto& [child, file] : command) {
+                if (child != vocabulary::File)
+                    continue;
+                ++files;
+                struct stat info {};
+                if (::stat(ScriptLanguage::Text(file).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                    bytes += static_cast<std::uint64_t>(info.st_size);
+            }
+        }
+    }
+    if (files == 0)
+        return nullptr;
+    return ProgressLine::ForTerminal(STDERR_FILENO, "files", files, bytes);
 }
 
 // Both stages run on the library's default pool (one thread per hardware thread),
@@ -73,8 +109,16 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
                 cache->Flush();
         }
     } flush{cache};
+    // Warnings print above the status line while there is one.
+    struct Progress {
+        WarningLog& warnings;
+        std::unique_ptr<ProgressLine> line;
+        ~Progress() { warnings.SetProgress(nullptr); }
+    } progress{warnings, StartProgress(trees)};
+    warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, &warnings, cache ? &*cache : nullptr}, tbb::auto_partitioner());
+                      ExecuteStage{&trees, &warnings, cache ? &*cache : nullptr, progress.line.get()},
+                      tbb::auto_partitioner());
 }
 
 }  // namespace

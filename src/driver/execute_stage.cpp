@@ -12,7 +12,7 @@ void ExecuteStage::operator()(const tbb::blocked_range<unsigned>& indexes) const
     // the range.
     HandOffScope handOff(trees);
     FileJobPool jobs(cache);
-    ScriptProcessor processor(jobs, *warnings);
+    ScriptProcessor processor(jobs, *warnings, progress);
     for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
         processor.Run((*trees)[i]);
 }

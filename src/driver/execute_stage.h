@@ -7,16 +7,19 @@
 namespace zelkor {
 
 class CompressionCache;
+class ProgressLine;
 class WarningLog;
 
 // Loop body of the executing stage. For each script index of the range, in
 // ascending order, executes the loaded script at that index. Copies share the
-// trees, the warning log and the compression cache (null without one), which
-// they do not own. Failures leave the body as exceptions; warnings go to the log.
+// trees, the warning log, the compression cache and the progress line (null
+// without one), which they do not own. Failures leave the body as exceptions;
+// warnings go to the log.
 struct ExecuteStage {
     const ScriptTrees* trees;
     WarningLog* warnings;
     CompressionCache* cache;
+    ProgressLine* progress;
 
     void operator()(const tbb::blocked_range<unsigned>& indexes) const;
 };

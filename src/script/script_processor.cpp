@@ -8,6 +8,7 @@
 #include "generate/generate_command.h"
 #include "generate/script_writer.h"
 #include "generate/wildcard_matcher.h"
+#include "platform/progress_line.h"
 #include "script/file_job_pool.h"
 #include "script/pack_source.h"
 #include "script/parallel_loader.h"
@@ -71,6 +72,8 @@ void ScriptProcessor::AddFiles(const std::vector<PackSource>& sources, ArchiveWr
     // had come.
     const std::vector<FileStatus> outputs = writer.Outputs();
     loader.Run(sources, outputs, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
+        if (progress_)
+            progress_->Advance(1, loaded ? loaded->rawSize : 0);
         if (!loaded) {
             warnings_.Warn("Cannot compress " + source.path + "!");
             return;

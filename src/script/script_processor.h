@@ -10,6 +10,7 @@ namespace zelkor {
 
 class ArchiveWriter;
 class FileJobPool;
+class ProgressLine;
 class WarningLog;
 
 // Executes loaded scripts, command by command in document order:
@@ -43,7 +44,11 @@ class WarningLog;
 // runs, and the warning log may be shared.
 class ScriptProcessor {
 public:
-    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings) : jobs_(jobs), warnings_(warnings) {}
+    // With `progress`, every File handled advances it.
+    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, ProgressLine* progress = nullptr)
+        : jobs_(jobs), warnings_(warnings), progress_(progress)
+    {
+    }
 
     // Executes the script whose loaded tree is `tree`.
     void Run(const boost::property_tree::ptree& tree);
@@ -57,6 +62,7 @@ private:
 
     FileJobPool& jobs_;
     WarningLog& warnings_;
+    ProgressLine* progress_;
 };
 
 }  // namespace zelkor

@@ -2,11 +2,19 @@
 
 #include <iostream>
 
+#include "platform/progress_line.h"
+
 namespace zelkor {
 
 WarningLog::WarningLog() : out_(std::cerr) {}
 
 WarningLog::WarningLog(std::ostream& out) : out_(out) {}
+
+void WarningLog::SetProgress(ProgressLine* progress)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_ = progress;
+}
 
 void WarningLog::Warn(const std::string& line)
 {
@@ -23,8 +31,12 @@ void WarningLog::Warn(const std::string& line)
     whole += '\n';
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        out_.write(whole.data(), static_cast<std::streamsize>(whole.size()));
-        out_.flush();
+        if (progress_) {
+            progress_->WriteAbove(whole);
+        } else {
+            out_.write(whole.data(), static_cast<std::streamsize>(whole.size()));
+            out_.flush();
+        }
     }
     ++count_;
 }
