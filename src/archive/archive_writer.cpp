@@ -104,7 +104,10 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     entry.storedSize = static_cast<std::uint32_t>(storedSize);
     entry.nameHash = NameHash(archivedPath);
 
-    key_.Encrypt(file.stored);
+    if (!file.encrypted) {
+        key_.Encrypt(file.stored);
+        file.encrypted = true;
+    }
 
     // The name reaches the key file before the entry reaches the archive.
     if (keyFile_) {
@@ -114,9 +117,7 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     }
     std::uint8_t entryBytes[FileEntry::Size];
     entry.EncodeTo(entryBytes);
-    if (!archive.WriteAll(entryBytes, sizeof entryBytes))
-        FailWriting(*archive_);
-    if (!file.stored.empty() && !archive.WriteAll(file.stored.data(), file.stored.size()))
+    if (!archive.WriteAll({entryBytes, file.stored}))
         FailWriting(*archive_);
     return true;
 }

@@ -58,7 +58,11 @@ public:
     // its own outputs.
     std::vector<FileStatus> Outputs() const;
 
-    // Appends one file: encrypts its stored bytes in place, writes its NameRecord
+    // The key that encrypts every entry; set by Create.
+    const ArchiveKey& Key() const { return key_; }
+
+    // Appends one file: encrypts its stored bytes in place (unless they come
+    // encrypted already), writes its NameRecord
     // to the key file (if any), then its FileEntry and the encrypted bytes to the
     // archive. Returns false, having written and changed nothing, when the format
     // cannot hold the entry: a raw size of 4 GiB or more, more stored bytes than

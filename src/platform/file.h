@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <optional>
 #include <string>
 
@@ -60,6 +62,8 @@ public:
 
     // Writes all `size` bytes at the current position. False on any failure.
     bool WriteAll(const void* data, std::size_t size);
+    // Writes the pieces one after the other, as one writev(2) where it can.
+    bool WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces);
 
     // Reads up to `size` bytes, stopping early only at the end of the file.
     // Returns the number read, or nothing on a read error.

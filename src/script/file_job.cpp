@@ -39,17 +39,22 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 {
 }
 
-std::optional<LoadedFile> FileJob::Load(const std::string& path, std::span<const FileStatus> excluded)
+std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
     File source = File::OpenRegular(path, O_RDONLY);
     const std::optional<FileStatus> status = source.IsOpen() ? source.Status() : std::nullopt;
     if (!status)
         return std::nullopt;
-    for (const FileStatus& output : excluded) {
+    for (const FileStatus& output : options.excluded) {
         if (status->SameFileAs(output))
             return std::nullopt;
     }
-    return LoadFrom(source, status->size);
+    std::optional<LoadedFile> loaded = LoadFrom(source, status->size);
+    if (loaded && options.key) {
+        options.key->Encrypt(loaded->stored);
+        loaded->encrypted = true;
+    }
+    return loaded;
 }
 
 std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "archive/archive_crypto.h"
 #include "archive/entry_codec.h"
 #include "archive/loaded_file.h"
 #include "platform/byte_buffer.h"
@@ -39,7 +40,7 @@ public:
 
     // Loads the regular file at `path` (links followed), reading it to its end
     // whatever size the file system reports for it. Nothing when it cannot be
-    // opened, is one of the files in `excluded` (compared by identity), is not a
+    // opened, is one of the `excluded` files (compared by identity), is not a
     // regular file (a directory, a FIFO, a device or a socket, which are refused
     // at once and never waited on), cannot be read, or cannot be held for lack of
     // memory. The result's stored bytes lie in this job's buffers (in `rawBytes`
@@ -49,7 +50,14 @@ public:
     // A file of 4 GiB or more is not read further than that, since an archive
     // cannot describe it: the result has a raw size of at least 4 GiB, no stored
     // bytes and hash 0, and the archive writer refuses it by its size.
-    std::optional<LoadedFile> Load(const std::string& path, std::span<const FileStatus> excluded = {});
+    struct Options {
+        // Files never read as sources, by identity.
+        std::span<const FileStatus> excluded;
+        // When set, the stored bytes come encrypted with this key.
+        const ArchiveKey* key = nullptr;
+    };
+    std::optional<LoadedFile> Load(const std::string& path, const Options& options);
+    std::optional<LoadedFile> Load(const std::string& path) { return Load(path, Options{}); }
 
     // What Load does once the file is open: reads from the current position of
     // `source` to its end, expecting about `length` bytes (the file's length as

@@ -55,11 +55,11 @@ ParallelLoader::~ParallelLoader() = default;
 // order, admitting again after each. So the consumer runs on one thread at a time
 // but on any thread, admission goes on while it runs, and no thread waits for
 // another.
-void ParallelLoader::Run(std::span<const PackSource> sources, std::span<const FileStatus> excluded,
+void ParallelLoader::Run(std::span<const PackSource> sources, const FileJob::Options& options,
                          const Consumer& consume)
 {
     sources_ = sources;
-    excluded_ = excluded;
+    options_ = options;
     next_ = 0;
     consume_ = &consume;
     failure_ = nullptr;
@@ -134,7 +134,7 @@ void ParallelLoader::Work()
 
 void ParallelLoader::Load(Slot& slot)
 {
-    slot.loaded = slot.job->Load(slot.source->path, excluded_);
+    slot.loaded = slot.job->Load(slot.source->path, options_);
     if (!slot.loaded) {
         slot.job.reset();
         return;

@@ -15,6 +15,7 @@
 
 #include "archive/loaded_file.h"
 #include "platform/file.h"
+#include "script/file_job.h"
 #include "script/pack_source.h"
 
 namespace zelkor {
@@ -58,10 +59,9 @@ public:
     ParallelLoader(const ParallelLoader&) = delete;
     ParallelLoader& operator=(const ParallelLoader&) = delete;
 
-    // Loads every source and passes it to `consume`; a source that is one of
-    // the `excluded` files is not read and counts as not loaded. The sources must
-    // stay in place until Run returns.
-    void Run(std::span<const PackSource> sources, std::span<const FileStatus> excluded, const Consumer& consume);
+    // Loads every source with `options` (see FileJob::Load) and passes it to
+    // `consume`. The sources must stay in place until Run returns.
+    void Run(std::span<const PackSource> sources, const FileJob::Options& options, const Consumer& consume);
     void Run(std::span<const PackSource> sources, const Consumer& consume) { Run(sources, {}, consume); }
 
 private:
@@ -87,7 +87,7 @@ private:
 
     std::mutex mutex_;
     std::span<const PackSource> sources_;
-    std::span<const FileStatus> excluded_;
+    FileJob::Options options_;
     std::size_t next_ = 0;  // the first source not admitted yet
     std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
     std::deque<Slot*> queued_;                  // admitted and not yet started, in order

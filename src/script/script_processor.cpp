@@ -71,7 +71,9 @@ void ScriptProcessor::AddFiles(const std::vector<PackSource>& sources, ArchiveWr
     // read as sources: what would be stored would depend on how far the writing
     // had come.
     const std::vector<FileStatus> outputs = writer.Outputs();
-    loader.Run(sources, outputs, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
+    // Files are encrypted where they are loaded, so that only writing waits for
+    // its turn.
+    loader.Run(sources, {.excluded = outputs, .key = &writer.Key()}, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (progress_)
             progress_->Advance(1, loaded ? loaded->rawSize : 0);
         if (!loaded) {

@@ -226,7 +226,7 @@ TEST_F(FileJobTest, ExcludedFilesAreRefusedByAnySpelling)
     ASSERT_TRUE(status);
     ASSERT_EQ(::symlink(path.c_str(), (dir_ / "link").c_str()), 0);
     for (const std::string& spelling : {path, (dir_ / "." / "own").string(), (dir_ / "link").string()})
-        EXPECT_FALSE(job_.Load(spelling, std::span(&*status, 1))) << spelling;
+        EXPECT_FALSE(job_.Load(spelling, {.excluded = std::span(&*status, 1)})) << spelling;
     EXPECT_TRUE(job_.Load(path));
 }
 
