@@ -61,9 +61,9 @@ BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 
 bench:
-	@scripts/bootstrap lz4 python3
+	@scripts/bootstrap lz4 python3 zstd
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor corpus_generator lz4_limit
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
 ifneq ($(BENCH_BASELINE),)
 	@if [ ! -x $(BASELINE_DIR)/build/zelkor ]; then \
 	  echo "Building the archiver at $(BENCH_BASELINE) for comparison"; \

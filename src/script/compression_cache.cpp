@@ -204,7 +204,7 @@ std::optional<CompressionCache::Settings> CompressionCache::FromEnvironment(std:
 }
 
 CompressionCache::CompressionCache(Settings settings, WarningLog& warnings)
-    : settings_(std::move(settings)), warnings_(warnings)
+    : settings_(std::move(settings)), warnings_(warnings), process_(std::to_string(::getpid()))
 {
 }
 
@@ -328,13 +328,16 @@ void CompressionCache::Store(const Key& key, std::uint64_t rawSize, std::span<co
     const std::string path = EntryPath(key);
     const std::size_t slash = path.rfind('/');
     const std::string bucket = path.substr(0, slash);
-    if (::mkdir(bucket.c_str(), 0777) != 0 && errno != EEXIST)
-        return Disable();
+    const int index = key[0];
+    if (!bucketMade_[index].load()) {
+        if (::mkdir(bucket.c_str(), 0777) != 0 && errno != EEXIST)
+            return Disable();
+        bucketMade_[index].store(true);
+    }
     // Written beside its name and renamed into place: a reader finds the whole
     // entry or none. Two writers of one key write the same bytes, so either wins.
     const std::string temporary =
-        bucket + "/" + OutputGuard::HiddenName(path.substr(slash + 1), std::to_string(::getpid()) + "-" +
-                                                   std::to_string(++temporaries_));
+        bucket + "/" + OutputGuard::HiddenName(path.substr(slash + 1), process_ + "-" + std::to_string(++temporaries_));
     SignalCleanup::Registration cleanup(temporary);
     File file = File::Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     const bool written = file.IsOpen() && file.WriteAll(header, sizeof header) &&
@@ -344,7 +347,6 @@ void CompressionCache::Store(const Key& key, std::uint64_t rawSize, std::span<co
         ::unlink(temporary.c_str());
         return Disable();
     }
-    const int index = std::stoi(path.substr(slash - 2, 2), nullptr, 16);
     pendingBytes_[index] += HeaderSize + block.size();
     pendingEntries_[index] += 1;
 }

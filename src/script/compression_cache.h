@@ -117,7 +117,9 @@ private:
     std::atomic<std::uint64_t> hits_{0};
     std::atomic<std::uint64_t> misses_{0};
     std::atomic<std::uint64_t> savedBytes_{0};
+    const std::string process_;  // this process's id, in temporary names
     std::atomic<std::uint64_t> temporaries_{0};
+    std::array<std::atomic<bool>, BucketCount> bucketMade_{};
     // Bytes and entries written to each bucket since the last Flush.
     std::array<std::atomic<std::uint64_t>, BucketCount> pendingBytes_{};
     std::array<std::atomic<std::uint64_t>, BucketCount> pendingEntries_{};
