@@ -49,8 +49,11 @@ void ScriptProcessor::RunPackCommand(const Element& command)
 {
     ArchiveWriter writer;
     const std::string archivePath = ScriptLanguage::RequiredAttribute(command, vocabulary::ArchivePath);
-    const std::string keyPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeyPath)
-                                    .value_or(archivePath + std::string(vocabulary::DefaultKeySuffix));
+    // An empty KeyPath names no file that could be created; it means the default,
+    // as a generated script without a KeyPath writes it.
+    std::string keyPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeyPath).value_or("");
+    if (keyPath.empty())
+        keyPath = archivePath + std::string(vocabulary::DefaultKeySuffix);
     const bool buildKeyfile = ScriptLanguage::BooleanAttribute(command, vocabulary::BuildKeyfile);
 
     if (!writer.Create(archivePath, buildKeyfile ? &keyPath : nullptr)) {

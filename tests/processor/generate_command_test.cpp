@@ -50,11 +50,12 @@ TEST_F(GenerateCommandTest, GeneratedScriptIsWrittenNotRunAndBuildsTheArchiveLat
     EXPECT_FALSE(Exists("out/gen.pak"));
     EXPECT_EQ(ArchivedContents(Archive("out/direct.pak")), Names{"bee"});
 
-    // The generated script asks for a key file at an empty path, which cannot be
-    // created; with a KeyPath it builds the whole archive.
+    // The generated script's empty KeyPath means the default key file.
     run = Run({"out/gen.xml"});
-    EXPECT_EQ(run.err, "Cannot create !\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ArchivedNames(Archive("out/gen.pak", "out/gen.pak.zlk")),
+              (Names{"data/A.txt", "data/b.txt", "data/sub/c.txt", "data/../docs/readme.txt"}));
 
     RunCommands("  <CreateOrvanPackXml Input=\"assets\" XmlPath=\"out/gen.xml\" ArchivePath=\"out/gen.pak\""
                 " BuildKeyfile=\"true\" KeyPath=\"out/gen.zlk\"/>\n");

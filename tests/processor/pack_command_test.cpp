@@ -70,6 +70,12 @@ TEST_F(PackCommandTest, KeyFileFollowsBuildKeyfile)
     EXPECT_EQ(ArchivedNames(Archive("out/on.pak", "out/on.pak.zlk")), Names{"c"});
     EXPECT_EQ(ArchivedNames(Archive("out/named.pak", "out/named.key")), Names{"c"});
     EXPECT_FALSE(Exists("out/named.pak.zlk"));
+
+    // An empty KeyPath means the default key file.
+    ToolRun run = RunCommands("  <CreateOrvanPack ArchivePath=\"out/empty.pak\" BuildKeyfile=\"true\" KeyPath=\"\">\n" +
+                              FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ArchivedNames(Archive("out/empty.pak", "out/empty.pak.zlk")), Names{"c"});
     // The shares really are split: the archive alone does not decrypt.
     EXPECT_THROW(Archive("out/on.pak"), std::runtime_error);
 }
@@ -124,15 +130,14 @@ TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
         "  </CreateOrvanPack>\n"
         "  <CreateOrvanPack ArchivePath=\"out/b.pak\" BuildKeyfile=\"true\" KeyPath=\"nodir/b.zlk\">\n" +
         FileElement("m", "src/missing") + "  </CreateOrvanPack>\n"
-        // A present but empty KeyPath is used as it is, and cannot be created.
-        "  <CreateOrvanPack ArchivePath=\"out/c.pak\" BuildKeyfile=\"true\" KeyPath=\"\"/>\n"
+        // An empty KeyPath means the default, which names the failing directory here.
+        "  <CreateOrvanPack ArchivePath=\"nodir/c.pak\" BuildKeyfile=\"true\" KeyPath=\"\"/>\n"
         "  <CreateOrvanPack ArchivePath=\"out/d.pak\">\n" + FileElement("c", "src/c.txt") +
         "  </CreateOrvanPack>\n");
     // No source of a skipped command is read, so no "Cannot compress" appears.
-    EXPECT_EQ(run.err, "Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\nCannot create !\n");
+    EXPECT_EQ(run.err, "Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\nCannot create nodir/c.pak.zlk!\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(Exists("out/b.pak"));
-    EXPECT_FALSE(Exists("out/c.pak"));
     EXPECT_EQ(ArchivedContents(Archive("out/d.pak")), Names{"see"});
 }
 
