@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "archive/archive_write_error.h"
+
 namespace zelkor {
 
 namespace {
@@ -29,11 +31,6 @@ File Acquire(const std::string& path)
     if (rc != 0)
         return File();
     return file;
-}
-
-std::string WriteFailure(const std::string& path)
-{
-    return "Cannot write " + path + "!";
 }
 
 }  // namespace
@@ -142,9 +139,9 @@ void ArchiveWriter::Close()
     const bool keyClosed = keyFile_.Close();
     const bool archiveClosed = archive_.Close();
     if (!keyClosed)
-        throw std::runtime_error(WriteFailure(keyFile_.Path()));
+        throw ArchiveWriteError(keyFile_.Path());
     if (!archiveClosed)
-        throw std::runtime_error(WriteFailure(archive_.Path()));
+        throw ArchiveWriteError(archive_.Path());
 }
 
 void ArchiveWriter::Release() noexcept
@@ -155,7 +152,7 @@ void ArchiveWriter::Release() noexcept
 
 void ArchiveWriter::FailWriting(const File& file)
 {
-    const std::string message = WriteFailure(file.Path());
+    const ArchiveWriteError failure(file.Path());
     // A torn archive whose end falls on an entry boundary would read as a complete
     // archive with fewer files. Both files are cut to nothing instead, which no
     // reader mistakes for an archive; cutting frees space, so it works on a full
@@ -164,7 +161,7 @@ void ArchiveWriter::FailWriting(const File& file)
     if (keyFile_.IsOpen())
         keyFile_.Truncate();
     Release();
-    throw std::runtime_error(message);
+    throw failure;
 }
 
 }  // namespace zelkor

@@ -19,8 +19,8 @@ namespace zelkor {
 // either path, from this process or another, fails and disturbs nothing. Neither
 // file is cut to zero length before both have been acquired.
 //
-// A failed or short write, or a failed position query, throws std::runtime_error
-// with the text "Cannot write " + path + "!"; both files are cut to zero length
+// A failed or short write, or a failed position query, throws ArchiveWriteError
+// ("Cannot write " + path + "!"); both files are cut to zero length
 // (so that no torn archive can pass for a complete one) and closed by then.
 //
 // Used by one thread at a time; writers share no state, so any number may work at

@@ -1,5 +1,7 @@
 #include "script/script_language.h"
 
+#include <algorithm>
+
 #include "script/script_vocabulary.h"
 
 namespace zelkor {
@@ -45,6 +47,12 @@ bool ScriptLanguage::BooleanAttribute(const Element& element, std::string_view n
     // The property tree's translator reads an integer first and then the words
     // true/false, and insists that nothing but white space follows.
     return element.get<bool>(AttributePath(name), false);
+}
+
+std::string ScriptLanguage::FileSystemPath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
 }
 
 ScriptLanguage::InputParts ScriptLanguage::SplitInput(const std::string& input)

@@ -40,6 +40,11 @@ public:
     // joined, untrimmed.
     static const std::string& Text(const Element& element) { return element.data(); }
 
+    // A path that the script hands to the file system (ArchivePath, KeyPath,
+    // KeySeedPath, a File's text, XmlPath): backslashes separate directories, as
+    // on the system that scripts come from, so they become slashes.
+    static std::string FileSystemPath(std::string path);
+
     // A generate command's Input, split at its first colon: the source directory
     // before it, the archive prefix after it (further colons included). Without a
     // colon the whole value is the source directory and the prefix is empty.

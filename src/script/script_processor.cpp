@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_write_error.h"
 #include "archive/archive_writer.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
@@ -27,8 +28,9 @@ std::vector<PackSource> PackSources(const Element& command)
     std::vector<PackSource> sources;
     for (const auto& [name, child] : command) {
         if (name == vocabulary::File)
-            sources.push_back({ScriptLanguage::Text(child),
-                               ScriptLanguage::OptionalAttribute(child, vocabulary::ArchivedPath)});
+            sources.push_back({ScriptLanguage::FileSystemPath(ScriptLanguage::Text(child)),
+                               ScriptLanguage::OptionalAttribute(child, vocabulary::ArchivedPath),
+                               ScriptLanguage::Text(child)});
     }
     return sources;
 }
@@ -56,14 +58,24 @@ void ScriptProcessor::RunPackCommand(const Element& command)
         keyPath = archivePath + std::string(vocabulary::DefaultKeySuffix);
     const bool buildKeyfile = ScriptLanguage::BooleanAttribute(command, vocabulary::BuildKeyfile);
 
-    if (!writer.Create(archivePath, buildKeyfile ? &keyPath : nullptr)) {
-        // Nothing of this command is read; the next command runs.
-        warnings_.Warn("Cannot create " + writer.FailedPath() + "!");
-        return;
-    }
+    // Messages name the files as the script wrote them.
+    const std::string archiveFile = ScriptLanguage::FileSystemPath(archivePath);
+    const std::string keyFile = ScriptLanguage::FileSystemPath(keyPath);
+    auto written = [&](const std::string& file) {
+        return file == archiveFile ? archivePath : file == keyFile ? keyPath : file;
+    };
 
-    AddFiles(PackSources(command), writer);
-    writer.Close();
+    try {
+        if (!writer.Create(archiveFile, buildKeyfile ? &keyFile : nullptr)) {
+            // Nothing of this command is read; the next command runs.
+            warnings_.Warn("Cannot create " + written(writer.FailedPath()) + "!");
+            return;
+        }
+        AddFiles(PackSources(command), writer);
+        writer.Close();
+    } catch (const ArchiveWriteError& failure) {
+        throw ArchiveWriteError(written(failure.Path()));
+    }
 }
 
 void ScriptProcessor::AddFiles(const std::vector<PackSource>& sources, ArchiveWriter& writer)
@@ -71,13 +83,13 @@ void ScriptProcessor::AddFiles(const std::vector<PackSource>& sources, ArchiveWr
     ParallelLoader loader(jobs_);
     loader.Run(sources, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (!loaded) {
-            warnings_.Warn("Cannot compress " + source.path + "!");
+            warnings_.Warn("Cannot compress " + source.written + "!");
             return;
         }
         if (!source.archivedPath)
             ScriptLanguage::ThrowMissingAttribute(vocabulary::ArchivedPath);
         if (!writer.AddFile(*source.archivedPath, *loaded))
-            warnings_.Warn("Cannot store " + source.path + "!");
+            warnings_.Warn("Cannot store " + source.written + "!");
     });
 }
 
@@ -102,7 +114,8 @@ void ScriptProcessor::RunGenerateCommand(const Element& command)
     generate.keyPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeyPath).value_or("");
     generate.buildKeyfile = ScriptLanguage::BooleanAttribute(command, vocabulary::BuildKeyfile);
     generate.archivePath = ScriptLanguage::RequiredAttribute(command, vocabulary::ArchivePath);
-    generate.outputPath = ScriptLanguage::RequiredAttribute(command, vocabulary::XmlPath);
+    const std::string xmlPath = ScriptLanguage::RequiredAttribute(command, vocabulary::XmlPath);
+    generate.outputPath = ScriptLanguage::FileSystemPath(xmlPath);
     generate.Normalize();
 
     DirectoryScanner::Result scan = DirectoryScanner::Scan(generate.sourceDirectory);
@@ -112,7 +125,7 @@ void ScriptProcessor::RunGenerateCommand(const Element& command)
     for (const std::string& directory : scan.unreadable)
         warnings_.Warn("Cannot scan " + directory + "!");
     if (!written)
-        warnings_.Warn("Cannot write " + generate.outputPath + "!");
+        warnings_.Warn("Cannot write " + xmlPath + "!");
 }
 
 }  // namespace zelkor

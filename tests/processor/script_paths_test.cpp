@@ -1,0 +1,95 @@
+// Paths that a script hands to the file system: backslashes separate directories
+// there, while messages show each path as the script wrote it.
+#include <gtest/gtest.h>
+
+#include "processor_fixture.h"
+
+namespace zelkor {
+namespace {
+
+using testing::ArchivedContents;
+using testing::ArchivedNames;
+using testing::FileElement;
+using testing::ToolRun;
+using Names = std::vector<std::string>;
+
+class ScriptPathsTest : public testing::ProcessorTest {
+protected:
+    void SetUp() override
+    {
+        dir_.Write("src/sub/c.txt", "see");
+        std::filesystem::create_directories(dir_ / "out/keys");
+    }
+
+    // Every name below the directory that holds a backslash.
+    Names NamesWithBackslashes() const
+    {
+        Names found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path()))
+            if (entry.path().filename().string().find('\\') != std::string::npos)
+                found.push_back(entry.path().filename().string());
+        return found;
+    }
+};
+
+TEST_F(ScriptPathsTest, BackslashesSeparateDirectoriesAndMessagesKeepThem)
+{
+    struct Case {
+        std::string commands;
+        std::string err;
+        Names created;
+    };
+    const std::vector<Case> cases = {
+        {"<CreateOrvanPack ArchivePath=\"out\\a.pak\" BuildKeyfile=\"true\">" +
+             FileElement("sub\\c.txt", "src\\sub\\c.txt") + "</CreateOrvanPack>",
+         "", {"out/a.pak", "out/a.pak.zlk"}},
+        {"<CreateOrvanPack ArchivePath=\"out\\b.pak\" BuildKeyfile=\"true\" KeyPath=\"out\\keys\\b.zlk\"/>", "",
+         {"out/b.pak", "out/keys/b.zlk"}},
+        {"<CreateOrvanPack ArchivePath=\"out/c.pak\">" + FileElement("x", "src\\none.txt") +
+             "</CreateOrvanPack>",
+         "Cannot compress src\\none.txt!\n", {"out/c.pak"}},
+        {"<CreateOrvanPack ArchivePath=\"nodir\\d.pak\"/>", "Cannot create nodir\\d.pak!\n", {}},
+        {"<CreateOrvanPack ArchivePath=\"out\\e.pak\" BuildKeyfile=\"1\" KeyPath=\"nodir\\e.zlk\"/>",
+         "Cannot create nodir\\e.zlk!\n", {}},
+        {"<CreateOrvanPack ArchivePath=\"nodir\\f.pak\" BuildKeyfile=\"1\"/>", "Cannot create nodir\\f.pak.zlk!\n",
+         {}},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"out\\g.xml\" ArchivePath=\"out\\g.pak\"/>", "", {"out/g.xml"}},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"nodir\\h.xml\" ArchivePath=\"h.pak\"/>",
+         "Cannot write nodir\\h.xml!\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.commands);
+        std::filesystem::remove_all(dir_ / "out");
+        std::filesystem::create_directories(dir_ / "out/keys");
+        ToolRun run = RunCommands(c.commands + "\n");
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, c.err.empty() ? 0 : 1);
+        Names created;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "out"))
+            if (entry.is_regular_file())
+                created.push_back(std::filesystem::relative(entry.path(), dir_.path()).string());
+        std::sort(created.begin(), created.end());
+        EXPECT_EQ(created, c.created);
+        EXPECT_EQ(NamesWithBackslashes(), Names{});
+    }
+}
+
+TEST_F(ScriptPathsTest, ArchivedNamesAndGeneratedValuesKeepTheirBackslashes)
+{
+    RunCommands("<CreateOrvanPack ArchivePath=\"out\\a.pak\" BuildKeyfile=\"true\">" +
+                FileElement("sub\\c.txt", "src\\sub\\c.txt") + "</CreateOrvanPack>\n"
+                "<CreateOrvanPackXml Input=\"src\" XmlPath=\"out\\g.xml\" ArchivePath=\"out\\g.pak\""
+                " BuildKeyfile=\"true\" KeyPath=\"out\\keys\\g.zlk\"/>\n");
+    auto files = Archive("out/a.pak", "out/a.pak.zlk");
+    EXPECT_EQ(ArchivedNames(files), Names{"sub\\c.txt"});
+    EXPECT_EQ(ArchivedContents(files), Names{"see"});
+    EXPECT_EQ(dir_.Read("out/g.xml"),
+              "<ScriptFile>\r\n"
+              "\t<CreateOrvanPack ArchivePath=\"out\\g.pak\" BuildKeyfile=\"true\" KeyPath=\"out\\keys\\g.zlk\" >\r\n"
+              "\t\t<File ArchivedPath=\"sub/c.txt\"><![CDATA[src/sub/c.txt]]></File>\r\n"
+              "\t</CreateOrvanPack>\r\n"
+              "</ScriptFile>");
+}
+
+}  // namespace
+}  // namespace zelkor
