@@ -48,7 +48,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 
     // Executing starts only after every script has been loaded.
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, &warnings}, tbb::auto_partitioner());
+                      ExecuteStage{&trees, &warnings, argv}, tbb::auto_partitioner());
 }
 
 }  // namespace

@@ -31,9 +31,13 @@ public:
     // An optional attribute; present-but-empty is present.
     static std::optional<std::string> OptionalAttribute(const Element& element, std::string_view name);
 
-    // A boolean attribute: "true" or an integer equal to 1 is true, "false" or an
+    // A boolean value: "true" or an integer equal to 1 is true, "false" or an
     // integer equal to 0 is false, white space around the value allowed, words
-    // case-sensitive. Absent, empty or anything else reads as false, silently.
+    // case-sensitive. Nothing for anything else, the empty value included.
+    static std::optional<bool> Boolean(const std::string& value);
+
+    // A boolean attribute, read as Boolean does; absent or not a boolean reads as
+    // false (ScriptCheck names the latter).
     static bool BooleanAttribute(const Element& element, std::string_view name);
 
     // The text of an element (File, Add): its character data and CDATA sections

@@ -11,6 +11,7 @@
 #include "generate/wildcard_matcher.h"
 #include "script/file_job_pool.h"
 #include "script/pack_source.h"
+#include "script/script_check.h"
 #include "script/parallel_loader.h"
 #include "script/script_language.h"
 #include "script/script_vocabulary.h"
@@ -37,9 +38,13 @@ std::vector<PackSource> PackSources(const Element& command)
 
 }  // namespace
 
-void ScriptProcessor::Run(const Element& tree)
+void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
 {
-    for (const auto& [name, command] : ScriptLanguage::Root(tree)) {
+    const Element& root = ScriptLanguage::Root(tree);
+    const ScriptCheck check(scriptName, warnings_);
+    check.Root(root);
+    for (const auto& [name, command] : root) {
+        check.Child(name, command);
         if (name == vocabulary::CreateOrvanPack)
             RunPackCommand(command);
         else if (name == vocabulary::CreateOrvanPackXml)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
@@ -26,7 +27,10 @@ class WarningLog;
 // it could not scan give "Cannot scan DIR!", a script it could not write
 // "Cannot write PATH!". The generated script is not executed.
 //
-// Any other child of ScriptFile is passed over. A missing ScriptFile or required
+// Any other child of ScriptFile is passed over. What the language does not have
+// (elements, attributes, BuildKeyfile values that are not booleans) is named by
+// a warning as the processor reaches it; for a command, before the command runs
+// (see ScriptCheck). A missing ScriptFile or required
 // attribute throws the property tree's "No such node (...)" error at the moment it
 // is looked up; the archive being built is then closed with the entries written so
 // far. Failures to write an archive throw "Cannot write PATH!".
@@ -45,8 +49,9 @@ class ScriptProcessor {
 public:
     ScriptProcessor(FileJobPool& jobs, WarningLog& warnings) : jobs_(jobs), warnings_(warnings) {}
 
-    // Executes the script whose loaded tree is `tree`.
-    void Run(const boost::property_tree::ptree& tree);
+    // Executes the script whose loaded tree is `tree`; `scriptName` is its path
+    // as given, for warnings.
+    void Run(const boost::property_tree::ptree& tree, const std::string& scriptName);
 
     void RunPackCommand(const boost::property_tree::ptree& command);
     void RunGenerateCommand(const boost::property_tree::ptree& command);

@@ -45,14 +45,16 @@ TEST_F(DriverTest, SecondBannerLineDependsOnTheNumberOfScripts)
     EXPECT_EQ(five.status, 0);
 }
 
-TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsQuietly)
+TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsNamingOnlyTheChildren)
 {
+    // The declaration, the element outside ScriptFile, the comment and the text
+    // pass quietly; the child that is not a command is named.
     dir_.Write("s.xml", "<?xml version=\"1.0\"?>\n<Other/>\n<ScriptFile>\n  <!-- nothing -->\n"
                         "  <createorvanpack/>\n  text\n</ScriptFile>\n");
     ToolRun run = Run({"s.xml"});
     EXPECT_EQ(run.out, Banner(1));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "s.xml(5): unknown element <createorvanpack> ignored!\n");
+    EXPECT_EQ(run.status, 1);
 }
 
 // --- Failures -----------------------------------------------------------------

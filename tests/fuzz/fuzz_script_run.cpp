@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zelkor::WarningLog log(warnings);
     zelkor::ScriptProcessor processor(jobs, log);
     try {
-        processor.Run(tree);
+        processor.Run(tree, "fuzz.xml");
     } catch (const std::exception&) {
         // Missing elements and attributes, failed writes: clean failures.
     }

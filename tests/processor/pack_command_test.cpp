@@ -34,8 +34,9 @@ TEST_F(PackCommandTest, FilesAreStoredInDocumentOrderWithTheirNames)
         "    <Other/>\n    <!-- comment -->\n" + FileElement("b.bin", "src/b.bin") +
         FileElement("empty", "src/empty") + "  </CreateOrvanPack>\n");
     EXPECT_EQ(run.out, testing::Banner(1));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    // The unknown child is named and passed over; the comment is not an element.
+    EXPECT_EQ(run.err, "script.xml(5): unknown element <Other> ignored!\n");
+    EXPECT_EQ(run.status, 1);
 
     auto files = Archive("out/a.pak", "out/a.pak.zlk");
     EXPECT_EQ(ArchivedNames(files), (Names{"Data\\C.txt", "a.txt", "b.bin", "empty"}));
@@ -54,10 +55,13 @@ TEST_F(PackCommandTest, KeyFileFollowsBuildKeyfile)
     EXPECT_FALSE(Exists("out/k.zlk"));
     EXPECT_FALSE(Exists("out/plain.pak.zlk"));
 
-    for (const char* off : {"yes", "True", "", "false", "0"}) {
-        ToolRun run = RunCommands(std::string("  <CreateOrvanPack ArchivePath=\"out/off.pak\" BuildKeyfile=\"") +
-                                  off + "\">\n" + FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
-        EXPECT_EQ(run.status, 0) << off;
+    for (const std::string off : {"yes", "True", "", "false", "0"}) {
+        ToolRun run = RunCommands("  <CreateOrvanPack ArchivePath=\"out/off.pak\" BuildKeyfile=\"" + off + "\">\n" +
+                                  FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+        // A value that is not a boolean is named.
+        const bool boolean = off == "false" || off == "0";
+        EXPECT_EQ(run.err, boolean ? "" : "script.xml(2): BuildKeyfile=\"" + off + "\" is not true or false, taken as false!\n");
+        EXPECT_EQ(run.status, boolean ? 0 : 1) << off;
         EXPECT_FALSE(Exists("out/off.pak.zlk")) << off;
         EXPECT_EQ(ArchivedContents(Archive("out/off.pak")), Names{"see"}) << off;
     }

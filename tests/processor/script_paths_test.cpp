@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "processor_fixture.h"
+#include "support/golden_file.h"
 
 namespace zelkor {
 namespace {
@@ -89,6 +90,54 @@ TEST_F(ScriptPathsTest, ArchivedNamesAndGeneratedValuesKeepTheirBackslashes)
               "\t\t<File ArchivedPath=\"sub/c.txt\"><![CDATA[src/sub/c.txt]]></File>\r\n"
               "\t</CreateOrvanPack>\r\n"
               "</ScriptFile>");
+}
+
+// A script as a Windows editor saves it: CR LF line ends, backslashes in every
+// path. It builds what it says, and its warnings count lines as the editor does.
+TEST_F(ScriptPathsTest, WindowsScriptWithCrLfLineEnds)
+{
+    dir_.Write("icons/hicolor/index.theme", "[Icon Theme]\nName=hicolor\n");
+    dir_.Write("icons/hicolor/48x48/app.png", std::string(3000, 'p'));
+    dir_.Write("docs/readme.txt", "read me");
+    const std::vector<std::string> lines = {
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>",
+        "<ScriptFile>",
+        "  <!-- Written on Windows -->",
+        "  <CreateOrvanPack ArchivePath=\"out\\win.pak\" BuildKeyfile=\"true\" KeyPath=\"out\\keys\\win.zlk\">",
+        "    <File ArchivedPath=\"icons\\hicolor\\index.theme\"><![CDATA[icons\\hicolor\\index.theme]]></File>",
+        "    <File ArchivedPath=\"docs\\readme.txt\">docs\\readme.txt</File>",
+        "    <Flie ArchivedPath=\"docs\\typo.txt\">docs\\readme.txt</Flie>",
+        "    <File ArchivedPath=\"docs\\missing.txt\"><![CDATA[docs\\missing.txt]]></File>",
+        "  </CreateOrvanPack>",
+        "  <CreateOrvanPackXml Input=\"icons\\hicolor:icons\" XmlPath=\"out\\icons.xml\"",
+        "                      ArchivePath=\"out\\icons.pak\" BuildKeyfile=\"true\">",
+        "    <Ignore Pattern=\"*.theme\"/>",
+        "    <Add><![CDATA[..\\..\\docs\\readme.txt]]></Add>",
+        "  </CreateOrvanPackXml>",
+        "</ScriptFile>",
+    };
+    std::string script;
+    for (const std::string& line : lines)
+        script += line + "\r\n";
+    dir_.Write("windows.xml", script);
+
+    ToolRun run = Run({"windows.xml"});
+    EXPECT_EQ(run.status, 1);
+    testing::ExpectMatchesGolden("windows/stderr.txt", run.err);
+    auto files = Archive("out/win.pak", "out/keys/win.zlk");
+    EXPECT_EQ(ArchivedNames(files), (Names{"icons\\hicolor\\index.theme", "docs\\readme.txt"}));
+    EXPECT_EQ(ArchivedContents(files), (Names{"[Icon Theme]\nName=hicolor\n", "read me"}));
+    testing::ExpectMatchesGolden("windows/icons.xml", dir_.Read("out/icons.xml"));
+
+    // The generated script keeps ArchivePath as written and an empty KeyPath; run,
+    // it builds the archive beside the default key file.
+    run = Run({"out/icons.xml"});
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    files = Archive("out/icons.pak", "out/icons.pak.zlk");
+    EXPECT_EQ(ArchivedNames(files), (Names{"icons/48x48/app.png", "icons/../../docs/readme.txt"}));
+    EXPECT_EQ(ArchivedContents(files), (Names{std::string(3000, 'p'), "read me"}));
+    EXPECT_EQ(NamesWithBackslashes(), Names{});
 }
 
 }  // namespace
