@@ -43,12 +43,17 @@ ArchiveWriter::~ArchiveWriter()
 bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath)
 {
     PrepareCrypto();
+    // Key material first: if the system's random source fails, the exception
+    // leaves before any file has been touched.
+    return Create(archivePath, keyPath, KeyMaterial::Random());
+}
+
+bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material)
+{
+    PrepareCrypto();
     Close();
     failedPath_.clear();
 
-    // Key material first: if the system's random source fails, the exception
-    // leaves before any file has been touched.
-    const KeyMaterial material = KeyMaterial::Random();
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
 

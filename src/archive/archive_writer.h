@@ -11,17 +11,18 @@
 namespace zelkor {
 
 // Writes one archive and, when asked, its key file, front to back: Create draws
-// fresh key material and writes both headers, AddFile encrypts one file's stored
-// bytes and appends its entry, Close ends both files. Nothing is written on
-// closing; an archive is complete after its last AddFile.
+// fresh key material (or takes what it is given) and writes both headers,
+// AddFile encrypts one file's stored bytes and appends its entry, Close ends
+// both files. Nothing is written on closing; an archive is complete after its
+// last AddFile.
 //
 // While a writer holds its files, they are locked (flock): a second Create on
 // either path, from this process or another, fails and disturbs nothing. Neither
 // file is cut to zero length before both have been acquired.
 //
 // A failed or short write, or a failed position query, throws ArchiveWriteError
-// ("Cannot write " + path + "!"); both files are cut to zero length
-// (so that no torn archive can pass for a complete one) and closed by then.
+// ("Cannot write " + path + "!"); both files are cut to zero length (so that no
+// torn archive can pass for a complete one) and closed by then.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
 // once (after PrepareCrypto).
@@ -40,6 +41,9 @@ public:
     // key file is left as it was, and an existing archive keeps its content. A key
     // file that had to be created for a failed Create stays behind, empty.
     bool Create(const std::string& archivePath, const std::string* keyPath);
+
+    // The same with the given key material instead of fresh random blocks.
+    bool Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material);
 
     // After Create returned false: the path that could not be created.
     const std::string& FailedPath() const { return failedPath_; }
