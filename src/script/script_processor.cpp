@@ -1,8 +1,10 @@
 #include "script/script_processor.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archive/archive_crypto.h"
 #include "archive/archive_write_error.h"
 #include "archive/archive_writer.h"
 #include "generate/directory_scanner.h"
@@ -70,8 +72,22 @@ void ScriptProcessor::RunPackCommand(const Element& command)
         return file == archiveFile ? archivePath : file == keyFile ? keyPath : file;
     };
 
+    // With a key seed the same inputs give the same bytes. A seed that cannot be
+    // read skips the command before anything is created.
+    std::optional<KeyMaterial> material;
+    if (const auto seedPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeySeedPath)) {
+        material = KeyMaterial::FromSeedFile(ScriptLanguage::FileSystemPath(*seedPath));
+        if (!material) {
+            warnings_.Warn("Cannot read key seed " + *seedPath + "!");
+            return;
+        }
+    }
+
     try {
-        if (!writer.Create(archiveFile, buildKeyfile ? &keyFile : nullptr)) {
+        const std::string* keyFileToCreate = buildKeyfile ? &keyFile : nullptr;
+        const bool created = material ? writer.Create(archiveFile, keyFileToCreate, *material)
+                                      : writer.Create(archiveFile, keyFileToCreate);
+        if (!created) {
             // Nothing of this command is read; the next command runs.
             warnings_.Warn("Cannot create " + written(writer.FailedPath()) + "!");
             return;

@@ -16,7 +16,9 @@ class WarningLog;
 // Executes loaded scripts, command by command in document order:
 //
 // CreateOrvanPack builds one archive (and, with BuildKeyfile true, its key file)
-// from its File children in document order. A source that cannot be loaded is
+// from its File children in document order, with key material derived from its
+// KeySeedPath when it has one ("Cannot read key seed PATH!" skips the command
+// when that file cannot be read). A source that cannot be loaded is
 // left out with "Cannot compress SOURCE!"; an entry the archive format cannot
 // hold, with "Cannot store SOURCE!"; an archive or key file that cannot be
 // created skips the whole command with "Cannot create PATH!". A File's
