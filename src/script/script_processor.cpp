@@ -134,6 +134,7 @@ void ScriptProcessor::RunGenerateCommand(const Element& command)
     // This order decides which missing attribute is reported when several are.
     generate.keyPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeyPath).value_or("");
     generate.buildKeyfile = ScriptLanguage::BooleanAttribute(command, vocabulary::BuildKeyfile);
+    generate.keySeedPath = ScriptLanguage::OptionalAttribute(command, vocabulary::KeySeedPath);
     generate.archivePath = ScriptLanguage::RequiredAttribute(command, vocabulary::ArchivePath);
     const std::string xmlPath = ScriptLanguage::RequiredAttribute(command, vocabulary::XmlPath);
     generate.outputPath = ScriptLanguage::FileSystemPath(xmlPath);

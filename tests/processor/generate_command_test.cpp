@@ -67,6 +67,23 @@ TEST_F(GenerateCommandTest, GeneratedScriptIsWrittenNotRunAndBuildsTheArchiveLat
     EXPECT_EQ(ArchivedContents(files), (Names{"ay", "layers", "bee", "sea"}));
 }
 
+TEST_F(GenerateCommandTest, GeneratedScriptCarriesTheKeySeedAndRebuildsTheSameBytes)
+{
+    dir_.Write("keys/seed", std::string(40, 's'));
+    ToolRun run = RunCommands("  <CreateOrvanPackXml Input=\"assets\" XmlPath=\"out/gen.xml\" ArchivePath=\"out/gen.pak\""
+                              " KeySeedPath=\"keys\\seed\"/>\n");
+    EXPECT_EQ(run.err, "");
+    const std::string opening =
+        "<ScriptFile>\r\n\t<CreateOrvanPack ArchivePath=\"out/gen.pak\" BuildKeyfile=\"false\" KeySeedPath=\"keys\\seed\" >\r\n";
+    EXPECT_EQ(dir_.Read("out/gen.xml").substr(0, opening.size()), opening);
+    run = Run({"out/gen.xml"});
+    EXPECT_EQ(run.err, "");
+    const std::string first = dir_.Read("out/gen.pak");
+    Run({"out/gen.xml"});
+    EXPECT_EQ(dir_.Read("out/gen.pak"), first);
+    EXPECT_EQ(ArchivedContents(Archive("out/gen.pak")), (Names{"ay", "layers", "bee", "sea"}));
+}
+
 TEST_F(GenerateCommandTest, UnscannableSourceAndUnwritableOutputWarn)
 {
     ToolRun run = RunCommands(
