@@ -75,23 +75,6 @@ TEST_F(ScriptPathsTest, BackslashesSeparateDirectoriesAndMessagesKeepThem)
     }
 }
 
-TEST_F(ScriptPathsTest, ArchivedNamesAndGeneratedValuesKeepTheirBackslashes)
-{
-    RunCommands("<CreateOrvanPack ArchivePath=\"out\\a.pak\" BuildKeyfile=\"true\">" +
-                FileElement("sub\\c.txt", "src\\sub\\c.txt") + "</CreateOrvanPack>\n"
-                "<CreateOrvanPackXml Input=\"src\" XmlPath=\"out\\g.xml\" ArchivePath=\"out\\g.pak\""
-                " BuildKeyfile=\"true\" KeyPath=\"out\\keys\\g.zlk\"/>\n");
-    auto files = Archive("out/a.pak", "out/a.pak.zlk");
-    EXPECT_EQ(ArchivedNames(files), Names{"sub\\c.txt"});
-    EXPECT_EQ(ArchivedContents(files), Names{"see"});
-    EXPECT_EQ(dir_.Read("out/g.xml"),
-              "<ScriptFile>\r\n"
-              "\t<CreateOrvanPack ArchivePath=\"out\\g.pak\" BuildKeyfile=\"true\" KeyPath=\"out\\keys\\g.zlk\" >\r\n"
-              "\t\t<File ArchivedPath=\"sub/c.txt\"><![CDATA[src/sub/c.txt]]></File>\r\n"
-              "\t</CreateOrvanPack>\r\n"
-              "</ScriptFile>");
-}
-
 // A script as a Windows editor saves it: CR LF line ends, backslashes in every
 // path. It builds what it says, and its warnings count lines as the editor does.
 TEST_F(ScriptPathsTest, WindowsScriptWithCrLfLineEnds)
