@@ -4,29 +4,27 @@
 #include <stdexcept>
 #include <vector>
 
+#include "archive/archive_write_error.h"
+
 namespace zelkor {
-
-namespace {
-
-std::string WriteFailure(const std::string& path)
-{
-    return "Cannot write " + path + "!";
-}
-
-}  // namespace
 
 ArchiveWriter::~ArchiveWriter() = default;
 
 bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath)
 {
     PrepareCrypto();
+    // Key material first: if the system's random source fails, the exception
+    // leaves before any file has been touched.
+    return Create(archivePath, keyPath, KeyMaterial::Random());
+}
+
+bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material)
+{
+    PrepareCrypto();
     Close();
     failedPath_.clear();
     held_ = false;
 
-    // Key material first: if the system's random source fails, the exception
-    // leaves before any file has been touched.
-    const KeyMaterial material = KeyMaterial::Random();
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
 
@@ -143,12 +141,12 @@ void ArchiveWriter::Close()
 
 void ArchiveWriter::FailWriting(const OutputGuard& failed)
 {
-    const std::string message = WriteFailure(failed.Target());
+    const ArchiveWriteError failure(failed.Target());
     // Neither file of this archive appears; whatever stood at their paths before
     // stays as it was.
     keyFile_.reset();
     archive_.reset();
-    throw std::runtime_error(message);
+    throw failure;
 }
 
 }  // namespace zelkor

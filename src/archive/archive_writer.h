@@ -14,8 +14,9 @@
 namespace zelkor {
 
 // Writes one archive and, when asked, its key file, front to back: Create draws
-// fresh key material and writes both headers, AddFile encrypts one file's stored
-// bytes and appends its entry, Close puts both files in place.
+// fresh key material (or takes what it is given) and writes both headers,
+// AddFile encrypts one file's stored bytes and appends its entry, Close puts
+// both files in place.
 //
 // Both files are written beside their paths (OutputGuard) and appear only when
 // Close succeeds: their data is flushed to the disk, then the key file and last
@@ -27,8 +28,8 @@ namespace zelkor {
 // path, from this process or another, fails and disturbs nothing.
 //
 // A failed or short write, a failed position query, or a failed flush or rename
-// throws std::runtime_error with the text "Cannot write " + path + "!", after
-// both temporary files have been removed.
+// throws ArchiveWriteError ("Cannot write " + path + "!"), after both temporary
+// files have been removed.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
 // once (after PrepareCrypto).
@@ -47,6 +48,9 @@ public:
     // writing) or is held by another writer; FailedPath then names it (the key
     // file when it failed first), and nothing at either path has changed.
     bool Create(const std::string& archivePath, const std::string* keyPath);
+
+    // The same with the given key material instead of fresh random blocks.
+    bool Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material);
 
     // After Create returned false: the path that could not be created, and
     // whether another writer holds it.

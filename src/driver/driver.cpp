@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -26,6 +27,43 @@
 namespace zelkor {
 
 namespace {
+
+constexpr const char* Usage =
+    "Usage: zelkor [SCRIPT ...]\n"
+    "       zelkor --help | -h | --version\n"
+    "\n"
+    "Runs every SCRIPT: an XML file whose root element is ScriptFile and whose\n"
+    "children are commands, run in document order. All scripts are loaded, then\n"
+    "all are executed, at the same time.\n"
+    "\n"
+    "Commands:\n"
+    "  CreateOrvanPack     builds an archive (and, with BuildKeyfile=\"true\", its key\n"
+    "                      file) from the File elements it lists\n"
+    "  CreateOrvanPackXml  scans a directory and writes a script that packs it\n"
+    "\n"
+    "Manual: man zelkor. README.md and docs/format.md (in the sources, or in\n"
+    "/usr/share/doc/zelkor when installed from the package) describe the script\n"
+    "language, every message and the archive layout. zelkor-inspect lists,\n"
+    "verifies and extracts archives.\n"
+    "\n"
+    "Exit status: 0 done without warnings; 1 done, with warnings on standard\n"
+    "error; 2 a failure ended the run.\n"
+    "\n"
+    "Any other argument is a script path; a script named --help is run as ./--help.\n";
+
+// What the tool prints for a request for help or its version as the only
+// argument; nothing for any other argument.
+const char* InformationFor(int argc, char** argv)
+{
+    if (argc != 2)
+        return nullptr;
+    const std::string_view argument = argv[1];
+    if (argument == "--help" || argument == "-h")
+        return Usage;
+    if (argument == "--version")
+        return "zelkor " ZELKOR_VERSION "\n";
+    return nullptr;
+}
 
 void PrintBanner(int argc)
 {
@@ -70,7 +108,8 @@ std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
                     continue;
                 ++files;
                 struct stat info {};
-                if (::stat(ScriptLanguage::Text(file).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                const std::string path = ScriptLanguage::FileSystemPath(ScriptLanguage::Text(file));
+                if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
                     bytes += static_cast<std::uint64_t>(info.st_size);
             }
         }
@@ -117,7 +156,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, &warnings, cache ? &*cache : nullptr, progress.line.get()},
+                      ExecuteStage{&trees, &warnings, argv, cache ? &*cache : nullptr, progress.line.get()},
                       tbb::auto_partitioner());
 }
 
@@ -125,6 +164,10 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 
 int RunArchiver(int argc, char** argv)
 {
+    if (const char* information = InformationFor(argc, argv)) {
+        std::cout << information << std::flush;
+        return std::cout ? ExitSuccess : ExitFailure;
+    }
     PrintBanner(argc);
     if (argc < 1)
         return ExitSuccess;

@@ -14,7 +14,7 @@ void ExecuteStage::operator()(const tbb::blocked_range<unsigned>& indexes) const
     FileJobPool jobs(cache);
     ScriptProcessor processor(jobs, *warnings, progress);
     for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
-        processor.Run((*trees)[i]);
+        processor.Run((*trees)[i], argv[i + 1]);
 }
 
 }  // namespace zelkor

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -208,6 +209,37 @@ TEST_F(ArchiveWriterTest, EveryArchiveGetsFreshKeyMaterial)
     EXPECT_NE(dir_.Read("a.zlk").substr(0, 64), dir_.Read("b.zlk").substr(0, 64));
     EXPECT_EQ(a.substr(68, 20), b.substr(68, 20));  // the same FileEntry
     EXPECT_NE(a.substr(88), b.substr(88));
+}
+
+TEST_F(ArchiveWriterTest, GivenKeyMaterialGivesTheSameBytesEveryTime)
+{
+    KeyMaterial material;
+    for (std::size_t i = 0; i < ShareSize; ++i) {
+        material.archiveKeyShare[i] = static_cast<std::uint8_t>(i);
+        material.archiveIvShare[i] = static_cast<std::uint8_t>(0x40 + i);
+        material.keyFileKeyShare[i] = static_cast<std::uint8_t>(0x80 + i);
+        material.keyFileIvShare[i] = static_cast<std::uint8_t>(0xC0 + i);
+    }
+    const std::vector<Source> sources = {{"f", std::string(5000, 'a')}, {"g", RandomBytes(3000, 2)}};
+    for (const std::string name : {"a", "b"}) {
+        const std::string keyPath = PathOf(name + ".zlk");
+        ArchiveWriter writer;
+        ASSERT_TRUE(writer.Create(PathOf(name + ".zpk"), &keyPath, material));
+        for (const Source& source : sources)
+            ASSERT_TRUE(Add(writer, source));
+        writer.Close();
+        ExpectArchive(name + ".zpk", name + ".zlk", sources);
+    }
+    // The shares are the ones given, each in its place.
+    const std::string archive = dir_.Read("a.zpk");
+    const std::string keyFile = dir_.Read("a.zlk");
+    EXPECT_TRUE(std::equal(material.archiveKeyShare.begin(), material.archiveKeyShare.end(), archive.begin() + 4,
+                           [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+    EXPECT_EQ(static_cast<std::uint8_t>(archive[36]), 0x40);
+    EXPECT_EQ(static_cast<std::uint8_t>(keyFile[0]), 0x80);
+    EXPECT_EQ(static_cast<std::uint8_t>(keyFile[32]), 0xC0);
+    EXPECT_EQ(archive, dir_.Read("b.zpk"));
+    EXPECT_EQ(keyFile, dir_.Read("b.zlk"));
 }
 
 TEST_F(ArchiveWriterTest, ExistingFilesAreReplaced)

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/golden_file.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -55,14 +56,55 @@ TEST_F(DriverTest, SecondBannerLineDependsOnTheNumberOfScripts)
     EXPECT_EQ(five.status, 0);
 }
 
-TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsQuietly)
+TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsNamingOnlyTheChildren)
 {
+    // The declaration, the element outside ScriptFile, the comment and the text
+    // pass quietly; the child that is not a command is named.
     dir_.Write("s.xml", "<?xml version=\"1.0\"?>\n<Other/>\n<ScriptFile>\n  <!-- nothing -->\n"
                         "  <createorvanpack/>\n  text\n</ScriptFile>\n");
     ToolRun run = Run({"s.xml"});
     EXPECT_EQ(run.out, Banner(1));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "s.xml(5): unknown element <createorvanpack> ignored!\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(DriverTest, HelpAndVersionOnlyAsTheOnlyArgument)
+{
+    ToolRun help = Run({"--help"});
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.status, 0);
+    testing::ExpectMatchesGolden("driver/help.txt", help.out);
+    EXPECT_EQ(Run({"-h"}).out, help.out);
+
+    ToolRun version = Run({"--version"});
+    EXPECT_EQ(version.out, "zelkor " ZELKOR_VERSION "\n");
+    EXPECT_EQ(version.err, "");
+    EXPECT_EQ(version.status, 0);
+
+    // Anything else is a script path, as before.
+    WriteEmptyScript("s.xml");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"--help", "s.xml"}, "--help: cannot open file\n"},
+        {{"s.xml", "--version"}, "--version: cannot open file\n"},
+        {{"--Help"}, "--Help: cannot open file\n"},
+        {{"-v"}, "-v: cannot open file\n"},
+        {{"--version="}, "--version=: cannot open file\n"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = Run(c.args);
+        EXPECT_EQ(run.out, Banner(c.args.size())) << c.args[0];
+        EXPECT_EQ(run.err, c.err) << c.args[0];
+        EXPECT_EQ(run.status, 2) << c.args[0];
+    }
+    // A script named --help is run through a path.
+    dir_.Write("--help", "<ScriptFile><Other/></ScriptFile>");
+    ToolRun script = Run({"./--help"});
+    EXPECT_EQ(script.out, Banner(1));
+    EXPECT_EQ(script.err, "./--help(1): unknown element <Other> ignored!\n");
 }
 
 // --- Failures -----------------------------------------------------------------

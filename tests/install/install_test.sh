@@ -27,6 +27,7 @@ cd "$work"
 "$prefix/bin/zelkor" build/demo/assets.xml >/dev/null
 "$prefix/bin/zelkor-inspect" verify build/demo/assets.pak | grep -q "all intact"
 "$prefix/bin/zelkor-inspect" verify build/demo/config.pak | grep -q "all intact"
+"$prefix/bin/zelkor" --version | grep -q "^zelkor 2\.5\."
 
 if command -v man >/dev/null; then
     for page in zelkor zelkor-inspect; do

@@ -93,6 +93,14 @@ TEST_F(FaultInjectionTest, FullDiskEndsTheRunAndLeavesNothingThatPassesForAnArch
         EXPECT_EQ(ArchivedContents(ReadArchive(dir_ / "small.pak")), Names{"small file"});
     }
 
+    // The message names the archive as the script wrote it, backslashes included.
+    fs::create_directory(dir_ / "out");
+    dir_.Write("windows.xml", PackScript("out\\big.pak", FileElement("b", "big"), true));
+    run = RunWithFileSizeLimit(100 * 1024, {"windows.xml"});
+    EXPECT_EQ(run.err, "Cannot write out\\big.pak!\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(fs::is_empty(dir_ / "out"));
+
     // A generated script that does not fit leaves the old one untouched.
     std::string generate = "<ScriptFile><CreateOrvanPackXml Input=\"assets:";
     generate += std::string(4000, 'p');
