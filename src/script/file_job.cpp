@@ -8,6 +8,7 @@
 #include <lz4.h>
 
 #include "archive/archive_format.h"
+#include "platform/mapped_file.h"
 
 namespace zelkor {
 
@@ -16,6 +17,11 @@ namespace {
 // Room beyond the expected length, so that the read that finds the end of the
 // file needs no second buffer; and the step by which a buffer grows at least.
 constexpr std::size_t ReadSlack = 64 * 1024;
+
+// Files from this size on are hashed and compressed straight from a read-only
+// mapping, which saves copying them; smaller ones are read into the job's
+// buffer, whose pages are warm.
+constexpr std::uint64_t MapFrom = 256 * 1024;
 
 // Buffers up to this size stay with the job when it is handed back: what files
 // of up to FileJobCapacity bytes need, with room for growth steps.
@@ -65,6 +71,20 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
         return tooLarge;
     }
     try {
+        if (length >= MapFrom && length <= static_cast<std::uint64_t>(LZ4_MAX_INPUT_SIZE)) {
+            if (std::optional<MappedFile> mapped = MappedFile::Map(source, static_cast<std::size_t>(length))) {
+                std::optional<LoadedFile> loaded;
+                {
+                    MappedFile::Reading reading(*mapped);
+                    loaded = Encode(mapped->Bytes(), false);
+                }
+                // What was mapped is the whole file unless it shrank meanwhile (some
+                // pages were lost) or grew; then it is read the ordinary way.
+                std::uint8_t beyond;
+                if (!mapped->Damaged() && source.ReadAt(length, &beyond, 1) == std::optional<std::size_t>(0))
+                    return loaded;
+            }
+        }
         const std::optional<std::uint64_t> read = ReadToEnd(source, length);
         if (!read)
             return std::nullopt;
@@ -73,7 +93,7 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
             tooLarge.rawSize = *read;
             return tooLarge;
         }
-        return Encode(static_cast<std::size_t>(*read));
+        return Encode(std::span(rawBytes.data(), static_cast<std::size_t>(*read)), true);
     } catch (const std::bad_alloc&) {
         // A file too large for the memory at hand is left out like an unreadable
         // one; the buffers stay usable for the next.
@@ -81,21 +101,34 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
     }
 }
 
-LoadedFile FileJob::Encode(std::size_t size)
+LoadedFile FileJob::Encode(std::span<const std::uint8_t> raw, bool rawIsOurs)
 {
-    const std::span<std::uint8_t> raw(rawBytes.data(), size);
+    const std::size_t size = raw.size();
     // Output room for LZ4's worst case, so that the block is the one an unbounded
     // compression gives; none where LZ4 cannot take the file.
     const auto output = [&](std::size_t needed) {
         Fit(storedBytes, needed, false);
         return std::span(storedBytes.data(), needed);
     };
+    // Stored raw, the bytes must be the job's own: they are encrypted in place.
+    const auto own = [&](LoadedFile loaded) {
+        if (!rawIsOurs && !loaded.IsCompressed() && size > 0) {
+            const std::span<std::uint8_t> copy = output(size);
+            std::copy(raw.begin(), raw.end(), copy.begin());
+            writtenEnd_ = std::max(writtenEnd_, size);
+            loaded.stored = copy;
+        }
+        return loaded;
+    };
+    // The codec hands back the raw bytes themselves when they are stored raw;
+    // `own` copies them first unless they are the job's.
+    const std::span<std::uint8_t> input(const_cast<std::uint8_t*>(raw.data()), size);
     const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
     const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
     if (!cache_ || !cache_->Usable()) {
-        LoadedFile loaded = codec_.Encode(raw, bound > 0 ? output(bound) : std::span<std::uint8_t>());
+        LoadedFile loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>());
         writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-        return loaded;
+        return own(loaded);
     }
 
     std::uint32_t contentHash = 0;
@@ -108,13 +141,13 @@ LoadedFile FileJob::Encode(std::size_t size)
         LoadedFile loaded;
         loaded.rawSize = size;
         loaded.contentHash = contentHash;
-        loaded.stored = found->compressed ? std::span(storedBytes.data(), found->storedSize) : raw;
-        return loaded;
+        loaded.stored = found->compressed ? std::span(storedBytes.data(), found->storedSize) : input;
+        return own(loaded);
     }
-    LoadedFile loaded = codec_.Encode(raw, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
+    LoadedFile loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
     writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
     cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
-    return loaded;
+    return own(loaded);
 }
 
 std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t length)

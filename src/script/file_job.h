@@ -27,7 +27,8 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // largest file so far needed (the raw bytes, and LZ4's worst-case output for
 // them), so a job that only ever loads small files stays small. Reused from file
 // to file, a buffer's pages are touched once; loading a file that fits allocates
-// nothing. A file that LZ4 cannot take in one block (over about 2 GiB) needs no
+// nothing. Files of 256 KiB and more are hashed and compressed straight from a
+// read-only mapping instead of being copied into the raw buffer first. A file that LZ4 cannot take in one block (over about 2 GiB) needs no
 // output buffer at all: it is stored raw from the bytes read.
 //
 // Used by one thread at a time; movable, not copyable.
@@ -77,9 +78,10 @@ private:
     // Reads to the end of `source` into rawBytes; the number of bytes read.
     std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);
 
-    // Hashes and compresses the `size` bytes read, or takes their stored form
-    // from the cache.
-    LoadedFile Encode(std::size_t size);
+    // Hashes and compresses `raw`, or takes its stored form from the cache. The
+    // stored bytes lie in the job's buffers: in `raw` itself only when it is the
+    // job's own (`rawIsOurs`), otherwise they are copied.
+    LoadedFile Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
 
     EntryCodec codec_;
     CompressionCache* cache_;

@@ -1,8 +1,10 @@
 #include "platform/file.h"
+#include "platform/mapped_file.h"
 #include "platform/output_guard.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -69,6 +71,25 @@ TEST(FileTest, OpensRelativeToAnOpenDirectory)
     fs::rename(dir / "sub", dir / "moved");
     EXPECT_TRUE(File::OpenAt(sub, "f", O_RDONLY).IsOpen());
     EXPECT_FALSE(File::OpenAt(sub, "missing", O_RDONLY).IsOpen());
+}
+
+TEST(MappedFileTest, AFileCutShortWhileMappedReadsAsZerosAndSaysSo)
+{
+    TempDir dir;
+    const std::string content(1 << 20, 'm');
+    File file = File::Open(dir.Write("f", content).string(), O_RDWR);
+    std::optional<MappedFile> mapped = MappedFile::Map(file, content.size());
+    ASSERT_TRUE(mapped);
+    EXPECT_EQ(mapped->Bytes()[content.size() - 1], 'm');
+    ASSERT_EQ(::ftruncate(file.Descriptor(), 4096), 0);
+    unsigned sum = 0;
+    {
+        MappedFile::Reading reading(*mapped);
+        for (const std::uint8_t byte : mapped->Bytes())
+            sum += byte;
+    }
+    EXPECT_TRUE(mapped->Damaged());
+    EXPECT_EQ(sum, 4096u * 'm');
 }
 
 TEST(OutputGuardTest, ReplacesTheTargetOnlyOnCommit)
