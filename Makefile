@@ -2,6 +2,8 @@
 #   make demo   install what is missing, build, run the tool on the bundled example
 #   make test   install what is missing, build, run every test
 #   make bench  install what is missing, build (Release), run the throughput benchmark
+#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs
+#   make package  build the Debian package (build/zelkor_2.5.N_ARCH.deb)
 
 MAKEFLAGS  += --no-print-directory
 
@@ -11,7 +13,9 @@ JOBS       ?= $(shell nproc)
 ZELKOR     := $(BUILD_DIR)/zelkor
 INSPECT    := $(BUILD_DIR)/zelkor-inspect
 
-.PHONY: all bootstrap configure build demo test bench clean
+PREFIX     ?= /usr/local
+
+.PHONY: all bootstrap configure build demo test bench clean install package
 
 all: build
 
@@ -57,9 +61,9 @@ BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 
 bench:
-	@scripts/bootstrap lz4 python3
+	@scripts/bootstrap lz4 python3 zstd
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor corpus_generator lz4_limit
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
 ifneq ($(BENCH_BASELINE),)
 	@if [ ! -x $(BASELINE_DIR)/build/zelkor ]; then \
 	  echo "Building the archiver at $(BENCH_BASELINE) for comparison"; \
@@ -78,6 +82,14 @@ endif
 
 clean:
 	@rm -rf $(BUILD_DIR)
+
+# DESTDIR, when given, stages the installation below another root.
+install: build
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: build
+	@scripts/bootstrap dpkg-dev file
+	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null && ls -1 $(CURDIR)/$(BUILD_DIR)/*.deb
 
 # Sanitizer builds of the whole test suite, each in its own build folder, with
 # clang: AddressSanitizer with UndefinedBehaviorSanitizer, and ThreadSanitizer.

@@ -12,6 +12,13 @@ noise on a shared machine hits all of them alike:
   T   tar -cf - DIR | lz4 -9 > out, what a user might run instead
   S0, N0  S and N with the archiver as it was before compression ran in
       parallel inside a pack command (when --baseline names that binary)
+  C   S with a compression cache that starts empty (the cost of filling it)
+  W   a rebuild after 1% of the files changed, with the cache that S filled
+  R   the same rebuild without a cache
+
+It also builds the corpus twice with a key seed (the bytes must be the same),
+measures the zstd patch between that build and one of the changed copy, and
+the peak memory of packing a 70 MiB and a 1 GiB sparse source alone.
 
 and prints MB/s (medians of the repetitions), the ratios against L and T, and
 peak resident memory of the archiver runs. The same figures go to a JSON file
@@ -35,10 +42,11 @@ from xml.sax.saxutils import quoteattr
 MiB = 1024 * 1024
 
 
-def run(argv, cwd, expect_quiet=True):
+def run(argv, cwd, expect_quiet=True, env=None):
     """Runs argv; returns (wall seconds, peak resident bytes of the child)."""
     start = time.perf_counter()
-    process = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    environment = dict(os.environ, **env) if env else None
+    process = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=environment)
     # wait4 reports the child's own peak, unlike getrusage over all children.
     _, status, usage = os.wait4(process.pid, 0)
     seconds = time.perf_counter() - start
@@ -50,9 +58,10 @@ def run(argv, cwd, expect_quiet=True):
     return seconds, usage.ru_maxrss * 1024
 
 
-def pack_command(archive, files):
+def pack_command(archive, files, seed=None):
+    seeded = f" KeySeedPath={quoteattr(seed)}" if seed else ""
     lines = [f'\t<CreateOrvanPack ArchivePath={quoteattr(archive)} BuildKeyfile="true" '
-             f'KeyPath={quoteattr(archive + ".zlk")}>']
+             f'KeyPath={quoteattr(archive + ".zlk")}{seeded}>']
     for archived, source in files:
         lines.append(f'\t\t<File ArchivedPath={quoteattr(archived)}><![CDATA[{source}]]></File>')
     lines.append("\t</CreateOrvanPack>")
@@ -75,6 +84,91 @@ def split_evenly(files, sizes, parts):
             current = []
     runs.append(current)
     return [r for r in runs if r]
+
+
+def memory_cases(zelkor, work):
+    """Peak resident memory of packing single large sources: 70 MiB in parts
+    compressible, and a 1 GiB sparse file. Returns {case: (seconds, peak)}."""
+    import random
+    cases = {}
+    large = work / "mem-70MiB"
+    generator = random.Random(3)
+    with open(large, "wb") as out:
+        out.write(b"z" * (20 * MiB))
+        out.write(generator.randbytes(50 * MiB))
+    sparse = work / "mem-1GiB-sparse"
+    with open(sparse, "wb") as out:
+        out.truncate(1024 * MiB)
+    for name, source in (("70 MiB", large), ("1 GiB sparse", sparse)):
+        script = work / f"mem-{source.name}.xml"
+        write_script(script, [pack_command(f"{work}/mem.pak", [("f", str(source))])])
+        cases[name] = run([zelkor, script], work)
+    large.unlink()
+    sparse.unlink()
+    return cases
+
+
+def changed_copy(corpus, out, seed, share=0.01):
+    """A copy of the corpus (hard links) with `share` of its files changed, a
+    fixed seeded choice: a third grown, a third shrunk, a third rewritten. The
+    changed files are new files, so the corpus itself stays as it was."""
+    import random
+    copy = out / f"{corpus.name}-changed"
+    shutil.rmtree(copy, ignore_errors=True)
+    subprocess.run(["cp", "-al", corpus, copy], check=True)
+    files = sorted(p for p in copy.rglob("*") if p.is_file())
+    generator = random.Random(seed)
+    chosen = generator.sample(files, max(1, round(len(files) * share)))
+    for i, path in enumerate(chosen):
+        data = path.read_bytes()
+        path.unlink()
+        if i % 3 == 0:
+            data += generator.randbytes(max(1, len(data) // 10))
+        elif i % 3 == 1:
+            data = data[:len(data) // 2]
+        else:
+            data = generator.randbytes(len(data))
+        path.write_bytes(data)
+    return copy, len(chosen)
+
+
+def entries(inspect, archive):
+    """name -> (contentHash, rawSize, storedSize) of an archive, by zelkor-inspect list."""
+    listing = json.loads(subprocess.run([inspect, "list", archive, "--json"], check=True,
+                                        capture_output=True, text=True).stdout)
+    return {e["name"]: (e["contentHash"], e["rawSize"], e["storedSize"]) for e in listing["entries"]}
+
+
+def reproducibility(build, zelkor, corpus, changed, work):
+    """Builds the corpus twice with a key seed (bytes compared), then the changed
+    copy, and measures the patch between the two builds against the stored bytes
+    of the changed entries."""
+    seed = work / "seed"
+    seed.write_bytes(bytes(range(64)))
+    scripts = {}
+    for name, tree in (("first", corpus), ("again", corpus), ("changed", changed)):
+        generate = work / f"gen-{name}.xml"
+        generate.write_text(
+            f'<ScriptFile><CreateOrvanPackXml Input="{tree}:" XmlPath="{work}/{name}.xml" '
+            f'ArchivePath="{work}/{name}.pak" BuildKeyfile="true" KeySeedPath="{seed}"/></ScriptFile>\n')
+        run([zelkor, generate], work)
+        run([zelkor, work / f"{name}.xml"], work)
+        scripts[name] = work / f"{name}.xml"
+    identical = all((work / f"first{ext}").read_bytes() == (work / f"again{ext}").read_bytes()
+                    for ext in (".pak", ".pak.zlk"))
+    patch = work / "patch.zst"
+    subprocess.run(["zstd", "-q", "-f", "--long=31", f"--patch-from={work}/first.pak", f"{work}/changed.pak",
+                    "-o", patch], check=True)
+    inspect = build / "zelkor-inspect"
+    old, new = entries(inspect, work / "first.pak"), entries(inspect, work / "changed.pak")
+    changed_stored = sum(fields[2] for name, fields in new.items() if old.get(name) != fields)
+    return {
+        "identical_rebuild": identical,
+        "archive_bytes": (work / "changed.pak").stat().st_size,
+        "patch_bytes": patch.stat().st_size,
+        "changed_entries_stored_bytes": changed_stored,
+        "patch_target_bytes": int(1.5 * changed_stored + 64 * 1024),
+    }
 
 
 def main():
@@ -120,6 +214,33 @@ def main():
         write_script(path, [pack_command(f"{work}/n{i}.pak", part)])
         scripts_n.append(path)
 
+    # The cache: C builds the corpus into an empty cache; W rebuilds the changed
+    # copy with the cache the corpus filled; R rebuilds the changed copy without.
+    changed, changed_count = changed_copy(corpus, out, args.seed)
+    generate = work / "generate-changed.xml"
+    generate.write_text(
+        f'<ScriptFile><CreateOrvanPackXml Input="{changed}:" XmlPath="{work}/changed.xml" '
+        f'ArchivePath="{work}/r.pak" BuildKeyfile="true" KeyPath="{work}/r.pak.zlk"/></ScriptFile>\n')
+    run([zelkor, generate], work)
+    script_r = work / "changed.xml"
+    cold_cache, warm_cache, pristine_cache = work / "cache-cold", work / "cache-warm", work / "cache-pristine"
+    run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
+    # Every run of C gets a directory of its own, removed only at the end: file
+    # systems allocate new files slowly next to many just deleted (ext4 skips
+    # their inodes for a while), which a first use of a cache never meets.
+    cold_runs = [0]
+
+    def next_cold_cache():
+        cold_runs[0] += 1
+        environments["C"]["ZELKOR_CACHE_DIR"] = f"{cold_cache}-{cold_runs[0]}"
+
+    fresh = {
+        "C": next_cold_cache,
+        "W": lambda: (shutil.rmtree(warm_cache, ignore_errors=True),
+                      subprocess.run(["cp", "-al", pristine_cache, warm_cache], check=True)),
+    }
+    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W": {"ZELKOR_CACHE_DIR": str(warm_cache)}}
+
     lz4_limit = build / "bench" / "lz4_limit"
     tar_lz4 = f"set -o pipefail; tar -cf - -C {corpus.parent} {corpus.name} | lz4 -9 -c -q > {work}/t.tar.lz4"
     contenders = {
@@ -128,6 +249,9 @@ def main():
         "N": [zelkor, *scripts_n],
         "S1": ["taskset", "-c", "0", zelkor, script_s],
         "T": ["bash", "-c", tar_lz4],
+        "C": [zelkor, script_s],
+        "W": [zelkor, script_r],
+        "R": [zelkor, script_r],
     }
     if args.baseline:
         contenders["S0"] = [args.baseline.resolve(), script_s]
@@ -136,7 +260,8 @@ def main():
     # Warm the page cache and check that every contender works.
     for name, argv in contenders.items():
         if argv:
-            run(argv, work)
+            fresh.get(name, lambda: None)()
+            run(argv, work, env=environments.get(name))
 
     times = {name: [] for name in contenders}
     peaks = {name: [] for name in contenders}
@@ -149,12 +274,15 @@ def main():
                                         capture_output=True, text=True)
                 times[name].append(float(result.stdout.split()[0]))
             else:
-                seconds, peak = run(contenders[name], work)
+                fresh.get(name, lambda: None)()
+                seconds, peak = run(contenders[name], work, env=environments.get(name))
                 times[name].append(seconds)
                 peaks[name].append(peak)
         print(f"round {rep + 1}/{args.reps}: " +
               ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
 
+    for index in range(1, cold_runs[0] + 1):
+        shutil.rmtree(f"{cold_cache}-{index}", ignore_errors=True)
     median = {name: statistics.median(values) for name, values in times.items()}
     speed = {name: total / 1e6 / seconds for name, seconds in median.items()}
     ratios = {
@@ -163,6 +291,8 @@ def main():
         "S1/L": speed["S1"] / speed["L"],
         "S/T": speed["S"] / speed["T"],
     }
+    ratios["C/S"] = median["C"] / median["S"]
+    ratios["R/W"] = median["R"] / median["W"]
     if "N0" in speed:
         ratios["S0/L"] = speed["S0"] / speed["L"]
         ratios["N/N0"] = speed["N"] / speed["N0"]
@@ -184,6 +314,20 @@ def main():
     print(f"peak RSS of S {peak['S'] / MiB:.0f} MiB; bound 64 MiB + 2 x largest {in_flight} files = "
           f"{peak_bound / MiB:.0f} MiB")
 
+    print(f"cache: C builds into an empty cache, W and R rebuild after {changed_count} files changed, "
+          f"with the filled cache and without one; C/S {ratios['C/S']:.3f} (target <= 1.05), "
+          f"R/W {ratios['R/W']:.1f} (target >= 10)")
+
+    reproducible = reproducibility(build, zelkor, corpus, changed, work)
+    print(f"key seed: rebuild byte-identical: {'yes' if reproducible['identical_rebuild'] else 'NO'}; "
+          f"patch after {changed_count} files changed: {reproducible['patch_bytes']} bytes for "
+          f"{reproducible['changed_entries_stored_bytes']} stored bytes of changed entries "
+          f"(target <= {reproducible['patch_target_bytes']}), archive {reproducible['archive_bytes']} bytes")
+
+    memory = memory_cases(zelkor, work)
+    print("peak RSS packing one source alone: " +
+          ", ".join(f"{name} {peak / MiB:.0f} MiB ({seconds:.1f} s)" for name, (seconds, peak) in memory.items()))
+
     record = {
         "time": datetime.datetime.now().isoformat(timespec="seconds"),
         "corpus": {"name": corpus.name, "files": len(files), "bytes": total},
@@ -196,6 +340,8 @@ def main():
         "ratios": ratios,
         "peak_rss_bytes": peak,
         "peak_rss_bound_bytes": peak_bound,
+        "single_source_peak_rss_bytes": {name: peak for name, (_, peak) in memory.items()},
+        "reproducibility": reproducible,
     }
     text = json.dumps(record, indent=2) + "\n"
     stamp = record["time"].replace(":", "")

@@ -1,11 +1,19 @@
 #include "archive/archive_crypto.h"
 
+#include <fcntl.h>
+
+#include <cstring>
 #include <mutex>
 
 #include <cryptopp/aes.h>
+#include <cryptopp/hkdf.h>
 #include <cryptopp/modes.h>
 #include <cryptopp/osrng.h>
 #include <cryptopp/randpool.h>
+#include <cryptopp/secblock.h>
+#include <cryptopp/sha.h>
+
+#include "platform/file.h"
 
 namespace zelkor {
 
@@ -29,6 +37,7 @@ void PrepareCrypto()
         CryptoPP::RandomPool pool;
         pool.IncorporateEntropy(zeros, sizeof zeros);
         pool.GenerateBlock(block, sizeof block);
+        KeyMaterial::FromSeed(std::span(zeros, sizeof zeros));
         NameHash("");
     });
 }
@@ -42,6 +51,36 @@ KeyMaterial KeyMaterial::Random()
     pool.GenerateBlock(material.keyFileKeyShare.data(), ShareSize);
     pool.GenerateBlock(material.keyFileIvShare.data(), ShareSize);
     return material;
+}
+
+KeyMaterial KeyMaterial::FromSeed(std::span<const std::uint8_t> seed)
+{
+    CryptoPP::SecByteBlock derived(4 * ShareSize);
+    CryptoPP::HKDF<CryptoPP::SHA256>().DeriveKey(
+        derived.data(), derived.size(), seed.data(), seed.size(), nullptr, 0,
+        reinterpret_cast<const CryptoPP::byte*>(KeySeedInfo.data()), KeySeedInfo.size());
+    KeyMaterial material;
+    const CryptoPP::byte* next = derived.data();
+    for (Share* share : {&material.archiveKeyShare, &material.archiveIvShare, &material.keyFileKeyShare,
+                         &material.keyFileIvShare}) {
+        std::memcpy(share->data(), next, ShareSize);
+        next += ShareSize;
+    }
+    return material;
+}
+
+std::optional<KeyMaterial> KeyMaterial::FromSeedFile(const std::string& path)
+{
+    File file = File::OpenRegular(path, O_RDONLY);
+    if (!file.IsOpen())
+        return std::nullopt;
+    // One byte more than the limit tells a file that is too long, whatever its
+    // size said when it was opened. The buffer wipes the secret when it goes.
+    CryptoPP::SecByteBlock seed(MaxKeySeedSize + 1);
+    const std::optional<std::size_t> size = file.ReadUpTo(seed.data(), seed.size());
+    if (!size || *size < MinKeySeedSize || *size > MaxKeySeedSize)
+        return std::nullopt;
+    return FromSeed(std::span(seed.data(), *size));
 }
 
 ArchiveHeader KeyMaterial::MakeArchiveHeader() const

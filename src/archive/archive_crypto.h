@@ -6,7 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "archive/archive_format.h"
 
@@ -17,6 +20,12 @@ namespace zelkor {
 // it on the main thread before writers or readers work in parallel; calls after
 // the first return at once.
 void PrepareCrypto();
+
+// A key seed file holds at least a key's worth of secret bytes, and is read
+// whole into memory, so its size is bounded.
+inline constexpr std::size_t MinKeySeedSize = KeySize;
+inline constexpr std::size_t MaxKeySeedSize = std::size_t{1} << 20;
+inline constexpr std::string_view KeySeedInfo = "Zelkor archive key material v1";
 
 // The four blocks of key material of one archive, in the order they are drawn:
 // the archive's shares, then the key file's.
@@ -29,6 +38,17 @@ struct KeyMaterial {
     // Fresh random blocks from an automatically seeded pool of the operating
     // system's generator. Throws when that generator cannot be used.
     static KeyMaterial Random();
+
+    // The blocks derived from a secret key seed, so that the same seed gives the
+    // same archive for the same contents: HKDF with SHA-256, the seed as input
+    // key material, no salt, the info KeySeedInfo, 128 bytes taken in the order
+    // of the fields above.
+    static KeyMaterial FromSeed(std::span<const std::uint8_t> seed);
+
+    // FromSeed over the whole content of the file at `path`. Nothing when the file
+    // cannot be opened or read, is not a regular file, or holds fewer than
+    // MinKeySeedSize or more than MaxKeySeedSize bytes.
+    static std::optional<KeyMaterial> FromSeedFile(const std::string& path);
 
     ArchiveHeader MakeArchiveHeader() const;
     KeyFileHeader MakeKeyFileHeader() const;

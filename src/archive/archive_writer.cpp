@@ -1,82 +1,50 @@
 #include "archive/archive_writer.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-
 #include <cerrno>
 #include <stdexcept>
 #include <vector>
 
+#include "archive/archive_write_error.h"
+
 namespace zelkor {
 
-namespace {
-
-// Opens `path` for writing, creating it when missing but not cutting it, and
-// takes an exclusive lock without waiting. Not open when the path cannot be
-// created, is not a regular file, or is locked by someone else.
-//
-// Non-blocking so that a FIFO cannot make the open wait for a reader; it is then
-// refused as not regular. On regular files the flag changes nothing.
-File Acquire(const std::string& path)
-{
-    File file = File::OpenRegular(path, O_WRONLY | O_CREAT, 0666);
-    if (!file.IsOpen())
-        return file;
-    int rc;
-    do {
-        rc = ::flock(file.Descriptor(), LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0)
-        return File();
-    return file;
-}
-
-std::string WriteFailure(const std::string& path)
-{
-    return "Cannot write " + path + "!";
-}
-
-}  // namespace
-
-ArchiveWriter::~ArchiveWriter()
-{
-    Release();
-}
+ArchiveWriter::~ArchiveWriter() = default;
 
 bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath)
 {
     PrepareCrypto();
-    Close();
-    failedPath_.clear();
-
     // Key material first: if the system's random source fails, the exception
     // leaves before any file has been touched.
-    const KeyMaterial material = KeyMaterial::Random();
+    return Create(archivePath, keyPath, KeyMaterial::Random());
+}
+
+bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material)
+{
+    PrepareCrypto();
+    Close();
+    failedPath_.clear();
+    held_ = false;
+
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
 
-    // Both files are acquired (opened and locked) before either is cut. A Create
-    // that cannot have the archive then leaves a key file that belongs to another,
-    // finished or still running, build as it was.
-    File keyFile;
+    // Both files are written beside their paths and locked there; nothing at
+    // either path changes before Close. A Create that cannot have the archive
+    // gives up the key file's temporary too.
+    const OutputGuard::Options options{.lock = true, .sync = true};
+    std::unique_ptr<OutputGuard> keyFile;
     if (keyPath) {
-        keyFile = Acquire(*keyPath);
-        if (!keyFile.IsOpen()) {
+        keyFile = std::make_unique<OutputGuard>(*keyPath, options);
+        if (!keyFile->Open()) {
             failedPath_ = *keyPath;
+            held_ = keyFile->Held();
             return false;
         }
     }
-    File archive = Acquire(archivePath);
-    if (!archive.IsOpen()) {
+    auto archive = std::make_unique<OutputGuard>(archivePath, options);
+    if (!archive->Open()) {
         failedPath_ = archivePath;
-        return false;
-    }
-    if (keyFile.IsOpen() && !keyFile.Truncate()) {
-        failedPath_ = *keyPath;
-        return false;
-    }
-    if (!archive.Truncate()) {
-        failedPath_ = archivePath;
+        held_ = archive->Held();
         return false;
     }
     archive_ = std::move(archive);
@@ -84,31 +52,46 @@ bool ArchiveWriter::Create(const std::string& archivePath, const std::string* ke
 
     std::uint8_t header[ArchiveHeader::Size];
     archiveHeader.EncodeTo(header);
-    if (!archive_.WriteAll(header, sizeof header))
-        FailWriting(archive_);
-    if (keyFile_.IsOpen()) {
+    if (!archive_->Output().WriteAll(header, sizeof header))
+        FailWriting(*archive_);
+    if (keyFile_) {
         std::uint8_t keyHeader[KeyFileHeader::Size];
         keyFileHeader.EncodeTo(keyHeader);
-        if (!keyFile_.WriteAll(keyHeader, sizeof keyHeader))
-            FailWriting(keyFile_);
+        if (!keyFile_->Output().WriteAll(keyHeader, sizeof keyHeader))
+            FailWriting(*keyFile_);
     }
-    key_ = ArchiveKey::FromShares(archiveHeader, keyFile_.IsOpen() ? &keyFileHeader : nullptr);
+    key_ = ArchiveKey::FromShares(archiveHeader, keyFile_ ? &keyFileHeader : nullptr);
     return true;
+}
+
+std::vector<FileStatus> ArchiveWriter::Outputs() const
+{
+    std::vector<FileStatus> outputs;
+    for (const OutputGuard* guard : {archive_.get(), keyFile_.get()}) {
+        if (!guard)
+            continue;
+        if (guard->Replaced())
+            outputs.push_back(*guard->Replaced());
+        if (const std::optional<FileStatus> temporary = guard->Status())
+            outputs.push_back(*temporary);
+    }
+    return outputs;
 }
 
 bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
 {
-    if (!archive_.IsOpen())
+    if (!archive_)
         throw std::logic_error("ArchiveWriter::AddFile without a created archive");
+    File& archive = archive_->Output();
     const std::uint64_t storedSize = file.stored.size();
     if (file.rawSize >= ArchiveAddressLimit || storedSize > file.rawSize ||
-        archivedPath.size() > MaxNameLength)
+        archivedPath.size() > MaxNameLength || archivedPath.find('\0') != std::string::npos)
         return false;
     // The position is asked before anything is written, so that an entry that
     // would not fit is refused whole. Writing to the key file does not move it.
-    const auto position = archive_.Position();
+    const auto position = archive.Position();
     if (!position)
-        FailWriting(archive_);
+        FailWriting(*archive_);
     if (!EntryFits(*position, storedSize))
         return false;
 
@@ -119,52 +102,51 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     entry.storedSize = static_cast<std::uint32_t>(storedSize);
     entry.nameHash = NameHash(archivedPath);
 
-    key_.Encrypt(file.stored);
+    if (!file.encrypted) {
+        key_.Encrypt(file.stored);
+        file.encrypted = true;
+    }
 
     // The name reaches the key file before the entry reaches the archive.
-    if (keyFile_.IsOpen()) {
+    if (keyFile_) {
         const std::vector<std::uint8_t> record = NameRecord{archivedPath, file.contentHash}.Encode();
-        if (!keyFile_.WriteAll(record.data(), record.size()))
-            FailWriting(keyFile_);
+        if (!keyFile_->Output().WriteAll(record.data(), record.size()))
+            FailWriting(*keyFile_);
     }
     std::uint8_t entryBytes[FileEntry::Size];
     entry.EncodeTo(entryBytes);
-    if (!archive_.WriteAll(entryBytes, sizeof entryBytes))
-        FailWriting(archive_);
-    if (!file.stored.empty() && !archive_.WriteAll(file.stored.data(), file.stored.size()))
-        FailWriting(archive_);
+    if (!archive.WriteAll({entryBytes, file.stored}))
+        FailWriting(*archive_);
     return true;
 }
 
 void ArchiveWriter::Close()
 {
-    // A closed File keeps its path, for the message.
-    const bool keyClosed = keyFile_.Close();
-    const bool archiveClosed = archive_.Close();
-    if (!keyClosed)
-        throw std::runtime_error(WriteFailure(keyFile_.Path()));
-    if (!archiveClosed)
-        throw std::runtime_error(WriteFailure(archive_.Path()));
+    if (!archive_)
+        return;
+    // Both files reach the disk before either is renamed; then the key file goes
+    // into place first and the archive last, so an archive never stands beside a
+    // key file older than itself once both are there.
+    if (keyFile_ && !keyFile_->Sync())
+        FailWriting(*keyFile_);
+    if (!archive_->Sync())
+        FailWriting(*archive_);
+    if (keyFile_ && !keyFile_->Commit())
+        FailWriting(*keyFile_);
+    if (!archive_->Commit())
+        FailWriting(*archive_);
+    keyFile_.reset();
+    archive_.reset();
 }
 
-void ArchiveWriter::Release() noexcept
+void ArchiveWriter::FailWriting(const OutputGuard& failed)
 {
-    keyFile_.Close();
-    archive_.Close();
-}
-
-void ArchiveWriter::FailWriting(const File& file)
-{
-    const std::string message = WriteFailure(file.Path());
-    // A torn archive whose end falls on an entry boundary would read as a complete
-    // archive with fewer files. Both files are cut to nothing instead, which no
-    // reader mistakes for an archive; cutting frees space, so it works on a full
-    // disk too.
-    archive_.Truncate();
-    if (keyFile_.IsOpen())
-        keyFile_.Truncate();
-    Release();
-    throw std::runtime_error(message);
+    const ArchiveWriteError failure(failed.Target());
+    // Neither file of this archive appears; whatever stood at their paths before
+    // stays as it was.
+    keyFile_.reset();
+    archive_.reset();
+    throw failure;
 }
 
 }  // namespace zelkor

@@ -1,71 +1,91 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
 #include "archive/loaded_file.h"
 #include "platform/file.h"
+#include "platform/output_guard.h"
 
 namespace zelkor {
 
 // Writes one archive and, when asked, its key file, front to back: Create draws
-// fresh key material and writes both headers, AddFile encrypts one file's stored
-// bytes and appends its entry, Close ends both files. Nothing is written on
-// closing; an archive is complete after its last AddFile.
+// fresh key material (or takes what it is given) and writes both headers,
+// AddFile encrypts one file's stored bytes and appends its entry, Close puts
+// both files in place.
 //
-// While a writer holds its files, they are locked (flock): a second Create on
-// either path, from this process or another, fails and disturbs nothing. Neither
-// file is cut to zero length before both have been acquired.
+// Both files are written beside their paths (OutputGuard) and appear only when
+// Close succeeds: their data is flushed to the disk, then the key file and last
+// the archive are renamed into place. Until then, and for good when the writer is
+// destroyed without Close (an exception passed) or a write fails, whatever stood
+// at the two paths stays as it was and the temporary files are removed.
 //
-// A failed or short write, or a failed position query, throws std::runtime_error
-// with the text "Cannot write " + path + "!"; both files are cut to zero length
-// (so that no torn archive can pass for a complete one) and closed by then.
+// While a writer holds its paths, they are locked: a second Create on either
+// path, from this process or another, fails and disturbs nothing.
+//
+// A failed or short write, a failed position query, or a failed flush or rename
+// throws ArchiveWriteError ("Cannot write " + path + "!"), after both temporary
+// files have been removed.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
 // once (after PrepareCrypto).
 class ArchiveWriter {
 public:
     ArchiveWriter() = default;
-    // Releases both files; never throws, so a failed close goes unreported here.
+    // Without a successful Close, removes what was being written.
     ~ArchiveWriter();
     ArchiveWriter(const ArchiveWriter&) = delete;
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
-    // Closes whatever the writer still holds, draws new key material, and creates
-    // (or replaces) the archive and, when `keyPath` is not null, the key file, with
-    // their headers. False when a path cannot be created or is held by another
-    // writer; FailedPath then names it (the key file when it failed first), the
-    // key file is left as it was, and an existing archive keeps its content. A key
-    // file that had to be created for a failed Create stays behind, empty.
+    // Closes whatever the writer still holds, draws new key material, and starts
+    // the archive and, when `keyPath` is not null, the key file, with their
+    // headers. False when a path cannot be created (a missing or unwritable
+    // directory, a path that is not a regular file or cannot be opened for
+    // writing) or is held by another writer; FailedPath then names it (the key
+    // file when it failed first), and nothing at either path has changed.
     bool Create(const std::string& archivePath, const std::string* keyPath);
 
-    // After Create returned false: the path that could not be created.
-    const std::string& FailedPath() const { return failedPath_; }
+    // The same with the given key material instead of fresh random blocks.
+    bool Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material);
 
-    // Appends one file: encrypts its stored bytes in place, writes its NameRecord
+    // After Create returned false: the path that could not be created, and
+    // whether another writer holds it.
+    const std::string& FailedPath() const { return failedPath_; }
+    bool FailedHeld() const { return held_; }
+
+    // The files this writer writes or replaces (the temporary files and the
+    // files now at the two paths), by identity, so that a command never reads
+    // its own outputs.
+    std::vector<FileStatus> Outputs() const;
+
+    // The key that encrypts every entry; set by Create.
+    const ArchiveKey& Key() const { return key_; }
+
+    // Appends one file: encrypts its stored bytes in place (unless they come
+    // encrypted already), writes its NameRecord
     // to the key file (if any), then its FileEntry and the encrypted bytes to the
     // archive. Returns false, having written and changed nothing, when the format
     // cannot hold the entry: a raw size of 4 GiB or more, more stored bytes than
-    // raw ones, an archived path longer than MaxNameLength, or stored bytes that
-    // would reach past ArchiveAddressLimit. Only valid after a successful Create.
+    // raw ones, an archived path longer than MaxNameLength or holding a NUL byte
+    // (no reader could write such a name out), or stored bytes that would reach
+    // past ArchiveAddressLimit. Only valid after a successful Create.
     bool AddFile(const std::string& archivedPath, LoadedFile& file);
 
-    // Closes the key file, then the archive. When the system reports that closing
-    // a file failed (its last data may be lost), throws as a failed write does,
-    // after both are closed. Nothing to do when no file is open.
+    // Puts both files in place (see above). Nothing to do when no file is open.
     void Close();
 
 private:
-    // Closes both files, ignoring errors.
-    void Release() noexcept;
-    [[noreturn]] void FailWriting(const File& file);
+    [[noreturn]] void FailWriting(const OutputGuard& failed);
 
     ArchiveKey key_;
-    File archive_;
-    File keyFile_;
+    std::unique_ptr<OutputGuard> archive_;
+    std::unique_ptr<OutputGuard> keyFile_;
     std::string failedPath_;
+    bool held_ = false;
 };
 
 }  // namespace zelkor

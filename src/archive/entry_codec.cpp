@@ -36,9 +36,14 @@ std::uint32_t EntryCodec::ContentHash(std::span<const std::uint8_t> raw)
 
 LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out)
 {
+    return Encode(raw, out, ContentHash(raw));
+}
+
+LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, std::uint32_t contentHash)
+{
     LoadedFile file;
     file.rawSize = raw.size();
-    file.contentHash = ContentHash(raw);
+    file.contentHash = contentHash;
     file.stored = raw;
     outputTouched_ = 0;
     if (raw.empty() || raw.size() > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE))

@@ -36,6 +36,8 @@ public:
     // strictly smaller than `raw` and fits; otherwise they are `raw` itself,
     // uncopied. Either way the result is what an archive stores for `raw`.
     LoadedFile Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out);
+    // The same, with the content hash of `raw` already known.
+    LoadedFile Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, std::uint32_t contentHash);
 
     // How far into `out` the last Encode may have written (compression can use
     // a few bytes of slack behind its result, or all of `out` when it ran out of

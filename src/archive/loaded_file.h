@@ -16,6 +16,10 @@ struct LoadedFile {
     std::span<std::uint8_t> stored;
     std::uint64_t rawSize = 0;
     std::uint32_t contentHash = 0;
+    // The stored bytes are already encrypted with the archive's key (done where
+    // the file was loaded, on any thread, since every entry's cipher starts
+    // afresh), so the writer only writes them.
+    bool encrypted = false;
 
     // Stored compressed exactly when the stored bytes are fewer than the raw ones.
     bool IsCompressed() const { return stored.size() < rawSize; }

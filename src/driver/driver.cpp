@@ -1,8 +1,13 @@
 #include "driver/driver.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -13,11 +18,52 @@
 #include "driver/load_stage.h"
 #include "driver/script_trees.h"
 #include "platform/race_annotations.h"
+#include "platform/progress_line.h"
+#include "script/compression_cache.h"
+#include "script/script_language.h"
+#include "script/script_vocabulary.h"
 #include "script/warning_log.h"
 
 namespace zelkor {
 
 namespace {
+
+constexpr const char* Usage =
+    "Usage: zelkor [SCRIPT ...]\n"
+    "       zelkor --help | -h | --version\n"
+    "\n"
+    "Runs every SCRIPT: an XML file whose root element is ScriptFile and whose\n"
+    "children are commands, run in document order. All scripts are loaded, then\n"
+    "all are executed, at the same time.\n"
+    "\n"
+    "Commands:\n"
+    "  CreateOrvanPack     builds an archive (and, with BuildKeyfile=\"true\", its key\n"
+    "                      file) from the File elements it lists\n"
+    "  CreateOrvanPackXml  scans a directory and writes a script that packs it\n"
+    "\n"
+    "Manual: man zelkor. README.md and docs/format.md (in the sources, or in\n"
+    "/usr/share/doc/zelkor when installed from the package) describe the script\n"
+    "language, every message and the archive layout. zelkor-inspect lists,\n"
+    "verifies and extracts archives.\n"
+    "\n"
+    "Exit status: 0 done without warnings; 1 done, with warnings on standard\n"
+    "error; 2 a failure ended the run.\n"
+    "\n"
+    "Any other argument is a script path; a script named --help is run as ./--help.\n";
+
+// What the tool prints for a request for help or its version as the only
+// argument; nothing for any other argument.
+const char* InformationFor(int argc, char** argv)
+{
+    if (argc != 2)
+        return nullptr;
+    const std::string_view argument = argv[1];
+    if (argument == "--help" || argument == "-h")
+        return Usage;
+    if (argument == "--version")
+        return "zelkor " ZELKOR_VERSION "\n";
+    return nullptr;
+}
 
 void PrintBanner(int argc)
 {
@@ -26,6 +72,51 @@ void PrintBanner(int argc)
         std::cout << "Take a cup of coffee, this could take a while" << std::endl << std::endl;
     else
         std::cout << "\"Sheeeeesh!\" - Tamblor 2014" << std::endl << std::endl;
+}
+
+// The compression cache that ZELKOR_CACHE_DIR asks for, if any and if usable.
+void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
+{
+    std::string badSize;
+    std::optional<CompressionCache::Settings> settings = CompressionCache::FromEnvironment(badSize);
+    if (!settings)
+        return;
+    if (!badSize.empty())
+        warnings.Warn("ZELKOR_CACHE_SIZE=\"" + badSize + "\" is not a size, taken as 5G!");
+    cache.emplace(std::move(*settings), warnings);
+    if (!cache->Open())
+        cache.reset();
+}
+
+// On a terminal, a status line for the whole run: the File elements of every
+// pack command of every script, and their sizes as they are now.
+std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
+{
+    if (!::isatty(STDERR_FILENO))
+        return nullptr;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    for (const auto& tree : trees) {
+        const auto root = tree.get_child_optional(std::string(vocabulary::ScriptFile));
+        if (!root)
+            continue;
+        for (const auto& [name, command] : *root) {
+            if (name != vocabulary::CreateOrvanPack)
+                continue;
+            for (const auto& [child, file] : command) {
+                if (child != vocabulary::File)
+                    continue;
+                ++files;
+                struct stat info {};
+                const std::string path = ScriptLanguage::FileSystemPath(ScriptLanguage::Text(file));
+                if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                    bytes += static_cast<std::uint64_t>(info.st_size);
+            }
+        }
+    }
+    if (files == 0)
+        return nullptr;
+    return ProgressLine::ForTerminal(STDERR_FILENO, "files", files, bytes);
 }
 
 // Both stages run on the library's default pool (one thread per hardware thread),
@@ -47,14 +138,36 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
                       LoadStage{&trees, argc, argv}, tbb::auto_partitioner());
 
     // Executing starts only after every script has been loaded.
+    std::optional<CompressionCache> cache;
+    OpenCache(cache, warnings);
+    struct FlushCache {
+        std::optional<CompressionCache>& cache;
+        ~FlushCache()
+        {
+            if (cache)
+                cache->Flush();
+        }
+    } flush{cache};
+    // Warnings print above the status line while there is one.
+    struct Progress {
+        WarningLog& warnings;
+        std::unique_ptr<ProgressLine> line;
+        ~Progress() { warnings.SetProgress(nullptr); }
+    } progress{warnings, StartProgress(trees)};
+    warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, &warnings}, tbb::auto_partitioner());
+                      ExecuteStage{&trees, &warnings, argv, cache ? &*cache : nullptr, progress.line.get()},
+                      tbb::auto_partitioner());
 }
 
 }  // namespace
 
 int RunArchiver(int argc, char** argv)
 {
+    if (const char* information = InformationFor(argc, argv)) {
+        std::cout << information << std::flush;
+        return std::cout ? ExitSuccess : ExitFailure;
+    }
     PrintBanner(argc);
     if (argc < 1)
         return ExitSuccess;

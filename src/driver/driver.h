@@ -7,7 +7,8 @@ namespace zelkor {
 // The whole run of the archiver: prints the banner, loads every script named on
 // the command line (all at once), then executes every loaded script (all at
 // once), and reports the failure that ended the run, if any. Returns the exit
-// status.
+// status. "--help", "-h" or "--version" as the only argument prints the usage or
+// the version instead, without the banner.
 int RunArchiver(int argc, char** argv);
 
 }  // namespace zelkor

@@ -1,7 +1,7 @@
 #include "generate/directory_scanner.h"
 
 #include <algorithm>
-#include <set>
+#include <memory>
 #include <utility>
 
 namespace zelkor {
@@ -49,26 +49,41 @@ DirectoryScanner::Result DirectoryScanner::Scan(const std::string& root)
 
 DirectoryScanner::Result DirectoryScanner::Scan(const std::string& root, const Lister& list)
 {
-    Result result;
-    // Directories still to list, by their path relative to the root ("" is the
-    // root). Last in, first out.
-    std::vector<std::string> pending{std::string()};
-    std::set<std::pair<std::uint64_t, std::uint64_t>> entered;
+    // The directories on the way from the root to a pending one, by identity,
+    // nearest first; shared by siblings.
+    struct Ancestor {
+        std::uint64_t device;
+        std::uint64_t inode;
+        std::shared_ptr<const Ancestor> parent;
+    };
+    struct Pending {
+        std::string relative;  // "" is the root
+        std::shared_ptr<const Ancestor> ancestors;
+    };
 
+    Result result;
+    // Last in, first out.
+    std::vector<Pending> pending{{std::string(), nullptr}};
     while (!pending.empty()) {
-        const std::string relative = std::move(pending.back());
+        const Pending directory = std::move(pending.back());
         pending.pop_back();
 
-        const std::string path = DirectoryPath(root, relative);
+        const std::string path = DirectoryPath(root, directory.relative);
         std::optional<DirectoryListing> listing = list(path);
         if (!listing) {
             result.unreadable.push_back(path);
             continue;
         }
-        // Reached a second time through a link: its files are already listed, and
-        // entering it again could go on forever.
-        if (!entered.emplace(listing->device, listing->inode).second)
+        // A link back to a directory on its own way from the root would lead
+        // round forever. A directory reached again by another way is listed there
+        // as well.
+        bool cycle = false;
+        for (const Ancestor* up = directory.ancestors.get(); up && !cycle; up = up->parent.get())
+            cycle = up->device == listing->device && up->inode == listing->inode;
+        if (cycle)
             continue;
+        const auto self = std::make_shared<const Ancestor>(
+            Ancestor{listing->device, listing->inode, directory.ancestors});
 
         std::vector<DirectoryEntry>& entries = listing->entries;
         std::sort(entries.begin(), entries.end(),
@@ -76,9 +91,9 @@ DirectoryScanner::Result DirectoryScanner::Scan(const std::string& root, const L
         for (const DirectoryEntry& entry : entries) {
             if (entry.name == "." || entry.name == "..")
                 continue;
-            std::string child = relative.empty() ? entry.name : relative + "/" + entry.name;
+            std::string child = directory.relative.empty() ? entry.name : directory.relative + "/" + entry.name;
             if (entry.isDirectory)
-                pending.push_back(std::move(child));
+                pending.push_back({std::move(child), self});
             else
                 result.paths.push_back(std::move(child));
         }

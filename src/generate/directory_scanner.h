@@ -21,8 +21,9 @@ namespace zelkor {
 //
 // Relative paths use "/" as their only separator, have no leading or trailing
 // separator, and keep the bytes of every name. Directories are never results.
-// Links to directories are followed, but a directory already entered in the same
-// scan is not entered again, so link cycles end. Every entry that is not a
+// Links to directories are followed, except a link back to a directory on its
+// own way from the root, so link cycles end; a directory reached by two ways
+// (a link to a sibling, say) is listed under both. Every entry that is not a
 // directory (links that lead nowhere included) is a file.
 //
 // A directory that cannot be listed is skipped, and the scan goes on with the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct GenerateCommand {
     std::vector<std::string> addedPaths;  // relative to the source directory
     bool buildKeyfile = false;
     std::string keyPath;  // written only when buildKeyfile is true
+    std::optional<std::string> keySeedPath;  // written when given
 
     // Puts the values in the form the generated paths take, as given by a script:
     // - the source directory gets its backslashes turned into slashes and a

@@ -43,6 +43,10 @@ std::string ScriptWriter::Text(const GenerateCommand& command, const std::vector
         text += vocabulary::KeyPath;
         text += "=\"" + ScriptText::Attribute(command.keyPath) + "\" ";
     }
+    if (command.keySeedPath) {
+        text += vocabulary::KeySeedPath;
+        text += "=\"" + ScriptText::Attribute(*command.keySeedPath) + "\" ";
+    }
     text += ">\r\n";
 
     for (const std::string& entry : scanned)

@@ -8,7 +8,9 @@
 namespace zelkor {
 
 // Writes the script of a generate command: a ScriptFile holding a single
-// CreateOrvanPack command with one File element per entry.
+// CreateOrvanPack command with one File element per entry. The command's
+// opening tag carries ArchivePath, BuildKeyfile, KeyPath (only with
+// BuildKeyfile true) and KeySeedPath (only when given), in this order.
 //
 // The entries are the scanned paths, as the caller passes them (scanned and
 // filtered), then the command's added paths in their order, untested. For each

@@ -59,6 +59,20 @@ void ByteBuffer::Reallocate(std::size_t size)
     size_ = size;
 }
 
+void ByteBuffer::Resize(std::size_t size)
+{
+    if (size == 0) {
+        std::free(std::exchange(data_, nullptr));
+        size_ = 0;
+        return;
+    }
+    void* memory = std::realloc(data_, size);
+    if (!memory)
+        throw std::bad_alloc();
+    data_ = static_cast<std::uint8_t*>(memory);
+    size_ = size;
+}
+
 void ByteBuffer::Discard(std::size_t from, std::size_t to)
 {
     to = std::min(to, size_);

@@ -27,6 +27,12 @@ public:
     // content is lost. On failure the buffer is left empty.
     void Reallocate(std::size_t size);
 
+    // Changes the size to `size` bytes, keeping the content up to the smaller of
+    // the two sizes; bytes beyond the old size are unspecified (not zeroed).
+    // Large buffers move their pages rather than copy them. On failure
+    // (std::bad_alloc) the buffer is left as it was.
+    void Resize(std::size_t size);
+
     // Hands the whole pages within bytes [from, to) back to the system, so that
     // they no longer count as resident; they read as zero afterwards. The bytes
     // of the partial pages at either end are kept. `to` is clamped to size().

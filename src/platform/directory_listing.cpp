@@ -39,6 +39,8 @@ bool LeadsToDirectory(int dirFd, const dirent& entry)
 
 std::optional<DirectoryListing> DirectoryListing::Read(const std::string& path)
 {
+    if (path.find('\0') != std::string::npos)
+        return std::nullopt;
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <utility>
@@ -31,6 +32,12 @@ File& File::operator=(File&& other) noexcept
 
 File File::Open(const std::string& path, int flags, unsigned mode)
 {
+    // The system would take the path only up to its first NUL, which names
+    // another file.
+    if (path.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return File(-1, path);
+    }
     int fd;
     do {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
@@ -45,6 +52,10 @@ File File::OpenAt(const File& directory, const std::string& name, int flags, uns
 
 File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode, std::string path)
 {
+    if (name.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return File(-1, std::move(path));
+    }
     int fd;
     do {
         fd = ::openat(directory.fd_, name.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
@@ -105,6 +116,45 @@ bool File::WriteAll(const void* data, std::size_t size)
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool File::WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces)
+{
+    constexpr std::size_t MaxPieces = 8;
+    iovec vectors[MaxPieces];
+    std::size_t count = 0;
+    for (const std::span<const std::uint8_t> piece : pieces) {
+        if (piece.empty())
+            continue;
+        if (count == MaxPieces)
+            return false;
+        vectors[count++] = {const_cast<std::uint8_t*>(piece.data()), piece.size()};
+    }
+    iovec* next = vectors;
+    while (count > 0) {
+        const ssize_t written = ::writev(fd_, next, static_cast<int>(count));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        // Past the pieces written whole, into the one written in part.
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= next->iov_len) {
+            left -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + left;
+            next->iov_len -= left;
+        }
     }
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <span>
 #include <optional>
 #include <string>
 
@@ -37,7 +39,8 @@ public:
     File& operator=(const File&) = delete;
 
     // Opens `path` with open(2) `flags` (O_CLOEXEC is added) and `mode` for a
-    // file that O_CREAT creates. The result is not open when the call failed.
+    // file that O_CREAT creates. The result is not open when the call failed,
+    // and for a path holding a NUL byte, which no file has (EINVAL).
     static File Open(const std::string& path, int flags, unsigned mode = 0666);
 
     // Opens `name` relative to the open directory `directory` with openat(2), so
@@ -64,6 +67,8 @@ public:
 
     // Writes all `size` bytes at the current position. False on any failure.
     bool WriteAll(const void* data, std::size_t size);
+    // Writes the pieces one after the other, as one writev(2) where it can.
+    bool WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces);
 
     // Reads up to `size` bytes, stopping early only at the end of the file.
     // Returns the number read, or nothing on a read error.

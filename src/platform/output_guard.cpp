@@ -117,6 +117,11 @@ bool OutputGuard::Open()
     Discard();
     held_ = false;
     synced_ = false;
+    replaced_.reset();
+    if (target_.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
     resolved_ = ResolveLinks(target_);
     const std::string directory = DirectoryOf(resolved_);
     const std::string name = NameOf(resolved_);
@@ -136,8 +141,10 @@ bool OutputGuard::Open()
             errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
             return false;
         }
-        if (!File::Open(resolved_, O_WRONLY | O_NONBLOCK).IsOpen())
+        const File probe = File::Open(resolved_, O_WRONLY | O_NONBLOCK);
+        if (!probe.IsOpen())
             return false;
+        replaced_ = probe.Status();
     }
     if (options_.lock && !Lock(directory, name))
         return false;

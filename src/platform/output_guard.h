@@ -69,6 +69,11 @@ public:
 
     const std::string& Target() const { return target_; }
 
+    // After a successful Open: the file that a Commit replaces, when one exists,
+    // and the temporary file being written.
+    const std::optional<FileStatus>& Replaced() const { return replaced_; }
+    std::optional<FileStatus> Status() const { return file_.IsOpen() ? file_.Status() : std::nullopt; }
+
     // ".NAME.zelkor-SUFFIX", with NAME cut short (and a hash of the whole name
     // added) where the result would not fit in a directory entry.
     static std::string HiddenName(std::string_view name, std::string_view suffix);
@@ -89,6 +94,7 @@ private:
     std::string lockPath_;
     File lock_;
     SignalCleanup::Registration lockCleanup_;
+    std::optional<FileStatus> replaced_;
     bool held_ = false;
     bool synced_ = false;
 };

@@ -3,66 +3,88 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
+#include "archive/archive_crypto.h"
 #include "archive/entry_codec.h"
 #include "archive/loaded_file.h"
 #include "platform/byte_buffer.h"
+#include "platform/file.h"
+#include "script/compression_cache.h"
 
 namespace zelkor {
 
-class File;
-
-// Size of each of a FileJob's two buffers; larger files make them grow.
+// Buffers up to this size stay with a job from file to file; larger ones, grown
+// for a large file, are freed when the job is handed back (ReleaseMemory).
 inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 
 // The working storage that brings one source file into memory in the form an
 // archive stores it: the file is read into `rawBytes` and encoded (hashed, and
 // compressed into `storedBytes`) by the job's EntryCodec.
 //
-// Made once per worker and reused for every file: both buffers are allocated at
-// creation, zero-filled (their pages cost nothing until written), and loading a
-// file of at most FileJobCapacity bytes allocates nothing. A file of more than
-// FileJobCapacity bytes is stored whole: the buffers grow to its size for it and
-// shrink back to FileJobCapacity with the next smaller file.
+// Memory follows the files: both buffers start empty and grow to what the
+// largest file so far needed (the raw bytes, and LZ4's worst-case output for
+// them), so a job that only ever loads small files stays small. Reused from file
+// to file, a buffer's pages are touched once; loading a file that fits allocates
+// nothing. Files of 256 KiB and more are hashed and compressed straight from a
+// read-only mapping instead of being copied into the raw buffer first. A file that LZ4 cannot take in one block (over about 2 GiB) needs no
+// output buffer at all: it is stored raw from the bytes read.
 //
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
 public:
-    FileJob();
+    // With a cache, a file whose stored form the cache holds is not compressed
+    // again, and the stored form of every other file goes into it. The cache
+    // must outlive the job.
+    explicit FileJob(CompressionCache* cache = nullptr);
 
-    // Loads the regular file at `path` (links followed). Nothing when it cannot
-    // be opened, is not a regular file (a directory, a FIFO, a device or a
-    // socket, which are refused at once and never waited on) or cannot be read.
-    // The result's stored bytes lie in this job's buffers (in `rawBytes` when the
-    // file is stored raw) and stay valid until the next load; their holder may
-    // overwrite them.
+    // Loads the regular file at `path` (links followed), reading it to its end
+    // whatever size the file system reports for it. Nothing when it cannot be
+    // opened, is one of the `excluded` files (compared by identity), is not a
+    // regular file (a directory, a FIFO, a device or a socket, which are refused
+    // at once and never waited on), cannot be read, or cannot be held for lack of
+    // memory. The result's stored bytes lie in this job's buffers (in `rawBytes`
+    // when the file is stored raw) and stay valid until the next load; their
+    // holder may overwrite them.
     //
-    // A file of 4 GiB or more is not read, since an archive cannot describe it:
-    // the result has its length as raw size, no stored bytes and hash 0, and the
-    // archive writer refuses it by its size.
-    std::optional<LoadedFile> Load(const std::string& path);
+    // A file of 4 GiB or more is not read further than that, since an archive
+    // cannot describe it: the result has a raw size of at least 4 GiB, no stored
+    // bytes and hash 0, and the archive writer refuses it by its size.
+    struct Options {
+        // Files never read as sources, by identity.
+        std::span<const FileStatus> excluded;
+        // When set, the stored bytes come encrypted with this key.
+        const ArchiveKey* key = nullptr;
+    };
+    std::optional<LoadedFile> Load(const std::string& path, const Options& options);
+    std::optional<LoadedFile> Load(const std::string& path) { return Load(path, Options{}); }
 
-    // What Load does once the file is open: reads at most `length` bytes, the
-    // file's length as last seen, from the current position of `source`. A file
-    // that has become shorter is hashed and stored as far as it could be read,
-    // and the raw size tells how far that was.
+    // What Load does once the file is open: reads from the current position of
+    // `source` to its end, expecting about `length` bytes (the file's length as
+    // last seen). A file that has changed length since is taken as it is read.
     std::optional<LoadedFile> LoadFrom(File& source, std::uint64_t length);
 
     // Hands the memory that earlier loads wrote to both buffers back to the
-    // system, except for their first `keep` bytes, so that a job which once held
-    // a large file does not stay large while it waits for the next one. The
-    // buffers keep their size, and the next Load works as usual (it touches the
-    // pages anew). Costs nothing when no load went beyond `keep`.
+    // system, except for their first `keep` bytes, and frees a buffer that grew
+    // beyond FileJobCapacity, so that a job which once held a large file does not
+    // stay large while it waits for the next one.
     void ReleaseMemory(std::size_t keep);
 
     ByteBuffer storedBytes;
     ByteBuffer rawBytes;
 
 private:
-    void FitBuffers(std::size_t length);
+    // Reads to the end of `source` into rawBytes; the number of bytes read.
+    std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);
+
+    // Hashes and compresses `raw`, or takes its stored form from the cache. The
+    // stored bytes lie in the job's buffers: in `raw` itself only when it is the
+    // job's own (`rawIsOurs`), otherwise they are copied.
+    LoadedFile Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
 
     EntryCodec codec_;
+    CompressionCache* cache_;
     // How far into either buffer the loads since the last ReleaseMemory may have
     // written.
     std::size_t writtenEnd_ = 0;

@@ -21,16 +21,18 @@ std::size_t JobsForArena()
 
 }  // namespace
 
-FileJobPool::FileJobPool() : FileJobPool(JobsForArena(), KeptBytesPerPool / (2 * JobsForArena()))
+FileJobPool::FileJobPool(CompressionCache* cache)
+    : FileJobPool(JobsForArena(), KeptBytesPerPool / (2 * JobsForArena()), cache)
 {
 }
 
-FileJobPool::FileJobPool(std::size_t count, std::size_t keptBytes) : keptBytes_(keptBytes)
+FileJobPool::FileJobPool(std::size_t count, std::size_t keptBytes, CompressionCache* cache)
+    : keptBytes_(keptBytes)
 {
     jobs_.reserve(count);
     free_.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        jobs_.push_back(std::make_unique<FileJob>());
+        jobs_.push_back(std::make_unique<FileJob>(cache));
         free_.push_back(jobs_.back().get());
     }
 }

@@ -29,12 +29,13 @@ public:
     };
     using Lease = std::unique_ptr<FileJob, Returner>;
 
-    // `count` jobs, each keeping at most `keptBytes` per buffer resident while idle.
-    FileJobPool(std::size_t count, std::size_t keptBytes);
+    // `count` jobs, each keeping at most `keptBytes` per buffer resident while
+    // idle, all using `cache` when it is not null.
+    FileJobPool(std::size_t count, std::size_t keptBytes, CompressionCache* cache = nullptr);
     // A pool for the threads of the current task arena: two jobs per thread, so
     // that a large file waiting for its turn still leaves every thread a job to
     // load the next one, keeping 32 MiB resident among all its idle jobs.
-    FileJobPool();
+    explicit FileJobPool(CompressionCache* cache);
     FileJobPool(const FileJobPool&) = delete;
     FileJobPool& operator=(const FileJobPool&) = delete;
 

@@ -9,8 +9,9 @@ namespace zelkor {
 // path to record it under, which is looked up only once the source has loaded
 // (so its absence matters only then).
 struct PackSource {
-    std::string path;
+    std::string path;  // as handed to the file system
     std::optional<std::string> archivedPath;
+    std::string written;  // the path as the script wrote it, for messages
 };
 
 }  // namespace zelkor

@@ -55,9 +55,11 @@ ParallelLoader::~ParallelLoader() = default;
 // order, admitting again after each. So the consumer runs on one thread at a time
 // but on any thread, admission goes on while it runs, and no thread waits for
 // another.
-void ParallelLoader::Run(std::span<const PackSource> sources, const Consumer& consume)
+void ParallelLoader::Run(std::span<const PackSource> sources, const FileJob::Options& options,
+                         const Consumer& consume)
 {
     sources_ = sources;
+    options_ = options;
     next_ = 0;
     consume_ = &consume;
     failure_ = nullptr;
@@ -132,7 +134,7 @@ void ParallelLoader::Work()
 
 void ParallelLoader::Load(Slot& slot)
 {
-    slot.loaded = slot.job->Load(slot.source->path);
+    slot.loaded = slot.job->Load(slot.source->path, options_);
     if (!slot.loaded) {
         slot.job.reset();
         return;

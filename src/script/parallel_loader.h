@@ -14,6 +14,8 @@
 #include <tbb/task_group.h>
 
 #include "archive/loaded_file.h"
+#include "platform/file.h"
+#include "script/file_job.h"
 #include "script/pack_source.h"
 
 namespace zelkor {
@@ -57,9 +59,10 @@ public:
     ParallelLoader(const ParallelLoader&) = delete;
     ParallelLoader& operator=(const ParallelLoader&) = delete;
 
-    // Loads every source and passes it to `consume`. The sources must stay in
-    // place until Run returns.
-    void Run(std::span<const PackSource> sources, const Consumer& consume);
+    // Loads every source with `options` (see FileJob::Load) and passes it to
+    // `consume`. The sources must stay in place until Run returns.
+    void Run(std::span<const PackSource> sources, const FileJob::Options& options, const Consumer& consume);
+    void Run(std::span<const PackSource> sources, const Consumer& consume) { Run(sources, {}, consume); }
 
 private:
     struct Slot;
@@ -84,6 +87,7 @@ private:
 
     std::mutex mutex_;
     std::span<const PackSource> sources_;
+    FileJob::Options options_;
     std::size_t next_ = 0;  // the first source not admitted yet
     std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
     std::deque<Slot*> queued_;                  // admitted and not yet started, in order

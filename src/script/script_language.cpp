@@ -1,5 +1,7 @@
 #include "script/script_language.h"
 
+#include <algorithm>
+
 #include "script/script_vocabulary.h"
 
 namespace zelkor {
@@ -40,11 +42,25 @@ std::optional<std::string> ScriptLanguage::OptionalAttribute(const Element& elem
     return std::nullopt;
 }
 
-bool ScriptLanguage::BooleanAttribute(const Element& element, std::string_view name)
+std::optional<bool> ScriptLanguage::Boolean(const std::string& value)
 {
     // The property tree's translator reads an integer first and then the words
     // true/false, and insists that nothing but white space follows.
-    return element.get<bool>(AttributePath(name), false);
+    if (const boost::optional<bool> read = pt::translator_between<std::string, bool>::type().get_value(value))
+        return *read;
+    return std::nullopt;
+}
+
+bool ScriptLanguage::BooleanAttribute(const Element& element, std::string_view name)
+{
+    const std::optional<std::string> value = OptionalAttribute(element, name);
+    return value && Boolean(*value).value_or(false);
+}
+
+std::string ScriptLanguage::FileSystemPath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
 }
 
 ScriptLanguage::InputParts ScriptLanguage::SplitInput(const std::string& input)

@@ -31,14 +31,23 @@ public:
     // An optional attribute; present-but-empty is present.
     static std::optional<std::string> OptionalAttribute(const Element& element, std::string_view name);
 
-    // A boolean attribute: "true" or an integer equal to 1 is true, "false" or an
+    // A boolean value: "true" or an integer equal to 1 is true, "false" or an
     // integer equal to 0 is false, white space around the value allowed, words
-    // case-sensitive. Absent, empty or anything else reads as false, silently.
+    // case-sensitive. Nothing for anything else, the empty value included.
+    static std::optional<bool> Boolean(const std::string& value);
+
+    // A boolean attribute, read as Boolean does; absent or not a boolean reads as
+    // false (ScriptCheck names the latter).
     static bool BooleanAttribute(const Element& element, std::string_view name);
 
     // The text of an element (File, Add): its character data and CDATA sections
     // joined, untrimmed.
     static const std::string& Text(const Element& element) { return element.data(); }
+
+    // A path that the script hands to the file system (ArchivePath, KeyPath,
+    // KeySeedPath, a File's text, XmlPath): backslashes separate directories, as
+    // on the system that scripts come from, so they become slashes.
+    static std::string FileSystemPath(std::string path);
 
     // A generate command's Input, split at its first colon: the source directory
     // before it, the archive prefix after it (further colons included). Without a

@@ -1,10 +1,12 @@
 #include "script/script_loader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 
 #include <optional>
+#include <vector>
 
 #include <boost/property_tree/detail/rapidxml.hpp>
 #include <boost/property_tree/detail/xml_parser_error.hpp>
@@ -135,13 +137,47 @@ void CheckNesting(const std::string& text, const std::string& name)
     }
 }
 
-void AppendNode(const Node* node, pt::ptree& parent)
+// The line of any position in the text, from the offsets of its line feeds. The
+// parser decodes references in place, which moves line feeds within the buffer,
+// so lines are counted on the text as it was before parsing.
+class LineTable {
+public:
+    explicit LineTable(const std::string& text)
+    {
+        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+            feeds_.push_back(at);
+    }
+
+    unsigned long LineAt(std::size_t offset) const
+    {
+        return static_cast<unsigned long>(std::lower_bound(feeds_.begin(), feeds_.end(), offset) - feeds_.begin()) +
+               1;
+    }
+
+private:
+    std::vector<std::size_t> feeds_;
+};
+
+struct TreeBuilder {
+    const char* text;
+    const LineTable& lines;
+
+    std::string LineOf(const char* name) const
+    {
+        return std::to_string(lines.LineAt(static_cast<std::size_t>(name - text)));
+    }
+
+    void Append(const Node* node, pt::ptree& parent) const;
+};
+
+void TreeBuilder::Append(const Node* node, pt::ptree& parent) const
 {
     switch (node->type()) {
     case rapidxml::node_element: {
         pt::ptree& element =
             parent.push_back(std::make_pair(std::string(node->name(), node->name_size()),
                                             pt::ptree()))->second;
+        std::string lines = LineOf(node->name());
         if (node->first_attribute()) {
             pt::ptree& attributes =
                 element.push_back(std::make_pair(std::string(vocabulary::AttributesKey),
@@ -150,10 +186,17 @@ void AppendNode(const Node* node, pt::ptree& parent)
                 attributes.push_back(std::make_pair(
                     std::string(attr->name(), attr->name_size()),
                     pt::ptree(std::string(attr->value(), attr->value_size()))));
+                lines += ' ';
+                lines += LineOf(attr->name());
             }
+            // Every node of the tree costs a few hundred bytes, so the lines go
+            // where no node has to be added for them.
+            attributes.data() = std::move(lines);
+        } else {
+            element.push_back(std::make_pair(std::string(vocabulary::LinesKey), pt::ptree(std::move(lines))));
         }
         for (const Node* child = node->first_node(); child; child = child->next_sibling())
-            AppendNode(child, element);
+            Append(child, element);
         break;
     }
     case rapidxml::node_data:
@@ -184,18 +227,43 @@ void ScriptLoader::Parse(std::string text, const std::string& name, pt::ptree& t
 {
     FoldLineEnds(text);
     CheckNesting(text, name);
+    const LineTable lines(text);
     text.push_back('\0');  // the parser works in place on a terminated buffer
     try {
         rapidxml::xml_document<char> document;
         document.parse<rapidxml::parse_comment_nodes>(text.data());
         pt::ptree local;
+        const TreeBuilder builder{text.data(), lines};
         for (const Node* child = document.first_node(); child; child = child->next_sibling())
-            AppendNode(child, local);
+            builder.Append(child, local);
         tree.swap(local);
     } catch (const rapidxml::parse_error& error) {
-        const char* where = error.where<char>();
-        auto line = static_cast<unsigned long>(std::count(static_cast<const char*>(text.data()), where, '\n')) + 1;
-        Fail(error.what(), name, line);
+        Fail(error.what(), name, lines.LineAt(static_cast<std::size_t>(error.where<char>() - text.data())));
+    }
+}
+
+std::optional<unsigned long> ScriptLoader::Line(const pt::ptree& element, std::size_t item)
+{
+    const std::string* lines = nullptr;
+    if (auto attributes = element.get_child_optional(pt::ptree::path_type(std::string(vocabulary::AttributesKey))))
+        lines = &attributes->data();
+    else if (auto own = element.get_child_optional(pt::ptree::path_type(std::string(vocabulary::LinesKey))))
+        lines = &own->data();
+    if (!lines)
+        return std::nullopt;
+
+    const char* at = lines->data();
+    const char* end = at + lines->size();
+    for (std::size_t i = 0;; ++i) {
+        unsigned long line = 0;
+        const auto [next, error] = std::from_chars(at, end, line);
+        if (error != std::errc())
+            return std::nullopt;
+        if (i == item)
+            return line;
+        if (next == end || *next != ' ')
+            return std::nullopt;
+        at = next + 1;
     }
 }
 

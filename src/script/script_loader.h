@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 #include <boost/property_tree/ptree.hpp>
@@ -16,7 +18,8 @@ namespace zelkor {
 // (no trimming). References are decoded; CDATA content is taken verbatim. A UTF-8
 // byte-order mark, the XML declaration, document types and processing instructions
 // leave no trace. CR LF line ends read as LF, so a script saved on Windows behaves
-// exactly like the same script with LF line ends.
+// exactly like the same script with LF line ends. Each element also records the
+// lines of its name and attributes (see vocabulary::LinesKey), for messages.
 //
 // Failures throw boost::property_tree::xml_parser::xml_parser_error, whose text is
 // the path, "(line)" when a line is known, ": " and the message ("cannot open file",
@@ -30,6 +33,11 @@ public:
     // Parses `text`, the bytes of a script; `name` is the path shown in messages.
     static void Parse(std::string text, const std::string& name,
                       boost::property_tree::ptree& tree);
+
+    // Where an element of a loaded tree stands in its script: for `item` 0 the
+    // line of the element's name, for item k that of its k-th attribute. Nothing
+    // for an element that was not loaded from a script (a tree built in code).
+    static std::optional<unsigned long> Line(const boost::property_tree::ptree& element, std::size_t item);
 };
 
 }  // namespace zelkor

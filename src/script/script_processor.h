@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
@@ -10,12 +11,15 @@ namespace zelkor {
 
 class ArchiveWriter;
 class FileJobPool;
+class ProgressLine;
 class WarningLog;
 
 // Executes loaded scripts, command by command in document order:
 //
 // CreateOrvanPack builds one archive (and, with BuildKeyfile true, its key file)
-// from its File children in document order. A source that cannot be loaded is
+// from its File children in document order, with key material derived from its
+// KeySeedPath when it has one ("Cannot read key seed PATH!" skips the command
+// when that file cannot be read). A source that cannot be loaded is
 // left out with "Cannot compress SOURCE!"; an entry the archive format cannot
 // hold, with "Cannot store SOURCE!"; an archive or key file that cannot be
 // created skips the whole command with "Cannot create PATH!". A File's
@@ -26,7 +30,10 @@ class WarningLog;
 // it could not scan give "Cannot scan DIR!", a script it could not write
 // "Cannot write PATH!". The generated script is not executed.
 //
-// Any other child of ScriptFile is passed over. A missing ScriptFile or required
+// Any other child of ScriptFile is passed over. What the language does not have
+// (elements, attributes, BuildKeyfile values that are not booleans) is named by
+// a warning as the processor reaches it; for a command, before the command runs
+// (see ScriptCheck). A missing ScriptFile or required
 // attribute throws the property tree's "No such node (...)" error at the moment it
 // is looked up; the archive being built is then closed with the entries written so
 // far. Failures to write an archive throw "Cannot write PATH!".
@@ -43,10 +50,15 @@ class WarningLog;
 // runs, and the warning log may be shared.
 class ScriptProcessor {
 public:
-    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings) : jobs_(jobs), warnings_(warnings) {}
+    // With `progress`, every File handled advances it.
+    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, ProgressLine* progress = nullptr)
+        : jobs_(jobs), warnings_(warnings), progress_(progress)
+    {
+    }
 
-    // Executes the script whose loaded tree is `tree`.
-    void Run(const boost::property_tree::ptree& tree);
+    // Executes the script whose loaded tree is `tree`; `scriptName` is its path
+    // as given, for warnings.
+    void Run(const boost::property_tree::ptree& tree, const std::string& scriptName);
 
     void RunPackCommand(const boost::property_tree::ptree& command);
     void RunGenerateCommand(const boost::property_tree::ptree& command);
@@ -57,6 +69,7 @@ private:
 
     FileJobPool& jobs_;
     WarningLog& warnings_;
+    ProgressLine* progress_;
 };
 
 }  // namespace zelkor

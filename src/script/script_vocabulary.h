@@ -20,6 +20,7 @@ inline constexpr std::string_view Patch = "Patch";
 inline constexpr std::string_view ArchivePath = "ArchivePath";
 inline constexpr std::string_view KeyPath = "KeyPath";
 inline constexpr std::string_view BuildKeyfile = "BuildKeyfile";
+inline constexpr std::string_view KeySeedPath = "KeySeedPath";
 inline constexpr std::string_view ArchivedPath = "ArchivedPath";
 inline constexpr std::string_view Input = "Input";
 inline constexpr std::string_view XmlPath = "XmlPath";
@@ -29,8 +30,12 @@ inline constexpr std::string_view Pattern = "Pattern";
 inline constexpr std::string_view DefaultKeySuffix = ".zlk";
 
 // Keys of the loaded tree that are not elements: the attributes of an element
-// sit below the first, comments are children keyed by the second.
+// sit below the first, comments are children keyed by the second. Where an
+// element stands in its script (the line of its name, then the line of each
+// attribute in order, in decimal, separated by spaces) is the value of its
+// attributes' node, or of a child keyed by the third when it has no attributes.
 inline constexpr std::string_view AttributesKey = "<xmlattr>";
 inline constexpr std::string_view CommentKey = "<xmlcomment>";
+inline constexpr std::string_view LinesKey = "<xmllines>";
 
 }  // namespace zelkor::vocabulary

@@ -7,6 +7,8 @@
 
 namespace zelkor {
 
+class ProgressLine;
+
 // Collects the per-file warnings of a run ("Cannot compress ...!" and the like).
 // Each warning is one complete line, written to the stream in a single write and
 // flushed, so lines of scripts that run at the same time never mix within a line.
@@ -23,8 +25,11 @@ public:
     WarningLog(const WarningLog&) = delete;
     WarningLog& operator=(const WarningLog&) = delete;
 
-    // Writes `line` followed by a line end.
+    // Writes `line` followed by a line end; NUL bytes in it are shown as \0.
     void Warn(const std::string& line);
+
+    // From now on, warnings are written above `progress` (null: plainly again).
+    void SetProgress(ProgressLine* progress);
 
     // True once at least one warning has been written.
     bool Any() const { return count_.load() != 0; }
@@ -33,6 +38,7 @@ public:
 private:
     std::ostream& out_;
     std::mutex mutex_;
+    ProgressLine* progress_ = nullptr;
     std::atomic<unsigned> count_{0};
 };
 

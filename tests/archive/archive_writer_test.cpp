@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -213,6 +214,37 @@ TEST_F(ArchiveWriterTest, EveryArchiveGetsFreshKeyMaterial)
     EXPECT_NE(a.substr(88), b.substr(88));
 }
 
+TEST_F(ArchiveWriterTest, GivenKeyMaterialGivesTheSameBytesEveryTime)
+{
+    KeyMaterial material;
+    for (std::size_t i = 0; i < ShareSize; ++i) {
+        material.archiveKeyShare[i] = static_cast<std::uint8_t>(i);
+        material.archiveIvShare[i] = static_cast<std::uint8_t>(0x40 + i);
+        material.keyFileKeyShare[i] = static_cast<std::uint8_t>(0x80 + i);
+        material.keyFileIvShare[i] = static_cast<std::uint8_t>(0xC0 + i);
+    }
+    const std::vector<Source> sources = {{"f", std::string(5000, 'a')}, {"g", RandomBytes(3000, 2)}};
+    for (const std::string name : {"a", "b"}) {
+        const std::string keyPath = PathOf(name + ".zlk");
+        ArchiveWriter writer;
+        ASSERT_TRUE(writer.Create(PathOf(name + ".zpk"), &keyPath, material));
+        for (const Source& source : sources)
+            ASSERT_TRUE(Add(writer, source));
+        writer.Close();
+        ExpectArchive(name + ".zpk", name + ".zlk", sources);
+    }
+    // The shares are the ones given, each in its place.
+    const std::string archive = dir_.Read("a.zpk");
+    const std::string keyFile = dir_.Read("a.zlk");
+    EXPECT_TRUE(std::equal(material.archiveKeyShare.begin(), material.archiveKeyShare.end(), archive.begin() + 4,
+                           [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+    EXPECT_EQ(static_cast<std::uint8_t>(archive[36]), 0x40);
+    EXPECT_EQ(static_cast<std::uint8_t>(keyFile[0]), 0x80);
+    EXPECT_EQ(static_cast<std::uint8_t>(keyFile[32]), 0xC0);
+    EXPECT_EQ(archive, dir_.Read("b.zpk"));
+    EXPECT_EQ(keyFile, dir_.Read("b.zlk"));
+}
+
 TEST_F(ArchiveWriterTest, ExistingFilesAreReplaced)
 {
     dir_.Write("a.zpk", std::string(1000, 'o'));
@@ -272,7 +304,7 @@ TEST_F(ArchiveWriterTest, ArchiveThatCannotBeCreatedLeavesTheKeyFileAsItWas)
     const std::string keyPath = PathOf("a.zlk");
     EXPECT_FALSE(writer.Create(PathOf("missing/a.zpk"), &keyPath));
     EXPECT_EQ(writer.FailedPath(), PathOf("missing/a.zpk"));
-    EXPECT_EQ(dir_.Read("a.zlk"), "");  // created for it, so it stays, empty
+    EXPECT_TRUE(fs::is_empty(dir_.path()));  // not even a key file was left behind
 
     dir_.Write("a.zlk", "someone's key file");
     EXPECT_FALSE(writer.Create(PathOf("missing/a.zpk"), &keyPath));
@@ -306,6 +338,7 @@ TEST_F(ArchiveWriterTest, HeldPathsRefuseASecondWriter)
     EXPECT_FALSE(second.Create(PathOf("b.zpk"), &keyPath));
     EXPECT_EQ(second.FailedPath(), keyPath);
     EXPECT_FALSE(fs::exists(PathOf("b.zpk")));
+    EXPECT_FALSE(fs::exists(otherKey));
 
     ASSERT_TRUE(Add(first, {"g", "undisturbed"}));
     first.Close();
@@ -320,14 +353,17 @@ TEST_F(ArchiveWriterTest, AFailedCreateNeverEmptiesAFinishedKeyFile)
     Build("a.zpk", "a.zlk", sources);
     const std::string keyFileBefore = dir_.Read("a.zlk");
 
-    // Someone else still holds the archive (a writer that is closing it).
-    File holder = File::Open(PathOf("a.zpk"), O_RDONLY);
-    ASSERT_EQ(::flock(holder.Descriptor(), LOCK_EX | LOCK_NB), 0);
-    ArchiveWriter writer;
-    const std::string keyPath = PathOf("a.zlk");
-    EXPECT_FALSE(writer.Create(PathOf("a.zpk"), &keyPath));
-    EXPECT_EQ(writer.FailedPath(), PathOf("a.zpk"));
-    holder.Close();
+    // Someone else is building the same archive (without a key file) and gives
+    // up; meanwhile another writer's Create, with the key file, cannot have it.
+    {
+        ArchiveWriter holder;
+        ASSERT_TRUE(holder.Create(PathOf("a.zpk"), nullptr));
+        ArchiveWriter writer;
+        const std::string keyPath = PathOf("a.zlk");
+        EXPECT_FALSE(writer.Create(PathOf("a.zpk"), &keyPath));
+        EXPECT_EQ(writer.FailedPath(), PathOf("a.zpk"));
+        EXPECT_TRUE(writer.FailedHeld());
+    }
 
     EXPECT_EQ(dir_.Read("a.zlk"), keyFileBefore);
     ExpectArchive("a.zpk", "a.zlk", sources);
@@ -379,15 +415,18 @@ TEST_F(ArchiveWriterTest, AFullDiskIsAFailureNotASuccess)
     // fit; not even the header fits; below the limit all is well.
     const std::string archiveFailure = "Cannot write " + archivePath + "!";
     EXPECT_TRUE(ThrowsUnderFileSizeLimit(1024, archiveFailure, writeEntry("f")));
-    // Nothing that could pass for an archive is left behind.
-    EXPECT_EQ(std::filesystem::file_size(archivePath), 0u);
-    EXPECT_EQ(std::filesystem::file_size(keyPath), 0u);
+    // Nothing is left behind, not even a temporary file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);  // the source alone
+    EXPECT_TRUE(ThrowsUnderFileSizeLimit(1 << 20, "", writeEntry("f")));
+    ExpectArchive("a.zpk", "a.zlk", {{"f", noise}});
+
+    // Failed rebuilds leave the archive and key file of the last good build whole.
     EXPECT_TRUE(ThrowsUnderFileSizeLimit(1024, "Cannot write " + keyPath + "!",
                                          writeEntry(std::string(2000, 'n'))));
     EXPECT_TRUE(ThrowsUnderFileSizeLimit(10, archiveFailure,
                                          [&] { ArchiveWriter().Create(archivePath, nullptr); }));
-    EXPECT_TRUE(ThrowsUnderFileSizeLimit(1 << 20, "", writeEntry("f")));
     ExpectArchive("a.zpk", "a.zlk", {{"f", noise}});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 3);
 }
 
 // --- Several writers at once ---------------------------------------------------------

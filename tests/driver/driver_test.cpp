@@ -1,9 +1,20 @@
 // End-to-end runs of the built archiver: banner, stages, failure reporting and
 // exit statuses.
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
+#include "support/golden_file.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
+
+extern char** environ;
 
 namespace zelkor {
 namespace {
@@ -45,14 +56,55 @@ TEST_F(DriverTest, SecondBannerLineDependsOnTheNumberOfScripts)
     EXPECT_EQ(five.status, 0);
 }
 
-TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsQuietly)
+TEST_F(DriverTest, ScriptWithCommentsAndUnknownChildrenRunsNamingOnlyTheChildren)
 {
+    // The declaration, the element outside ScriptFile, the comment and the text
+    // pass quietly; the child that is not a command is named.
     dir_.Write("s.xml", "<?xml version=\"1.0\"?>\n<Other/>\n<ScriptFile>\n  <!-- nothing -->\n"
                         "  <createorvanpack/>\n  text\n</ScriptFile>\n");
     ToolRun run = Run({"s.xml"});
     EXPECT_EQ(run.out, Banner(1));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "s.xml(5): unknown element <createorvanpack> ignored!\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(DriverTest, HelpAndVersionOnlyAsTheOnlyArgument)
+{
+    ToolRun help = Run({"--help"});
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.status, 0);
+    testing::ExpectMatchesGolden("driver/help.txt", help.out);
+    EXPECT_EQ(Run({"-h"}).out, help.out);
+
+    ToolRun version = Run({"--version"});
+    EXPECT_EQ(version.out, "zelkor " ZELKOR_VERSION "\n");
+    EXPECT_EQ(version.err, "");
+    EXPECT_EQ(version.status, 0);
+
+    // Anything else is a script path, as before.
+    WriteEmptyScript("s.xml");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"--help", "s.xml"}, "--help: cannot open file\n"},
+        {{"s.xml", "--version"}, "--version: cannot open file\n"},
+        {{"--Help"}, "--Help: cannot open file\n"},
+        {{"-v"}, "-v: cannot open file\n"},
+        {{"--version="}, "--version=: cannot open file\n"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = Run(c.args);
+        EXPECT_EQ(run.out, Banner(c.args.size())) << c.args[0];
+        EXPECT_EQ(run.err, c.err) << c.args[0];
+        EXPECT_EQ(run.status, 2) << c.args[0];
+    }
+    // A script named --help is run through a path.
+    dir_.Write("--help", "<ScriptFile><Other/></ScriptFile>");
+    ToolRun script = Run({"./--help"});
+    EXPECT_EQ(script.out, Banner(1));
+    EXPECT_EQ(script.err, "./--help(1): unknown element <Other> ignored!\n");
 }
 
 // --- Failures -----------------------------------------------------------------
@@ -108,6 +160,73 @@ TEST_F(DriverTest, ScriptWithoutScriptFileFailsWhenExecuted)
         EXPECT_EQ(run.err, "No such node (ScriptFile)\n") << script;
         EXPECT_EQ(run.status, 2) << script;
     }
+}
+
+// Runs the archiver with standard error on a pseudo-terminal; what the terminal
+// received.
+std::string RunOnTerminal(const std::vector<std::string>& args, const std::filesystem::path& cwd)
+{
+    int master = -1;
+    int slave = -1;
+    winsize size{};
+    size.ws_col = 200;
+    size.ws_row = 24;
+    if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+        return "no pseudo-terminal";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    std::vector<char*> argv = {const_cast<char*>(ZELKOR_BINARY)};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, ZELKOR_BINARY, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(slave);
+    std::string received;
+    char buffer[4096];
+    // Reading ends with EIO once the program has closed the terminal.
+    for (ssize_t got; rc == 0 && (got = ::read(master, buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        received.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(master);
+    int status = 0;
+    if (rc == 0)
+        ::waitpid(pid, &status, 0);
+    return received;
+}
+
+TEST_F(DriverTest, AStatusLineOnATerminalOnly)
+{
+    std::string files;
+    for (int i = 0; i < 5; ++i) {
+        dir_.Write("src/" + std::to_string(i), std::string(1000 * (i + 1), 'x'));
+        files += "<File ArchivedPath=\"" + std::to_string(i) + "\"><![CDATA[src/" + std::to_string(i) + "]]></File>";
+    }
+    files += "<File ArchivedPath=\"m\"><![CDATA[missing]]></File>";
+    dir_.Write("s.xml", "<ScriptFile><CreateOrvanPack ArchivePath=\"a.pak\">" + files + "</CreateOrvanPack></ScriptFile>");
+
+    // The line is drawn, the warning appears above it on a line of its own, the
+    // last drawing counts every file, and the line is cleared at the end.
+    const std::string terminal = RunOnTerminal({"s.xml"}, dir_.path());
+    EXPECT_NE(terminal.find("of 6 files"), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find("\r\033[KCannot compress missing!\r\n"), std::string::npos) << terminal;
+    const std::size_t last = terminal.rfind("\r\033[K");
+    EXPECT_EQ(terminal.substr(last), "\r\033[K");
+    EXPECT_EQ(terminal.substr(terminal.rfind("\r\033[K", last - 1), 21), "\r\033[K6 of 6 files, 0.0");
+
+    // Elsewhere, standard error is only the warning.
+    EXPECT_EQ(Run({"s.xml"}).err, "Cannot compress missing!\n");
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string keyPath = values[1];
     const std::vector<std::string> added(values.begin() + 2, values.end());
 
-    zelkor::GenerateCommand generate{output, source, "p/", archivePath, {}, added, true, keyPath};
+    // The key path doubles as the key seed path.
+    zelkor::GenerateCommand generate{output, source, "p/", archivePath, {}, added, true, keyPath, keyPath};
     generate.Normalize();
     const zelkor::DirectoryScanner::Result scan = zelkor::DirectoryScanner::Scan(generate.sourceDirectory);
     if (!scan.paths.empty() || !scan.unreadable.empty() || !zelkor::ScriptWriter::Write(generate, scan.paths))
@@ -48,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& command = tree.get_child("ScriptFile.CreateOrvanPack");
     if (command.get<std::string>("<xmlattr>.ArchivePath") != archivePath ||
         command.get<std::string>("<xmlattr>.KeyPath") != keyPath ||
+        command.get<std::string>("<xmlattr>.KeySeedPath") != keyPath ||
         command.get<std::string>("<xmlattr>.BuildKeyfile") != "true")
         std::abort();
 

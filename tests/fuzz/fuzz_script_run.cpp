@@ -28,7 +28,8 @@ bool StaysInside(const std::string& value)
         return true;
     if (value.front() == '/' || value.front() == '\\' || value.front() == '~')
         return false;
-    // Backslashes count as separators too: generated scripts turn them into slashes.
+    // Backslashes count as separators too: paths a script hands to the file system
+    // have them turned into slashes.
     std::size_t start = 0;
     while (start <= value.size()) {
         std::size_t end = value.find_first_of("/\\", start);
@@ -85,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zelkor::WarningLog log(warnings);
     zelkor::ScriptProcessor processor(jobs, log);
     try {
-        processor.Run(tree);
+        processor.Run(tree, "fuzz.xml");
     } catch (const std::exception&) {
         // Missing elements and attributes, failed writes: clean failures.
     }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -50,6 +51,7 @@ struct Request {
     Paths added;
     bool buildKeyfile = false;
     std::string keyPath;
+    std::optional<std::string> keySeedPath;
 };
 
 struct Generated {
@@ -60,7 +62,8 @@ struct Generated {
 // The three steps of a generate command: scan, filter, write.
 Generated Generate(const Request& r)
 {
-    GenerateCommand command{r.output, r.source, r.prefix, r.archivePath, r.ignore, r.added, r.buildKeyfile, r.keyPath};
+    GenerateCommand command{r.output, r.source,       r.prefix,  r.archivePath, r.ignore,
+                            r.added,  r.buildKeyfile, r.keyPath, r.keySeedPath};
     command.Normalize();
     DirectoryScanner::Result scan = DirectoryScanner::Scan(command.sourceDirectory);
     ApplyIgnorePatterns(scan.paths, command.ignorePatterns);
@@ -84,7 +87,10 @@ protected:
         ptree tree;
         ScriptLoader::Load(r.output, tree);
         EXPECT_EQ(tree.size(), 1u);
-        EXPECT_EQ(tree.get_child("ScriptFile").size(), 1u);
+        std::size_t elements = 0;
+        for (const auto& [name, child] : tree.get_child("ScriptFile"))
+            elements += name.front() != '<';  // not the lines or a comment
+        EXPECT_EQ(elements, 1u);
         return tree.get_child("ScriptFile.CreateOrvanPack");
     }
 
@@ -111,7 +117,7 @@ TEST_F(ScriptWriterTest, ExampleScriptMatchesTheGoldenFile)
 
     const Generated result =
         Generate({"scripts/ui.xml", "assets\\ui", "ui", "out/ui.bin", {"*.ttf"}, {"docs\\readme.txt"}, true,
-                  "out/ui.key"});
+                  "out/ui.key", std::nullopt});
     EXPECT_TRUE(result.written);
     EXPECT_TRUE(result.unreadable.empty());
     testing::ExpectMatchesGolden("generate/ui.xml", dir_.Read("scripts/ui.xml"));
@@ -136,6 +142,34 @@ TEST_F(ScriptWriterTest, EmptyTreeGivesTheFourFixedLines)
               "\t<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeyPath=\"\" >\r\n"
               "\t</CreateOrvanPack>\r\n"
               "</ScriptFile>");
+}
+
+TEST_F(ScriptWriterTest, KeySeedPathFollowsTheKeyPieces)
+{
+    fs::create_directory("src");
+    struct Case {
+        bool buildKeyfile;
+        std::optional<std::string> keySeedPath;
+        std::string openingTag;
+    };
+    const std::vector<Case> cases = {
+        {false, std::nullopt, "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"false\" >"},
+        {false, "keys\\seed", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"false\" KeySeedPath=\"keys\\seed\" >"},
+        {true, "s", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeyPath=\"k\" KeySeedPath=\"s\" >"},
+        {true, "", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeyPath=\"k\" KeySeedPath=\"\" >"},
+        {false, "a&\"<b", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"false\" KeySeedPath=\"a&amp;&quot;&lt;b\" >"},
+    };
+    for (const Case& c : cases) {
+        Request request;
+        request.buildKeyfile = c.buildKeyfile;
+        request.keyPath = "k";
+        request.keySeedPath = c.keySeedPath;
+        EXPECT_EQ(Text(request),
+                  "<ScriptFile>\r\n\t" + c.openingTag + "\r\n\t</CreateOrvanPack>\r\n</ScriptFile>");
+        if (c.keySeedPath) {
+            EXPECT_EQ(Command(request).get<std::string>("<xmlattr>.KeySeedPath"), *c.keySeedPath);
+        }
+    }
 }
 
 TEST_F(ScriptWriterTest, ArchivePrefixForms)

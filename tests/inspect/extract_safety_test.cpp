@@ -202,7 +202,7 @@ TEST_F(ExtractSafetyTest, AnInterruptedExtractionLeavesNoPartOfTheFile)
         std::vector<std::string> args{"extract", "big.pak", "-o", c.directory};
         if (c.force)
             args.push_back("--force");
-        testing::RunningTool tool(ZELKOR_INSPECT_BINARY, args, dir_.path());
+        testing::StartedProgram tool(ZELKOR_INSPECT_BINARY, args, dir_.path());
         alignas(inotify_event) char buffer[4096];
         bool created = false;
         while (!created) {

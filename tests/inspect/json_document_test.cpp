@@ -45,6 +45,7 @@ TEST(JsonDocumentTest, BytesOutsideUtf8BecomeOneReplacementCharacterEach)
         {"\xff", replacement},
         {"\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},  // U+10FFFF
         {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac", "gr\xc3\xbc\xc3\x9f \xe2\x82\xac"},
+        {std::string("q\"b\\\n\x01\x7f\0end", 11), std::string("q\"b\\\n\x01\x7f\0end", 11)},  // escaped, NUL too
     };
     for (const auto& c : cases) {
         std::ostringstream out;

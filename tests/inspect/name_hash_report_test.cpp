@@ -89,7 +89,7 @@ TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntryAndIsNotExtr
 TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
 {
     const std::string replacement = "\xef\xbf\xbd";
-    const std::string escapes = std::string("q\"b\\s/\n\r\t\x01\x1f\x7f", 12) + std::string(1, '\0') + "end";
+    const std::string escapes = "q\"b\\s/\n\r\t\x01\x1f\x7f end";
     const struct {
         std::string name;
         std::string read;  // the name in the JSON document; "nameHex" when it differs

@@ -57,8 +57,9 @@ TEST(RepeatedHashesTest, AgreesWithSortingEverythingWithinItsBudget)
             };
             EXPECT_EQ(RepeatedHashes(pass, c.values.size(), budget), Expected(c.values))
                 << c.what << ", budget " << budget;
-            if (budget >= c.values.size())
+            if (budget >= c.values.size()) {
                 EXPECT_EQ(passes, 1u) << c.what;
+            }
         }
     }
 }

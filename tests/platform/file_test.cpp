@@ -1,7 +1,10 @@
 #include "platform/file.h"
+#include "platform/mapped_file.h"
 #include "platform/output_guard.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -70,6 +73,25 @@ TEST(FileTest, OpensRelativeToAnOpenDirectory)
     EXPECT_FALSE(File::OpenAt(sub, "missing", O_RDONLY).IsOpen());
 }
 
+TEST(MappedFileTest, AFileCutShortWhileMappedReadsAsZerosAndSaysSo)
+{
+    TempDir dir;
+    const std::string content(1 << 20, 'm');
+    File file = File::Open(dir.Write("f", content).string(), O_RDWR);
+    std::optional<MappedFile> mapped = MappedFile::Map(file, content.size());
+    ASSERT_TRUE(mapped);
+    EXPECT_EQ(mapped->Bytes()[content.size() - 1], 'm');
+    ASSERT_EQ(::ftruncate(file.Descriptor(), 4096), 0);
+    unsigned sum = 0;
+    {
+        MappedFile::Reading reading(*mapped);
+        for (const std::uint8_t byte : mapped->Bytes())
+            sum += byte;
+    }
+    EXPECT_TRUE(mapped->Damaged());
+    EXPECT_EQ(sum, 4096u * 'm');
+}
+
 TEST(OutputGuardTest, ReplacesTheTargetOnlyOnCommit)
 {
     TempDir dir;
@@ -104,6 +126,42 @@ TEST(OutputGuardTest, UnwritableTargets)
     EXPECT_FALSE(directory.Open());
     EXPECT_FALSE(directory.Commit());
     EXPECT_TRUE(fs::is_directory(dir / "busy/inner"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(OutputGuardTest, LinksStayLinksAndAttributesStay)
+{
+    TempDir dir;
+    dir.Write("real", "old");
+    ASSERT_EQ(::chmod((dir / "real").c_str(), 0640), 0);
+    fs::create_symlink("real", dir / "link");
+    OutputGuard guard((dir / "link").string());
+    ASSERT_TRUE(guard.Open());
+    ASSERT_TRUE(guard.Output().WriteAll("new", 3));
+    ASSERT_TRUE(guard.Commit());
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(dir.Read("real"), "new");
+    EXPECT_EQ(fs::status(dir / "real").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST(OutputGuardTest, LongNamesFitAndLocksExclude)
+{
+    TempDir dir;
+    // A name near the limit still gets a temporary file and a lock beside it.
+    const std::string name(250, 'n');
+    EXPECT_LE(OutputGuard::HiddenName(name, "XXXXXX").size(), 255u);
+    EXPECT_NE(OutputGuard::HiddenName(name, "lock"), OutputGuard::HiddenName(name + "m", "lock"));
+    OutputGuard first((dir / name).string(), {.lock = true, .sync = true});
+    ASSERT_TRUE(first.Open());
+
+    // The lock holds against any spelling of the path.
+    OutputGuard second((dir / "." / name).string(), {.lock = true, .sync = false});
+    EXPECT_FALSE(second.Open());
+    EXPECT_TRUE(second.Held());
+    ASSERT_TRUE(first.Commit());
+    EXPECT_TRUE(second.Open());
+    second.Discard();
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 

@@ -50,11 +50,12 @@ TEST_F(GenerateCommandTest, GeneratedScriptIsWrittenNotRunAndBuildsTheArchiveLat
     EXPECT_FALSE(Exists("out/gen.pak"));
     EXPECT_EQ(ArchivedContents(Archive("out/direct.pak")), Names{"bee"});
 
-    // The generated script asks for a key file at an empty path, which cannot be
-    // created; with a KeyPath it builds the whole archive.
+    // The generated script's empty KeyPath means the default key file.
     run = Run({"out/gen.xml"});
-    EXPECT_EQ(run.err, "Cannot create !\n");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ArchivedNames(Archive("out/gen.pak", "out/gen.pak.zlk")),
+              (Names{"data/A.txt", "data/b.txt", "data/sub/c.txt", "data/../docs/readme.txt"}));
 
     RunCommands("  <CreateOrvanPackXml Input=\"assets\" XmlPath=\"out/gen.xml\" ArchivePath=\"out/gen.pak\""
                 " BuildKeyfile=\"true\" KeyPath=\"out/gen.zlk\"/>\n");
@@ -64,6 +65,23 @@ TEST_F(GenerateCommandTest, GeneratedScriptIsWrittenNotRunAndBuildsTheArchiveLat
     auto files = Archive("out/gen.pak", "out/gen.zlk");
     EXPECT_EQ(ArchivedNames(files), (Names{"A.txt", "art.psd", "b.txt", "sub/c.txt"}));
     EXPECT_EQ(ArchivedContents(files), (Names{"ay", "layers", "bee", "sea"}));
+}
+
+TEST_F(GenerateCommandTest, GeneratedScriptCarriesTheKeySeedAndRebuildsTheSameBytes)
+{
+    dir_.Write("keys/seed", std::string(40, 's'));
+    ToolRun run = RunCommands("  <CreateOrvanPackXml Input=\"assets\" XmlPath=\"out/gen.xml\" ArchivePath=\"out/gen.pak\""
+                              " KeySeedPath=\"keys\\seed\"/>\n");
+    EXPECT_EQ(run.err, "");
+    const std::string opening =
+        "<ScriptFile>\r\n\t<CreateOrvanPack ArchivePath=\"out/gen.pak\" BuildKeyfile=\"false\" KeySeedPath=\"keys\\seed\" >\r\n";
+    EXPECT_EQ(dir_.Read("out/gen.xml").substr(0, opening.size()), opening);
+    run = Run({"out/gen.xml"});
+    EXPECT_EQ(run.err, "");
+    const std::string first = dir_.Read("out/gen.pak");
+    Run({"out/gen.xml"});
+    EXPECT_EQ(dir_.Read("out/gen.pak"), first);
+    EXPECT_EQ(ArchivedContents(Archive("out/gen.pak")), (Names{"ay", "layers", "bee", "sea"}));
 }
 
 TEST_F(GenerateCommandTest, UnscannableSourceAndUnwritableOutputWarn)

@@ -34,8 +34,9 @@ TEST_F(PackCommandTest, FilesAreStoredInDocumentOrderWithTheirNames)
         "    <Other/>\n    <!-- comment -->\n" + FileElement("b.bin", "src/b.bin") +
         FileElement("empty", "src/empty") + "  </CreateOrvanPack>\n");
     EXPECT_EQ(run.out, testing::Banner(1));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    // The unknown child is named and passed over; the comment is not an element.
+    EXPECT_EQ(run.err, "script.xml(5): unknown element <Other> ignored!\n");
+    EXPECT_EQ(run.status, 1);
 
     auto files = Archive("out/a.pak", "out/a.pak.zlk");
     EXPECT_EQ(ArchivedNames(files), (Names{"Data\\C.txt", "a.txt", "b.bin", "empty"}));
@@ -54,10 +55,13 @@ TEST_F(PackCommandTest, KeyFileFollowsBuildKeyfile)
     EXPECT_FALSE(Exists("out/k.zlk"));
     EXPECT_FALSE(Exists("out/plain.pak.zlk"));
 
-    for (const char* off : {"yes", "True", "", "false", "0"}) {
-        ToolRun run = RunCommands(std::string("  <CreateOrvanPack ArchivePath=\"out/off.pak\" BuildKeyfile=\"") +
-                                  off + "\">\n" + FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
-        EXPECT_EQ(run.status, 0) << off;
+    for (const std::string off : {"yes", "True", "", "false", "0"}) {
+        ToolRun run = RunCommands("  <CreateOrvanPack ArchivePath=\"out/off.pak\" BuildKeyfile=\"" + off + "\">\n" +
+                                  FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+        // A value that is not a boolean is named.
+        const bool boolean = off == "false" || off == "0";
+        EXPECT_EQ(run.err, boolean ? "" : "script.xml(2): BuildKeyfile=\"" + off + "\" is not true or false, taken as false!\n");
+        EXPECT_EQ(run.status, boolean ? 0 : 1) << off;
         EXPECT_FALSE(Exists("out/off.pak.zlk")) << off;
         EXPECT_EQ(ArchivedContents(Archive("out/off.pak")), Names{"see"}) << off;
     }
@@ -70,6 +74,12 @@ TEST_F(PackCommandTest, KeyFileFollowsBuildKeyfile)
     EXPECT_EQ(ArchivedNames(Archive("out/on.pak", "out/on.pak.zlk")), Names{"c"});
     EXPECT_EQ(ArchivedNames(Archive("out/named.pak", "out/named.key")), Names{"c"});
     EXPECT_FALSE(Exists("out/named.pak.zlk"));
+
+    // An empty KeyPath means the default key file.
+    ToolRun run = RunCommands("  <CreateOrvanPack ArchivePath=\"out/empty.pak\" BuildKeyfile=\"true\" KeyPath=\"\">\n" +
+                              FileElement("c", "src/c.txt") + "  </CreateOrvanPack>\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ArchivedNames(Archive("out/empty.pak", "out/empty.pak.zlk")), Names{"c"});
     // The shares really are split: the archive alone does not decrypt.
     EXPECT_THROW(Archive("out/on.pak"), std::runtime_error);
 }
@@ -124,15 +134,14 @@ TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
         "  </CreateOrvanPack>\n"
         "  <CreateOrvanPack ArchivePath=\"out/b.pak\" BuildKeyfile=\"true\" KeyPath=\"nodir/b.zlk\">\n" +
         FileElement("m", "src/missing") + "  </CreateOrvanPack>\n"
-        // A present but empty KeyPath is used as it is, and cannot be created.
-        "  <CreateOrvanPack ArchivePath=\"out/c.pak\" BuildKeyfile=\"true\" KeyPath=\"\"/>\n"
+        // An empty KeyPath means the default, which names the failing directory here.
+        "  <CreateOrvanPack ArchivePath=\"nodir/c.pak\" BuildKeyfile=\"true\" KeyPath=\"\"/>\n"
         "  <CreateOrvanPack ArchivePath=\"out/d.pak\">\n" + FileElement("c", "src/c.txt") +
         "  </CreateOrvanPack>\n");
     // No source of a skipped command is read, so no "Cannot compress" appears.
-    EXPECT_EQ(run.err, "Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\nCannot create !\n");
+    EXPECT_EQ(run.err, "Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\nCannot create nodir/c.pak.zlk!\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(Exists("out/b.pak"));
-    EXPECT_FALSE(Exists("out/c.pak"));
     EXPECT_EQ(ArchivedContents(Archive("out/d.pak")), Names{"see"});
 }
 
@@ -149,8 +158,13 @@ TEST_F(PackCommandTest, EntryTheFormatCannotHoldIsLeftOut)
 
 // --- Failures -----------------------------------------------------------------
 
-TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunKeepingEarlierEntries)
+TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunAndTheArchiveBeingBuiltDoesNotAppear)
 {
+    // An archive from an earlier run stays as it was.
+    ASSERT_EQ(RunCommands("  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
+                          FileElement("old", "src/a.txt") + "  </CreateOrvanPack>\n")
+                  .status,
+              0);
     ToolRun run = RunCommands(
         "  <CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">\n" +
         FileElement("a", "src/a.txt") + FileElement("b", "src/b.bin") +
@@ -159,8 +173,9 @@ TEST_F(PackCommandTest, MissingArchivedPathEndsTheRunKeepingEarlierEntries)
         "  <CreateOrvanPack ArchivePath=\"out/later.pak\"/>\n");
     EXPECT_EQ(run.err, "No such node (<xmlattr>.ArchivedPath)\n");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), (Names{"a", "b"}));
+    EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), (Names{"old"}));
     EXPECT_FALSE(Exists("out/later.pak"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}), 2);
 }
 
 TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)

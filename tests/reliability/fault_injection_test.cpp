@@ -2,7 +2,9 @@
 // not files, outputs held by another process or placed where no file can be,
 // names at the format's limits, a source larger than the load buffers.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,14 +52,18 @@ class FaultInjectionTest : public ::testing::Test {
 protected:
     ToolRun Run(const std::vector<std::string>& args) { return testing::RunZelkor(args, dir_.path()); }
 
-    // Runs the archiver with files limited to `limit` bytes, as on a full disk:
-    // a write past the limit fails (the signal that would end the process is
-    // ignored, as a full disk sends none).
+    // Runs the archiver with files limited to `limit` bytes: a write past the
+    // limit fails as on a full disk. The archiver itself ignores the signal that
+    // the limit would otherwise end it with.
     ToolRun RunWithFileSizeLimit(std::size_t limit, const std::vector<std::string>& args)
     {
-        std::vector<std::string> shell = {
-            "-c", "trap '' XFSZ; ulimit -f " + std::to_string(limit / 1024) + "; exec \"$0\" \"$@\"",
-            ZELKOR_BINARY};
+        return RunLimited("ulimit -f " + std::to_string(limit / 1024), args);
+    }
+
+    // Runs the archiver after the shell command `limit` (a ulimit).
+    ToolRun RunLimited(const std::string& limit, const std::vector<std::string>& args)
+    {
+        std::vector<std::string> shell = {"-c", limit + "; exec \"$0\" \"$@\"", ZELKOR_BINARY};
         shell.insert(shell.end(), args.begin(), args.end());
         return testing::RunProgram("/bin/bash", shell, dir_.path());
     }
@@ -76,8 +82,8 @@ TEST_F(FaultInjectionTest, FullDiskEndsTheRunAndLeavesNothingThatPassesForAnArch
     ToolRun run = RunWithFileSizeLimit(100 * 1024, {"big.xml"});
     EXPECT_EQ(run.err, "Cannot write big.pak!\n");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(fs::file_size(dir_ / "big.pak"), 0u);
-    EXPECT_EQ(fs::file_size(dir_ / "big.pak.zlk"), 0u);
+    EXPECT_FALSE(fs::exists(dir_ / "big.pak"));
+    EXPECT_FALSE(fs::exists(dir_ / "big.pak.zlk"));
 
     // Another script of the same run, if it got to run, left a valid archive.
     run = RunWithFileSizeLimit(100 * 1024, {"small.xml", "big.xml"});
@@ -86,6 +92,14 @@ TEST_F(FaultInjectionTest, FullDiskEndsTheRunAndLeavesNothingThatPassesForAnArch
     if (fs::exists(dir_ / "small.pak")) {
         EXPECT_EQ(ArchivedContents(ReadArchive(dir_ / "small.pak")), Names{"small file"});
     }
+
+    // The message names the archive as the script wrote it, backslashes included.
+    fs::create_directory(dir_ / "out");
+    dir_.Write("windows.xml", PackScript("out\\big.pak", FileElement("b", "big"), true));
+    run = RunWithFileSizeLimit(100 * 1024, {"windows.xml"});
+    EXPECT_EQ(run.err, "Cannot write out\\big.pak!\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(fs::is_empty(dir_ / "out"));
 
     // A generated script that does not fit leaves the old one untouched.
     std::string generate = "<ScriptFile><CreateOrvanPackXml Input=\"assets:";
@@ -127,6 +141,126 @@ TEST_F(FaultInjectionTest, SourcesThatChangeOrAreNotFiles)
     EXPECT_EQ(run.err, "Cannot compress fifo!\nCannot compress folder!\nCannot compress dangling!\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(ReadArchive(dir_ / "odd.pak").empty());
+
+    // A command never reads its own outputs, by any spelling or link; a file whose
+    // size the system reports as 0 is read to its end; a NUL (&#0;) never cuts a
+    // path short.
+    fs::create_symlink("own.pak", dir_ / "own-link");
+    dir_.Write("own.pak", "an earlier own.pak");
+    dir_.Write("own.pak.zlk", "an earlier key file");
+    dir_.Write("own.xml",
+               "<ScriptFile><CreateOrvanPack ArchivePath=\"own.pak\" BuildKeyfile=\"1\">\n" +
+                   FileElement("a", "own.pak") + FileElement("b", "./own-link") + FileElement("k", "own.pak.zlk") +
+                   FileElement("p", "/proc/version") + "<File ArchivedPath=\"n\">src&#0;.x</File>\n" +
+                   "<File ArchivedPath=\"n&#0;.x\"><![CDATA[/proc/version]]></File>\n"
+                   "</CreateOrvanPack>\n"
+                   "<CreateOrvanPack ArchivePath=\"nul.pak&#0;.x\"/></ScriptFile>\n");
+    run = Run({"own.xml"});
+    EXPECT_EQ(run.err, "Cannot compress own.pak!\nCannot compress ./own-link!\nCannot compress own.pak.zlk!\n"
+                       "Cannot compress src\\0.x!\n"
+                       "Cannot store /proc/version!\nCannot create nul.pak\\0.x!\n");
+    EXPECT_EQ(run.status, 1);
+    const auto own = ReadArchive(dir_ / "own.pak", dir_ / "own.pak.zlk");
+    EXPECT_EQ(ArchivedNames(own), (Names{"p"}));
+    EXPECT_EQ(own.front().content.rfind("Linux version", 0), 0u);
+    EXPECT_FALSE(fs::exists(dir_ / "nul.pak"));
+}
+
+// --- Interruptions --------------------------------------------------------------------
+
+// The names in `dir` that a writer's temporary files and locks have.
+Names Leftovers(const fs::path& dir)
+{
+    Names names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".zelkor-") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// Waits (up to a minute) until a temporary file of `name` in `dir` holds more
+// than `bytes` bytes: the archive's writer is well under way.
+bool WaitForTemporary(const fs::path& dir, const std::string& name, std::uintmax_t bytes)
+{
+    for (int i = 0; i < 60000; ++i) {
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            const std::string file = entry.path().filename().string();
+            std::error_code ignored;
+            if (file.rfind("." + name + ".zelkor-", 0) == 0 && file.find("lock") == std::string::npos &&
+                fs::file_size(entry.path(), ignored) > bytes)
+                return true;
+        }
+        ::usleep(1000);
+    }
+    return false;
+}
+
+TEST_F(FaultInjectionTest, InterruptedRebuildsKeepTheLastGoodArchive)
+{
+    dir_.Write("old", "the last good build");
+    dir_.Write("old.xml", PackScript("a.pak", FileElement("old", "old"), true));
+    ASSERT_EQ(Run({"old.xml"}).status, 0);
+    std::string files;
+    for (int i = 0; i < 24; ++i) {
+        dir_.Write(Numbered("src/", i), testing::CompressibleText(1 << 20, static_cast<unsigned>(i)));
+        files += FileElement(Numbered("f", i), Numbered("src/", i));
+    }
+    dir_.Write("new.xml", PackScript("a.pak", files, true));
+    const auto expectLastGoodBuild = [&] {
+        EXPECT_EQ(ArchivedContents(ReadArchive(dir_ / "a.pak", dir_ / "a.pak.zlk")), Names{"the last good build"});
+    };
+
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        testing::StartedProgram rebuild(ZELKOR_BINARY, {"new.xml"}, dir_.path());
+        ASSERT_TRUE(WaitForTemporary(dir_.path(), "a.pak", 64 * 1024));
+        expectLastGoodBuild();  // what a reader sees meanwhile
+        rebuild.Signal(signal);
+        EXPECT_EQ(rebuild.Wait().status, 128 + signal);
+        expectLastGoodBuild();
+        const Names leftovers = Leftovers(dir_.path());
+        if (signal != SIGKILL) {
+            EXPECT_TRUE(leftovers.empty()) << leftovers.front();
+            continue;
+        }
+        // Killed outright, the writer leaves only names that say what they are.
+        EXPECT_FALSE(leftovers.empty());
+        for (const std::string& name : leftovers) {
+            EXPECT_TRUE(name.rfind(".a.pak.zelkor-", 0) == 0 || name.rfind(".a.pak.zlk.zelkor-", 0) == 0) << name;
+            fs::remove(dir_ / name);
+        }
+    }
+    // Uninterrupted, the rebuild replaces both files.
+    ASSERT_EQ(Run({"new.xml"}).status, 0);
+    EXPECT_EQ(ReadArchive(dir_ / "a.pak", dir_ / "a.pak.zlk").size(), 24u);
+    EXPECT_TRUE(Leftovers(dir_.path()).empty());
+}
+
+TEST_F(FaultInjectionTest, AFullFileSystemKeepsTheLastGoodArchive)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const fs::path disk = dir_ / "disk";
+    fs::create_directory(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+
+    dir_.Write("old", "the last good build");
+    dir_.Write("old.xml", PackScript("disk/a.pak", FileElement("old", "old"), true));
+    ASSERT_EQ(Run({"old.xml"}).status, 0);
+    dir_.Write("big", RandomBytes(400 * 1024, 5));
+    dir_.Write("big.xml", PackScript("disk/a.pak", FileElement("big", "big"), true));
+    ToolRun run = Run({"big.xml"});
+    EXPECT_EQ(run.err, "Cannot write disk/a.pak!\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ArchivedContents(ReadArchive(disk / "a.pak", disk / "a.pak.zlk")), Names{"the last good build"});
+    EXPECT_TRUE(Leftovers(disk).empty());
 }
 
 TEST_F(FaultInjectionTest, OutputsHeldOrImpossible)
@@ -134,8 +268,8 @@ TEST_F(FaultInjectionTest, OutputsHeldOrImpossible)
     dir_.Write("src", "content");
     dir_.Write("held.pak", "another build's archive");
     dir_.Write("plain-file", "x");
-    // Another process holds the archive, as a running build does.
-    File holder = File::Open((dir_ / "held.pak").string(), O_RDWR);
+    // Another process holds the archive's lock, as a running build does.
+    File holder = File::Open((dir_ / ".held.pak.zelkor-lock").string(), O_RDWR | O_CREAT);
     ASSERT_TRUE(holder.IsOpen());
     ASSERT_EQ(::flock(holder.Descriptor(), LOCK_EX), 0);
 
@@ -174,6 +308,36 @@ TEST_F(FaultInjectionTest, SourceLargerThanTheLoadBuffersIsStoredWhole)
     EXPECT_TRUE(files[0].content == content);
     EXPECT_TRUE(files[0].compressed);
     EXPECT_EQ(files[1].content, "after the large one");
+}
+
+TEST_F(FaultInjectionTest, MemoryFollowsTheFiles)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#endif
+#endif
+    // Two scripts of small files under a tight limit on address space; a source
+    // too large to hold under it is left out with a warning, and the run goes on.
+    for (int f = 0; f < 20; ++f)
+        dir_.Write(Numbered("src/", f), testing::CompressibleText(1000 + 100 * f, static_cast<unsigned>(f)));
+    fs::resize_file(dir_.Write("huge", ""), std::uintmax_t{2} << 30);  // sparse
+    for (const char* name : {"a", "b"}) {
+        std::string files;
+        for (int f = 0; f < 20; ++f) {
+            files += FileElement(Numbered("f", f), Numbered("src/", f));
+            if (f == 10 && name[0] == 'a')
+                files += FileElement("huge", "huge");
+        }
+        dir_.Write(std::string(name) + ".xml", PackScript(std::string(name) + ".pak", files));
+    }
+    ToolRun run = RunLimited("ulimit -v 700000", {"a.xml", "b.xml"});
+    EXPECT_EQ(run.err, "Cannot compress huge!\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadArchive(dir_ / "a.pak").size(), 20u);
+    EXPECT_EQ(ReadArchive(dir_ / "b.pak").size(), 20u);
 }
 
 TEST_F(FaultInjectionTest, ManyScriptsSomeSharingOutputs)

@@ -40,7 +40,7 @@ protected:
     void AddFile(const std::string& name, const std::string* content)
     {
         const std::string path = content ? dir_.Write(name, *content).string() : (dir_ / name).string();
-        sources_.push_back({path, name});
+        sources_.push_back({path, name, path});
         if (content)
             contents_[path] = *content;
     }
@@ -61,7 +61,7 @@ protected:
             const std::string content = CompressibleText(i % 3 == 0 ? 20000 + i * 100 : i * 7, 100 + i);
             AddFile("small" + std::to_string(i), &content);
         }
-        sources_.push_back({dir_.path().string(), std::nullopt});
+        sources_.push_back({dir_.path().string(), std::nullopt, dir_.path().string()});
         for (unsigned i = 0; i < 40; ++i) {
             const std::string tiny(i % 5, static_cast<char>('a' + i % 26));
             AddFile("tiny" + std::to_string(i), &tiny);

@@ -1,5 +1,8 @@
 #include "script/script_loader.h"
 
+#include <optional>
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include <boost/property_tree/detail/xml_parser_error.hpp>
@@ -58,14 +61,15 @@ TEST_F(ScriptLoaderTest, ElementsAttributesAndCommentsInDocumentOrder)
     std::vector<std::string> keys;
     for (const auto& child : script)
         keys.push_back(child.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{"CreateOrvanPack", "<xmlcomment>", "CreateOrvanPack"}));
+    // ScriptFile has no attributes, so it holds its lines in a child of its own.
+    EXPECT_EQ(keys, (std::vector<std::string>{"<xmllines>", "CreateOrvanPack", "<xmlcomment>", "CreateOrvanPack"}));
 
-    const ptree& pack = script.front().second;
+    const ptree& pack = std::next(script.begin())->second;
     EXPECT_EQ(pack.get<std::string>("<xmlattr>.ArchivePath"), "out/a.pak");
     EXPECT_EQ(pack.get<std::string>("<xmlattr>.BuildKeyfile"), "true");
     EXPECT_EQ(pack.get<std::string>("File"), "src/a.png");
     EXPECT_EQ(pack.get<std::string>("File.<xmlattr>.ArchivedPath"), "a.png");
-    EXPECT_EQ(std::next(script.begin())->second.data(), " a note ");
+    EXPECT_EQ(std::next(script.begin(), 2)->second.data(), " a note ");
     EXPECT_FALSE(script.back().second.get_child_optional("File"));
 }
 
@@ -126,6 +130,49 @@ TEST_F(ScriptLoaderTest, CrLfReadsAsLf)
     EXPECT_EQ(FailureOf("<R>\r\n\r\n<"), FailureOf("<R>\n\n<"));
 }
 
+TEST_F(ScriptLoaderTest, ElementsKnowTheLinesOfTheirNamesAndAttributes)
+{
+    // References that decode to line feeds, or from several bytes to one, do not
+    // shift the lines after them.
+    const std::string lf =
+        "<ScriptFile>\n"
+        "  <CreateOrvanPack ArchivePath=\"a&#10;&#10;\"\n"
+        "      BuildKeyfile=\"&amp;&amp;\n\"\n"
+        "\n"
+        "      KeyPath=\"k\">\n"
+        "    <File ArchivedPath=\"f\"><![CDATA[\nx\n]]></File>\n"
+        "    <Other\n/>\n"
+        "  </CreateOrvanPack>\n"
+        "</ScriptFile>\n";
+    std::string crlf;
+    for (char c : lf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (const std::string& text : {lf, crlf}) {
+        const ptree tree = LoadText(text);
+        const ptree& script = tree.get_child("ScriptFile");
+        const ptree& pack = script.get_child("CreateOrvanPack");
+        const std::vector<std::tuple<const ptree*, std::size_t, std::optional<unsigned long>>> cases = {
+            {&script, 0, 1},
+            {&script, 1, std::nullopt},
+            {&pack, 0, 2},
+            {&pack, 1, 2},
+            {&pack, 2, 3},
+            {&pack, 3, 6},
+            {&pack, 4, std::nullopt},
+            {&pack.get_child("File"), 0, 7},
+            {&pack.get_child("File"), 1, 7},
+            {&pack.get_child("Other"), 0, 10},
+        };
+        for (const auto& [element, item, line] : cases)
+            EXPECT_EQ(ScriptLoader::Line(*element, item), line) << item;
+    }
+    // A tree built in code knows no lines.
+    ptree built;
+    built.put("<xmlattr>.A", "1");
+    EXPECT_EQ(ScriptLoader::Line(built, 0), std::nullopt);
+    EXPECT_EQ(ScriptLoader::Line(ptree(), 0), std::nullopt);
+}
+
 TEST_F(ScriptLoaderTest, ReplacesTheTreeOnlyOnSuccess)
 {
     ptree tree;
@@ -147,6 +194,8 @@ TEST_F(ScriptLoaderTest, ParseErrorsNameThePathAndLine)
     EXPECT_EQ(FailureOf("<R>\n<A>\n</A>\n"), ScriptPath() + "(4): unexpected end of data");
     EXPECT_EQ(FailureOf("<R>\n\n<A B></A></R>"), ScriptPath() + "(3): expected =");
     EXPECT_EQ(FailureOf("<R>\n<A>&amp</A></R>"), "");  // an unterminated reference stays text
+    // References decoded before the fault do not change its line.
+    EXPECT_EQ(FailureOf("<R a=\"&#10;&#10;\" b=\"&amp;&amp;\n\">\n<A B></A></R>"), ScriptPath() + "(3): expected =");
 }
 
 TEST_F(ScriptLoaderTest, DeepNestingIsRefusedInsteadOfOverflowingTheStack)

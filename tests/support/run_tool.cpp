@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -20,10 +19,12 @@ namespace zelkor::testing {
 
 namespace fs = std::filesystem;
 
-RunningTool::RunningTool(const std::string& program, const std::vector<std::string>& args,
-                         const fs::path& cwd)
-    : capture_(std::make_unique<TempDir>()), program_(program)
+StartedProgram::StartedProgram(const std::string& program, const std::vector<std::string>& args,
+                               const fs::path& cwd)
+    : program_(program), capture_(std::make_unique<TempDir>())
 {
+    // Output goes to files rather than pipes, so a chatty child can never block on
+    // a full pipe while we wait for it.
     const fs::path outPath = *capture_ / "stdout";
     const fs::path errPath = *capture_ / "stderr";
 
@@ -46,16 +47,23 @@ RunningTool::RunningTool(const std::string& program, const std::vector<std::stri
         throw std::runtime_error("cannot start " + program);
 }
 
-RunningTool::~RunningTool()
+StartedProgram::~StartedProgram()
 {
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        int ignored = 0;
+        while (waitpid(pid_, &ignored, 0) < 0 && errno == EINTR) {
         }
     }
 }
 
-ToolRun RunningTool::Wait()
+void StartedProgram::Signal(int signal)
+{
+    if (pid_ > 0)
+        ::kill(pid_, signal);
+}
+
+ToolRun StartedProgram::Wait()
 {
     int wstatus = 0;
     struct rusage usage {};
@@ -63,7 +71,7 @@ ToolRun RunningTool::Wait()
         if (errno != EINTR)
             throw std::runtime_error("cannot wait for " + program_);
     }
-    pid_ = -1;
+    pid_ = 0;
 
     ToolRun run;
     run.peakResidentKiB = usage.ru_maxrss;
@@ -76,9 +84,10 @@ ToolRun RunningTool::Wait()
     return run;
 }
 
-ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd)
+ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const fs::path& cwd)
 {
-    return RunningTool(program, args, cwd).Wait();
+    return StartedProgram(program, args, cwd).Wait();
 }
 
 ToolRun RunZelkor(const std::vector<std::string>& args, const fs::path& cwd)

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <memory>
+
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -19,28 +19,27 @@ struct ToolRun {
 
 class TempDir;
 
-// A program started and not yet waited for, so that a test can act on it while
-// it runs (send it signals, say). Its output goes to files, so it never blocks
-// on a full pipe. Killed and reaped on destruction if Wait was not called.
-class RunningTool {
+// A program started in the background, with standard input empty and both
+// output streams collected. Killed and waited for on destruction when it is
+// still running.
+class StartedProgram {
 public:
-    // Starts `program` with `args` (argument 0 is the program itself) in the
-    // working directory `cwd`, with standard input empty.
-    RunningTool(const std::string& program, const std::vector<std::string>& args,
-                const std::filesystem::path& cwd);
-    ~RunningTool();
-    RunningTool(const RunningTool&) = delete;
-    RunningTool& operator=(const RunningTool&) = delete;
+    StartedProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& cwd);
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
 
+    // The process, to signal or watch while it runs; 0 once waited for.
     pid_t Pid() const { return pid_; }
-
-    // Waits for the program to end and collects what it did.
+    void Signal(int signal);
+    // Waits for the program to end.
     ToolRun Wait();
 
 private:
-    std::unique_ptr<TempDir> capture_;
     std::string program_;
-    pid_t pid_ = -1;
+    std::unique_ptr<TempDir> capture_;
+    pid_t pid_ = 0;
 };
 
 // Runs `program` with `args` (argument 0 is the program itself) in the working

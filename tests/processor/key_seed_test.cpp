@@ -1,0 +1,173 @@
+// KeySeedPath: the same script, sources and seed give byte-identical archives and
+// key files, from run to run and on one thread or many; a seed that cannot be
+// read skips its command and touches nothing.
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <tbb/global_control.h>
+#include <tbb/task_arena.h>
+
+#include "processor_fixture.h"
+#include "script/file_job_pool.h"
+#include "script/script_loader.h"
+#include "script/script_processor.h"
+#include "script/warning_log.h"
+#include "support/test_data.h"
+
+namespace zelkor {
+namespace {
+
+using testing::ArchivedContents;
+using testing::ArchivedNames;
+using testing::FileElement;
+using testing::ToolRun;
+using Names = std::vector<std::string>;
+
+class KeySeedTest : public testing::ProcessorTest {
+protected:
+    void SetUp() override
+    {
+        dir_.Write("seed", testing::RandomBytes(64, 1));
+        dir_.Write("other-seed", testing::RandomBytes(64, 2));
+        dir_.Write("src/c.txt", "see");
+        std::filesystem::create_directory(dir_ / "out");
+    }
+
+    // Sources of mixed sizes: compressible, random, tiny, empty, one large, and
+    // src/many/7 missing.
+    void WriteManyFiles()
+    {
+        for (unsigned i = 0; i < 120; ++i) {
+            const std::string name = "src/many/" + std::to_string(i);
+            if (i % 4 == 0)
+                dir_.Write(name, testing::CompressibleText(i * 900, i));
+            else if (i % 4 == 1)
+                dir_.Write(name, testing::RandomBytes(i * 37, i));
+            else if (i % 4 == 2)
+                dir_.Write(name, std::string(i % 5, 'x'));
+            else if (i != 7)
+                dir_.Write(name, "");
+        }
+        dir_.Write("src/big", testing::CompressibleText(3 << 20, 99));
+    }
+
+    // A pack command over WriteManyFiles' sources, named by absolute paths so
+    // that the script runs the same from any working directory.
+    std::string ManyFilesCommand(const std::string& archive, const std::string& seed)
+    {
+        std::string files;
+        for (unsigned i = 0; i < 120; ++i)
+            files += FileElement("many/" + std::to_string(i), (dir_ / ("src/many/" + std::to_string(i))).string());
+        files += FileElement("big", (dir_ / "src/big").string());
+        return "<CreateOrvanPack ArchivePath=\"" + archive + "\" BuildKeyfile=\"true\" KeySeedPath=\"" +
+               (dir_ / seed).string() + "\">\n" + files + "</CreateOrvanPack>\n";
+    }
+
+    // Runs `commands` in this process on a task arena of `threads` threads.
+    void RunInProcess(const std::string& commands, int threads)
+    {
+        boost::property_tree::ptree tree;
+        ScriptLoader::Parse("<ScriptFile>" + commands + "</ScriptFile>", "inline.xml", tree);
+        std::ostringstream warnings;
+        WarningLog log(warnings);
+        // Up to `threads` threads even on a machine with fewer cores.
+        tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism, threads);
+        tbb::task_arena arena(threads);
+        arena.execute([&] {
+            FileJobPool jobs(nullptr);
+            ScriptProcessor(jobs, log).Run(tree, "inline.xml");
+        });
+        EXPECT_EQ(warnings.str(), "Cannot compress " + (dir_ / "src/many/7").string() + "!\n");
+    }
+};
+
+TEST_F(KeySeedTest, SameInputsGiveTheSameBytesOnOneThreadOrMany)
+{
+    WriteManyFiles();
+    const std::string out = (dir_ / "out").string();
+    for (const std::string run : {"first", "second"}) {
+        ToolRun tool = RunCommands(ManyFilesCommand(out + "/" + run + ".pak", "seed"));
+        EXPECT_EQ(tool.status, 1);
+    }
+    RunInProcess(ManyFilesCommand(out + "/one.pak", "seed"), 1);
+    RunInProcess(ManyFilesCommand(out + "/many.pak", "seed"), 4);
+    // With the compression cache, cold (filling it) and warm (served from it).
+    WriteScript("cached.xml", ManyFilesCommand(out + "/cold.pak", "seed") + ManyFilesCommand(out + "/warm.pak", "seed"));
+    EXPECT_EQ(testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", ZELKOR_BINARY, "cached.xml"}, dir_.path())
+                  .status,
+              1);
+
+    const std::string archive = dir_.Read("out/first.pak");
+    const std::string keyFile = dir_.Read("out/first.pak.zlk");
+    for (const std::string other : {"second", "one", "many", "cold", "warm"}) {
+        SCOPED_TRACE(other);
+        EXPECT_TRUE(dir_.Read("out/" + other + ".pak") == archive);
+        EXPECT_TRUE(dir_.Read("out/" + other + ".pak.zlk") == keyFile);
+    }
+    EXPECT_EQ(Archive("out/first.pak", "out/first.pak.zlk").size(), 120u);
+
+    // Another seed gives other bytes throughout.
+    RunCommands(ManyFilesCommand(out + "/other.pak", "other-seed"));
+    EXPECT_NE(dir_.Read("out/other.pak").substr(0, 68), archive.substr(0, 68));
+    EXPECT_NE(dir_.Read("out/other.pak.zlk").substr(0, 64), keyFile.substr(0, 64));
+    EXPECT_NE(dir_.Read("out/other.pak").substr(88, 64), archive.substr(88, 64));
+}
+
+TEST_F(KeySeedTest, SeedPathsTakeBackslashesAndTheArchiveStillDecrypts)
+{
+    std::filesystem::create_directory(dir_ / "keys");
+    std::filesystem::copy_file(dir_ / "seed", dir_ / "keys/seed");
+    for (const std::string archive : {"a", "b"}) {
+        ToolRun run = RunCommands("<CreateOrvanPack ArchivePath=\"out\\" + archive +
+                                  ".pak\" KeySeedPath=\"keys\\seed\">" + FileElement("c", "src/c.txt") +
+                                  "</CreateOrvanPack>\n");
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+    }
+    EXPECT_EQ(ArchivedContents(Archive("out/a.pak")), Names{"see"});
+    EXPECT_EQ(dir_.Read("out/a.pak"), dir_.Read("out/b.pak"));
+}
+
+// --- Warnings -----------------------------------------------------------------
+
+TEST_F(KeySeedTest, SeedThatCannotBeReadSkipsTheCommandAndTouchesNothing)
+{
+    dir_.Write("short", std::string(31, 's'));
+    dir_.Write("long", std::string((1 << 20) + 1, 'l'));
+    dir_.Write("shortest", std::string(32, 's'));
+    std::filesystem::create_directory(dir_ / "folder");
+    struct Case {
+        std::string seed;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"missing", "Cannot read key seed missing!\n"},
+        {"nodir\\seed", "Cannot read key seed nodir\\seed!\n"},
+        {"short", "Cannot read key seed short!\n"},
+        {"long", "Cannot read key seed long!\n"},
+        {"folder", "Cannot read key seed folder!\n"},
+        {"", "Cannot read key seed !\n"},
+        {"shortest", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seed);
+        dir_.Write("out/a.pak", "old archive");
+        dir_.Write("out/a.pak.zlk", "old key file");
+        ToolRun run = RunCommands("<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeySeedPath=\"" +
+                                  c.seed + "\">" + FileElement("m", "src/missing") +
+                                  "</CreateOrvanPack>\n<CreateOrvanPack ArchivePath=\"out/next.pak\"/>\n");
+        // No source of a skipped command is read; the next command runs.
+        EXPECT_EQ(run.err, c.err.empty() ? "Cannot compress src/missing!\n" : c.err);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(Exists("out/next.pak"));
+        if (!c.err.empty()) {
+            EXPECT_EQ(dir_.Read("out/a.pak"), "old archive");
+            EXPECT_EQ(dir_.Read("out/a.pak.zlk"), "old key file");
+        } else {
+            EXPECT_EQ(Archive("out/a.pak", "out/a.pak.zlk").size(), 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zelkor

@@ -1,0 +1,121 @@
+// What a script holds that the language does not have is named, one warning each,
+// in document order, as the processor reaches it; the run goes on as before.
+#include <gtest/gtest.h>
+
+#include "processor_fixture.h"
+
+namespace zelkor {
+namespace {
+
+using testing::FileElement;
+using testing::ToolRun;
+
+// A script body (the commands inside ScriptFile, whose first line is line 2) and
+// the standard error it gives.
+struct Case {
+    std::string commands;
+    std::string err;
+    int status = 1;
+};
+
+class ScriptWarningsTest : public testing::ProcessorTest {
+protected:
+    void SetUp() override { dir_.Write("src/c.txt", "see"); }
+
+    void ExpectWarnings(const std::vector<Case>& cases)
+    {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.commands);
+            ToolRun run = RunCommands(c.commands);
+            EXPECT_EQ(run.err, c.err);
+            EXPECT_EQ(run.status, c.status);
+        }
+    }
+};
+
+TEST_F(ScriptWarningsTest, UnknownElements)
+{
+    ExpectWarnings({
+        // A misspelt command: one line, nothing for what it holds, nothing built.
+        {"<CreateOrvanPak ArchivePath=\"a.pak\">\n<Flie/><File ArchivedPath=\"c\">src/c.txt</File>\n"
+         "</CreateOrvanPak>\n",
+         "script.xml(2): unknown element <CreateOrvanPak> ignored!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\">\n<Flie ArchivedPath=\"c\">src/c.txt</Flie>\n</CreateOrvanPack>\n",
+         "script.xml(3): unknown element <Flie> ignored!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\">\n<File ArchivedPath=\"c\"><Note/>src/c.txt</File>\n"
+         "</CreateOrvanPack>\n",
+         "script.xml(3): unknown element <Note> ignored!\n"},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\">\n"
+         "<Ignroe Pattern=\"*\"/>\n<Add><X/>a</Add>\n</CreateOrvanPackXml>\n",
+         "script.xml(3): unknown element <Ignroe> ignored!\nscript.xml(4): unknown element <X> ignored!\n"},
+        // Patch may hold anything; comments and what lies outside ScriptFile are
+        // not looked at.
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\">\n"
+         "<Patch From=\"1\"><Deep x=\"y\"/>text</Patch>\n<!-- <Ignroe/> -->\n</CreateOrvanPackXml>\n"
+         "</ScriptFile>\n<Outside/>\n<ScriptFile>\n",
+         "", 0},
+    });
+}
+
+TEST_F(ScriptWarningsTest, UnknownAttributes)
+{
+    ExpectWarnings({
+        // The typo that leaves the archive unprotected.
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyFile=\"true\"/>\n",
+         "script.xml(2): unknown attribute BuildKeyFile of <CreateOrvanPack> ignored!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\"\n    Key=\"k\" KeyPath=\"a.key\" Seed=\"s\"/>\n",
+         "script.xml(3): unknown attribute Key of <CreateOrvanPack> ignored!\n"
+         "script.xml(3): unknown attribute Seed of <CreateOrvanPack> ignored!\n"},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" KeySeedPath=\"s\" Xml=\"x\">\n"
+         "<Ignore Pattern=\"*.psd\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
+         "script.xml(2): unknown attribute Xml of <CreateOrvanPackXml> ignored!\n"
+         "script.xml(3): unknown attribute Case of <Ignore> ignored!\n"
+         "script.xml(4): unknown attribute Path of <Add> ignored!\n"},
+        // A misspelt ArchivedPath is named before the failure it causes.
+        {"<CreateOrvanPack ArchivePath=\"a.pak\">\n<File ArchivdPath=\"c\">src/c.txt</File>\n</CreateOrvanPack>\n",
+         "script.xml(3): unknown attribute ArchivdPath of <File> ignored!\nNo such node (<xmlattr>.ArchivedPath)\n", 2},
+    });
+    dir_.Write("root.xml", "<ScriptFile Version=\"2\"/>");
+    ToolRun run = Run({"root.xml"});
+    EXPECT_EQ(run.err, "root.xml(1): unknown attribute Version of <ScriptFile> ignored!\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(ScriptWarningsTest, BuildKeyfileValuesThatAreNotBooleans)
+{
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyfile=\"True\"/>\n",
+         "script.xml(2): BuildKeyfile=\"True\" is not true or false, taken as false!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyfile=\"yes\"/>\n",
+         "script.xml(2): BuildKeyfile=\"yes\" is not true or false, taken as false!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyfile=\"\"/>\n",
+         "script.xml(2): BuildKeyfile=\"\" is not true or false, taken as false!\n"},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\"\n BuildKeyfile=\"&quot;1&quot;\"/>\n",
+         "script.xml(3): BuildKeyfile=\"\"1\"\" is not true or false, taken as false!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyfile=\" 1 \"/>\n"
+         "<CreateOrvanPack ArchivePath=\"b.pak\" BuildKeyfile=\"0\"/>\n"
+         "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" BuildKeyfile=\"false\"/>\n",
+         "", 0},
+    });
+}
+
+TEST_F(ScriptWarningsTest, WarningsComeAsTheProcessorReachesEachElement)
+{
+    // A command's warnings precede its own messages; an element is named between
+    // the commands around it; nothing after a failing command is reached.
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"a.pak\">\n" + FileElement("m", "src/missing1") +
+             "<Typo/>\n</CreateOrvanPack>\n<Bogus/>\n<CreateOrvanPack ArchivePath=\"b.pak\" Typo=\"1\">\n" +
+             FileElement("m", "src/missing2") + "</CreateOrvanPack>\n<CreateOrvanPack/>\n<Never/>\n",
+         "script.xml(4): unknown element <Typo> ignored!\n"
+         "Cannot compress src/missing1!\n"
+         "script.xml(6): unknown element <Bogus> ignored!\n"
+         "script.xml(7): unknown attribute Typo of <CreateOrvanPack> ignored!\n"
+         "Cannot compress src/missing2!\n"
+         "No such node (<xmlattr>.ArchivePath)\n",
+         2},
+    });
+}
+
+}  // namespace
+}  // namespace zelkor
