@@ -1,6 +1,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
 
 namespace zelkor {
 
@@ -10,7 +11,20 @@ namespace zelkor {
 // names the file and the fault.
 class ArchiveFormatError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    enum class Cause {
+        Damage,          // a file is malformed or damaged
+        ForeignKeyFile,  // the key file most likely belongs to another archive
+    };
+
+    explicit ArchiveFormatError(const std::string& what, Cause cause = Cause::Damage)
+        : std::runtime_error(what), cause_(cause)
+    {
+    }
+
+    Cause WhatCause() const { return cause_; }
+
+private:
+    Cause cause_;
 };
 
 }  // namespace zelkor

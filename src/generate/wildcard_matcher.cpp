@@ -4,50 +4,56 @@
 
 namespace zelkor {
 
-bool MatchWildcard(const char* text, const char* pattern)
+bool MatchWildcard(std::string_view text, std::string_view pattern)
 {
+    std::size_t t = 0;
+    std::size_t p = 0;
     // Up to the first "*" every character must match in place.
-    while (*text && *pattern != '*') {
-        if (*pattern != *text && *pattern != '?')
+    while (t < text.size() && (p == pattern.size() || pattern[p] != '*')) {
+        if (p == pattern.size() || (pattern[p] != text[t] && pattern[p] != '?'))
             return false;
-        ++text;
-        ++pattern;
+        ++t;
+        ++p;
     }
 
-    if (*text) {
+    if (t < text.size()) {
         // Backtracking with one saved point, the most recent "*": on a mismatch the
         // pattern behind that "*" is tried again one text character further on.
         // A later "*" replaces the saved point, since whatever an earlier one
         // could still absorb the later one can absorb as well.
-        const char* afterStar = nullptr;
-        const char* resume = nullptr;
-        while (*text) {
-            if (*pattern == '*') {
-                if (!*++pattern)
+        std::size_t afterStar = p;
+        std::size_t resume = t;
+        while (t < text.size()) {
+            if (p < pattern.size() && pattern[p] == '*') {
+                if (++p == pattern.size())
                     return true;
-                afterStar = pattern;
-                resume = text + 1;
-            } else if (*pattern == *text || *pattern == '?') {
-                ++pattern;
-                ++text;
+                afterStar = p;
+                resume = t + 1;
+            } else if (p < pattern.size() && (pattern[p] == text[t] || pattern[p] == '?')) {
+                ++p;
+                ++t;
             } else {
-                pattern = afterStar;
-                text = resume++;
+                p = afterStar;
+                t = resume++;
             }
         }
     }
 
-    while (*pattern == '*')
-        ++pattern;
-    return !*pattern;
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool MatchWildcard(const char* text, const char* pattern)
+{
+    return MatchWildcard(std::string_view(text), std::string_view(pattern));
 }
 
 void ApplyIgnorePatterns(std::vector<std::string>& paths, const std::vector<std::string>& patterns)
 {
     std::erase_if(paths, [&](const std::string& path) {
-        return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
-            return MatchWildcard(path.c_str(), pattern.c_str());
-        });
+        return std::any_of(patterns.begin(), patterns.end(),
+                           [&](const std::string& pattern) { return MatchWildcard(path, pattern); });
     });
 }
 

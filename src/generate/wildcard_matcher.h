@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zelkor {
@@ -10,8 +11,10 @@ namespace zelkor {
 //
 // True when `pattern` matches the whole of `text`: "*" matches any run of
 // characters, "/" included, "?" exactly one character, every other character
-// only itself (case-sensitive; there is no escape character). Both are
-// NUL-terminated.
+// only itself (case-sensitive; there is no escape character). Every byte counts,
+// a NUL included.
+bool MatchWildcard(std::string_view text, std::string_view pattern);
+// The same for NUL-terminated strings.
 bool MatchWildcard(const char* text, const char* pattern);
 
 // Removes from `paths` every path that at least one of `patterns` matches; the

@@ -1,5 +1,6 @@
 #include "inspect/archive_extractor.h"
 
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -7,85 +8,105 @@
 
 namespace zelkor {
 
-ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, OutputTree& tree,
-                                                    bool force, std::ostream& messages)
+ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, EntrySelector& selector,
+                                                    OutputTree& tree, bool force, std::ostream& messages)
 {
     const ArchiveReader& reader = archive.Reader();
-    const auto& entries = reader.Entries();
     Summary summary;
-    std::size_t withContent = 0;
-    std::size_t undecodable = 0;
-    // Where this run has written so far, and which entry it wrote there.
-    std::unordered_map<std::string, std::size_t> writtenBy;
+    std::uint64_t withContent = 0;
+    std::uint64_t undecodable = 0;  // of those with content
+    std::optional<ArchiveReader::Entry> failed;
+    // Where this run has put an entry so far, and which entry it was.
+    std::unordered_map<std::string, std::uint64_t> placedBy;
     std::vector<std::uint8_t> content;  // reused for every entry
 
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const ArchiveReader::Entry& entry = entries[i];
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
+        ++summary.selected;
+        const std::uint64_t index = entry.position.index;
         const auto refuse = [&](const std::string& why) {
-            messages << archive.Describe(i) << ": not written: " << why << '\n';
+            messages << archive.Describe(entry) << ": not written: " << why << '\n';
             ++summary.refused;
         };
-        const std::string name = archive.HasNames()
-                                     ? entry.name
-                                     : Hex32(entry.fields.nameHash) + ".bin";
+        const std::string name = archive.HasNames() ? entry.name : Hex32(entry.fields.nameHash) + ".bin";
         const ExtractPath path = ExtractPath::Parse(name);
         if (path.IsRefused()) {
             refuse(path.Refusal());
             continue;
         }
+        // A key file can name any file for any entry; only the name that the
+        // entry's name hash was made from is trusted.
+        if (const std::string mismatch = archive.NameHashMismatch(entry); !mismatch.empty()) {
+            refuse(mismatch);
+            continue;
+        }
 
-        if (entry.fields.rawSize > 0)
+        const ArchiveReader::ContentStatus status = reader.ReadContent(entry, content);
+        if (entry.fields.rawSize > 0) {
             ++withContent;
-        const ArchiveReader::ContentStatus status = reader.ReadContent(i, content);
+            if (status != ArchiveReader::ContentStatus::Ok && !failed)
+                failed = entry;
+            undecodable += status != ArchiveReader::ContentStatus::Ok;
+        }
         if (status != ArchiveReader::ContentStatus::Ok) {
-            ++undecodable;
             refuse(EntryCodec::Describe(status));
             continue;
         }
 
         const std::string relative = path.Relative();
-        const auto earlier = writtenBy.find(relative);
-        if (earlier != writtenBy.end() && !force) {
+        const auto earlier = placedBy.find(relative);
+        if (earlier != placedBy.end() && !force) {
             const std::string other = "entry " + std::to_string(earlier->second);
             if (tree.Holds(path.Components(), content)) {
-                messages << archive.Describe(i) << ": skipped: the same name and content as " << other
+                messages << archive.Describe(entry) << ": skipped: the same name and content as " << other
                          << '\n';
                 ++summary.skipped;
             } else {
-                refuse(other + " was written at " + tree.Display(path.Components(), path.Components().size()) +
+                refuse(other + " is at " + tree.Display(path.Components(), path.Components().size()) +
                        " (use --force to let the later entry win)");
             }
             continue;
         }
 
-        const OutputTree::Result result = tree.Write(path.Components(), content, force);
+        const OutputTree::Result result = tree.Write(path.Components(), content, force, index);
         switch (result.outcome) {
         case OutputTree::Outcome::Written:
             ++summary.written;
-            writtenBy[relative] = i;
+            placedBy[relative] = index;
+            break;
+        case OutputTree::Outcome::Unchanged:
+            ++summary.unchanged;
+            placedBy[relative] = index;
             break;
         case OutputTree::Outcome::Exists:
             refuse(result.detail + " (use --force to overwrite it)");
             break;
         case OutputTree::Outcome::Blocked:
+            refuse(result.detail +
+                   (result.madeFor ? " made for entry " + std::to_string(*result.madeFor) : std::string()));
+            break;
         case OutputTree::Outcome::Failed:
             refuse(result.detail);
             break;
         }
     }
-    summary.keyFileSuspect = withContent > 0 && undecodable == withContent;
-    if (summary.keyFileSuspect)
-        messages << "hint: " << archive.KeyFileHint() << '\n';
+    if (failed && undecodable == withContent) {
+        if (const std::optional<std::string> hint = archive.KeyFileHint(withContent, *failed))
+            messages << "hint: " << *hint << '\n';
+    }
     return summary;
 }
 
-void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const Summary& summary,
-                                    const std::string& directory, std::ostream& out)
+void ArchiveExtractor::PrintSummary(const InspectedArchive& archive, const EntrySelector& selector,
+                                    const Summary& summary, const std::string& directory, std::ostream& out)
 {
-    const std::size_t entries = archive.Reader().Entries().size();
-    out << "extracted " << summary.written << " of " << entries << (entries == 1 ? " entry" : " entries")
-        << " from " << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary()
-        << " to " << InspectedArchive::Printable(directory);
+    out << "extracted " << summary.written << " of " << selector.Entries(summary.selected) << " from "
+        << InspectedArchive::Printable(archive.ArchivePath()) << ' ' << archive.KeyFileSummary() << " to "
+        << InspectedArchive::Printable(directory);
+    if (summary.unchanged > 0)
+        out << "; " << summary.unchanged << " already there with the same content";
     if (summary.skipped > 0)
         out << "; " << summary.skipped << " skipped as " << (summary.skipped == 1 ? "a duplicate" : "duplicates");
     if (summary.refused > 0)

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iomanip>
 
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
 
 namespace zelkor {
 
@@ -16,10 +16,21 @@ struct Totals {
     std::uint64_t storedBytes = 0;
 };
 
-Totals Sum(const InspectedArchive& archive)
+const char* Method(const FileEntry& fields)
+{
+    return fields.storedSize < fields.rawSize ? "lz4" : "raw";
+}
+
+// Calls `row` with each selected entry in archive order, and sums them up.
+template <typename Row>
+Totals ForEachSelected(const InspectedArchive& archive, EntrySelector& selector, Row row)
 {
     Totals totals;
-    for (const ArchiveReader::Entry& entry : archive.Reader().Entries()) {
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
+        row(entry);
         ++totals.entries;
         totals.rawBytes += entry.fields.rawSize;
         totals.storedBytes += entry.fields.storedSize;
@@ -27,28 +38,21 @@ Totals Sum(const InspectedArchive& archive)
     return totals;
 }
 
-const char* Method(const FileEntry& fields)
-{
-    return fields.storedSize < fields.rawSize ? "lz4" : "raw";
-}
-
 }  // namespace
 
-void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out)
+void ArchiveLister::PrintText(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
 {
     out << InspectedArchive::Printable(archive.ArchivePath()) << ", " << archive.KeyFileSummary() << ":\n";
     out << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
         << "  method  content   " << (archive.HasNames() ? "name" : "name hash") << '\n';
-    const auto& entries = archive.Reader().Entries();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FileEntry& fields = entries[i].fields;
-        out << std::setw(7) << i << std::setw(12) << fields.rawSize << std::setw(12) << fields.storedSize
-            << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
-            << Hex32(fields.contentHash) << "  " << archive.Label(i) << '\n';
-    }
-    const Totals totals = Sum(archive);
-    out << totals.entries << (totals.entries == 1 ? " entry, " : " entries, ") << totals.rawBytes
-        << " bytes raw, " << totals.storedBytes << " bytes stored";
+    const Totals totals = ForEachSelected(archive, selector, [&](const ArchiveReader::Entry& entry) {
+        const FileEntry& fields = entry.fields;
+        out << std::setw(7) << entry.position.index << std::setw(12) << fields.rawSize << std::setw(12)
+            << fields.storedSize << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
+            << Hex32(fields.contentHash) << "  " << archive.Label(entry) << '\n';
+    });
+    out << selector.Entries(totals.entries) << ", " << totals.rawBytes << " bytes raw, " << totals.storedBytes
+        << " bytes stored";
     if (totals.rawBytes > 0) {
         char percent[32];
         std::snprintf(percent, sizeof percent, " (%.1f%%)",
@@ -58,36 +62,31 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, std::ostream& out
     out << '\n';
 }
 
-void ArchiveLister::PrintJson(const InspectedArchive& archive, std::ostream& out)
+void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
 {
-    JsonWriter json(out);
-    json.BeginObject();
-    archive.WriteFiles(json);
-    json.Key("entries").BeginArray();
-    const auto& entries = archive.Reader().Entries();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FileEntry& fields = entries[i].fields;
-        json.BeginObject();
-        archive.WriteIdentity(json, i);
-        json.Key("rawSize").Number(std::uint64_t{fields.rawSize});
-        json.Key("storedSize").Number(std::uint64_t{fields.storedSize});
-        json.Key("method").String(Method(fields));
-        json.Key("contentHash").String(Hex32(fields.contentHash));
-        json.EndObject();
-    }
+    JsonDocument json(out);
+    json.Members(archive.Files());
+    json.BeginArray("entries");
+    const Totals totals = ForEachSelected(archive, selector, [&](const ArchiveReader::Entry& entry) {
+        const FileEntry& fields = entry.fields;
+        JsonDocument::Value row = archive.Identity(entry);
+        row["rawSize"] = fields.rawSize;
+        row["storedSize"] = fields.storedSize;
+        row["method"] = Method(fields);
+        row["contentHash"] = Hex32(fields.contentHash);
+        json.Element(row);
+    });
     json.EndArray();
-    const Totals totals = Sum(archive);
-    json.Key("totals").BeginObject();
-    json.Key("entries").Number(totals.entries);
-    json.Key("rawBytes").Number(totals.rawBytes);
-    json.Key("storedBytes").Number(totals.storedBytes);
-    json.Key("ratio");
-    if (totals.rawBytes > 0)
-        json.Number(static_cast<double>(totals.storedBytes) / static_cast<double>(totals.rawBytes));
-    else
-        json.Null();
-    json.EndObject();
-    json.EndObject();
+    JsonDocument::Value sums;
+    sums["entries"] = totals.entries;
+    sums["rawBytes"] = totals.rawBytes;
+    sums["storedBytes"] = totals.storedBytes;
+    sums["ratio"] = totals.rawBytes > 0
+                        ? JsonDocument::Value(static_cast<double>(totals.storedBytes) /
+                                              static_cast<double>(totals.rawBytes))
+                        : JsonDocument::Value(nullptr);
+    json.Member("totals", sums);
+    json.End();
 }
 
 }  // namespace zelkor

@@ -1,11 +1,10 @@
 #include "inspect/archive_verifier.h"
 
 #include <algorithm>
-#include <set>
-#include <unordered_map>
 
 #include "archive/archive_format.h"
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
+#include "inspect/repeated_hashes.h"
 
 namespace zelkor {
 
@@ -45,105 +44,135 @@ const char* Consequence(Sharing sharing)
     return "";
 }
 
-Sharing Classify(const InspectedArchive& archive, const std::vector<std::size_t>& entries)
+// Reads the names of the group's entries one at a time, so that a group of any
+// size costs one name at a time.
+Sharing Classify(const InspectedArchive& archive, const std::vector<ArchiveReader::Position>& entries)
 {
     if (!archive.HasNames())
         return Sharing::NamesUnknown;
-    std::set<std::string> names;
-    std::set<std::string> normalized;
-    for (const std::size_t index : entries) {
-        const std::string& name = archive.Reader().Entries()[index].name;
-        names.insert(name);
-        normalized.insert(NormalizeName(name));
+    const ArchiveReader& reader = archive.Reader();
+    const std::string first = reader.ReadEntry(entries.front()).name;
+    const std::string firstNormalized = NormalizeName(first);
+    Sharing sharing = Sharing::SameName;
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        const std::string name = reader.ReadEntry(entries[i]).name;
+        if (NormalizeName(name) != firstNormalized)
+            return Sharing::DifferentNames;
+        if (name != first)
+            sharing = Sharing::CaseOrSeparators;
     }
-    if (normalized.size() > 1)
-        return Sharing::DifferentNames;
-    if (names.size() > 1)
-        return Sharing::CaseOrSeparators;
-    return Sharing::SameName;
+    return sharing;
 }
 
 }  // namespace
 
-ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive)
+ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive, EntrySelector& selector)
 {
     const ArchiveReader& reader = archive.Reader();
-    const auto& entries = reader.Entries();
     Report report;
-    report.entries = entries.size();
-    std::size_t withContent = 0;
-    std::size_t undecodable = 0;
+    std::uint64_t withContent = 0;
+    std::uint64_t undecodable = 0;  // of those with content
+    std::optional<ArchiveReader::Entry> failed;
     std::vector<std::uint8_t> content;  // reused for every entry
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const ArchiveReader::Entry& entry = entries[i];
-        BadEntry bad{i, {}};
-        const ArchiveReader::ContentStatus status = reader.ReadContent(i, content);
-        if (entry.fields.rawSize > 0)
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
+        ++report.entries;
+        BadEntry bad{entry.position};
+        bad.status = reader.ReadContent(entry, content);
+        // An empty entry decodes with any key, so only entries with content tell.
+        if (entry.fields.rawSize > 0) {
             ++withContent;
-        if (status != ArchiveReader::ContentStatus::Ok) {
-            ++undecodable;
-            bad.faults.push_back(EntryCodec::Describe(status));
+            if (bad.status != ArchiveReader::ContentStatus::Ok && !failed)
+                failed = entry;
+            undecodable += bad.status != ArchiveReader::ContentStatus::Ok;
         }
-        if (archive.HasNames()) {
-            const std::uint32_t expected = NameHash(entry.name);
-            if (expected != entry.fields.nameHash)
-                bad.faults.push_back("name hash " + Hex32(entry.fields.nameHash) +
-                                     " does not match its name, whose hash is " +
-                                     Hex32(expected));
-        }
-        if (!bad.faults.empty())
-            report.bad.push_back(std::move(bad));
+        bad.nameMismatch = !archive.NameHashMismatch(entry).empty();
+        if (bad.status != ArchiveReader::ContentStatus::Ok || bad.nameMismatch)
+            report.bad.push_back(bad);
     }
-    // An empty entry decodes with any key, so only entries with content tell.
-    report.keyFileSuspect = withContent > 0 && undecodable == withContent;
-    report.shared = FindSharedNameHashes(archive);
+    if (failed && undecodable == withContent)
+        report.hint = archive.KeyFileHint(withContent, *failed);
+    report.shared = FindSharedNameHashes(archive, selector);
     return report;
 }
 
 std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHashes(
-    const InspectedArchive& archive)
+    const InspectedArchive& archive, EntrySelector& selector)
 {
-    const auto& entries = archive.Reader().Entries();
-    std::unordered_map<std::uint32_t, std::vector<std::size_t>> byHash;
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        byHash[entries[i].fields.nameHash].push_back(i);
-    std::vector<SharedNameHash> shared;
-    for (auto& [hash, indexes] : byHash) {
-        if (indexes.size() > 1)
-            shared.push_back({hash, Classify(archive, indexes), std::move(indexes)});
+    const ArchiveReader& reader = archive.Reader();
+    // Selecting takes the names; without patterns the records alone will do.
+    const HashPass pass = [&](const std::function<void(std::uint32_t)>& take) {
+        ArchiveReader::Entry entry;
+        for (ArchiveReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
+             walk.Next(entry);) {
+            if (selector.Selects(entry.name))
+                take(entry.fields.nameHash);
+        }
+    };
+    const std::vector<std::uint32_t> sharedHashes = RepeatedHashes(pass, reader.EntryCount(), SharedSearchBudget);
+    if (sharedHashes.empty())
+        return {};
+
+    std::vector<SharedNameHash> shared(sharedHashes.size());
+    for (std::size_t i = 0; i < shared.size(); ++i)
+        shared[i].nameHash = sharedHashes[i];
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
+        const auto found = std::lower_bound(sharedHashes.begin(), sharedHashes.end(), entry.fields.nameHash);
+        if (found != sharedHashes.end() && *found == entry.fields.nameHash)
+            shared[static_cast<std::size_t>(found - sharedHashes.begin())].entries.push_back(entry.position);
     }
-    // The map's order depends on the hashes; the report follows the archive.
-    std::sort(shared.begin(), shared.end(),
-              [](const SharedNameHash& a, const SharedNameHash& b) { return a.entries[0] < b.entries[0]; });
+    for (SharedNameHash& group : shared)
+        group.sharing = Classify(archive, group.entries);
+    // The report follows the archive.
+    std::sort(shared.begin(), shared.end(), [](const SharedNameHash& a, const SharedNameHash& b) {
+        return a.entries.front().index < b.entries.front().index;
+    });
     return shared;
 }
 
-void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& report, std::ostream& out)
+std::vector<std::string> ArchiveVerifier::Faults(const InspectedArchive& archive, const BadEntry& bad,
+                                                 const ArchiveReader::Entry& entry)
 {
+    std::vector<std::string> faults;
+    if (bad.status != ArchiveReader::ContentStatus::Ok)
+        faults.push_back(EntryCodec::Describe(bad.status));
+    if (bad.nameMismatch)
+        faults.push_back(archive.NameHashMismatch(entry));
+    return faults;
+}
+
+void ArchiveVerifier::PrintText(const InspectedArchive& archive, const EntrySelector& selector,
+                                const Report& report, std::ostream& out)
+{
+    const ArchiveReader& reader = archive.Reader();
     for (const BadEntry& bad : report.bad) {
-        out << archive.Describe(bad.index) << ": ";
-        for (std::size_t i = 0; i < bad.faults.size(); ++i)
-            out << (i > 0 ? "; " : "") << bad.faults[i];
+        const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
+        const std::vector<std::string> faults = Faults(archive, bad, entry);
+        out << archive.Describe(entry) << ": ";
+        for (std::size_t i = 0; i < faults.size(); ++i)
+            out << (i > 0 ? "; " : "") << faults[i];
         out << '\n';
     }
     for (const SharedNameHash& shared : report.shared) {
         out << "warning: entries ";
         for (std::size_t i = 0; i < shared.entries.size(); ++i) {
-            const std::size_t index = shared.entries[i];
             if (i > 0)
                 out << (i + 1 == shared.entries.size() ? " and " : ", ");
-            out << index;
+            out << shared.entries[i].index;
             if (archive.HasNames())
-                out << " (" << archive.Label(index) << ")";
+                out << " (" << archive.Label(reader.ReadEntry(shared.entries[i])) << ")";
         }
-        out << " share name hash " << Hex32(shared.nameHash) << ": "
-            << Consequence(shared.sharing) << '\n';
+        out << " share name hash " << Hex32(shared.nameHash) << ": " << Consequence(shared.sharing) << '\n';
     }
-    if (report.keyFileSuspect)
-        out << "hint: " << archive.KeyFileHint() << '\n';
+    if (report.hint)
+        out << "hint: " << *report.hint << '\n';
     out << "verified " << InspectedArchive::Printable(archive.ArchivePath()) << ' '
-        << archive.KeyFileSummary() << ": " << report.entries
-        << (report.entries == 1 ? " entry, " : " entries, ");
+        << archive.KeyFileSummary() << ": " << selector.Entries(report.entries) << ", ";
     if (report.Ok())
         out << (report.entries == 1 ? "intact" : "all intact");
     else
@@ -156,44 +185,33 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const Report& r
 
 void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out)
 {
-    JsonWriter json(out);
-    json.BeginObject();
-    archive.WriteFiles(json);
-    json.Key("ok").Bool(report.Ok());
-    json.Key("entries").Number(std::uint64_t{report.entries});
-    json.Key("intact").Number(std::uint64_t{report.entries - report.bad.size()});
-    json.Key("bad").BeginArray();
+    const ArchiveReader& reader = archive.Reader();
+    JsonDocument json(out);
+    json.Members(archive.Files());
+    json.Member("ok", report.Ok());
+    json.Member("entries", report.entries);
+    json.Member("intact", report.entries - report.bad.size());
+    json.BeginArray("bad");
     for (const BadEntry& bad : report.bad) {
-        json.BeginObject();
-        archive.WriteIdentity(json, bad.index);
-        json.Key("faults").BeginArray();
-        for (const std::string& fault : bad.faults)
-            json.String(fault);
-        json.EndArray();
-        json.EndObject();
+        const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
+        JsonDocument::Value item = archive.Identity(entry);
+        item["faults"] = Faults(archive, bad, entry);
+        json.Element(item);
     }
     json.EndArray();
-    json.Key("sharedNameHashes").BeginArray();
+    json.BeginArray("sharedNameHashes");
     for (const SharedNameHash& shared : report.shared) {
-        json.BeginObject();
-        json.Key("nameHash").String(Hex32(shared.nameHash));
-        json.Key("kind").String(Kind(shared.sharing));
-        json.Key("entries").BeginArray();
-        for (const std::size_t index : shared.entries) {
-            json.BeginObject();
-            archive.WriteIdentity(json, index);
-            json.EndObject();
-        }
-        json.EndArray();
-        json.EndObject();
+        JsonDocument::Value group;
+        group["nameHash"] = Hex32(shared.nameHash);
+        group["kind"] = Kind(shared.sharing);
+        group["entries"] = JsonDocument::Value::array();
+        for (const Position& position : shared.entries)
+            group["entries"].push_back(archive.Identity(reader.ReadEntry(position)));
+        json.Element(group);
     }
     json.EndArray();
-    json.Key("hint");
-    if (report.keyFileSuspect)
-        json.String(archive.KeyFileHint());
-    else
-        json.Null();
-    json.EndObject();
+    json.Member("hint", report.hint ? JsonDocument::Text(*report.hint) : JsonDocument::Value(nullptr));
+    json.End();
 }
 
 }  // namespace zelkor

@@ -2,23 +2,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "inspect/entry_selector.h"
 #include "inspect/inspected_archive.h"
 
 namespace zelkor {
 
 // The `verify` command. Opening the archive has already checked its structure
 // (InspectedArchive throws on a malformed file); Verify then decrypts,
-// decompresses and hashes every entry, checks each name hash against its name,
-// and looks for entries that a lookup by name hash cannot tell apart.
+// decompresses and hashes every selected entry, checks each name hash against
+// its name, and looks for selected entries that a lookup by name hash cannot
+// tell apart.
+//
+// The entries are walked, not held: the report keeps where each bad or shared
+// entry lies (24 bytes each) and reads it again to print it, and the search for
+// shared name hashes holds at most SharedSearchBudget hashes (16 MiB) at a time,
+// walking the records once more for each further 4 Mi entries.
 class ArchiveVerifier {
 public:
+    using Position = ArchiveReader::Position;
+
     struct BadEntry {
-        std::size_t index = 0;
-        std::vector<std::string> faults;  // one or more, as sentences without a full stop
+        Position position;
+        ArchiveReader::ContentStatus status = ArchiveReader::ContentStatus::Ok;
+        bool nameMismatch = false;  // the name hash is not that of the name
     };
 
     enum class Sharing {
@@ -32,25 +43,28 @@ public:
     struct SharedNameHash {
         std::uint32_t nameHash = 0;
         Sharing sharing = Sharing::SameName;
-        std::vector<std::size_t> entries;
+        std::vector<Position> entries;
     };
 
     struct Report {
-        std::size_t entries = 0;
+        std::uint64_t entries = 0;
         std::vector<BadEntry> bad;             // in archive order
         std::vector<SharedNameHash> shared;    // ordered by their first entry
-        // Every entry with content failed to decode, which points at the key file
-        // choice rather than at damage.
-        bool keyFileSuspect = false;
+        // When the failures point at the key file choice rather than at damage,
+        // what to do (see InspectedArchive::KeyFileHint).
+        std::optional<std::string> hint;
 
         bool Ok() const { return bad.empty(); }
     };
 
-    static Report Verify(const InspectedArchive& archive);
+    static constexpr std::size_t SharedSearchBudget = std::size_t{4} << 20;
+
+    static Report Verify(const InspectedArchive& archive, EntrySelector& selector);
 
     // One line per bad entry, one warning per shared name hash, the hint when the
     // key file is suspect, and a summary line.
-    static void PrintText(const InspectedArchive& archive, const Report& report, std::ostream& out);
+    static void PrintText(const InspectedArchive& archive, const EntrySelector& selector, const Report& report,
+                          std::ostream& out);
 
     // {"archive", "keyFile", "ok", "entries", "intact", "bad": [{identity...,
     // "faults": [...]}], "sharedNameHashes": [{"nameHash", "kind", "entries":
@@ -58,7 +72,14 @@ public:
     // "case-or-separators", "different-names", "names-unknown".
     static void PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out);
 
-    static std::vector<SharedNameHash> FindSharedNameHashes(const InspectedArchive& archive);
+    // The groups of selected entries whose name hashes are equal.
+    static std::vector<SharedNameHash> FindSharedNameHashes(const InspectedArchive& archive,
+                                                            EntrySelector& selector);
+
+private:
+    // The faults of a bad entry, as sentences without a full stop.
+    static std::vector<std::string> Faults(const InspectedArchive& archive, const BadEntry& bad,
+                                           const ArchiveReader::Entry& entry);
 };
 
 }  // namespace zelkor

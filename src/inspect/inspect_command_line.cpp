@@ -6,26 +6,68 @@ namespace zelkor {
 
 namespace {
 
-using KeyChoice = InspectedArchive::KeyChoice;
-
-// The options every command shares: the archive and the key file choice.
+// The key file choice for one archive: --key FILE or --no-key, or with a prefix
+// for the second archive of diff (--new-key, --new-no-key).
 struct KeyOptions {
     CLI::Option* key = nullptr;
     CLI::Option* noKey = nullptr;
+
+    InspectedArchive::KeyChoice Choice() const
+    {
+        if (key->count() > 0)
+            return InspectedArchive::KeyChoice::Given;
+        if (noKey->count() > 0)
+            return InspectedArchive::KeyChoice::None;
+        return InspectedArchive::KeyChoice::Default;
+    }
 };
 
+KeyOptions AddKeyOptions(CLI::App& command, const std::string& prefix, const std::string& archive,
+                         std::string& keyPath)
+{
+    KeyOptions added;
+    added.key = command
+                    .add_option("--" + prefix + "key", keyPath,
+                                "The key file of " + archive +
+                                    ", which holds the names and the second key share (default: " + archive +
+                                    ".zlk when that file exists, otherwise none)")
+                    ->type_name("FILE");
+    added.noKey = command.add_flag("--" + prefix + "no-key")
+                      ->description("Read " + archive + " alone, without a key file");
+    added.key->excludes(added.noKey);
+    return added;
+}
+
+// The options of the commands that read one archive.
 KeyOptions AddArchiveOptions(CLI::App& command, InspectOptions& options)
 {
     command.add_option("ARCHIVE", options.archive, "The archive file")->required();
-    KeyOptions added;
-    added.key = command
-                    .add_option("--key", options.keyPath,
-                                "The key file that holds the names and the second key share "
-                                "(default: ARCHIVE.zlk when that file exists, otherwise none)")
-                    ->type_name("FILE");
-    added.noKey = command.add_flag("--no-key")->description("Read the archive alone, without a key file");
-    added.key->excludes(added.noKey);
-    return added;
+    command.add_option("PATTERN", options.patterns,
+                       "Only the entries whose names match one of these (* any run, ? one character;"
+                       " letter case and \\ against / do not count)");
+    return AddKeyOptions(command, "", "ARCHIVE", options.keyPath);
+}
+
+// The first argument that is not an option must name a command; CLI11 would only
+// say that one is required. Nothing when it does.
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.empty() || argument[0] == '-')
+            continue;
+        std::vector<std::string> names;
+        for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+            if (command->get_name() == argument)
+                return std::nullopt;
+            names.push_back(command->get_name());
+        }
+        std::string message = "unknown command " + InspectedArchive::Printable(argument) + "; the commands are ";
+        for (std::size_t k = 0; k < names.size(); ++k)
+            message += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+        return message;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -38,8 +80,9 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     app.set_version_flag("--version", std::string("zelkor-inspect ") + ZELKOR_VERSION);
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 all good; 1 some entries bad (verify) or not written (extract); "
-        "2 the archive or key file cannot be read or is malformed.");
+        "Exit status: 0 all good; 1 some entries bad (verify), not written (extract), a pattern that "
+        "matched nothing, or archives that differ (diff); 2 an archive or key file cannot be read or "
+        "is malformed.");
 
     CLI::App* list = app.add_subcommand("list", "One row per entry: sizes, method, content hash, name");
     const KeyOptions listKey = AddArchiveOptions(*list, options);
@@ -58,6 +101,19 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     extract->add_flag("--force", options.force,
                       "Overwrite existing files; a later entry of the same name wins");
 
+    CLI::App* diff = app.add_subcommand(
+        "diff", "What changed between two builds: entries added, removed, changed or moved");
+    diff->add_option("OLD", options.archive, "The archive of the earlier build")->required();
+    diff->add_option("NEW", options.newArchive, "The archive of the later build")->required();
+    const KeyOptions oldKey = AddKeyOptions(*diff, "", "OLD", options.keyPath);
+    const KeyOptions newKey = AddKeyOptions(*diff, "new-", "NEW", options.newKeyPath);
+    diff->add_flag("--json", options.json, "Write one JSON document");
+
+    if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
+        err << "zelkor-inspect: " << *unknown << "\nRun with --help for more information.\n";
+        status = static_cast<int>(CLI::ExitCodes::RequiredError);
+        return std::nullopt;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -72,14 +128,15 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     } else if (verify->parsed()) {
         options.command = InspectOptions::Command::Verify;
         chosen = verifyKey;
-    } else {
+    } else if (extract->parsed()) {
         options.command = InspectOptions::Command::Extract;
         chosen = extractKey;
+    } else {
+        options.command = InspectOptions::Command::Diff;
+        chosen = oldKey;
+        options.newKeyChoice = newKey.Choice();
     }
-    if (chosen.key->count() > 0)
-        options.keyChoice = KeyChoice::Given;
-    else if (chosen.noKey->count() > 0)
-        options.keyChoice = KeyChoice::None;
+    options.keyChoice = chosen.Choice();
     status = ExitSuccess;
     return options;
 }

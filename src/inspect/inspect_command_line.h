@@ -9,9 +9,10 @@ namespace zelkor {
 
 // The command line of zelkor-inspect, parsed with CLI11:
 //
-//   zelkor-inspect list    ARCHIVE [--key FILE | --no-key] [--json]
-//   zelkor-inspect verify  ARCHIVE [--key FILE | --no-key] [--json]
-//   zelkor-inspect extract ARCHIVE [--key FILE | --no-key] [-o DIR] [--force]
+//   zelkor-inspect list    ARCHIVE [PATTERN...] [--key FILE | --no-key] [--json]
+//   zelkor-inspect verify  ARCHIVE [PATTERN...] [--key FILE | --no-key] [--json]
+//   zelkor-inspect extract ARCHIVE [PATTERN...] [--key FILE | --no-key] [-o DIR] [--force]
+//   zelkor-inspect diff    OLD NEW [--key FILE | --no-key] [--new-key FILE | --new-no-key] [--json]
 //
 // plus --help (also after a command) and --version.
 class InspectCommandLine {

@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "platform/hex.h"
+#include "platform/utf8.h"
 
 namespace zelkor {
 
@@ -34,41 +37,46 @@ std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& ar
     return std::nullopt;
 }
 
-std::string InspectedArchive::Label(std::size_t index) const
+std::string InspectedArchive::Label(const ArchiveReader::Entry& entry) const
 {
-    const ArchiveReader::Entry& entry = reader_.Entries().at(index);
     if (!HasNames())
         return Hex32(entry.fields.nameHash);
     return Printable(entry.name);
 }
 
-std::string InspectedArchive::Describe(std::size_t index) const
+std::string InspectedArchive::Describe(const ArchiveReader::Entry& entry) const
 {
-    return "entry " + std::to_string(index) + " (" + Label(index) + ")";
+    return "entry " + std::to_string(entry.position.index) + " (" + Label(entry) + ")";
 }
 
-void InspectedArchive::WriteFiles(JsonWriter& json) const
+std::string InspectedArchive::NameHashMismatch(const ArchiveReader::Entry& entry) const
 {
-    json.Key("archive").String(ArchivePath());
-    json.Key("keyFile");
-    if (keyPath_)
-        json.String(*keyPath_);
-    else
-        json.Null();
+    if (!HasNames())
+        return {};
+    const std::uint32_t expected = NameHash(entry.name);
+    if (expected == entry.fields.nameHash)
+        return {};
+    return "name hash " + Hex32(entry.fields.nameHash) + " does not match its name, whose hash is " +
+           Hex32(expected);
 }
 
-void InspectedArchive::WriteIdentity(JsonWriter& json, std::size_t index) const
+JsonDocument::Value InspectedArchive::Files() const
 {
-    const ArchiveReader::Entry& entry = reader_.Entries().at(index);
-    json.Key("index").Number(std::uint64_t{index});
-    json.Key("name");
-    if (HasNames())
-        json.String(entry.name);
-    else
-        json.Null();
-    if (HasNames() && !JsonWriter::IsValidUtf8(entry.name))
-        json.Key("nameHex").String(HexBytes(entry.name));
-    json.Key("nameHash").String(Hex32(entry.fields.nameHash));
+    JsonDocument::Value files;
+    files["archive"] = JsonDocument::Text(ArchivePath());
+    files["keyFile"] = keyPath_ ? JsonDocument::Text(*keyPath_) : nullptr;
+    return files;
+}
+
+JsonDocument::Value InspectedArchive::Identity(const ArchiveReader::Entry& entry) const
+{
+    JsonDocument::Value identity;
+    identity["index"] = entry.position.index;
+    identity["name"] = HasNames() ? JsonDocument::Text(entry.name) : nullptr;
+    if (HasNames() && !IsValidUtf8(entry.name))
+        identity["nameHex"] = HexBytes(entry.name);
+    identity["nameHash"] = Hex32(entry.fields.nameHash);
+    return identity;
 }
 
 std::string InspectedArchive::KeyFileSummary() const
@@ -76,10 +84,20 @@ std::string InspectedArchive::KeyFileSummary() const
     return keyPath_ ? "with key file " + Printable(*keyPath_) : "without a key file";
 }
 
-std::string InspectedArchive::KeyFileHint() const
+std::optional<std::string> InspectedArchive::KeyFileHint(std::uint64_t withContent,
+                                                          const ArchiveReader::Entry& failed) const
 {
     // Read with the wrong key, every entry decrypts to noise; the archive itself
     // cannot tell which key file, if any, belongs to it.
+    if (keyPath_) {
+        std::vector<std::uint8_t> content;
+        const ArchiveKey alone = ArchiveKey::FromShares(reader_.Header(), nullptr);
+        if (reader_.ReadContent(failed, content, alone) == ArchiveReader::ContentStatus::Ok)
+            return "every entry failed to decode with the key file " + Printable(*keyPath_) +
+                   ", and decodes without it: the archive was built without a key file; use --no-key";
+    }
+    if (withContent < 2)
+        return std::nullopt;
     if (keyPath_)
         return "every entry failed to decode; the key file " + Printable(*keyPath_) +
                " is likely not the one this archive was built with (an archive does not record its"
@@ -89,18 +107,26 @@ std::string InspectedArchive::KeyFileHint() const
            " archive does not record whether it has one): name it with --key FILE";
 }
 
-std::string InspectedArchive::Printable(const std::string& bytes)
+std::string InspectedArchive::Printable(std::string_view bytes)
 {
     std::string shown;
     shown.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            shown += "\\x";
-            AppendHexByte(shown, byte);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(bytes.substr(i)), 1);
+        // C1 controls come as UTF-8 (C2 80 to C2 9F) or, in names that are not
+        // UTF-8, as single bytes 80 to 9F; terminals obey both.
+        const bool c1 = length == 2 ? byte == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F
+                                    : byte >= 0x80 && byte <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F || c1) {
+            for (std::size_t k = 0; k < length; ++k) {
+                shown += "\\x";
+                AppendHexByte(shown, static_cast<unsigned char>(bytes[i + k]));
+            }
         } else {
-            shown += c;
+            shown.append(bytes.substr(i, length));
         }
+        i += length;
     }
     return shown;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "archive/archive_reader.h"
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
 #include "platform/hex.h"
 
 namespace zelkor {
@@ -35,30 +35,40 @@ public:
     const std::optional<std::string>& KeyPath() const { return keyPath_; }
     bool HasNames() const { return keyPath_.has_value(); }
 
-    // How entry `index` is named in text output: its archived name with control
+    // How an entry is named in text output: its archived name with control
     // bytes shown as \xNN, or without names its name hash in hex.
-    std::string Label(std::size_t index) const;
+    std::string Label(const ArchiveReader::Entry& entry) const;
     // "entry 3 (data/readme.txt)"
-    std::string Describe(std::size_t index) const;
+    std::string Describe(const ArchiveReader::Entry& entry) const;
 
-    // The members that identify entry `index` in JSON output: "index", "name"
-    // (null without names), "nameHex" (the name's bytes in hex, only when the name
-    // is not valid UTF-8 and "name" therefore lost bytes), "nameHash".
-    void WriteIdentity(JsonWriter& json, std::size_t index) const;
+    // Empty when the entry's name hashes to its name hash, or without names;
+    // otherwise "name hash 12345678 does not match its name, whose hash is ...".
+    std::string NameHashMismatch(const ArchiveReader::Entry& entry) const;
 
-    // The members that identify the archive in JSON output: "archive" and
-    // "keyFile" (null without a key file).
-    void WriteFiles(JsonWriter& json) const;
+    // The members that identify an entry in JSON output, as an object: "index",
+    // "name" (null without names), "nameHex" (the name's bytes in hex, only when
+    // the name is not valid UTF-8 and "name" therefore lost bytes), "nameHash".
+    JsonDocument::Value Identity(const ArchiveReader::Entry& entry) const;
+
+    // The members that identify the archive in JSON output, as an object:
+    // "archive" and "keyFile" (null without a key file).
+    JsonDocument::Value Files() const;
 
     // "with key file PATH" or "without a key file".
     std::string KeyFileSummary() const;
-    // Explains that the key file choice is the likely cause when every entry
-    // failed to decode.
-    std::string KeyFileHint() const;
+    // Whether every entry with content failing to decode points at the key file
+    // choice rather than at damage, and what to do then. `withContent` entries
+    // had content, every one failed, and `failed` is one of them. Two or more
+    // point at the key; a single one does only when it decodes with the other
+    // choice (the archive alone, when a key file was read). Nothing when damage
+    // is as likely.
+    std::optional<std::string> KeyFileHint(std::uint64_t withContent, const ArchiveReader::Entry& failed) const;
 
-    // `bytes` with control bytes (below 0x20, and 0x7F) shown as \xNN, so that a
-    // name cannot break a line of output or drive the terminal.
-    static std::string Printable(const std::string& bytes);
+    // `bytes` with control characters shown as \xNN per byte, so that a name
+    // cannot break a line of output or drive the terminal: C0 controls and DEL,
+    // and C1 controls (U+0080 to U+009F) whether as UTF-8 or as single bytes
+    // outside UTF-8 sequences. Everything else is shown as it is.
+    static std::string Printable(std::string_view bytes);
 
 private:
     static std::optional<std::string> ChooseKeyFile(const std::string& archivePath, KeyChoice choice,

@@ -1,46 +1,82 @@
 #include "inspect/inspector.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
+#include "inspect/archive_differ.h"
 #include "inspect/archive_extractor.h"
 #include "inspect/archive_lister.h"
 #include "inspect/archive_verifier.h"
+#include "inspect/entry_selector.h"
 #include "inspect/inspect_command_line.h"
 #include "inspect/inspected_archive.h"
-#include "inspect/json_writer.h"
+#include "inspect/json_document.h"
 #include "inspect/output_tree.h"
 
 namespace zelkor {
 
 namespace {
 
-int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
+int RunCommand(const InspectOptions& options, const InspectedArchive& archive, EntrySelector& selector,
+               std::ostream& out, std::ostream& err)
 {
-    const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
     switch (options.command) {
     case InspectOptions::Command::List:
         if (options.json)
-            ArchiveLister::PrintJson(archive, out);
+            ArchiveLister::PrintJson(archive, selector, out);
         else
-            ArchiveLister::PrintText(archive, out);
+            ArchiveLister::PrintText(archive, selector, out);
         return ExitSuccess;
     case InspectOptions::Command::Verify: {
-        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive);
+        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive, selector);
         if (options.json)
             ArchiveVerifier::PrintJson(archive, report, out);
         else
-            ArchiveVerifier::PrintText(archive, report, out);
+            ArchiveVerifier::PrintText(archive, selector, report, out);
         return report.Ok() ? ExitSuccess : ExitWarnings;
     }
     case InspectOptions::Command::Extract: {
         OutputTree tree(options.directory);
-        const ArchiveExtractor::Summary summary = ArchiveExtractor::Extract(archive, tree, options.force, err);
-        ArchiveExtractor::PrintSummary(archive, summary, options.directory, out);
+        const ArchiveExtractor::Summary summary =
+            ArchiveExtractor::Extract(archive, selector, tree, options.force, err);
+        ArchiveExtractor::PrintSummary(archive, selector, summary, options.directory, out);
         return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }
+    case InspectOptions::Command::Diff:
+        break;
     }
     return ExitSuccess;
+}
+
+int Diff(const InspectOptions& options, std::ostream& out)
+{
+    const InspectedArchive older(options.archive, options.keyChoice, options.keyPath);
+    const InspectedArchive newer(options.newArchive, options.newKeyChoice, options.newKeyPath);
+    const ArchiveDiffer::Report report = ArchiveDiffer::Compare(older, newer);
+    if (options.json)
+        ArchiveDiffer::PrintJson(older, newer, report, out);
+    else
+        ArchiveDiffer::PrintText(older, newer, report, out);
+    return report.Same() ? ExitSuccess : ExitWarnings;
+}
+
+int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
+{
+    if (options.command == InspectOptions::Command::Diff)
+        return Diff(options, out);
+    const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
+    EntrySelector selector(options.patterns);
+    if (!selector.SelectsAll() && !archive.HasNames())
+        throw std::runtime_error("patterns select entries by name, and " +
+                                 InspectedArchive::Printable(options.archive) +
+                                 " is read without a key file, which holds the names: name it with --key FILE");
+    int status = RunCommand(options, archive, selector, out, err);
+    for (const std::string& pattern : selector.Unmatched()) {
+        err << "zelkor-inspect: no entry matches " << InspectedArchive::Printable(pattern) << '\n';
+        status = std::max<int>(status, ExitWarnings);
+    }
+    return status;
 }
 
 // A run that cannot go on: the message on `err` and, for --json, a document that
@@ -49,8 +85,15 @@ int Fail(const InspectOptions& options, const std::string& message, std::ostream
 {
     err << "zelkor-inspect: " << message << '\n';
     if (options.json) {
-        JsonWriter json(out);
-        json.BeginObject().Key("archive").String(options.archive).Key("error").String(message).EndObject();
+        JsonDocument json(out);
+        if (options.command == InspectOptions::Command::Diff) {
+            json.Member("old", JsonDocument::Text(options.archive));
+            json.Member("new", JsonDocument::Text(options.newArchive));
+        } else {
+            json.Member("archive", JsonDocument::Text(options.archive));
+        }
+        json.Member("error", JsonDocument::Text(message));
+        json.End();
     }
     return ExitFailure;
 }
@@ -65,6 +108,12 @@ int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostr
         return status;
     try {
         status = Execute(*options, out, err);
+    } catch (const ArchiveFormatError& error) {
+        std::string message = error.what();
+        if (error.WhatCause() == ArchiveFormatError::Cause::ForeignKeyFile)
+            message += "; read the archive alone with --no-key if it was built without a key file, or name"
+                       " its own key file with --key FILE";
+        return Fail(*options, message, out, err);
     } catch (const std::bad_alloc&) {
         return Fail(*options, "out of memory", out, err);
     } catch (const std::exception& error) {

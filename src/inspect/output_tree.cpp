@@ -1,30 +1,49 @@
 #include "inspect/output_tree.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/output_guard.h"
+#include "platform/signal_cleanup.h"
+
 namespace zelkor {
 
 namespace {
 
-std::string Reason()
+std::string Reason(int error = errno)
 {
-    return std::strerror(errno);
+    return std::strerror(error);
 }
 
-bool IsLinkAt(const File& directory, const std::string& name)
+// Appends `name` to the path `directory`, as paths are shown.
+void Append(std::string& directory, const std::string& name)
 {
-    struct stat info;
-    return ::fstatat(directory.Descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISLNK(info.st_mode);
+    if (!directory.empty() && directory.back() != '/')
+        directory += '/';
+    directory += name;
+}
+
+std::string Join(std::string directory, const std::string& name)
+{
+    Append(directory, name);
+    return directory;
+}
+
+std::optional<struct stat> StatusAt(const File& directory, const std::string& name)
+{
+    struct stat info {};
+    if (::fstatat(directory.Descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return info;
 }
 
 // Removes a file this tree created, when writing it failed.
@@ -35,64 +54,11 @@ void RemoveAt(const File& directory, const std::string& name)
     errno = saved;
 }
 
-}  // namespace
-
-OutputTree::OutputTree(const std::string& root) : rootPath_(root)
+// Whether the regular file `name` in `directory`, not a link, holds exactly
+// `content`.
+bool HoldsAt(const File& directory, const std::string& name, std::span<const std::uint8_t> content)
 {
-    std::error_code ignored;  // opening below reports the failure
-    std::filesystem::create_directories(root, ignored);
-    root_ = File::Open(root, O_RDONLY | O_DIRECTORY);
-    if (!root_.IsOpen())
-        throw std::runtime_error("Cannot open the output directory " + root + ": " + Reason());
-}
-
-OutputTree::Result OutputTree::Write(const std::vector<std::string>& components,
-                                     std::span<const std::uint8_t> content, bool replace)
-{
-    Result result;
-    const File parent = OpenParent(components, true, result);
-    if (!parent.IsOpen())
-        return result;
-    const std::string& name = components.back();
-    const std::string target = Display(components, components.size());
-
-    // Without replace the file is created in place: O_EXCL never opens what is
-    // there already, a dangling link included.
-    std::string written = name;
-    if (replace) {
-        // A short name of its own, since `name` may already be as long as a
-        // directory entry may be.
-        written = ".zelkor-inspect." + std::to_string(::getpid()) + "." + std::to_string(temporaries_++);
-    }
-    File out = File::OpenAt(parent, written, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
-    if (!out.IsOpen()) {
-        if (!replace && errno == EEXIST)
-            return {Outcome::Exists, target + " exists"};
-        return {Outcome::Failed, "cannot create " + target + ": " + Reason()};
-    }
-    if (!out.WriteAll(content.data(), content.size()) || !out.Close()) {
-        const std::string reason = Reason();
-        RemoveAt(parent, written);
-        return {Outcome::Failed, "cannot write " + target + ": " + reason};
-    }
-    if (replace && ::renameat(parent.Descriptor(), written.c_str(), parent.Descriptor(), name.c_str()) != 0) {
-        const int error = errno;
-        RemoveAt(parent, written);
-        if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
-            return {Outcome::Blocked, target + " is a directory"};
-        return {Outcome::Failed, "cannot replace " + target + ": " + std::strerror(error)};
-    }
-    return {Outcome::Written, {}};
-}
-
-bool OutputTree::Holds(const std::vector<std::string>& components,
-                       std::span<const std::uint8_t> content) const
-{
-    Result ignored;
-    const File parent = OpenParent(components, false, ignored);
-    if (!parent.IsOpen())
-        return false;
-    File file = File::OpenRegularAt(parent, components.back(), O_RDONLY | O_NOFOLLOW);
+    File file = File::OpenRegularAt(directory, name, O_RDONLY | O_NOFOLLOW);
     const std::optional<FileStatus> status = file.IsOpen() ? file.Status() : std::nullopt;
     if (!status || status->size != content.size())
         return false;
@@ -107,42 +73,149 @@ bool OutputTree::Holds(const std::vector<std::string>& components,
     return true;
 }
 
+// Puts `from` at `to` in `directory` unless something is there already (EEXIST
+// then). Where the file system cannot rename so, a hard link does the same.
+bool RenameNoReplace(const File& directory, const std::string& from, const std::string& to)
+{
+    const int fd = directory.Descriptor();
+    if (::renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::linkat(fd, from.c_str(), fd, to.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(fd, from.c_str(), 0);
+    return true;
+}
+
+}  // namespace
+
+OutputTree::OutputTree(const std::string& root) : rootPath_(root)
+{
+    std::error_code ignored;  // opening below reports the failure
+    std::filesystem::create_directories(root, ignored);
+    root_ = File::Open(root, O_RDONLY | O_DIRECTORY);
+    if (!root_.IsOpen())
+        throw std::runtime_error("Cannot open the output directory " + root + ": " + Reason());
+}
+
+OutputTree::Result OutputTree::Write(const std::vector<std::string>& components,
+                                     std::span<const std::uint8_t> content, bool replace, std::uint64_t owner)
+{
+    Result result;
+    std::string shownParent;
+    const File parent = OpenParent(components, owner, shownParent, result);
+    if (!parent.IsOpen())
+        return result;
+    const std::string& name = components.back();
+    const std::string target = Join(shownParent, name);
+
+    if (const std::optional<struct stat> existing = StatusAt(parent, name)) {
+        if (S_ISDIR(existing->st_mode)) {
+            const auto made = madeFor_.find({existing->st_dev, existing->st_ino});
+            return {Outcome::Blocked, target + " is a directory",
+                    made == madeFor_.end() ? std::nullopt : std::optional(made->second)};
+        }
+        const bool regular = S_ISREG(existing->st_mode);
+        if (regular && HoldsAt(parent, name, content))
+            return {Outcome::Unchanged, {}, {}};
+        if (!replace)
+            return {Outcome::Exists, target + (regular ? " exists with other content" : " exists"), {}};
+    }
+    return Place(parent, shownParent, name, target, content, replace);
+}
+
+OutputTree::Result OutputTree::Place(const File& parent, const std::string& shownParent, const std::string& name,
+                                     const std::string& target, std::span<const std::uint8_t> content,
+                                     bool replace)
+{
+    File out;
+    std::string temporary;
+    SignalCleanup::Registration cleanup;
+    for (int attempt = 0; attempt < 100 && !out.IsOpen(); ++attempt) {
+        temporary = OutputGuard::HiddenName(name, OutputGuard::RandomSuffix());
+        // Covered before it exists, so that no signal can leave it behind.
+        cleanup = SignalCleanup::Registration(Join(shownParent, temporary));
+        out = File::OpenAt(parent, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
+        if (!out.IsOpen() && errno != EEXIST)
+            break;
+    }
+    if (!out.IsOpen())
+        return {Outcome::Failed, "cannot create a file in " + shownParent + ": " + Reason(), {}};
+    if (!out.WriteAll(content.data(), content.size()) || !out.Close()) {
+        const std::string reason = Reason();
+        RemoveAt(parent, temporary);
+        return {Outcome::Failed, "cannot write " + target + ": " + reason, {}};
+    }
+
+    const bool placed = replace ? ::renameat(parent.Descriptor(), temporary.c_str(), parent.Descriptor(),
+                                             name.c_str()) == 0
+                                : RenameNoReplace(parent, temporary, name);
+    if (placed)
+        return {Outcome::Written, {}, {}};
+    const int error = errno;
+    RemoveAt(parent, temporary);
+    if (error == EISDIR || error == ENOTEMPTY || (replace && error == EEXIST))
+        return {Outcome::Blocked, target + " is a directory", {}};
+    if (error == EEXIST) {
+        // Something appeared at the place while the content was written.
+        if (HoldsAt(parent, name, content))
+            return {Outcome::Unchanged, {}, {}};
+        return {Outcome::Exists, target + " exists with other content", {}};
+    }
+    return {Outcome::Failed, "cannot create " + target + ": " + Reason(error), {}};
+}
+
+bool OutputTree::Holds(const std::vector<std::string>& components, std::span<const std::uint8_t> content)
+{
+    Result ignored;
+    std::string shown;
+    const File parent = OpenParent(components, std::nullopt, shown, ignored);
+    return parent.IsOpen() && HoldsAt(parent, components.back(), content);
+}
+
 std::string OutputTree::Display(const std::vector<std::string>& components, std::size_t count) const
 {
     std::string path = rootPath_;
-    for (std::size_t i = 0; i < count && i < components.size(); ++i) {
-        if (!path.empty() && path.back() != '/')
-            path += '/';
-        path += components[i];
-    }
+    for (std::size_t i = 0; i < count && i < components.size(); ++i)
+        Append(path, components[i]);
     return path;
 }
 
-File OutputTree::OpenParent(const std::vector<std::string>& components, bool create,
-                            Result& failure) const
+File OutputTree::OpenParent(const std::vector<std::string>& components, std::optional<std::uint64_t> createFor,
+                            std::string& shown, Result& failure)
 {
+    shown = rootPath_;
     File directory = File::OpenAt(root_, ".", O_RDONLY | O_DIRECTORY);
     if (!directory.IsOpen()) {
-        failure = {Outcome::Failed, "cannot open " + rootPath_ + ": " + Reason()};
+        failure = {Outcome::Failed, "cannot open " + rootPath_ + ": " + Reason(), {}};
         return directory;
     }
+    // The path shown grows in place by one component a step, so a name of many
+    // components costs time in proportion to its length.
     for (std::size_t i = 0; i + 1 < components.size(); ++i) {
         const std::string& name = components[i];
-        const std::string shown = Display(components, i + 1);
-        if (create && ::mkdirat(directory.Descriptor(), name.c_str(), 0777) != 0 && errno != EEXIST) {
-            failure = {Outcome::Failed, "cannot create " + shown + ": " + Reason()};
+        Append(shown, name);
+        const bool made = createFor && ::mkdirat(directory.Descriptor(), name.c_str(), 0777) == 0;
+        if (createFor && !made && errno != EEXIST) {
+            failure = {Outcome::Failed, "cannot create " + shown + ": " + Reason(), {}};
             return File();
         }
-        File next = File::OpenAt(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        File next = File::OpenAt(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, {});
         if (!next.IsOpen()) {
             const int error = errno;
-            if (IsLinkAt(directory, name))
-                failure = {Outcome::Blocked, shown + " is a link, which is never followed"};
+            const std::optional<struct stat> status = StatusAt(directory, name);
+            if (status && S_ISLNK(status->st_mode))
+                failure = {Outcome::Blocked, shown + " is a link, which is never followed", {}};
             else if (error == ENOTDIR)
-                failure = {Outcome::Blocked, shown + " is not a directory"};
+                failure = {Outcome::Blocked, shown + " is not a directory", {}};
             else
-                failure = {Outcome::Failed, "cannot open " + shown + ": " + std::strerror(error)};
+                failure = {Outcome::Failed, "cannot open " + shown + ": " + Reason(error), {}};
             return File();
+        }
+        if (made) {
+            if (const std::optional<FileStatus> status = next.Status())
+                madeFor_.emplace(std::pair(status->device, status->inode), *createFor);
         }
         directory = std::move(next);
     }

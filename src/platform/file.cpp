@@ -47,15 +47,20 @@ File File::Open(const std::string& path, int flags, unsigned mode)
 
 File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode)
 {
+    return OpenAt(directory, name, flags, mode, directory.path_ + "/" + name);
+}
+
+File File::OpenAt(const File& directory, const std::string& name, int flags, unsigned mode, std::string path)
+{
     if (name.find('\0') != std::string::npos) {
         errno = EINVAL;
-        return File(-1, directory.path_ + "/" + name);
+        return File(-1, std::move(path));
     }
     int fd;
     do {
         fd = ::openat(directory.fd_, name.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
     } while (fd < 0 && errno == EINTR);
-    return File(fd, directory.path_ + "/" + name);
+    return File(fd, std::move(path));
 }
 
 namespace {

@@ -47,6 +47,11 @@ public:
     // that the directory's own path is not looked up again. Path() is the
     // directory's path, a slash and `name`.
     static File OpenAt(const File& directory, const std::string& name, int flags, unsigned mode = 0666);
+    // The same with `path` as Path(), for callers that keep the path for
+    // messages themselves: walking a deep tree, building each level's path
+    // would copy the whole path once per level.
+    static File OpenAt(const File& directory, const std::string& name, int flags, unsigned mode,
+                       std::string path);
 
     // Opens `path` as Open does and keeps it only when it is a regular file; a
     // directory, FIFO, device or socket gives a file that is not open. The open

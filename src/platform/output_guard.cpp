@@ -50,7 +50,9 @@ std::string ResolveLinks(std::string path)
     return path;
 }
 
-std::string RandomSuffix()
+}  // namespace
+
+std::string OutputGuard::RandomSuffix()
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 generator{std::random_device{}()};
@@ -59,6 +61,8 @@ std::string RandomSuffix()
         c = letters[generator() % (sizeof letters - 1)];
     return suffix;
 }
+
+namespace {
 
 // FNV-1a: a short, stable stand-in for the part of a long name that is cut.
 std::uint32_t NameHash(std::string_view name)

@@ -78,6 +78,9 @@ public:
     // added) where the result would not fit in a directory entry.
     static std::string HiddenName(std::string_view name, std::string_view suffix);
 
+    // Six random letters and digits, the suffix of a temporary file's name.
+    static std::string RandomSuffix();
+
 private:
     bool Lock(const std::string& directory, const std::string& name);
     void Unlock();

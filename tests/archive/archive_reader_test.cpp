@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive_writer.h"
+#include "platform/hex.h"
 #include "script/file_job.h"
+#include "support/archive_contents.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 
@@ -64,9 +66,10 @@ protected:
     }
 
     // Writes the (altered) files and expects the reader to refuse them with a
-    // message that contains `fault`.
+    // message that contains `fault`, for the given cause.
     void ExpectStructuralError(const std::string& archive, const std::string& keyFile,
-                               const std::string& fault)
+                               const std::string& fault,
+                               ArchiveFormatError::Cause cause = ArchiveFormatError::Cause::Damage)
     {
         dir_.Write("a.zpk", archive);
         dir_.Write("a.zlk", keyFile);
@@ -76,7 +79,23 @@ protected:
             ADD_FAILURE() << "no error, expected " << fault;
         } catch (const ArchiveFormatError& error) {
             EXPECT_NE(std::string(error.what()).find(fault), std::string::npos) << error.what();
+            EXPECT_EQ(error.WhatCause(), cause) << error.what();
         }
+    }
+
+    // The key file of an archive of `contents` named "file0", "file1"...
+    std::string OtherKeyFile(const std::vector<std::string>& contents)
+    {
+        const std::string keyPath = (dir_ / "other.zlk").string();
+        FileJob job;
+        ArchiveWriter writer;
+        EXPECT_TRUE(writer.Create((dir_ / "other.zpk").string(), &keyPath));
+        for (std::size_t i = 0; i < contents.size(); ++i) {
+            std::optional<LoadedFile> loaded = job.Load(dir_.Write("source", contents[i]).string());
+            EXPECT_TRUE(loaded && writer.AddFile("file" + std::to_string(i), *loaded));
+        }
+        writer.Close();
+        return dir_.Read("other.zlk");
     }
 
     TempDir dir_;
@@ -128,9 +147,85 @@ TEST_F(ArchiveReaderTest, KeyFileStructureFaults)
     longName[firstRecord + 1] = '\xFF';
     ExpectStructuralError(archive_, longName, "truncated NameRecord at offset 64");
 
+    // A damaged content hash in a key file whose shares decode the archive.
     std::string otherHash = keyFile_;
     otherHash[firstRecord + recordSize - 1] ^= 1;
-    ExpectStructuralError(archive_, otherHash, "content hash");
+    const std::uint32_t entryHash = DecodeFixed32(Bytes(FirstEntry + 4));
+    ExpectStructuralError(archive_, otherHash,
+                          "a.zlk: NameRecord at offset 64 has content hash " + Hex32(entryHash ^ 0x01000000) +
+                              ", but its entry 0 has " + Hex32(entryHash));
+}
+
+TEST_F(ArchiveReaderTest, AKeyFileOfAnotherArchiveIsToldFromADamagedOne)
+{
+    using Cause = ArchiveFormatError::Cause;
+    const std::string foreign = "a.zlk is not the key file of " + ArchivePath() + " (";
+    // Other files altogether.
+    ExpectStructuralError(archive_, OtherKeyFile({"x", "y", "z"}), foreign + "NameRecord at offset 64 has",
+                          Cause::ForeignKeyFile);
+    // Another build of the same names in which one file changed: the names fit
+    // their entries, but the shares do not decode them.
+    ExpectStructuralError(archive_, OtherKeyFile({std::string(2000, 'z'), "changed", ""}),
+                          foreign + "NameRecord at offset 75 has", Cause::ForeignKeyFile);
+    // Another archive with fewer entries, all of whose records fit.
+    ExpectStructuralError(archive_, OtherKeyFile({std::string(2000, 'z')}),
+                          foreign + "holds 1 NameRecords for the archive's 3 entries)", Cause::ForeignKeyFile);
+    // The archive's own key file, cut at a record: damage, not another archive.
+    ExpectStructuralError(archive_, keyFile_.substr(0, KeyFileHeader::Size + 2 + 5 + 4),
+                          "a.zlk: holds 1 NameRecords for the archive's 3 entries", Cause::Damage);
+}
+
+TEST_F(ArchiveReaderTest, WalksReadEveryEntryAndEntriesCanBeReadAgain)
+{
+    const std::string keyPath = KeyPath();
+    const ArchiveReader reader(ArchivePath(), &keyPath);
+    EXPECT_EQ(reader.EntryCount(), 3u);
+    const std::vector<ArchiveReader::Entry> entries = testing::AllEntries(reader);
+    ASSERT_EQ(entries.size(), 3u);
+    std::uint64_t nameOffset = KeyFileHeader::Size;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveReader::Entry& entry = entries[i];
+        EXPECT_EQ(entry.position.index, i);
+        EXPECT_EQ(entry.position.nameOffset, nameOffset);
+        EXPECT_EQ(entry.name, "file" + std::to_string(i));
+        nameOffset += 2 + entry.name.size() + 4;
+        const ArchiveReader::Entry again = reader.ReadEntry(entry.position);
+        EXPECT_EQ(again.position.offset, entry.position.offset);
+        EXPECT_EQ(again.fields.contentHash, entry.fields.contentHash);
+        EXPECT_EQ(again.name, entry.name);
+    }
+    // Two walks do not disturb each other.
+    ArchiveReader::Walk first = reader.Entries();
+    ArchiveReader::Walk second = reader.Entries();
+    ArchiveReader::Entry a;
+    ArchiveReader::Entry b;
+    ASSERT_TRUE(first.Next(a) && first.Next(a) && second.Next(b));
+    EXPECT_EQ(a.name, "file1");
+    EXPECT_EQ(b.name, "file0");
+
+    // A position that no walk gave is refused, not trusted.
+    EXPECT_THROW(reader.ReadEntry({0, ArchiveHeader::Size + 1, KeyFileHeader::Size}), ArchiveFormatError);
+    EXPECT_THROW(reader.ReadEntry({0, archive_.size(), KeyFileHeader::Size}), ArchiveFormatError);
+    // A walk of the records alone gives no name offset to come back to.
+    ArchiveReader::Walk records = reader.Records();
+    ASSERT_TRUE(records.Next(a));
+    EXPECT_EQ(a.name, "");
+    EXPECT_THROW(reader.ReadEntry(a.position), ArchiveFormatError);
+}
+
+TEST_F(ArchiveReaderTest, AnArchiveThatChangesAfterOpeningIsRefusedWhenWalked)
+{
+    const std::string keyPath = KeyPath();
+    const ArchiveReader reader(ArchivePath(), &keyPath);
+    const std::vector<ArchiveReader::Entry> entries = testing::AllEntries(reader);
+    dir_.Write("a.zpk", archive_.substr(0, SecondEntry() + 10));
+    ArchiveReader::Walk walk = reader.Entries();
+    ArchiveReader::Entry entry;
+    EXPECT_TRUE(walk.Next(entry));
+    EXPECT_THROW(walk.Next(entry), ArchiveFormatError);
+    std::vector<std::uint8_t> content;
+    EXPECT_EQ(reader.ReadContent(entries[0], content), Status::Ok);
+    EXPECT_THROW(reader.ReadContent(entries[1], content), ArchiveFormatError);
 }
 
 TEST_F(ArchiveReaderTest, DamagedContentIsAnEntryFault)
@@ -140,7 +235,7 @@ TEST_F(ArchiveReaderTest, DamagedContentIsAnEntryFault)
         dir_.Write("a.zpk", archive);
         ArchiveReader reader(ArchivePath(), &keyPath);
         std::vector<std::uint8_t> content;
-        return reader.ReadContent(index, content);
+        return reader.ReadContent(testing::AllEntries(reader).at(index), content);
     };
 
     std::string flipped = archive_;
@@ -176,8 +271,8 @@ TEST_F(ArchiveReaderTest, EveryTruncationIsRefusedOrReadSafely)
             ArchiveReader reader(ArchivePath(), nullptr);
             ++valid;
             std::vector<std::uint8_t> content;
-            for (std::size_t i = 0; i < reader.Entries().size(); ++i)
-                reader.ReadContent(i, content);
+            for (const ArchiveReader::Entry& entry : testing::AllEntries(reader))
+                reader.ReadContent(entry, content);
         } catch (const ArchiveFormatError&) {
         }
     }

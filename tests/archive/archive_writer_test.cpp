@@ -25,6 +25,7 @@
 #include <xxhash.h>
 
 #include "archive/archive_reader.h"
+#include "support/archive_contents.h"
 #include "platform/file.h"
 #include "script/file_job.h"
 #include "support/temp_dir.h"
@@ -77,19 +78,21 @@ protected:
     {
         const std::string keyPath = PathOf(keyName);
         ArchiveReader reader(PathOf(archiveName), keyName.empty() ? nullptr : &keyPath);
-        ASSERT_EQ(reader.Entries().size(), sources.size());
+        const std::vector<ArchiveReader::Entry> entries = testing::AllEntries(reader);
+        ASSERT_EQ(entries.size(), sources.size());
+        ASSERT_EQ(reader.EntryCount(), sources.size());
         std::uint64_t offset = ArchiveHeader::Size;
         for (std::size_t i = 0; i < sources.size(); ++i) {
-            const auto& entry = reader.Entries()[i];
+            const auto& entry = entries[i];
             const std::string& content = sources[i].content;
-            EXPECT_EQ(entry.offset, offset);
+            EXPECT_EQ(entry.position.offset, offset);
             EXPECT_EQ(entry.fields.dataOffset, offset + FileEntry::Size);
             EXPECT_EQ(entry.fields.rawSize, content.size());
             EXPECT_EQ(entry.fields.contentHash, XXH32(content.data(), content.size(), ArchiveMagic));
             EXPECT_EQ(entry.fields.nameHash, NameHash(sources[i].archivedPath));
             EXPECT_EQ(entry.name, keyName.empty() ? "" : sources[i].archivedPath);
             Bytes read;
-            EXPECT_EQ(reader.ReadContent(i, read), ArchiveReader::ContentStatus::Ok) << i;
+            EXPECT_EQ(reader.ReadContent(entry, read), ArchiveReader::ContentStatus::Ok) << i;
             EXPECT_TRUE(read == Bytes(content.begin(), content.end())) << i;
             offset = entry.fields.dataOffset + entry.fields.storedSize;
         }
@@ -153,10 +156,10 @@ TEST_F(ArchiveWriterTest, EntriesRoundTripInOrder)
     // each path's own bytes (ExpectArchive compared them); the variants share a
     // nameHash.
     ArchiveReader reader(PathOf("a.zpk"), nullptr);
-    const auto& entries = reader.Entries();
+    const auto entries = testing::AllEntries(reader);
     EXPECT_EQ(entries[0].fields.dataOffset, 88u);
     EXPECT_EQ(entries[0].fields.storedSize, 0u);
-    EXPECT_EQ(entries[1].offset, 88u);
+    EXPECT_EQ(entries[1].position.offset, 88u);
     EXPECT_LT(entries[2].fields.storedSize, entries[2].fields.rawSize);
     EXPECT_EQ(entries[3].fields.storedSize, entries[3].fields.rawSize);
     EXPECT_EQ(entries[4].fields.nameHash, entries[5].fields.nameHash);
@@ -189,7 +192,7 @@ TEST_F(ArchiveWriterTest, EntriesAreEncryptedWithTheKeyFormedFromTheShares)
     // The archive alone does not decrypt it.
     ArchiveReader reader(PathOf("a.zpk"), nullptr);
     Bytes read;
-    EXPECT_NE(reader.ReadContent(0, read), ArchiveReader::ContentStatus::Ok);
+    EXPECT_NE(reader.ReadContent(testing::AllEntries(reader).at(0), read), ArchiveReader::ContentStatus::Ok);
 
     // Without a key file, the archive's own shares are the key and IV.
     Build("b.zpk", "", {{"f", content}});

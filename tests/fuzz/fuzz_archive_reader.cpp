@@ -25,8 +25,11 @@ void ReadAll(const std::string& archive, const std::string* key)
     try {
         zelkor::ArchiveReader reader(archive, key);
         std::vector<std::uint8_t> content;
-        for (std::size_t i = 0; i < reader.Entries().size(); ++i)
-            reader.ReadContent(i, content);
+        zelkor::ArchiveReader::Entry entry;
+        for (zelkor::ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+            reader.ReadContent(entry, content);
+            reader.ReadEntry(entry.position);
+        }
     } catch (const std::runtime_error&) {
         // ArchiveFormatError and unreadable files: the clean outcomes.
     }

@@ -1,5 +1,6 @@
 // MatchWildcard against a plain recursive matcher: they must agree everywhere.
-// The input is the pattern, a NUL byte, then the text.
+// The input is the pattern, a NUL byte, then the text, which may hold further
+// NUL bytes (the NUL-terminated form sees the text up to the first).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,12 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (split == std::string::npos)
         return 0;
     const std::string pattern = input.substr(0, split);
-    std::string text = input.substr(split + 1);
-    text.resize(std::strlen(text.c_str()));  // a further NUL ends the text
-
-    std::vector<signed char> memo((text.size() + 1) * (pattern.size() + 1), -1);
-    const bool expected = Reference(text, pattern, 0, 0, memo);
-    if (zelkor::MatchWildcard(text.c_str(), pattern.c_str()) != expected)
-        std::abort();
+    const std::string text = input.substr(split + 1);
+    for (const std::string& seen : {text, std::string(text.c_str())}) {
+        std::vector<signed char> memo((seen.size() + 1) * (pattern.size() + 1), -1);
+        const bool expected = Reference(seen, pattern, 0, 0, memo);
+        if (zelkor::MatchWildcard(std::string_view(seen), std::string_view(pattern)) != expected)
+            std::abort();
+        if (seen.size() == std::strlen(seen.c_str()) &&
+            zelkor::MatchWildcard(seen.c_str(), pattern.c_str()) != expected)
+            std::abort();
+    }
     return 0;
 }

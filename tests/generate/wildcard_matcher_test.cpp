@@ -42,7 +42,16 @@ TEST(MatchWildcardTest, Table)
     for (const WildcardCase& c : WildcardCases) {
         EXPECT_EQ(MatchWildcard(c.text, c.pattern), c.matches)
             << "pattern \"" << c.pattern << "\", text \"" << c.text << "\"";
+        EXPECT_EQ(MatchWildcard(std::string_view(c.text), std::string_view(c.pattern)), c.matches)
+            << "pattern \"" << c.pattern << "\", text \"" << c.text << "\"";
     }
+    // Counted strings: a NUL byte is a character like any other.
+    const std::string_view nul("a\0b", 3);
+    EXPECT_TRUE(MatchWildcard(nul, "a*"));
+    EXPECT_TRUE(MatchWildcard(nul, "a?b"));
+    EXPECT_FALSE(MatchWildcard(nul, "a"));
+    EXPECT_FALSE(MatchWildcard(nul, "ab"));
+    EXPECT_TRUE(MatchWildcard(nul, nul));
 }
 
 TEST(MatchWildcardTest, LongTextsEndQuickly)

@@ -5,6 +5,7 @@
 
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
+#include "archive/entry_codec.h"
 #include "support/test_data.h"
 
 namespace zelkor::testing {
@@ -51,6 +52,29 @@ void InspectTest::Craft(const std::string& archive, const Entries& entries, bool
         ASSERT_TRUE(writer.AddFile(name, raw));
     }
     writer.Close();
+}
+
+void InspectTest::CraftEmptyEntries(const std::string& archive, std::size_t count)
+{
+    std::string archiveBytes(ArchiveHeader::Size + count * FileEntry::Size, '\0');
+    ArchiveHeader().EncodeTo(std::span<std::uint8_t, ArchiveHeader::Size>(
+        reinterpret_cast<std::uint8_t*>(archiveBytes.data()), ArchiveHeader::Size));
+    std::string keyBytes(KeyFileHeader::Size, '\0');
+    const std::uint32_t emptyHash = EntryCodec::ContentHash({});
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string name = "e/" + std::to_string(i);
+        FileEntry fields;
+        fields.contentHash = emptyHash;
+        fields.dataOffset = static_cast<std::uint32_t>(ArchiveHeader::Size + (i + 1) * FileEntry::Size);
+        fields.nameHash = NameHash(name);
+        fields.EncodeTo(std::span<std::uint8_t, FileEntry::Size>(
+            reinterpret_cast<std::uint8_t*>(archiveBytes.data()) + fields.dataOffset - FileEntry::Size,
+            FileEntry::Size));
+        const std::vector<std::uint8_t> record = NameRecord{name, emptyHash}.Encode();
+        keyBytes.append(record.begin(), record.end());
+    }
+    dir_.Write(archive, archiveBytes);
+    dir_.Write(archive + ".zlk", keyBytes);
 }
 
 std::map<std::string, std::string> InspectTest::Tree(const std::string& relative) const

@@ -31,6 +31,10 @@ protected:
     // the key file `archive` + ".zlk" when `keyFile`. Names are taken as given.
     void Craft(const std::string& archive, const Entries& entries, bool keyFile);
 
+    // Writes `archive` and its key file byte by byte: `count` empty entries named
+    // "e/0", "e/1"... (the writer would take far longer for millions of them).
+    void CraftEmptyEntries(const std::string& archive, std::size_t count);
+
     ToolRun Inspect(const std::vector<std::string>& args) { return RunInspect(args, dir_.path()); }
 
     // Every regular file below `relative`, as paths relative to it, with contents.

@@ -5,7 +5,6 @@
 
 #include "archive/archive_format.h"
 #include "inspect/inspected_archive.h"
-#include "inspect/json_writer.h"
 #include "inspect_fixture.h"
 
 namespace zelkor {
@@ -40,7 +39,13 @@ TEST_F(NameHashReportTest, SharedNameHashesAreWarnedAbout)
                   "verified a.pak with key file a.pak.zlk: 7 entries, all intact; 3 name hashes are"
                   " shared\n");
 
-    const json report = json::parse(Inspect({"verify", "a.pak", "--json"}).out);
+    const std::string document = Inspect({"verify", "a.pak", "--json"}).out;
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(document);
+    std::vector<std::string> keys;
+    for (const auto& item : ordered["sharedNameHashes"][0].items())
+        keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"nameHash", "kind", "entries"}));
+    const json report = json::parse(document);
     ASSERT_EQ(report["sharedNameHashes"].size(), 3u);
     EXPECT_EQ(report["sharedNameHashes"][0]["kind"], "different-names");
     EXPECT_EQ(report["sharedNameHashes"][0]["nameHash"], "4ddb0c25");
@@ -58,7 +63,7 @@ TEST_F(NameHashReportTest, SharedNameHashesAreWarnedAbout)
     EXPECT_TRUE(unnamed["sharedNameHashes"][0]["entries"][0]["name"].is_null());
 }
 
-TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntry)
+TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntryAndIsNotExtracted)
 {
     Craft("a.pak", {{"one.txt", "1"}, {"two.txt", "2"}}, true);
     std::string bytes = dir_.Read("a.pak");
@@ -67,28 +72,82 @@ TEST_F(NameHashReportTest, ANameHashThatDoesNotFitItsNameIsABadEntry)
     dir_.Write("a.pak", bytes);
     const ToolRun run = Inspect({"verify", "a.pak"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " +
-                           Hex32(NameHash("two.txt")) +
-                           "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
+    const std::string fault = "entry 1 (two.txt): name hash 12345678 does not match its name, whose hash is " +
+                              Hex32(NameHash("two.txt"));
+    EXPECT_EQ(run.out, fault + "\nverified a.pak with key file a.pak.zlk: 2 entries, 1 bad\n");
+
+    // A key file can name any file for an entry (evil.sh for readme.txt, say);
+    // extraction writes only under the name the entry was stored with.
+    const ToolRun extract = Inspect({"extract", "a.pak", "-o", "out"});
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_EQ(extract.err, "entry 1 (two.txt): not written: name hash 12345678 does not match its name, whose"
+                           " hash is " +
+                               Hex32(NameHash("two.txt")) + "\n");
+    EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{{"one.txt", "1"}}));
 }
 
 TEST_F(NameHashReportTest, NamesThatAreNotTextStayReadable)
 {
-    const std::string latin1 = "caf\xe9.txt";
-    const std::string control = "line\nbreak\x1b[31m";
-    Craft("a.pak", {{latin1, "l"}, {control, "c"}, {"quote\"back\\slash", "q"}}, true);
+    const std::string replacement = "\xef\xbf\xbd";
+    const std::string escapes = "q\"b\\s/\n\r\t\x01\x1f\x7f end";
+    const struct {
+        std::string name;
+        std::string read;  // the name in the JSON document; "nameHex" when it differs
+    } cases[] = {
+        {"caf\xe9.txt", "caf" + replacement + ".txt"},
+        {"line\nbreak\x1b[31m", "line\nbreak\x1b[31m"},
+        {escapes, escapes},
+        {"\xc0\xaf", replacement + replacement},
+        {"\xe2\x82", replacement + replacement},
+        {"gr\xc3\xbc\xc3\x9f \xe2\x82\xac", "gr\xc3\xbc\xc3\x9f \xe2\x82\xac"},
+    };
+    testing::InspectTest::Entries entries;
+    for (const auto& c : cases)
+        entries.push_back({c.name, "content of " + c.name});
+    Craft("a.pak", entries, true);
 
     const ToolRun list = Inspect({"list", "a.pak"});
     EXPECT_EQ(list.status, 0);
-    EXPECT_NE(list.out.find("  " + latin1 + "\n"), std::string::npos);
+    EXPECT_NE(list.out.find("  caf\xe9.txt\n"), std::string::npos);
     EXPECT_NE(list.out.find("  line\\x0abreak\\x1b[31m\n"), std::string::npos) << list.out;
 
-    const json entries = json::parse(Inspect({"list", "a.pak", "--json"}).out)["entries"];
-    EXPECT_EQ(entries[0]["name"], "caf\xef\xbf\xbd.txt");
-    EXPECT_EQ(entries[0]["nameHex"], HexBytes(latin1));
-    EXPECT_EQ(entries[1]["name"], control);
-    EXPECT_FALSE(entries[1].contains("nameHex"));
-    EXPECT_EQ(entries[2]["name"], "quote\"back\\slash");
+    for (const std::string command : {"list", "verify"}) {
+        const ToolRun run = Inspect({command, "a.pak", "--json"});
+        ASSERT_TRUE(json::accept(run.out)) << run.out;  // valid UTF-8 and valid JSON
+        const json document = json::parse(run.out);
+        if (command == "verify") {
+            EXPECT_EQ(document["ok"], true);
+            continue;
+        }
+        ASSERT_EQ(document["entries"].size(), std::size(cases));
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            const json& entry = document["entries"][i];
+            EXPECT_EQ(entry["name"], cases[i].read) << HexBytes(cases[i].name);
+            if (cases[i].read == cases[i].name)
+                EXPECT_FALSE(entry.contains("nameHex")) << HexBytes(cases[i].name);
+            else
+                EXPECT_EQ(entry["nameHex"], HexBytes(cases[i].name));
+        }
+    }
+}
+
+TEST(PrintableTest, ControlCharactersAreShownAsBytes)
+{
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"plain/name.txt", "plain/name.txt"},
+        {"line\nbreak\t\x7f", "line\\x0abreak\\x09\\x7f"},
+        {"csi\xc2\x9b" "31m", "csi\\xc2\\x9b31m"},            // U+009B as UTF-8
+        {"nel\xc2\x85", "nel\\xc2\\x85"},                      // U+0085
+        {"raw\x9b" "31m", "raw\\x9b31m"},                         // the same as one Latin-1 byte
+        {"nbsp\xc2\xa0 caf\xc3\xa9 \xe2\x82\xac", "nbsp\xc2\xa0 caf\xc3\xa9 \xe2\x82\xac"},  // text stays
+        {"caf\xe9 \xff", "caf\xe9 \xff"},                          // not UTF-8, not controls
+        {"cut\xc2", "cut\xc2"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InspectedArchive::Printable(c.name), c.shown) << HexBytes(c.name);
 }
 
 }  // namespace

@@ -13,16 +13,25 @@ std::vector<ArchivedFile> ReadArchive(const std::filesystem::path& archive,
     ArchiveReader reader(archive.string(), key.empty() ? nullptr : &keyPath);
     std::vector<ArchivedFile> files;
     std::vector<std::uint8_t> content;
-    for (std::size_t i = 0; i < reader.Entries().size(); ++i) {
-        const ArchiveReader::Entry& entry = reader.Entries()[i];
-        const auto status = reader.ReadContent(i, content);
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        const auto status = reader.ReadContent(entry, content);
         if (status != ArchiveReader::ContentStatus::Ok)
-            throw std::runtime_error(archive.string() + ": entry " + std::to_string(i) + " (" +
+            throw std::runtime_error(archive.string() + ": entry " + std::to_string(entry.position.index) + " (" +
                                      entry.name + "): " + EntryCodec::Describe(status));
         files.push_back({entry.name, std::string(content.begin(), content.end()),
                          entry.fields.storedSize < entry.fields.rawSize});
     }
     return files;
+}
+
+std::vector<ArchiveReader::Entry> AllEntries(const ArchiveReader& reader)
+{
+    std::vector<ArchiveReader::Entry> entries;
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);)
+        entries.push_back(entry);
+    return entries;
 }
 
 std::vector<std::string> ArchivedNames(const std::vector<ArchivedFile>& files)

@@ -4,7 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_reader.h"
+
 namespace zelkor::testing {
+
+// Every entry of `reader`, walked in order (for the small archives of tests).
+std::vector<ArchiveReader::Entry> AllEntries(const ArchiveReader& reader);
 
 // One entry of an archive, read back, decrypted, decompressed and hash-checked.
 struct ArchivedFile {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,13 +66,15 @@ void StartedProgram::Signal(int signal)
 ToolRun StartedProgram::Wait()
 {
     int wstatus = 0;
-    while (waitpid(pid_, &wstatus, 0) < 0) {
+    struct rusage usage {};
+    while (wait4(pid_, &wstatus, 0, &usage) < 0) {
         if (errno != EINTR)
             throw std::runtime_error("cannot wait for " + program_);
     }
     pid_ = 0;
 
     ToolRun run;
+    run.peakResidentKiB = usage.ru_maxrss;
     run.out = ReadFile(*capture_ / "stdout");
     run.err = ReadFile(*capture_ / "stderr");
     if (WIFEXITED(wstatus))

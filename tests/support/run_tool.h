@@ -14,6 +14,7 @@ struct ToolRun {
     std::string out;   // everything written to standard output
     std::string err;   // everything written to standard error
     int status = -1;   // exit status; 128 + signal number when a signal ended it
+    long peakResidentKiB = 0;  // the most memory the process held resident
 };
 
 class TempDir;
@@ -29,6 +30,8 @@ public:
     StartedProgram(const StartedProgram&) = delete;
     StartedProgram& operator=(const StartedProgram&) = delete;
 
+    // The process, to signal or watch while it runs; 0 once waited for.
+    pid_t Pid() const { return pid_; }
     void Signal(int signal);
     // Waits for the program to end.
     ToolRun Wait();

@@ -10,9 +10,9 @@ namespace zelkor::testing {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir()
+TempDir::TempDir(const fs::path& base)
 {
-    std::string pattern = (fs::temp_directory_path() / "zelkor-test-XXXXXX").string();
+    std::string pattern = ((base.empty() ? fs::temp_directory_path() : base) / "zelkor-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary directory");
     path_ = pattern;

@@ -10,7 +10,8 @@ namespace zelkor::testing {
 // everything in it on destruction. Set ZELKOR_KEEP_TEMP=1 to keep it for a look.
 class TempDir {
 public:
-    TempDir();
+    // Below `base`, or when it is empty the system's temporary directory.
+    explicit TempDir(const std::filesystem::path& base = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

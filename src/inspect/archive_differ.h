@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "inspect/inspected_archive.h"
+
+namespace zelkor {
+
+// The `diff` command: what changed between two builds of an archive.
+//
+// Entries are matched by name, or by name hash when either archive is read
+// without a key file; the same name stored more than once is matched in order,
+// the first with the first. A matched pair is changed when its content hash,
+// raw size or stored size differs. Matched entries that are no longer in the
+// same order as the others are moved: those outside the longest run of matched
+// entries that keeps its order. A delta from the old archive to the new must
+// carry at least the stored bytes of the added and changed entries.
+//
+// Unlike the other commands, diff holds every entry of both archives (its record
+// and name) while it compares them.
+class ArchiveDiffer {
+public:
+    enum class Change { Added, Removed, Changed, Moved };
+
+    struct Difference {
+        Change change = Change::Changed;
+        bool moved = false;                          // also for Changed
+        std::optional<ArchiveReader::Entry> older;   // none when Added
+        std::optional<ArchiveReader::Entry> newer;   // none when Removed
+    };
+
+    struct Report {
+        bool byName = true;           // false: matched by name hash
+        bool sameKeyMaterial = true;  // the same key and IV encrypt both
+        std::vector<Difference> differences;  // the removed in the old order, then the rest in the new
+        std::uint64_t added = 0;
+        std::uint64_t removed = 0;
+        std::uint64_t changed = 0;
+        std::uint64_t moved = 0;
+        std::uint64_t unchanged = 0;  // matched, the same, in order
+        std::uint64_t deltaBytes = 0;  // stored bytes of the added and changed entries
+
+        // The same entries with the same contents in the same order.
+        bool Same() const { return differences.empty(); }
+    };
+
+    static Report Compare(const InspectedArchive& older, const InspectedArchive& newer);
+
+    // One line per difference and a summary line.
+    static void PrintText(const InspectedArchive& older, const InspectedArchive& newer, const Report& report,
+                          std::ostream& out);
+
+    // {"old": {"archive", "keyFile"}, "new": {...}, "matchedBy": "name" or
+    // "nameHash", "sameKeyMaterial", "same", "differences": [{"change",
+    // "moved", "old": {identity..., sizes, "contentHash"} or null, "new":
+    // ...}], "totals": {"added", "removed", "changed", "moved", "unchanged",
+    // "deltaBytes"}}.
+    static void PrintJson(const InspectedArchive& older, const InspectedArchive& newer, const Report& report,
+                          std::ostream& out);
+};
+
+}  // namespace zelkor

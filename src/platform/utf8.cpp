@@ -1,0 +1,71 @@
+#include "platform/utf8.h"
+
+namespace zelkor {
+
+std::size_t Utf8SequenceLength(std::string_view bytes)
+{
+    if (bytes.empty())
+        return 0;
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80)
+        return 1;
+    // The ranges are those of Unicode's table of well-formed byte sequences.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;  // the second byte's range; later bytes are always 80..BF
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;  // overlong
+        if (lead == 0xED)
+            high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;  // overlong
+        if (lead == 0xF4)
+            high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || at(1) < low || at(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (at(i) < 0x80 || at(i) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+bool IsValidUtf8(std::string_view bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceLength(bytes.substr(i));
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string ReplaceInvalidUtf8(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceLength(bytes.substr(i));
+        if (length == 0) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            text.append(bytes.substr(i, length));
+            i += length;
+        }
+    }
+    return text;
+}
+
+}  // namespace zelkor

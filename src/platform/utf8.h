@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zelkor {
+
+// UTF-8 as archived names may or may not be: strict, with no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+
+// The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when it
+// does not start with one (or is empty).
+std::size_t Utf8SequenceLength(std::string_view bytes);
+
+bool IsValidUtf8(std::string_view bytes);
+
+// `bytes` with every byte that is not part of a valid sequence replaced by
+// U+FFFD, one each.
+std::string ReplaceInvalidUtf8(std::string_view bytes);
+
+}  // namespace zelkor
