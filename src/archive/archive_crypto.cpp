@@ -117,6 +117,14 @@ void ArchiveKey::Encrypt(std::span<std::uint8_t> bytes) const
     cipher.ProcessData(bytes.data(), bytes.data(), bytes.size());
 }
 
+void ArchiveKey::Encrypt(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) const
+{
+    if (in.empty())
+        return;
+    CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption cipher(key.data(), KeySize, iv.data());
+    cipher.ProcessData(out.data(), in.data(), in.size());
+}
+
 void ArchiveKey::Decrypt(std::span<std::uint8_t> bytes) const
 {
     if (bytes.empty())

@@ -69,6 +69,8 @@ struct ArchiveKey {
     // several threads at once (each call has its own cipher).
     void Encrypt(std::span<std::uint8_t> bytes) const;
     void Decrypt(std::span<std::uint8_t> bytes) const;
+    // Encrypts `in` into `out`, which is as long, in one pass.
+    void Encrypt(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) const;
 };
 
 }  // namespace zelkor

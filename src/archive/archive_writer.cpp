@@ -49,6 +49,7 @@ bool ArchiveWriter::Create(const std::string& archivePath, const std::string* ke
     }
     archive_ = std::move(archive);
     keyFile_ = std::move(keyFile);
+    writebackFrom_ = 0;
 
     std::uint8_t header[ArchiveHeader::Size];
     archiveHeader.EncodeTo(header);
@@ -117,6 +118,13 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     entry.EncodeTo(entryBytes);
     if (!archive.WriteAll({entryBytes, file.stored}))
         FailWriting(*archive_);
+    // The disk starts on what is written while the rest is being packed, so that
+    // the flush before the archive is put in place waits only for the last part.
+    const std::uint64_t end = *position + FileEntry::Size + storedSize;
+    if (end - writebackFrom_ >= WritebackStep) {
+        archive.StartWriteback(writebackFrom_, end - writebackFrom_);
+        writebackFrom_ = end;
+    }
     return true;
 }
 

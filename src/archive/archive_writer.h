@@ -86,6 +86,9 @@ private:
     std::unique_ptr<OutputGuard> keyFile_;
     std::string failedPath_;
     bool held_ = false;
+    // Archive bytes from here on have not been handed to the disk yet.
+    std::uint64_t writebackFrom_ = 0;
+    static constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;
 };
 
 }  // namespace zelkor

@@ -195,6 +195,17 @@ std::optional<std::size_t> File::ReadAt(std::uint64_t offset, void* data, std::s
     return total;
 }
 
+void File::StartWriteback(std::uint64_t offset, std::uint64_t length) const
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Only a hint: when it fails, the flush does all the work.
+    (void)::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)length;
+#endif
+}
+
 std::optional<FileStatus> File::Status() const
 {
     struct stat info {};
@@ -207,6 +218,7 @@ std::optional<FileStatus> File::Status() const
     status.mode = static_cast<unsigned>(info.st_mode);
     status.owner = static_cast<unsigned>(info.st_uid);
     status.group = static_cast<unsigned>(info.st_gid);
+    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec);
     return status;
 }
 

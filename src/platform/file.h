@@ -17,6 +17,7 @@ struct FileStatus {
     unsigned mode = 0;  // type and permission bits, as st_mode
     unsigned owner = 0;
     unsigned group = 0;
+    std::int64_t modified = 0;  // last modification, in seconds since the epoch
 
     bool IsRegular() const;
     bool IsDirectory() const;
@@ -81,6 +82,10 @@ public:
 
     // The file's type, size and identity, or nothing when fstat fails.
     std::optional<FileStatus> Status() const;
+
+    // Asks the system to start writing `length` bytes at `offset` to the disk
+    // now, without waiting for it, so that a later flush has less to wait for.
+    void StartWriteback(std::uint64_t offset, std::uint64_t length) const;
 
     // The current position, or nothing when it cannot be asked.
     std::optional<std::uint64_t> Position() const;

@@ -55,8 +55,10 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
         if (status->SameFileAs(output))
             return std::nullopt;
     }
+    encryptWith_ = options.key;
     std::optional<LoadedFile> loaded = LoadFrom(source, status->size);
-    if (loaded && options.key) {
+    encryptWith_ = nullptr;
+    if (loaded && options.key && !loaded->encrypted) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
     }
@@ -111,10 +113,16 @@ LoadedFile FileJob::Encode(std::span<const std::uint8_t> raw, bool rawIsOurs)
         return std::span(storedBytes.data(), needed);
     };
     // Stored raw, the bytes must be the job's own: they are encrypted in place.
+    // A copy is encrypted on the way when the key is known.
     const auto own = [&](LoadedFile loaded) {
         if (!rawIsOurs && !loaded.IsCompressed() && size > 0) {
             const std::span<std::uint8_t> copy = output(size);
-            std::copy(raw.begin(), raw.end(), copy.begin());
+            if (encryptWith_) {
+                encryptWith_->Encrypt(raw, copy);
+                loaded.encrypted = true;
+            } else {
+                std::copy(raw.begin(), raw.end(), copy.begin());
+            }
             writtenEnd_ = std::max(writtenEnd_, size);
             loaded.stored = copy;
         }

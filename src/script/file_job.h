@@ -85,6 +85,8 @@ private:
 
     EntryCodec codec_;
     CompressionCache* cache_;
+    // During a Load with a key: copies of raw bytes are encrypted as they are made.
+    const ArchiveKey* encryptWith_ = nullptr;
     // How far into either buffer the loads since the last ReleaseMemory may have
     // written.
     std::size_t writtenEnd_ = 0;

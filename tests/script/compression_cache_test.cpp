@@ -161,8 +161,9 @@ TEST_F(CompressionCacheEntryTest, TheLeastRecentlyUsedEntriesGoFirst)
     const Bytes block(1000, 'x');
     for (std::size_t i = 0; i < 3; ++i) {
         Store(inBucket[i], block);
-        // Last used 300, 200 and 100 seconds ago.
-        const auto ago = std::chrono::seconds(300 - 100 * static_cast<int>(i));
+        // Last used three, two and one and a half hours ago (a use within the last
+        // hour is not recorded again).
+        const auto ago = std::chrono::seconds(10800 - 3600 * static_cast<int>(i) - (i == 2 ? 1800 : 0));
         fs::last_write_time(NewestEntryIn("00"), fs::file_time_type::clock::now() - ago);
     }
     cache_.Flush();
