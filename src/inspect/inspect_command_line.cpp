@@ -76,7 +76,8 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
                                                         std::ostream& out, std::ostream& err, int& status)
 {
     InspectOptions options;
-    CLI::App app{"Lists, verifies and extracts Zelkor archives.", "zelkor-inspect"};
+    CLI::App app{"Lists, verifies, compares and extracts Zelkor archives, and shows the compression cache.",
+                 "zelkor-inspect"};
     app.set_version_flag("--version", std::string("zelkor-inspect ") + ZELKOR_VERSION);
     app.require_subcommand(1);
     app.footer(
@@ -109,6 +110,14 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     const KeyOptions newKey = AddKeyOptions(*diff, "new-", "NEW", options.newKeyPath);
     diff->add_flag("--json", options.json, "Write one JSON document");
 
+    CLI::App* cache = app.add_subcommand(
+        "cache", "The compression cache: entries, bytes, cap, hits, misses and compression saved");
+    cache->add_option("DIR", options.cacheDirectory, "The cache directory (default: $ZELKOR_CACHE_DIR)");
+    CLI::Option* reset = cache->add_flag("--reset", options.resetCounters, "Set the hit and miss counters to zero");
+    cache->add_flag("--clear", options.clearCache, "Remove every entry, and set the counters to zero")
+        ->excludes(reset);
+    cache->add_flag("--json", options.json, "Write one JSON document");
+
     if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
         err << "zelkor-inspect: " << *unknown << "\nRun with --help for more information.\n";
         status = static_cast<int>(CLI::ExitCodes::RequiredError);
@@ -131,12 +140,15 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     } else if (extract->parsed()) {
         options.command = InspectOptions::Command::Extract;
         chosen = extractKey;
+    } else if (cache->parsed()) {
+        options.command = InspectOptions::Command::Cache;
     } else {
         options.command = InspectOptions::Command::Diff;
         chosen = oldKey;
         options.newKeyChoice = newKey.Choice();
     }
-    options.keyChoice = chosen.Choice();
+    if (chosen.key)
+        options.keyChoice = chosen.Choice();
     status = ExitSuccess;
     return options;
 }

@@ -16,7 +16,7 @@ namespace zelkor {
 
 // What one run of zelkor-inspect was asked to do.
 struct InspectOptions {
-    enum class Command { List, Verify, Extract, Diff };
+    enum class Command { List, Verify, Extract, Diff, Cache };
 
     Command command = Command::List;
     std::string archive;
@@ -30,6 +30,10 @@ struct InspectOptions {
     std::string newKeyPath;
     std::string directory = ".";  // extract
     bool force = false;           // extract
+    // cache: its directory (empty: $ZELKOR_CACHE_DIR), and what to do first.
+    std::string cacheDirectory;
+    bool resetCounters = false;
+    bool clearCache = false;
 };
 
 }  // namespace zelkor

@@ -8,6 +8,7 @@
 #include "inspect/archive_extractor.h"
 #include "inspect/archive_lister.h"
 #include "inspect/archive_verifier.h"
+#include "inspect/cache_report.h"
 #include "inspect/entry_selector.h"
 #include "inspect/inspect_command_line.h"
 #include "inspect/inspected_archive.h"
@@ -44,6 +45,7 @@ int RunCommand(const InspectOptions& options, const InspectedArchive& archive, E
         return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }
     case InspectOptions::Command::Diff:
+    case InspectOptions::Command::Cache:
         break;
     }
     return ExitSuccess;
@@ -61,10 +63,33 @@ int Diff(const InspectOptions& options, std::ostream& out)
     return report.Same() ? ExitSuccess : ExitWarnings;
 }
 
+int Cache(const InspectOptions& options, std::ostream& out)
+{
+    std::string badSize;
+    const std::optional<CompressionCache::Settings> settings = CompressionCache::FromEnvironment(badSize);
+    const std::string directory =
+        !options.cacheDirectory.empty() ? options.cacheDirectory : settings ? settings->directory : std::string();
+    if (directory.empty())
+        throw std::runtime_error("no cache directory: name one, or set ZELKOR_CACHE_DIR");
+    if ((options.resetCounters || options.clearCache) && !CompressionCache::Reset(directory, options.clearCache))
+        throw std::runtime_error("cannot reset the cache " + InspectedArchive::Printable(directory));
+    const std::optional<CompressionCache::Statistics> statistics = CompressionCache::Inspect(directory);
+    if (!statistics)
+        throw std::runtime_error("no cache at " + InspectedArchive::Printable(directory));
+    const std::uint64_t capacity = settings ? settings->capacity : CompressionCache::DefaultCapacity;
+    if (options.json)
+        CacheReport::PrintJson(directory, *statistics, capacity, out);
+    else
+        CacheReport::PrintText(directory, *statistics, capacity, out);
+    return ExitSuccess;
+}
+
 int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
 {
     if (options.command == InspectOptions::Command::Diff)
         return Diff(options, out);
+    if (options.command == InspectOptions::Command::Cache)
+        return Cache(options, out);
     const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
     EntrySelector selector(options.patterns);
     if (!selector.SelectsAll() && !archive.HasNames())
@@ -86,7 +111,9 @@ int Fail(const InspectOptions& options, const std::string& message, std::ostream
     err << "zelkor-inspect: " << message << '\n';
     if (options.json) {
         JsonDocument json(out);
-        if (options.command == InspectOptions::Command::Diff) {
+        if (options.command == InspectOptions::Command::Cache) {
+            json.Member("directory", JsonDocument::Text(options.cacheDirectory));
+        } else if (options.command == InspectOptions::Command::Diff) {
             json.Member("old", JsonDocument::Text(options.archive));
             json.Member("new", JsonDocument::Text(options.newArchive));
         } else {

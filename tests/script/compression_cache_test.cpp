@@ -212,6 +212,21 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     EXPECT_EQ(statistics->misses, 12u);
     EXPECT_EQ(statistics->hits, 12u);
 
+    // What zelkor-inspect shows of it, and its counters and entries cleared.
+    const auto report = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {"cache", "cache"};
+        all.insert(all.end(), args.begin(), args.end());
+        const testing::ToolRun run = testing::RunInspect(all, dir.path());
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    };
+    std::string shown = report({});
+    EXPECT_EQ(shown.rfind("cache cache: 12 entries, ", 0), 0u) << shown;
+    EXPECT_NE(shown.find("of a cap of 5.0 GiB"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("12 hits, 12 misses (50.0% hits)"), std::string::npos) << shown;
+    EXPECT_NE(report({"--reset"}).find("0 hits, 0 misses, 0 bytes"), std::string::npos);
+    EXPECT_EQ(report({"--clear", "--json"}).substr(0, 48), "{\"directory\":\"cache\",\"entries\":0,\"bytes\":0,\"capa");
+
     // A cache below a regular file cannot be made: one warning, and the archive
     // is built all the same.
     const auto unusable = run("s.xml/cache");

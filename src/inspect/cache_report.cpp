@@ -1,0 +1,68 @@
+#include "inspect/cache_report.h"
+
+#include <cstdio>
+
+#include "inspect/inspected_archive.h"
+#include "inspect/json_document.h"
+
+namespace zelkor {
+
+namespace {
+
+// With the largest binary unit that keeps a whole number in front: 812.3 KiB,
+// 17.7 MiB, 5.0 GiB.
+std::string Size(std::uint64_t bytes)
+{
+    const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024 && unit < 4) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    if (unit == 0)
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+    else
+        std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string Percent(std::uint64_t part, std::uint64_t whole)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0);
+    return text;
+}
+
+}  // namespace
+
+void CacheReport::PrintText(const std::string& directory, const CompressionCache::Statistics& statistics,
+                            std::uint64_t capacity, std::ostream& out)
+{
+    out << "cache " << InspectedArchive::Printable(directory) << ": " << statistics.entries
+        << (statistics.entries == 1 ? " entry, " : " entries, ") << Size(statistics.bytes) << " of a cap of "
+        << Size(capacity) << " (" << Percent(statistics.bytes, capacity) << ")\n";
+    const std::uint64_t lookups = statistics.hits + statistics.misses;
+    out << "since the counters were reset: " << statistics.hits << (statistics.hits == 1 ? " hit, " : " hits, ")
+        << statistics.misses << (statistics.misses == 1 ? " miss" : " misses");
+    if (lookups > 0)
+        out << " (" << Percent(statistics.hits, lookups) << " hits)";
+    out << ", " << Size(statistics.savedBytes) << " of compression saved\n";
+}
+
+void CacheReport::PrintJson(const std::string& directory, const CompressionCache::Statistics& statistics,
+                            std::uint64_t capacity, std::ostream& out)
+{
+    JsonDocument json(out);
+    json.Member("directory", JsonDocument::Text(directory));
+    json.Member("entries", statistics.entries);
+    json.Member("bytes", statistics.bytes);
+    json.Member("capacity", capacity);
+    json.Member("hits", statistics.hits);
+    json.Member("misses", statistics.misses);
+    json.Member("savedBytes", statistics.savedBytes);
+    json.End();
+}
+
+}  // namespace zelkor

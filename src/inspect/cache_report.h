@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "script/compression_cache.h"
+
+namespace zelkor {
+
+// The `cache` command: what a compression cache holds (entries, bytes, against
+// its cap), and its hits, misses and bytes of compression saved since its
+// counters were last reset.
+class CacheReport {
+public:
+    // "cache DIR: N entries, 17.7 MiB of a cap of 5.0 GiB (0.3%)" and the
+    // counters, on two lines.
+    static void PrintText(const std::string& directory, const CompressionCache::Statistics& statistics,
+                          std::uint64_t capacity, std::ostream& out);
+
+    // {"directory", "entries", "bytes", "capacity", "hits", "misses",
+    // "savedBytes"}.
+    static void PrintJson(const std::string& directory, const CompressionCache::Statistics& statistics,
+                          std::uint64_t capacity, std::ostream& out);
+};
+
+}  // namespace zelkor
