@@ -1,5 +1,7 @@
 #include "inspect/archive_extractor.h"
 
+#include "platform/progress_line.h"
+
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -9,7 +11,8 @@
 namespace zelkor {
 
 ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, EntrySelector& selector,
-                                                    OutputTree& tree, bool force, std::ostream& messages)
+                                                    OutputTree& tree, bool force, std::ostream& messages,
+                                                    ProgressLine* progress)
 {
     const ArchiveReader& reader = archive.Reader();
     Summary summary;
@@ -22,6 +25,8 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
 
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (progress)
+            progress->Advance(1, FileEntry::Size + entry.fields.storedSize);
         if (!selector.Selects(entry.name))
             continue;
         ++summary.selected;

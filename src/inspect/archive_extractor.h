@@ -11,6 +11,8 @@
 
 namespace zelkor {
 
+class ProgressLine;
+
 // The `extract` command: writes every selected entry below an output tree at its archived
 // name (see ExtractPath), or at "<name hash in hex>.bin" when the names are
 // unknown. Only content that decodes and matches its hash, under a name that
@@ -39,8 +41,9 @@ public:
         std::size_t refused = 0;
     };
 
+    // With `progress`, every entry walked advances it.
     static Summary Extract(const InspectedArchive& archive, EntrySelector& selector, OutputTree& tree,
-                           bool force, std::ostream& messages);
+                           bool force, std::ostream& messages, ProgressLine* progress = nullptr);
 
     // "extracted N of M entries to DIR" with the unchanged, skipped and refused
     // counts.

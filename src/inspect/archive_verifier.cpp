@@ -5,6 +5,7 @@
 #include "archive/archive_format.h"
 #include "inspect/json_document.h"
 #include "inspect/repeated_hashes.h"
+#include "platform/progress_line.h"
 
 namespace zelkor {
 
@@ -66,7 +67,8 @@ Sharing Classify(const InspectedArchive& archive, const std::vector<ArchiveReade
 
 }  // namespace
 
-ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive, EntrySelector& selector)
+ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive, EntrySelector& selector,
+                                                ProgressLine* progress)
 {
     const ArchiveReader& reader = archive.Reader();
     Report report;
@@ -76,6 +78,8 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive,
     std::vector<std::uint8_t> content;  // reused for every entry
     ArchiveReader::Entry entry;
     for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+        if (progress)
+            progress->Advance(1, FileEntry::Size + entry.fields.storedSize);
         if (!selector.Selects(entry.name))
             continue;
         ++report.entries;

@@ -12,6 +12,8 @@
 
 namespace zelkor {
 
+class ProgressLine;
+
 // The `verify` command. Opening the archive has already checked its structure
 // (InspectedArchive throws on a malformed file); Verify then decrypts,
 // decompresses and hashes every selected entry, checks each name hash against
@@ -59,7 +61,8 @@ public:
 
     static constexpr std::size_t SharedSearchBudget = std::size_t{4} << 20;
 
-    static Report Verify(const InspectedArchive& archive, EntrySelector& selector);
+    // With `progress`, every entry walked advances it.
+    static Report Verify(const InspectedArchive& archive, EntrySelector& selector, ProgressLine* progress = nullptr);
 
     // One line per bad entry, one warning per shared name hash, the hint when the
     // key file is suspect, and a summary line.

@@ -1,6 +1,12 @@
 #include "inspect/inspector.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <streambuf>
 #include <exception>
 #include <new>
 
@@ -14,14 +20,62 @@
 #include "inspect/inspected_archive.h"
 #include "inspect/json_document.h"
 #include "inspect/output_tree.h"
+#include "platform/progress_line.h"
 
 namespace zelkor {
 
 namespace {
 
-int RunCommand(const InspectOptions& options, const InspectedArchive& archive, EntrySelector& selector,
-               std::ostream& out, std::ostream& err)
+// Lines written to it appear above a progress line.
+class AboveProgress : public std::streambuf {
+public:
+    explicit AboveProgress(ProgressLine& progress) : progress_(progress) {}
+
+protected:
+    int overflow(int c) override
+    {
+        if (c == traits_type::eof())
+            return traits_type::not_eof(c);
+        line_ += static_cast<char>(c);
+        if (c == '\n') {
+            progress_.WriteAbove(line_);
+            line_.clear();
+        }
+        return c;
+    }
+
+private:
+    ProgressLine& progress_;
+    std::string line_;
+};
+
+// Archives from this size on show a status line while they are verified or
+// extracted, when standard error is the terminal.
+constexpr std::uint64_t ProgressFrom = 64 * 1024 * 1024;
+
+std::unique_ptr<ProgressLine> StartProgress(const InspectOptions& options, const InspectedArchive& archive,
+                                            const std::ostream& err)
 {
+    const bool longRun =
+        options.command == InspectOptions::Command::Verify || options.command == InspectOptions::Command::Extract;
+    if (!longRun || archive.Reader().ArchiveSize() <= ProgressFrom || err.rdbuf() != std::cerr.rdbuf())
+        return nullptr;
+    return ProgressLine::ForTerminal(STDERR_FILENO, "entries", archive.Reader().EntryCount(),
+                                     archive.Reader().ArchiveSize());
+}
+
+int RunCommand(const InspectOptions& options, const InspectedArchive& archive, EntrySelector& selector,
+               std::ostream& out, std::ostream& plainErr)
+{
+    std::unique_ptr<ProgressLine> progress = StartProgress(options, archive, plainErr);
+    std::optional<AboveProgress> above;
+    std::ostream aboveStream(progress ? &above.emplace(*progress) : plainErr.rdbuf());
+    std::ostream& err = aboveStream;
+    // The status line goes before anything is printed on the terminal below it.
+    const auto done = [&] {
+        aboveStream.flush();
+        progress.reset();
+    };
     switch (options.command) {
     case InspectOptions::Command::List:
         if (options.json)
@@ -30,7 +84,8 @@ int RunCommand(const InspectOptions& options, const InspectedArchive& archive, E
             ArchiveLister::PrintText(archive, selector, out);
         return ExitSuccess;
     case InspectOptions::Command::Verify: {
-        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive, selector);
+        const ArchiveVerifier::Report report = ArchiveVerifier::Verify(archive, selector, progress.get());
+        done();
         if (options.json)
             ArchiveVerifier::PrintJson(archive, report, out);
         else
@@ -40,7 +95,8 @@ int RunCommand(const InspectOptions& options, const InspectedArchive& archive, E
     case InspectOptions::Command::Extract: {
         OutputTree tree(options.directory);
         const ArchiveExtractor::Summary summary =
-            ArchiveExtractor::Extract(archive, selector, tree, options.force, err);
+            ArchiveExtractor::Extract(archive, selector, tree, options.force, err, progress.get());
+        done();
         ArchiveExtractor::PrintSummary(archive, selector, summary, options.directory, out);
         return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }

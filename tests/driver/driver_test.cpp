@@ -1,20 +1,10 @@
 // End-to-end runs of the built archiver: banner, stages, failure reporting and
 // exit statuses.
-#include <fcntl.h>
-#include <pty.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
 #include "support/golden_file.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace zelkor {
 namespace {
@@ -162,50 +152,6 @@ TEST_F(DriverTest, ScriptWithoutScriptFileFailsWhenExecuted)
     }
 }
 
-// Runs the archiver with standard error on a pseudo-terminal; what the terminal
-// received.
-std::string RunOnTerminal(const std::vector<std::string>& args, const std::filesystem::path& cwd)
-{
-    int master = -1;
-    int slave = -1;
-    winsize size{};
-    size.ws_col = 200;
-    size.ws_row = 24;
-    if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0)
-        return "no pseudo-terminal";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, slave, 2);
-    posix_spawn_file_actions_addclose(&actions, master);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    std::vector<char*> argv = {const_cast<char*>(ZELKOR_BINARY)};
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, ZELKOR_BINARY, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(slave);
-    std::string received;
-    char buffer[4096];
-    // Reading ends with EIO once the program has closed the terminal.
-    for (ssize_t got; rc == 0 && (got = ::read(master, buffer, sizeof buffer)) != 0;) {
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        received.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(master);
-    int status = 0;
-    if (rc == 0)
-        ::waitpid(pid, &status, 0);
-    return received;
-}
-
 TEST_F(DriverTest, AStatusLineOnATerminalOnly)
 {
     std::string files;
@@ -218,7 +164,7 @@ TEST_F(DriverTest, AStatusLineOnATerminalOnly)
 
     // The line is drawn, the warning appears above it on a line of its own, the
     // last drawing counts every file, and the line is cleared at the end.
-    const std::string terminal = RunOnTerminal({"s.xml"}, dir_.path());
+    const std::string terminal = testing::RunOnTerminal(ZELKOR_BINARY, {"s.xml"}, dir_.path());
     EXPECT_NE(terminal.find("of 6 files"), std::string::npos) << terminal;
     EXPECT_NE(terminal.find("\r\033[KCannot compress missing!\r\n"), std::string::npos) << terminal;
     const std::size_t last = terminal.rfind("\r\033[K");

@@ -407,6 +407,23 @@ TEST_F(InspectRoundTripTest, DiffTellsWhatChangedBetweenTwoBuilds)
     EXPECT_EQ(KeysOf(Inspect({"diff", "missing.pak", "old.pak", "--json"}).out), (Keys{"old", "new", "error"}));
 }
 
+TEST_F(InspectRoundTripTest, LargeArchivesShowAStatusLineOnATerminal)
+{
+    // Over 64 MiB: verify and extract draw a status line on a terminal, and
+    // messages appear above it; list and smaller archives never do.
+    Craft("big.pak", {{"a", std::string(65 << 20, 'x')}, {"../b", "refused"}}, true);
+    Craft("small.pak", {{"a", "x"}}, true);
+    const std::string verify = testing::RunOnTerminal(ZELKOR_INSPECT_BINARY, {"verify", "big.pak"}, dir_.path());
+    EXPECT_NE(verify.find(" of 2 entries, "), std::string::npos) << verify;
+    EXPECT_EQ(verify.substr(verify.size() - 4), "\r\033[K");
+    const std::string extract =
+        testing::RunOnTerminal(ZELKOR_INSPECT_BINARY, {"extract", "big.pak", "-o", "out"}, dir_.path());
+    EXPECT_NE(extract.find("\r\033[Kentry 1 (../b): not written: "), std::string::npos) << extract;
+    for (const std::vector<std::string>& quiet : {std::vector<std::string>{"list", "big.pak"},
+                                                   std::vector<std::string>{"verify", "small.pak"}})
+        EXPECT_EQ(testing::RunOnTerminal(ZELKOR_INSPECT_BINARY, quiet, dir_.path()), "") << quiet[0];
+}
+
 TEST_F(InspectRoundTripTest, MemoryDoesNotGrowWithTheEntryCount)
 {
     // Held one by one, 300,000 entries would take 19 MiB or more (64 bytes each).
@@ -444,7 +461,7 @@ TEST_F(InspectRoundTripTest, CommandLine)
 
     run = Inspect({"unpack", "a.pak"});
     EXPECT_GE(run.status, 100);
-    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract and diff\n"
+    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract, diff and cache\n"
                        "Run with --help for more information.\n");
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

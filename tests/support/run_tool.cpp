@@ -1,6 +1,7 @@
 #include "support/run_tool.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -88,6 +89,49 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
                    const fs::path& cwd)
 {
     return StartedProgram(program, args, cwd).Wait();
+}
+
+std::string RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& cwd)
+{
+    int master = -1;
+    int slave = -1;
+    winsize size{};
+    size.ws_col = 200;
+    size.ws_row = 24;
+    if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+        return "no pseudo-terminal";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(slave);
+    std::string received;
+    char buffer[4096];
+    // Reading ends with EIO once the program has closed the terminal.
+    for (ssize_t got; rc == 0 && (got = ::read(master, buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        received.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(master);
+    int status = 0;
+    if (rc == 0)
+        ::waitpid(pid, &status, 0);
+    return received;
 }
 
 ToolRun RunZelkor(const std::vector<std::string>& args, const fs::path& cwd)

@@ -47,6 +47,11 @@ private:
 ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& cwd);
 
+// Runs `program` with standard error on a pseudo-terminal of 200 columns and
+// standard output on /dev/null; what the terminal received.
+std::string RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& cwd);
+
 // Runs the built archiver.
 ToolRun RunZelkor(const std::vector<std::string>& args, const std::filesystem::path& cwd);
 
