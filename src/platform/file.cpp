@@ -102,22 +102,7 @@ bool FileStatus::IsDirectory() const
 
 bool File::WriteAll(const void* data, std::size_t size)
 {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        ssize_t written = ::write(fd_, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (written == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return WriteAll({std::span(static_cast<const std::uint8_t*>(data), size)});
 }
 
 bool File::WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces)
@@ -159,12 +144,17 @@ bool File::WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces)
     return true;
 }
 
-std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
+namespace {
+
+// Calls `read(bytes, count, done)` until `size` bytes are in or it reports the
+// end of the file (0); retries when a signal interrupts it.
+template <typename Read>
+std::optional<std::size_t> ReadLoop(void* data, std::size_t size, Read read)
 {
     auto* bytes = static_cast<unsigned char*>(data);
     std::size_t total = 0;
     while (total < size) {
-        ssize_t got = ::read(fd_, bytes + total, size - total);
+        const ssize_t got = read(bytes + total, size - total, total);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -177,22 +167,20 @@ std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
     return total;
 }
 
+}  // namespace
+
+std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
+{
+    return ReadLoop(data, size, [this](unsigned char* to, std::size_t count, std::size_t) {
+        return ::read(fd_, to, count);
+    });
+}
+
 std::optional<std::size_t> File::ReadAt(std::uint64_t offset, void* data, std::size_t size) const
 {
-    auto* bytes = static_cast<unsigned char*>(data);
-    std::size_t total = 0;
-    while (total < size) {
-        const ssize_t got = ::pread(fd_, bytes + total, size - total, static_cast<off_t>(offset + total));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        total += static_cast<std::size_t>(got);
-    }
-    return total;
+    return ReadLoop(data, size, [this, offset](unsigned char* to, std::size_t count, std::size_t done) {
+        return ::pread(fd_, to, count, static_cast<off_t>(offset + done));
+    });
 }
 
 void File::StartWriteback(std::uint64_t offset, std::uint64_t length) const
