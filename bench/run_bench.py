@@ -108,6 +108,16 @@ def memory_cases(zelkor, work):
     return cases
 
 
+def generated_script(zelkor, work, tree, name, attributes):
+    """Has the archiver write work/NAME.xml packing `tree` (archive prefix empty)
+    with the given pack command attributes; returns its path."""
+    generate = work / f"generate-{name}.xml"
+    generate.write_text(f'<ScriptFile><CreateOrvanPackXml Input="{tree}:" XmlPath="{work}/{name}.xml" '
+                        f'{attributes}/></ScriptFile>\n')
+    run([zelkor, generate], work)
+    return work / f"{name}.xml"
+
+
 def changed_copy(corpus, out, seed, share=0.01):
     """A copy of the corpus (hard links) with `share` of its files changed, a
     fixed seeded choice: a third grown, a third shrunk, a third rewritten. The
@@ -147,13 +157,9 @@ def reproducibility(build, zelkor, corpus, changed, work):
     seed.write_bytes(bytes(range(64)))
     scripts = {}
     for name, tree in (("first", corpus), ("again", corpus), ("changed", changed)):
-        generate = work / f"gen-{name}.xml"
-        generate.write_text(
-            f'<ScriptFile><CreateOrvanPackXml Input="{tree}:" XmlPath="{work}/{name}.xml" '
-            f'ArchivePath="{work}/{name}.pak" BuildKeyfile="true" KeySeedPath="{seed}"/></ScriptFile>\n')
-        run([zelkor, generate], work)
-        run([zelkor, work / f"{name}.xml"], work)
-        scripts[name] = work / f"{name}.xml"
+        scripts[name] = generated_script(zelkor, work, tree, name,
+                                         f'ArchivePath="{work}/{name}.pak" BuildKeyfile="true" KeySeedPath="{seed}"')
+        run([zelkor, scripts[name]], work)
     identical = all((work / f"first{ext}").read_bytes() == (work / f"again{ext}").read_bytes()
                     for ext in (".pak", ".pak.zlk"))
     patch = work / "patch.zst"
@@ -197,12 +203,8 @@ def main():
 
     # S packs the script that the archiver itself generates for the tree: the
     # usual way a whole asset tree is packed.
-    generate = work / "generate.xml"
-    generate.write_text(
-        f'<ScriptFile><CreateOrvanPackXml Input="{corpus}:" XmlPath="{work}/s.xml" '
-        f'ArchivePath="{work}/s.pak" BuildKeyfile="true" KeyPath="{work}/s.pak.zlk"/></ScriptFile>\n')
-    run([zelkor, generate], work)
-    script_s = work / "s.xml"
+    script_s = generated_script(zelkor, work, corpus, "s",
+                                f'ArchivePath="{work}/s.pak" BuildKeyfile="true" KeyPath="{work}/s.pak.zlk"')
     files = [(f.get("ArchivedPath"), f.text) for f in ElementTree.parse(script_s).getroot().iter("File")]
     sizes = [os.path.getsize(source) for _, source in files]
     total = sum(sizes)
@@ -217,12 +219,8 @@ def main():
     # The cache: C builds the corpus into an empty cache; W rebuilds the changed
     # copy with the cache the corpus filled; R rebuilds the changed copy without.
     changed, changed_count = changed_copy(corpus, out, args.seed)
-    generate = work / "generate-changed.xml"
-    generate.write_text(
-        f'<ScriptFile><CreateOrvanPackXml Input="{changed}:" XmlPath="{work}/changed.xml" '
-        f'ArchivePath="{work}/r.pak" BuildKeyfile="true" KeyPath="{work}/r.pak.zlk"/></ScriptFile>\n')
-    run([zelkor, generate], work)
-    script_r = work / "changed.xml"
+    script_r = generated_script(zelkor, work, changed, "changed",
+                                f'ArchivePath="{work}/r.pak" BuildKeyfile="true" KeyPath="{work}/r.pak.zlk"')
     cold_cache, warm_cache, pristine_cache = work / "cache-cold", work / "cache-warm", work / "cache-pristine"
     run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
     # Every run of C gets a directory of its own, removed only at the end: file

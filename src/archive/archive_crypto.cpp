@@ -46,10 +46,8 @@ KeyMaterial KeyMaterial::Random()
 {
     KeyMaterial material;
     CryptoPP::AutoSeededRandomPool pool;
-    pool.GenerateBlock(material.archiveKeyShare.data(), ShareSize);
-    pool.GenerateBlock(material.archiveIvShare.data(), ShareSize);
-    pool.GenerateBlock(material.keyFileKeyShare.data(), ShareSize);
-    pool.GenerateBlock(material.keyFileIvShare.data(), ShareSize);
+    for (Share* share : material.InDrawOrder())
+        pool.GenerateBlock(share->data(), ShareSize);
     return material;
 }
 
@@ -61,8 +59,7 @@ KeyMaterial KeyMaterial::FromSeed(std::span<const std::uint8_t> seed)
         reinterpret_cast<const CryptoPP::byte*>(KeySeedInfo.data()), KeySeedInfo.size());
     KeyMaterial material;
     const CryptoPP::byte* next = derived.data();
-    for (Share* share : {&material.archiveKeyShare, &material.archiveIvShare, &material.keyFileKeyShare,
-                         &material.keyFileIvShare}) {
+    for (Share* share : material.InDrawOrder()) {
         std::memcpy(share->data(), next, ShareSize);
         next += ShareSize;
     }

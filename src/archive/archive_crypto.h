@@ -50,6 +50,12 @@ struct KeyMaterial {
     // MinKeySeedSize or more than MaxKeySeedSize bytes.
     static std::optional<KeyMaterial> FromSeedFile(const std::string& path);
 
+    // The four shares in the order they are drawn (or derived).
+    std::array<Share*, 4> InDrawOrder()
+    {
+        return {&archiveKeyShare, &archiveIvShare, &keyFileKeyShare, &keyFileIvShare};
+    }
+
     ArchiveHeader MakeArchiveHeader() const;
     KeyFileHeader MakeKeyFileHeader() const;
 };

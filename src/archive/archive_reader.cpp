@@ -42,11 +42,11 @@ private:
 // it; gives its length.
 File OpenForReading(const std::string& path, std::uint64_t& size)
 {
-    File file = File::OpenRegular(path, O_RDONLY);
-    const std::optional<FileStatus> status = file.IsOpen() ? file.Status() : std::nullopt;
-    if (!status)
+    FileStatus status;
+    File file = File::OpenRegular(path, O_RDONLY, &status);
+    if (!file.IsOpen())
         throw std::runtime_error("Cannot open " + path + "!");
-    size = status->size;
+    size = status.size;
     return file;
 }
 

@@ -20,7 +20,7 @@
 #include "platform/race_annotations.h"
 #include "platform/progress_line.h"
 #include "script/compression_cache.h"
-#include "script/script_language.h"
+#include "script/script_processor.h"
 #include "script/script_vocabulary.h"
 #include "script/warning_log.h"
 
@@ -103,13 +103,10 @@ std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
         for (const auto& [name, command] : *root) {
             if (name != vocabulary::CreateOrvanPack)
                 continue;
-            for (const auto& [child, file] : command) {
-                if (child != vocabulary::File)
-                    continue;
+            for (const PackSource& source : ScriptProcessor::PackSources(command)) {
                 ++files;
                 struct stat info {};
-                const std::string path = ScriptLanguage::FileSystemPath(ScriptLanguage::Text(file));
-                if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                if (::stat(source.path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
                     bytes += static_cast<std::uint64_t>(info.st_size);
             }
         }

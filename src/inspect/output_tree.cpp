@@ -58,9 +58,9 @@ void RemoveAt(const File& directory, const std::string& name)
 // `content`.
 bool HoldsAt(const File& directory, const std::string& name, std::span<const std::uint8_t> content)
 {
-    File file = File::OpenRegularAt(directory, name, O_RDONLY | O_NOFOLLOW);
-    const std::optional<FileStatus> status = file.IsOpen() ? file.Status() : std::nullopt;
-    if (!status || status->size != content.size())
+    FileStatus status;
+    File file = File::OpenRegularAt(directory, name, O_RDONLY | O_NOFOLLOW, &status);
+    if (!file.IsOpen() || status.size != content.size())
         return false;
     std::vector<std::uint8_t> chunk(64 * 1024);
     std::size_t compared = 0;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -65,8 +66,8 @@ File File::OpenAt(const File& directory, const std::string& name, int flags, uns
 
 namespace {
 
-// Keeps `file` only when it is a regular file.
-File OnlyRegular(File file)
+// Keeps `file` only when it is a regular file; its status goes to `out`.
+File OnlyRegular(File file, FileStatus* out)
 {
     if (!file.IsOpen())
         return file;
@@ -75,19 +76,21 @@ File OnlyRegular(File file)
         errno = status ? EINVAL : errno;
         return File();
     }
+    if (out)
+        *out = *status;
     return file;
 }
 
 }  // namespace
 
-File File::OpenRegular(const std::string& path, int flags, unsigned mode)
+File File::OpenRegular(const std::string& path, int flags, FileStatus* status)
 {
-    return OnlyRegular(Open(path, flags | O_NONBLOCK, mode));
+    return OnlyRegular(Open(path, flags | O_NONBLOCK), status);
 }
 
-File File::OpenRegularAt(const File& directory, const std::string& name, int flags)
+File File::OpenRegularAt(const File& directory, const std::string& name, int flags, FileStatus* status)
 {
-    return OnlyRegular(OpenAt(directory, name, flags | O_NONBLOCK));
+    return OnlyRegular(OpenAt(directory, name, flags | O_NONBLOCK), status);
 }
 
 bool FileStatus::IsRegular() const
@@ -181,6 +184,15 @@ std::optional<std::size_t> File::ReadAt(std::uint64_t offset, void* data, std::s
     return ReadLoop(data, size, [this, offset](unsigned char* to, std::size_t count, std::size_t done) {
         return ::pread(fd_, to, count, static_cast<off_t>(offset + done));
     });
+}
+
+bool File::Lock(bool wait)
+{
+    int rc;
+    do {
+        rc = ::flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
 }
 
 void File::StartWriteback(std::uint64_t offset, std::uint64_t length) const

@@ -58,9 +58,11 @@ public:
     // directory, FIFO, device or socket gives a file that is not open. The open
     // does not block (O_NONBLOCK is added), so a FIFO without a peer is refused
     // at once; on a regular file the flag changes nothing.
-    static File OpenRegular(const std::string& path, int flags, unsigned mode = 0666);
+    // With `status`, the file's status (taken for the check) is stored there.
+    static File OpenRegular(const std::string& path, int flags, FileStatus* status = nullptr);
     // The same, relative to an open directory, as OpenAt.
-    static File OpenRegularAt(const File& directory, const std::string& name, int flags);
+    static File OpenRegularAt(const File& directory, const std::string& name, int flags,
+                              FileStatus* status = nullptr);
 
     bool IsOpen() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
@@ -82,6 +84,11 @@ public:
 
     // The file's type, size and identity, or nothing when fstat fails.
     std::optional<FileStatus> Status() const;
+
+    // Takes an exclusive lock on the file (flock), released when it is closed.
+    // With `wait`, waits for another holder to let go; without, fails at once
+    // (errno EWOULDBLOCK when another holds it).
+    bool Lock(bool wait);
 
     // Asks the system to start writing `length` bytes at `offset` to the disk
     // now, without waiting for it, so that a later flush has less to wait for.

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,7 +64,7 @@ std::string OutputGuard::RandomSuffix()
 namespace {
 
 // FNV-1a: a short, stable stand-in for the part of a long name that is cut.
-std::uint32_t NameHash(std::string_view name)
+std::uint32_t ShortHash(std::string_view name)
 {
     std::uint32_t hash = 2166136261u;
     for (const char c : name)
@@ -105,7 +104,7 @@ std::string OutputGuard::HiddenName(std::string_view name, std::string_view suff
         // Room for the dot, "~", eight hex digits, the marker and the suffix.
         hidden += name.substr(0, NAME_MAX - 10 - Marker.size() - suffix.size());
         hidden += '~';
-        hidden += Hex32(NameHash(name));
+        hidden += Hex32(ShortHash(name));
     }
     hidden += Marker;
     hidden += suffix;
@@ -182,11 +181,7 @@ bool OutputGuard::Lock(const std::string& directory, const std::string& name)
         File lock = File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
         if (!lock.IsOpen())
             return false;
-        int rc;
-        do {
-            rc = ::flock(lock.Descriptor(), LOCK_EX | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
+        if (!lock.Lock(false)) {
             held_ = errno == EWOULDBLOCK;
             return false;
         }

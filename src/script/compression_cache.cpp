@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -97,6 +96,12 @@ struct EntryFile {
     timespec used{};
 };
 
+bool IsDirectory(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // The entries of one bucket directory.
 std::vector<EntryFile> ListBucket(const std::string& bucket)
 {
@@ -127,19 +132,23 @@ public:
         file_ = File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0666);
         if (!file_.IsOpen())
             return;
-        int rc;
-        do {
-            rc = ::flock(file_.Descriptor(), LOCK_EX);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
+        if (!file_.Lock(true)) {
             file_.Close();
             return;
         }
+        values_ = Read(file_, count);
+    }
+
+    // The `count` counters of `file` as they are, zeros when it holds fewer.
+    static std::vector<std::uint64_t> Read(const File& file, std::size_t count)
+    {
+        std::vector<std::uint64_t> values(count, 0);
         std::vector<std::uint8_t> bytes(8 * count);
-        if (file_.ReadAt(0, bytes.data(), bytes.size()) == bytes.size()) {
+        if (file.IsOpen() && file.ReadAt(0, bytes.data(), bytes.size()) == bytes.size()) {
             for (std::size_t i = 0; i < count; ++i)
-                values_[i] = DecodeFixed64(&bytes[8 * i]);
+                values[i] = DecodeFixed64(&bytes[8 * i]);
         }
+        return values;
     }
     // Unlocks by closing.
     ~Counters() = default;
@@ -275,9 +284,9 @@ std::optional<CompressionCache::Found> CompressionCache::Find(const Key& key, st
     if (disabled_.load())
         return std::nullopt;
     const std::string path = EntryPath(key);
-    File entry = File::OpenRegular(path, O_RDONLY);
-    const std::optional<FileStatus> status = entry.IsOpen() ? entry.Status() : std::nullopt;
-    if (!status) {
+    FileStatus status;
+    File entry = File::OpenRegular(path, O_RDONLY, &status);
+    if (!entry.IsOpen()) {
         ++misses_;
         return std::nullopt;
     }
@@ -289,14 +298,14 @@ std::optional<CompressionCache::Found> CompressionCache::Find(const Key& key, st
     };
     // The whole entry in one read: its header, and its block straight into the
     // caller's buffer. A block no smaller than the raw bytes is no entry of ours.
-    if (status->size < HeaderSize || status->size - HeaderSize >= std::max<std::uint64_t>(rawSize, 1))
+    if (status.size < HeaderSize || status.size - HeaderSize >= std::max<std::uint64_t>(rawSize, 1))
         return damaged();
-    const auto blockSize = static_cast<std::size_t>(status->size - HeaderSize);
+    const auto blockSize = static_cast<std::size_t>(status.size - HeaderSize);
     std::uint8_t header[HeaderSize];
     const std::span<std::uint8_t> block =
         blockSize > 0 ? buffer(blockSize).first(blockSize) : std::span<std::uint8_t>();
     iovec pieces[2] = {{header, HeaderSize}, {block.data(), block.size()}};
-    if (::preadv(entry.Descriptor(), pieces, block.empty() ? 1 : 2, 0) != static_cast<ssize_t>(status->size) ||
+    if (::preadv(entry.Descriptor(), pieces, block.empty() ? 1 : 2, 0) != static_cast<ssize_t>(status.size) ||
         DecodeFixed32(header + MagicAt) != EntryMagic || DecodeFixed32(header + VersionAt) != EntryVersion ||
         !std::equal(key.begin(), key.end(), header + KeyAt) || DecodeFixed64(header + RawSizeAt) != rawSize ||
         DecodeFixed64(header + StoredSizeAt) != blockSize)
@@ -309,7 +318,7 @@ std::optional<CompressionCache::Found> CompressionCache::Find(const Key& key, st
     // The entry was used: its time moves to now, out of the eviction's way (at
     // most once an hour, which is fine enough for the order of eviction and
     // spares the file system an update per hit).
-    if (std::time(nullptr) - status->modified >= 3600)
+    if (std::time(nullptr) - status.modified >= 3600)
         ::futimens(entry.Descriptor(), nullptr);
     ++hits_;
     savedBytes_ += rawSize;
@@ -340,6 +349,8 @@ void CompressionCache::Store(const Key& key, std::uint64_t rawSize, std::span<co
     }
     // Written beside its name and renamed into place: a reader finds the whole
     // entry or none. Two writers of one key write the same bytes, so either wins.
+    // (OutputGuard's checks of an existing target and its links buy nothing for
+    // names only the cache makes, and would cost a few system calls an entry.)
     const std::string temporary =
         bucket + "/" + OutputGuard::HiddenName(path.substr(slash + 1), process_ + "-" + std::to_string(++temporaries_));
     SignalCleanup::Registration cleanup(temporary);
@@ -414,8 +425,7 @@ void CompressionCache::Flush()
 
 std::optional<CompressionCache::Statistics> CompressionCache::Inspect(const std::string& directory)
 {
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (!IsDirectory(directory))
         return std::nullopt;
     Statistics statistics;
     for (int bucket = 0; bucket < BucketCount; ++bucket) {
@@ -424,20 +434,17 @@ std::optional<CompressionCache::Statistics> CompressionCache::Inspect(const std:
             statistics.bytes += file.size;
         }
     }
-    const File stats = File::OpenRegular(directory + "/" + StatsFile, O_RDONLY);
-    std::uint8_t bytes[24];
-    if (stats.IsOpen() && stats.ReadAt(0, bytes, sizeof bytes) == sizeof bytes) {
-        statistics.hits = DecodeFixed64(bytes);
-        statistics.misses = DecodeFixed64(bytes + 8);
-        statistics.savedBytes = DecodeFixed64(bytes + 16);
-    }
+    const std::vector<std::uint64_t> counters =
+        Counters::Read(File::OpenRegular(directory + "/" + StatsFile, O_RDONLY), 3);
+    statistics.hits = counters[0];
+    statistics.misses = counters[1];
+    statistics.savedBytes = counters[2];
     return statistics;
 }
 
 bool CompressionCache::Reset(const std::string& directory, bool entries)
 {
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (!IsDirectory(directory))
         return false;
     bool ok = true;
     if (entries) {

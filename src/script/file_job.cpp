@@ -47,16 +47,16 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
-    File source = File::OpenRegular(path, O_RDONLY);
-    const std::optional<FileStatus> status = source.IsOpen() ? source.Status() : std::nullopt;
-    if (!status)
+    FileStatus status;
+    File source = File::OpenRegular(path, O_RDONLY, &status);
+    if (!source.IsOpen())
         return std::nullopt;
     for (const FileStatus& output : options.excluded) {
-        if (status->SameFileAs(output))
+        if (status.SameFileAs(output))
             return std::nullopt;
     }
     encryptWith_ = options.key;
-    std::optional<LoadedFile> loaded = LoadFrom(source, status->size);
+    std::optional<LoadedFile> loaded = LoadFrom(source, status.size);
     encryptWith_ = nullptr;
     if (loaded && options.key && !loaded->encrypted) {
         options.key->Encrypt(loaded->stored);
@@ -67,11 +67,14 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
 
 std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
 {
-    if (length >= ArchiveAddressLimit) {
-        LoadedFile tooLarge;
-        tooLarge.rawSize = length;
-        return tooLarge;
-    }
+    // A file the archive cannot describe is not read further: only its size counts.
+    const auto tooLarge = [](std::uint64_t size) {
+        LoadedFile file;
+        file.rawSize = size;
+        return file;
+    };
+    if (length >= ArchiveAddressLimit)
+        return tooLarge(length);
     try {
         if (length >= MapFrom && length <= static_cast<std::uint64_t>(LZ4_MAX_INPUT_SIZE)) {
             if (std::optional<MappedFile> mapped = MappedFile::Map(source, static_cast<std::size_t>(length))) {
@@ -90,11 +93,8 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
         const std::optional<std::uint64_t> read = ReadToEnd(source, length);
         if (!read)
             return std::nullopt;
-        if (*read >= ArchiveAddressLimit) {
-            LoadedFile tooLarge;
-            tooLarge.rawSize = *read;
-            return tooLarge;
-        }
+        if (*read >= ArchiveAddressLimit)
+            return tooLarge(*read);
         return Encode(std::span(rawBytes.data(), static_cast<std::size_t>(*read)), true);
     } catch (const std::bad_alloc&) {
         // A file too large for the memory at hand is left out like an unreadable

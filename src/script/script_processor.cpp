@@ -24,10 +24,7 @@ namespace zelkor {
 
 using Element = boost::property_tree::ptree;
 
-namespace {
-
-// The File children of a pack command, in document order.
-std::vector<PackSource> PackSources(const Element& command)
+std::vector<PackSource> ScriptProcessor::PackSources(const Element& command)
 {
     std::vector<PackSource> sources;
     for (const auto& [name, child] : command) {
@@ -38,8 +35,6 @@ std::vector<PackSource> PackSources(const Element& command)
     }
     return sources;
 }
-
-}  // namespace
 
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
 {

@@ -60,6 +60,9 @@ public:
     // as given, for warnings.
     void Run(const boost::property_tree::ptree& tree, const std::string& scriptName);
 
+    // The File children of a pack command, in document order.
+    static std::vector<PackSource> PackSources(const boost::property_tree::ptree& command);
+
     void RunPackCommand(const boost::property_tree::ptree& command);
     void RunGenerateCommand(const boost::property_tree::ptree& command);
 
