@@ -19,10 +19,10 @@
 #include "driver/script_trees.h"
 #include "platform/race_annotations.h"
 #include "platform/progress_line.h"
-#include "script/compression_cache.h"
-#include "script/script_processor.h"
+#include "cache/compression_cache.h"
+#include "commands/script_processor.h"
 #include "script/script_vocabulary.h"
-#include "script/warning_log.h"
+#include "platform/warning_log.h"
 
 namespace zelkor {
 

@@ -1,8 +1,8 @@
 #include "driver/execute_stage.h"
 
 #include "platform/race_annotations.h"
-#include "script/file_job_pool.h"
-#include "script/script_processor.h"
+#include "pack/file_job_pool.h"
+#include "commands/script_processor.h"
 
 namespace zelkor {
 

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "script/compression_cache.h"
+#include "cache/compression_cache.h"
 
 namespace zelkor {
 

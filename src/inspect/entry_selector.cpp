@@ -1,7 +1,7 @@
 #include "inspect/entry_selector.h"
 
 #include "archive/archive_format.h"
-#include "generate/wildcard_matcher.h"
+#include "script/wildcard_matcher.h"
 
 namespace zelkor {
 

@@ -7,7 +7,7 @@
 #include "script/script_language.h"
 #include "script/script_loader.h"
 #include "script/script_vocabulary.h"
-#include "script/warning_log.h"
+#include "platform/warning_log.h"
 
 namespace zelkor {
 

@@ -9,7 +9,7 @@
 
 #include "archive/archive_writer.h"
 #include "platform/hex.h"
-#include "script/file_job.h"
+#include "pack/file_job.h"
 #include "support/archive_contents.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"

@@ -27,7 +27,7 @@
 #include "archive/archive_reader.h"
 #include "support/archive_contents.h"
 #include "platform/file.h"
-#include "script/file_job.h"
+#include "pack/file_job.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 

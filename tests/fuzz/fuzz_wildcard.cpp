@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "generate/wildcard_matcher.h"
+#include "script/wildcard_matcher.h"
 
 namespace {
 

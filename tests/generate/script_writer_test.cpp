@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "generate/directory_scanner.h"
-#include "generate/wildcard_matcher.h"
+#include "script/wildcard_matcher.h"
 #include "script/script_loader.h"
 #include "support/golden_file.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "script/warning_log.h"
+#include "platform/warning_log.h"
 
 #include <iostream>
 

@@ -1,5 +1,5 @@
 // Lending FileJobs out and taking them back.
-#include "script/file_job_pool.h"
+#include "pack/file_job_pool.h"
 
 #include <set>
 #include <vector>

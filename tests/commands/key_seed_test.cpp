@@ -8,10 +8,10 @@
 #include <tbb/task_arena.h>
 
 #include "processor_fixture.h"
-#include "script/file_job_pool.h"
+#include "pack/file_job_pool.h"
 #include "script/script_loader.h"
-#include "script/script_processor.h"
-#include "script/warning_log.h"
+#include "commands/script_processor.h"
+#include "platform/warning_log.h"
 #include "support/test_data.h"
 
 namespace zelkor {

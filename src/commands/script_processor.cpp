@@ -1,4 +1,4 @@
-#include "script/script_processor.h"
+#include "commands/script_processor.h"
 
 #include <optional>
 #include <string>
@@ -10,15 +10,15 @@
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
 #include "generate/script_writer.h"
-#include "generate/wildcard_matcher.h"
+#include "script/wildcard_matcher.h"
 #include "platform/progress_line.h"
-#include "script/file_job_pool.h"
-#include "script/pack_source.h"
-#include "script/parallel_loader.h"
+#include "pack/file_job_pool.h"
+#include "pack/pack_source.h"
+#include "pack/parallel_loader.h"
 #include "script/script_check.h"
 #include "script/script_language.h"
 #include "script/script_vocabulary.h"
-#include "script/warning_log.h"
+#include "platform/warning_log.h"
 
 namespace zelkor {
 

@@ -1,4 +1,4 @@
-#include "script/file_job.h"
+#include "pack/file_job.h"
 
 #include <fcntl.h>
 

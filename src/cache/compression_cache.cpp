@@ -1,4 +1,4 @@
-#include "script/compression_cache.h"
+#include "cache/compression_cache.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,7 +23,7 @@
 #include "platform/hex.h"
 #include "platform/output_guard.h"
 #include "platform/signal_cleanup.h"
-#include "script/warning_log.h"
+#include "platform/warning_log.h"
 
 namespace zelkor {
 

@@ -1,6 +1,6 @@
 // Loading a pack command's files several at a time while handing them over in
 // document order.
-#include "script/parallel_loader.h"
+#include "pack/parallel_loader.h"
 
 #include <cstring>
 #include <map>
@@ -16,7 +16,7 @@
 #include <xxhash.h>
 
 #include "archive/archive_format.h"
-#include "script/file_job_pool.h"
+#include "pack/file_job_pool.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 

@@ -1,5 +1,5 @@
 // Wildcard matching and the ignore filter of generated scripts.
-#include "generate/wildcard_matcher.h"
+#include "script/wildcard_matcher.h"
 
 #include <string>
 #include <vector>

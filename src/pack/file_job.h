@@ -11,7 +11,7 @@
 #include "archive/loaded_file.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
-#include "script/compression_cache.h"
+#include "cache/compression_cache.h"
 
 namespace zelkor {
 

@@ -1,4 +1,4 @@
-#include "script/file_job_pool.h"
+#include "pack/file_job_pool.h"
 
 #include <tbb/task_arena.h>
 

@@ -1,5 +1,5 @@
 // Loading, hashing and compressing one source file.
-#include "script/file_job.h"
+#include "pack/file_job.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

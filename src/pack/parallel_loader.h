@@ -15,8 +15,8 @@
 
 #include "archive/loaded_file.h"
 #include "platform/file.h"
-#include "script/file_job.h"
-#include "script/pack_source.h"
+#include "pack/file_job.h"
+#include "pack/pack_source.h"
 
 namespace zelkor {
 

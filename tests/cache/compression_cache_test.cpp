@@ -1,6 +1,6 @@
 // The compression cache: sizes, entries that round-trip or are refused, the
 // eviction of least recently used entries, and rebuilds through the archiver.
-#include "script/compression_cache.h"
+#include "cache/compression_cache.h"
 
 #include <sys/stat.h>
 
@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "script/warning_log.h"
+#include "platform/warning_log.h"
 #include "support/archive_contents.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"

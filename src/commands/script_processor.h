@@ -5,7 +5,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
-#include "script/pack_source.h"
+#include "pack/pack_source.h"
 
 namespace zelkor {
 

@@ -1,4 +1,4 @@
-#include "script/parallel_loader.h"
+#include "pack/parallel_loader.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -7,8 +7,8 @@
 
 #include "archive/archive_format.h"
 #include "platform/race_annotations.h"
-#include "script/file_job.h"
-#include "script/file_job_pool.h"
+#include "pack/file_job.h"
+#include "pack/file_job_pool.h"
 
 namespace zelkor {
 

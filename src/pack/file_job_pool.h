@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "script/file_job.h"
+#include "pack/file_job.h"
 
 namespace zelkor {
 

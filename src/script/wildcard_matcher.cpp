@@ -1,4 +1,4 @@
-#include "generate/wildcard_matcher.h"
+#include "script/wildcard_matcher.h"
 
 #include <algorithm>
 
