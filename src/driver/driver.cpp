@@ -24,6 +24,7 @@
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/race_annotations.h"
+#include "platform/utf8.h"
 #include "platform/warning_log.h"
 #include "script/script_grammar.h"
 #include "script/script_loader.h"
@@ -206,11 +207,20 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 
 int RunArchiver(int argc, char** argv)
 {
+    // Standard output carries only what is asked for here; when it cannot be
+    // written (a full disk, a closed pipe) the run fails instead of going on
+    // mute.
+    const auto outputFailed = [] {
+        std::cerr << message::CannotWrite("standard output") << std::endl;
+        return ExitFailure;
+    };
     if (const char* information = InformationFor(argc, argv)) {
         std::cout << information << std::flush;
-        return std::cout ? ExitSuccess : ExitFailure;
+        return std::cout ? ExitSuccess : outputFailed();
     }
     PrintBanner(argc);
+    if (!std::cout)
+        return outputFailed();
     if (argc < 1)
         return ExitSuccess;
 
@@ -231,7 +241,7 @@ int RunArchiver(int argc, char** argv)
     }
 
     if (failed) {
-        std::cerr << failure << std::endl;
+        std::cerr << ShowControls(failure, true) << std::endl;
         return ExitFailure;
     }
     return warnings.Any() ? ExitWarnings : ExitSuccess;

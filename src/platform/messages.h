@@ -32,6 +32,5 @@ std::string RepeatedAttribute(std::string_view name);
 // Failures that end the run.
 inline constexpr std::string_view ScriptTooLarge = "script too large";
 inline constexpr std::string_view UnknownException = "An unknown exception was thrown!";
-inline constexpr std::string_view CannotWriteOutput = "cannot write the standard output";
 
 }  // namespace zelkor::message
