@@ -7,6 +7,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <thread>
 #include <utility>
 
 namespace zelkor {
@@ -193,6 +195,28 @@ bool File::Lock(bool wait)
         rc = ::flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB));
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
+}
+
+File::Locking File::LockWithin(std::chrono::milliseconds limit)
+{
+    // flock has no timeout of its own: try, and try again a little later.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (Lock(false))
+            return Locking::Locked;
+        if (errno != EWOULDBLOCK)
+            return Locking::Failed;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return Locking::Busy;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now,
+                                                                                 std::chrono::milliseconds(10)));
+    }
+}
+
+bool File::Touch()
+{
+    return ::futimens(fd_, nullptr) == 0;
 }
 
 void File::StartWriteback(std::uint64_t offset, std::uint64_t length) const

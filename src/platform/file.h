@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -89,6 +90,12 @@ public:
     // With `wait`, waits for another holder to let go; without, fails at once
     // (errno EWOULDBLOCK when another holds it).
     bool Lock(bool wait);
+    // The same, waiting at most `limit` for another holder to let go.
+    enum class Locking { Locked, Busy, Failed };
+    Locking LockWithin(std::chrono::milliseconds limit);
+
+    // Sets the file's modification time to now.
+    bool Touch();
 
     // Asks the system to start writing `length` bytes at `offset` to the disk
     // now, without waiting for it, so that a later flush has less to wait for.

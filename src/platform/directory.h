@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/signal_cleanup.h"
+
+namespace zelkor {
+
+// An open directory, worked in by names relative to it: nothing below it is
+// looked up again through its path, and no name within it that is a symbolic
+// link is ever followed (a link where a directory or file is asked for is
+// refused), so that work inside the directory stays inside it whatever someone
+// else puts there. Names are single components, without slashes.
+//
+// Nothing here waits on what it finds: a FIFO or device is refused at once.
+// Move-only; the directory is closed on destruction. After a failed call, errno
+// tells why.
+class Directory {
+public:
+    // Opens the directory at `path` (links on the way to it are followed: the
+    // path is the caller's choice). Nothing when it is not a directory that can
+    // be opened.
+    static std::optional<Directory> Open(const std::string& path);
+    // Makes the directory at `path` and whichever of its parents are missing;
+    // false when it is no directory afterwards.
+    static bool Create(const std::string& path);
+
+    // The directory `name` within this one.
+    std::optional<Directory> Enter(const std::string& name) const;
+    // Makes the directory `name` within this one; true when one is there now,
+    // made or found (Enter then tells whether it is a directory or a link).
+    bool MakeDirectory(const std::string& name) const;
+
+    // The regular file `name`, for reading; with `status`, its status.
+    File OpenForReading(const std::string& name, FileStatus* status = nullptr) const;
+    // The regular file `name`, for reading and writing, created when missing.
+    File OpenForUpdate(const std::string& name) const;
+    // A new file for writing, named `prefix` and random characters that nobody
+    // can guess, created only where no file of any kind has that name (another
+    // name is tried then). `name` gets its name, and `cleanup` covers it from
+    // before it exists, so that a signal that ends the process removes it.
+    File CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup) const;
+
+    // Renames `from` to `to`, both in this directory, replacing a file at `to`.
+    bool Rename(const std::string& from, const std::string& to) const;
+    // Removes the file (or the link itself) `name`; never a directory.
+    bool Remove(const std::string& name) const;
+
+    struct Entry {
+        std::string name;
+        FileStatus status;  // of the entry itself: a link is a link
+    };
+    // Every entry but "." and "..", in the order the file system gives them;
+    // nothing when the directory cannot be read to its end.
+    std::optional<std::vector<Entry>> List() const;
+
+    // The path it was opened by, and names below it, for messages and for the
+    // signal clean-up.
+    const std::string& Path() const { return handle_.Path(); }
+    std::string PathOf(std::string_view name) const;
+
+private:
+    explicit Directory(File handle) : handle_(std::move(handle)) {}
+
+    File handle_;
+};
+
+}  // namespace zelkor
