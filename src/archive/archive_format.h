@@ -66,6 +66,17 @@ inline std::uint32_t DecodeFixed32(const std::uint8_t* in)
            (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
 }
 
+inline void EncodeFixed64(std::uint8_t* out, std::uint64_t value)
+{
+    EncodeFixed32(out, static_cast<std::uint32_t>(value));
+    EncodeFixed32(out + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+inline std::uint64_t DecodeFixed64(const std::uint8_t* in)
+{
+    return DecodeFixed32(in) | (std::uint64_t{DecodeFixed32(in + 4)} << 32);
+}
+
 // --- Records ----------------------------------------------------------------------
 
 // Offset 0 of an archive: magic, then the archive's key and IV shares.

@@ -1,128 +1,100 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <span>
-#include <string>
+
+#include "cache/cache_key.h"
+#include "cache/cache_settings.h"
+#include "cache/cache_store.h"
 
 namespace zelkor {
 
+class Lz4BlockReader;
 class WarningLog;
 
-// A directory of stored forms of source contents, so that a rebuild compresses
-// only what changed. Opt-in: ZELKOR_CACHE_DIR names the directory and
-// ZELKOR_CACHE_SIZE caps it (default 5 GiB; suffixes K, M, G).
+// The compression cache as a pack command uses it: stored forms of raw bytes by
+// their key (CacheKey), kept in a CacheStore, so that a rebuild compresses only
+// what changed. README.md, "Compression cache", tells the whole behaviour.
 //
-// An entry is keyed by a SHA-256 of the raw bytes together with their size, the
-// LZ4 library's version and the compression level, so that another library never
-// serves stale output. It holds the LZ4 block, or only the fact that compression
-// did not make the bytes smaller, and a checksum of its own bytes.
+// Honest on every hit: no block is handed out unless it has been decoded and
+// its raw bytes shown to be the ones asked for. An entry that fails is damaged:
+// it is removed, counted, and a miss; the first one of a run is named in a
+// warning ("Cache DIR held a damaged entry KEY!"). A store that cannot be used
+// turns the cache off for the rest of the run, with one warning
+// ("Cannot use cache DIR!"); the run goes on without it.
 //
-// Layout: DIR/XX/KEY, KEY the key's 64 hex digits and XX their first two; each
-// XX directory keeps the count of its bytes in XX/.size; DIR/stats counts hits,
-// misses and bytes of compression saved. Entries are written beside their names
-// and renamed into place, so any number of threads and processes (and machines
-// sharing the directory) fill one cache at once; only the small counters are
-// updated under a lock, once per run (Flush). A hit refreshes the entry's
-// modification time; when a directory XX has grown past its share of the cap,
-// its least recently used entries are removed until it is under 90% of that
-// share, so no run ever scans the whole cache. An entry that is damaged,
-// truncated or of another version is a miss and is removed.
-//
-// Any failure to create or write the directory disables the cache for the rest
-// of the run with one warning "Cannot use cache DIR!"; the run goes on without
-// it. Thread-safe.
+// Thread-safe; Flush once at the end of the run.
 class CompressionCache {
 public:
-    using Key = std::array<std::uint8_t, 32>;
-
-    static constexpr std::uint64_t DefaultCapacity = std::uint64_t{5} << 30;
-
-    struct Settings {
-        std::string directory;
-        std::uint64_t capacity = DefaultCapacity;
-    };
-
-    // The settings the environment asks for: nothing when ZELKOR_CACHE_DIR is
-    // unset or empty. A ZELKOR_CACHE_SIZE that is not a size sets `badSize`
-    // to its text, and the default cap is used.
-    static std::optional<Settings> FromEnvironment(std::string& badSize);
-
-    // "5G", "500M", "64K" or a number of bytes; nothing when not a size.
-    static std::optional<std::uint64_t> ParseSize(const std::string& text);
-
-    CompressionCache(Settings settings, WarningLog& warnings);
+    CompressionCache(std::unique_ptr<CacheStore> store, WarningLog& warnings);
     ~CompressionCache();
     CompressionCache(const CompressionCache&) = delete;
     CompressionCache& operator=(const CompressionCache&) = delete;
 
-    // Creates the directory if needed and proves it writable; false (with the
-    // warning) when it is not, and the cache stays off.
-    bool Open();
+    // The cache the settings ask for over its local directory, which is created
+    // if need be; nothing when the settings turn no cache on, or (with the
+    // warning) when the directory cannot be used.
+    static std::unique_ptr<CompressionCache> Open(const CacheSettings& settings, WarningLog& warnings);
+
     bool Usable() const { return !disabled_.load(); }
 
-    // The key of `raw`; computed together with the content hash (XXH32) in one
-    // pass over the bytes, which it also returns.
-    static Key KeyFor(std::span<const std::uint8_t> raw, std::uint32_t& contentHash);
-
-    struct Found {
-        bool compressed = false;
-        std::size_t storedSize = 0;  // with compressed: the block's size
+    enum class Outcome {
+        Miss,
+        Hit,
+        // The entry is good, but the raw bytes given are no longer those its key
+        // was computed from: the source changed while it was read.
+        SourceChanged,
     };
-    // Gives a buffer of at least the size asked for.
-    using Buffer = std::function<std::span<std::uint8_t>(std::size_t size)>;
-    // Looks `key` up for raw bytes of `rawSize`. On a hit with a compressed
-    // block, the block is copied to the start of `buffer(storedSize)`.
-    std::optional<Found> Find(const Key& key, std::uint64_t rawSize, const Buffer& buffer);
+    struct Hit {
+        bool compressed = false;
+        // With `compressed`, the LZ4 block, in the caller's buffer.
+        std::span<std::uint8_t> block;
+    };
 
-    // Records the stored form of raw bytes: `block` is the LZ4 block, or empty
-    // when compression did not pay.
-    void Store(const Key& key, std::uint64_t rawSize, std::span<const std::uint8_t> block);
+    // Looks up `raw`, whose key is `key`. A hit only when the entry holds no
+    // block (compression did not pay) or its block decodes to exactly `raw`.
+    Outcome Find(const CacheKey& key, std::span<const std::uint8_t> raw, const CacheStore::Buffer& buffer,
+                 Lz4BlockReader& reader, Hit& hit);
 
-    // Adds this process's hits, misses and saved bytes to the shared counters,
-    // and the entries it wrote to the sizes of their directories, removing the
-    // least recently used entries of a directory that has grown past its share.
+    // For raw bytes of `rawSize` that were not read (their key known otherwise):
+    // a hit with a block only when the block decodes to bytes whose key is
+    // `key`; `contentHash` then gets their content hash. A hit without a block
+    // leaves `contentHash` alone: the bytes must be read for the archive anyway.
+    Outcome FindUnread(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
+                       Lz4BlockReader& reader, Hit& hit, std::uint32_t& contentHash);
+
+    // Records the stored form of raw bytes of `rawSize` whose key is `key`:
+    // `block` is their LZ4 block, or empty when compression did not pay. The
+    // caller vouches that the block decodes to the bytes the key was made from.
+    void Store(const CacheKey& key, std::uint64_t rawSize, std::span<const std::uint8_t> block);
+
+    // Hands the run's counts to the store, which accounts for what was stored and
+    // evicts what the cap asks for.
     void Flush();
 
-    // --- For zelkor-inspect ----------------------------------------------------------
-
-    struct Statistics {
-        std::uint64_t entries = 0;
-        std::uint64_t bytes = 0;
-        std::uint64_t hits = 0;
-        std::uint64_t misses = 0;
-        std::uint64_t savedBytes = 0;  // raw bytes whose compression a hit saved
-    };
-    // Counts the entries and bytes of `directory` (a full scan) and reads its
-    // counters. Nothing when it is not a cache directory that can be read.
-    static std::optional<Statistics> Inspect(const std::string& directory);
-    // Sets the counters back to zero; with `entries`, removes every entry too.
-    static bool Reset(const std::string& directory, bool entries);
+    // The counts of this run so far.
+    CacheCounters Counted() const;
 
 private:
-    std::string EntryPath(const Key& key) const;
+    // The entry under `key`, checked as a whole; false for a miss (counted).
+    bool Get(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
+             std::span<std::uint8_t>& block);
+    void Damaged(const CacheKey& key);
     void Disable();
-    void Account(int bucket);
+    Outcome Hand(std::uint64_t rawSize, std::span<std::uint8_t> block, Hit& hit);
 
-    static constexpr int BucketCount = 256;
-
-    Settings settings_;
+    std::unique_ptr<CacheStore> store_;
     WarningLog& warnings_;
     std::atomic<bool> disabled_{false};
-    std::once_flag warned_;
+    std::once_flag disabledWarned_;
+    std::once_flag damagedWarned_;
     std::atomic<std::uint64_t> hits_{0};
     std::atomic<std::uint64_t> misses_{0};
     std::atomic<std::uint64_t> savedBytes_{0};
-    const std::string process_;  // this process's id, in temporary names
-    std::atomic<std::uint64_t> temporaries_{0};
-    std::array<std::atomic<bool>, BucketCount> bucketMade_{};
-    // Bytes and entries written to each bucket since the last Flush.
-    std::array<std::atomic<std::uint64_t>, BucketCount> pendingBytes_{};
-    std::array<std::atomic<std::uint64_t>, BucketCount> pendingEntries_{};
+    std::atomic<std::uint64_t> damaged_{0};
 };
 
 }  // namespace zelkor

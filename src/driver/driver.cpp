@@ -120,18 +120,13 @@ void PrintBanner(int argc)
         std::cout << "\"Sheeeeesh!\" - Tamblor 2014" << std::endl << std::endl;
 }
 
-// The compression cache that ZELKOR_CACHE_DIR asks for, if any and if usable.
-void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
+// The compression cache that the environment asks for, if any and if usable.
+std::unique_ptr<CompressionCache> OpenCache(WarningLog& warnings)
 {
-    std::string badSize;
-    std::optional<CompressionCache::Settings> settings = CompressionCache::FromEnvironment(badSize);
-    if (!settings)
-        return;
-    if (!badSize.empty())
-        warnings.Warn(message::CacheSizeNotASize(badSize, "5G"));
-    cache.emplace(std::move(*settings), warnings);
-    if (!cache->Open())
-        cache.reset();
+    const CacheSettings settings = CacheSettings::FromEnvironment();
+    if (settings.Enabled() && !settings.badSize.empty())
+        warnings.Warn(settings.Warning());
+    return CompressionCache::Open(settings, warnings);
 }
 
 // On a terminal, a status line for the whole run: the File elements of every
@@ -181,16 +176,15 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
                       LoadStage{&trees, argv}, tbb::auto_partitioner());
 
     // Executing starts only after every script has been loaded.
-    std::optional<CompressionCache> cache;
-    OpenCache(cache, warnings);
+    const std::unique_ptr<CompressionCache> cache = OpenCache(warnings);
     struct FlushCache {
-        std::optional<CompressionCache>& cache;
+        CompressionCache* cache;
         ~FlushCache()
         {
             if (cache)
                 cache->Flush();
         }
-    } flush{cache};
+    } flush{cache.get()};
     // Warnings print above the status line while there is one.
     struct Progress {
         WarningLog& warnings;
@@ -199,7 +193,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, progress.line.get()},
+                      ExecuteStage{&trees, argv, &warnings, cache.get(), progress.line.get()},
                       tbb::auto_partitioner());
 }
 

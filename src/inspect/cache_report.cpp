@@ -37,21 +37,26 @@ std::string Percent(std::uint64_t part, std::uint64_t whole)
 
 }  // namespace
 
-void CacheReport::PrintText(const std::string& directory, const CompressionCache::Statistics& statistics,
+void CacheReport::PrintText(const std::string& directory, const LocalStore::Statistics& statistics,
                             std::uint64_t capacity, std::ostream& out)
 {
     out << "cache " << InspectedArchive::Printable(directory) << ": " << statistics.entries
         << (statistics.entries == 1 ? " entry, " : " entries, ") << Size(statistics.bytes) << " of a cap of "
         << Size(capacity) << " (" << Percent(statistics.bytes, capacity) << ")\n";
-    const std::uint64_t lookups = statistics.hits + statistics.misses;
-    out << "since the counters were reset: " << statistics.hits << (statistics.hits == 1 ? " hit, " : " hits, ")
-        << statistics.misses << (statistics.misses == 1 ? " miss" : " misses");
+    const CacheCounters& counters = statistics.counters;
+    const std::uint64_t lookups = counters.hits + counters.misses;
+    out << "since the counters were reset: " << counters.hits << (counters.hits == 1 ? " hit, " : " hits, ")
+        << counters.misses << (counters.misses == 1 ? " miss" : " misses");
     if (lookups > 0)
-        out << " (" << Percent(statistics.hits, lookups) << " hits)";
-    out << ", " << Size(statistics.savedBytes) << " of compression saved\n";
+        out << " (" << Percent(counters.hits, lookups) << " hits)";
+    out << ", " << Size(counters.savedBytes) << " of compression saved";
+    if (counters.damaged > 0)
+        out << ", " << counters.damaged << (counters.damaged == 1 ? " damaged entry" : " damaged entries")
+            << " removed";
+    out << '\n';
 }
 
-void CacheReport::PrintJson(const std::string& directory, const CompressionCache::Statistics& statistics,
+void CacheReport::PrintJson(const std::string& directory, const LocalStore::Statistics& statistics,
                             std::uint64_t capacity, std::ostream& out)
 {
     JsonDocument json(out);
@@ -59,9 +64,10 @@ void CacheReport::PrintJson(const std::string& directory, const CompressionCache
     json.Member("entries", statistics.entries);
     json.Member("bytes", statistics.bytes);
     json.Member("capacity", capacity);
-    json.Member("hits", statistics.hits);
-    json.Member("misses", statistics.misses);
-    json.Member("savedBytes", statistics.savedBytes);
+    json.Member("hits", statistics.counters.hits);
+    json.Member("misses", statistics.counters.misses);
+    json.Member("savedBytes", statistics.counters.savedBytes);
+    json.Member("damaged", statistics.counters.damaged);
     json.End();
 }
 

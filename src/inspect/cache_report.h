@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "cache/compression_cache.h"
+#include "cache/local_store.h"
 
 namespace zelkor {
 
@@ -14,13 +14,13 @@ namespace zelkor {
 class CacheReport {
 public:
     // "cache DIR: N entries, 17.7 MiB of a cap of 5.0 GiB (0.3%)" and the
-    // counters, on two lines.
-    static void PrintText(const std::string& directory, const CompressionCache::Statistics& statistics,
+    // counters, on two lines; damaged entries only when there were any.
+    static void PrintText(const std::string& directory, const LocalStore::Statistics& statistics,
                           std::uint64_t capacity, std::ostream& out);
 
     // {"directory", "entries", "bytes", "capacity", "hits", "misses",
-    // "savedBytes"}.
-    static void PrintJson(const std::string& directory, const CompressionCache::Statistics& statistics,
+    // "savedBytes", "damaged"}.
+    static void PrintJson(const std::string& directory, const LocalStore::Statistics& statistics,
                           std::uint64_t capacity, std::ostream& out);
 };
 

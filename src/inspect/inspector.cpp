@@ -10,6 +10,9 @@
 #include <exception>
 #include <new>
 
+#include "cache/cache_directory.h"
+#include "cache/cache_settings.h"
+#include "cache/local_store.h"
 #include "inspect/archive_differ.h"
 #include "inspect/archive_extractor.h"
 #include "inspect/archive_lister.h"
@@ -119,25 +122,37 @@ int Diff(const InspectOptions& options, std::ostream& out)
     return report.Same() ? ExitSuccess : ExitWarnings;
 }
 
-int Cache(const InspectOptions& options, std::ostream& out)
+int Cache(const InspectOptions& options, std::ostream& out, std::ostream& err)
 {
-    std::string badSize;
-    const std::optional<CompressionCache::Settings> settings = CompressionCache::FromEnvironment(badSize);
-    const std::string directory =
-        !options.cacheDirectory.empty() ? options.cacheDirectory : settings ? settings->directory : std::string();
+    // The environment read as the archiver reads it, with the same warning.
+    const CacheSettings settings = CacheSettings::FromEnvironment();
+    int status = ExitSuccess;
+    if (!settings.badSize.empty()) {
+        err << settings.Warning() << '\n';
+        status = ExitWarnings;
+    }
+    const std::string directory = !options.cacheDirectory.empty() ? options.cacheDirectory : settings.directory;
     if (directory.empty())
         throw std::runtime_error("no cache directory: name one, or set ZELKOR_CACHE_DIR");
-    if ((options.resetCounters || options.clearCache) && !CompressionCache::Reset(directory, options.clearCache))
-        throw std::runtime_error("cannot reset the cache " + InspectedArchive::Printable(directory));
-    const std::optional<CompressionCache::Statistics> statistics = CompressionCache::Inspect(directory);
+    if (options.resetCounters || options.clearCache) {
+        switch (LocalStore::Clear(directory, options.clearCache, LocalStore::DefaultLockWait)) {
+        case LocalStore::Reset::Done:
+            break;
+        case LocalStore::Reset::NotACache:
+            throw std::runtime_error(InspectedArchive::Printable(directory) + " is no cache (it holds no " +
+                                     CacheDirectory::TagName + "): nothing in it is touched");
+        case LocalStore::Reset::Failed:
+            throw std::runtime_error("cannot reset the cache " + InspectedArchive::Printable(directory));
+        }
+    }
+    const std::optional<LocalStore::Statistics> statistics = LocalStore::Inspect(directory);
     if (!statistics)
         throw std::runtime_error("no cache at " + InspectedArchive::Printable(directory));
-    const std::uint64_t capacity = settings ? settings->capacity : CompressionCache::DefaultCapacity;
     if (options.json)
-        CacheReport::PrintJson(directory, *statistics, capacity, out);
+        CacheReport::PrintJson(directory, *statistics, settings.capacity, out);
     else
-        CacheReport::PrintText(directory, *statistics, capacity, out);
-    return ExitSuccess;
+        CacheReport::PrintText(directory, *statistics, settings.capacity, out);
+    return status;
 }
 
 int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
@@ -145,7 +160,7 @@ int Execute(const InspectOptions& options, std::ostream& out, std::ostream& err)
     if (options.command == InspectOptions::Command::Diff)
         return Diff(options, out);
     if (options.command == InspectOptions::Command::Cache)
-        return Cache(options, out);
+        return Cache(options, out, err);
     const InspectedArchive archive(options.archive, options.keyChoice, options.keyPath);
     EntrySelector selector(options.patterns);
     if (!selector.SelectsAll() && !archive.HasNames())

@@ -3,9 +3,13 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include <lz4.h>
+// The hash states live on the stack.
+#define XXH_STATIC_LINKING_ONLY
+#include <xxhash.h>
 
 #include "archive/archive_format.h"
 #include "platform/mapped_file.h"
@@ -76,19 +80,22 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
     if (length >= ArchiveAddressLimit)
         return tooLarge(length);
     try {
-        if (length >= MapFrom && length <= static_cast<std::uint64_t>(LZ4_MAX_INPUT_SIZE)) {
-            if (std::optional<MappedFile> mapped = MappedFile::Map(source, static_cast<std::size_t>(length))) {
-                std::optional<LoadedFile> loaded;
-                {
-                    MappedFile::Reading reading(*mapped);
-                    loaded = Encode(mapped->Bytes(), false);
-                }
-                // What was mapped is the whole file unless it shrank meanwhile (some
-                // pages were lost) or grew; then it is read the ordinary way.
-                std::uint8_t beyond;
-                if (!mapped->Damaged() && source.ReadAt(length, &beyond, 1) == std::optional<std::size_t>(0))
-                    return loaded;
-            }
+        for (int attempt = 0; length >= MapFrom && length <= static_cast<std::uint64_t>(LZ4_MAX_INPUT_SIZE);
+             ++attempt) {
+            bool changed = false;
+            std::optional<LoadedFile> loaded = LoadMapped(source, length, changed);
+            if (loaded)
+                return loaded;
+            if (!changed)
+                break;
+            // Rewritten while it was read: once more, as it is now; a file that
+            // keeps changing is left out rather than stored half old, half new.
+            const std::optional<FileStatus> status = source.Status();
+            if (attempt == 1 || !status)
+                return std::nullopt;
+            length = status->size;
+            if (length >= ArchiveAddressLimit)
+                return tooLarge(length);
         }
         const std::optional<std::uint64_t> read = ReadToEnd(source, length);
         if (!read)
@@ -103,59 +110,124 @@ std::optional<LoadedFile> FileJob::LoadFrom(File& source, std::uint64_t length)
     }
 }
 
-LoadedFile FileJob::Encode(std::span<const std::uint8_t> raw, bool rawIsOurs)
+std::optional<LoadedFile> FileJob::LoadMapped(File& source, std::uint64_t length, bool& changed)
+{
+    std::optional<MappedFile> mapped = MappedFile::Map(source, static_cast<std::size_t>(length));
+    if (!mapped)
+        return std::nullopt;
+    std::optional<LoadedFile> loaded;
+    {
+        MappedFile::Reading reading(*mapped);
+        loaded = Encode(mapped->Bytes(), false);
+    }
+    // What was mapped is the whole file unless it shrank meanwhile (some pages
+    // were lost) or grew; then it is read the ordinary way.
+    std::uint8_t beyond;
+    if (mapped->Damaged() || source.ReadAt(length, &beyond, 1) != std::optional<std::size_t>(0))
+        return std::nullopt;
+    changed = !loaded;
+    return loaded;
+}
+
+std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, bool rawIsOurs)
 {
     const std::size_t size = raw.size();
     // Output room for LZ4's worst case, so that the block is the one an unbounded
     // compression gives; none where LZ4 cannot take the file.
     const auto output = [&](std::size_t needed) {
         Fit(storedBytes, needed, false);
+        writtenEnd_ = std::max(writtenEnd_, needed);
         return std::span(storedBytes.data(), needed);
     };
-    // Stored raw, the bytes must be the job's own: they are encrypted in place.
-    // A copy is encrypted on the way when the key is known.
-    const auto own = [&](LoadedFile loaded) {
-        if (!rawIsOurs && !loaded.IsCompressed() && size > 0) {
-            const std::span<std::uint8_t> copy = output(size);
-            if (encryptWith_) {
-                encryptWith_->Encrypt(raw, copy);
-                loaded.encrypted = true;
-            } else {
-                std::copy(raw.begin(), raw.end(), copy.begin());
-            }
-            writtenEnd_ = std::max(writtenEnd_, size);
-            loaded.stored = copy;
-        }
-        return loaded;
-    };
+    const bool cached = cache_ && cache_->Usable();
+    std::uint32_t contentHash = 0;
+    const CacheKey key = cached ? CacheKey::Of(raw, contentHash) : CacheKey{};
+    if (!cached)
+        contentHash = EntryCodec::ContentHash(raw);
+    if (!rawIsOurs && betweenPasses_)
+        betweenPasses_();
+
     // The codec hands back the raw bytes themselves when they are stored raw;
-    // `own` copies them first unless they are the job's.
+    // Own copies them first unless they are the job's.
     const std::span<std::uint8_t> input(const_cast<std::uint8_t*>(raw.data()), size);
+    LoadedFile loaded;
+    loaded.rawSize = size;
+    loaded.contentHash = contentHash;
+    if (cached) {
+        CompressionCache::Hit hit;
+        switch (cache_->Find(key, raw, output, reader_, hit)) {
+        case CompressionCache::Outcome::Hit:
+            loaded.stored = hit.compressed ? hit.block : input;
+            return Own(loaded, raw, rawIsOurs);
+        case CompressionCache::Outcome::SourceChanged:
+            return std::nullopt;
+        case CompressionCache::Outcome::Miss:
+            break;
+        }
+    }
     const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
     const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
-    if (!cache_ || !cache_->Usable()) {
-        LoadedFile loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>());
-        writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-        return own(loaded);
-    }
-
-    std::uint32_t contentHash = 0;
-    const CompressionCache::Key key = CompressionCache::KeyFor(raw, contentHash);
-    const auto cached = [&](std::size_t needed) {
-        writtenEnd_ = std::max(writtenEnd_, needed);
-        return output(needed);
-    };
-    if (const auto found = cache_->Find(key, size, cached)) {
-        LoadedFile loaded;
-        loaded.rawSize = size;
-        loaded.contentHash = contentHash;
-        loaded.stored = found->compressed ? std::span(storedBytes.data(), found->storedSize) : input;
-        return own(loaded);
-    }
-    LoadedFile loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
+    loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
     writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-    cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
-    return own(loaded);
+    // From a mapping, the block is proven to be the bytes hashed before it is
+    // used or cached.
+    if (!rawIsOurs && loaded.IsCompressed() && !BlockHolds(loaded.stored, size, contentHash, cached ? &key : nullptr))
+        return std::nullopt;
+    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs);
+    if (owned && cached)
+        cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
+    return owned;
+}
+
+std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs)
+{
+    const std::size_t size = raw.size();
+    if (rawIsOurs || loaded.IsCompressed() || size == 0)
+        return loaded;
+    // Stored raw, the bytes must be the job's own: they are encrypted in place.
+    // The copy is hashed a piece at a time as it is made, while the piece is in
+    // the processor's cache, and encrypted once it has proven to be the bytes
+    // hashed before.
+    Fit(storedBytes, size, false);
+    writtenEnd_ = std::max(writtenEnd_, size);
+    const std::span<std::uint8_t> copy(storedBytes.data(), size);
+    constexpr std::size_t Piece = 256 * 1024;
+    XXH32_state_t xxh;
+    XXH32_reset(&xxh, ContentHashSeed);
+    for (std::size_t at = 0; at < size; at += Piece) {
+        const std::size_t length = std::min(Piece, size - at);
+        std::memcpy(copy.data() + at, raw.data() + at, length);
+        XXH32_update(&xxh, copy.data() + at, length);
+    }
+    if (XXH32_digest(&xxh) != loaded.contentHash)
+        return std::nullopt;
+    if (encryptWith_) {
+        encryptWith_->Encrypt(copy);
+        loaded.encrypted = true;
+    }
+    loaded.stored = copy;
+    return loaded;
+}
+
+bool FileJob::BlockHolds(std::span<const std::uint8_t> block, std::uint64_t rawSize, std::uint32_t contentHash,
+                         const CacheKey* key)
+{
+    if (key) {
+        CacheKey::Hasher hasher;
+        const bool decoded = reader_.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
+            hasher.Update(piece);
+            return true;
+        });
+        std::uint32_t decodedHash = 0;
+        return decoded && hasher.Finish(decodedHash) == *key && decodedHash == contentHash;
+    }
+    XXH32_state_t xxh;
+    XXH32_reset(&xxh, ContentHashSeed);
+    const bool decoded = reader_.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
+        XXH32_update(&xxh, piece.data(), piece.size());
+        return true;
+    });
+    return decoded && XXH32_digest(&xxh) == contentHash;
 }
 
 std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t length)

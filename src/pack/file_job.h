@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,9 +10,10 @@
 #include "archive/archive_crypto.h"
 #include "archive/entry_codec.h"
 #include "archive/loaded_file.h"
+#include "archive/lz4_block_reader.h"
+#include "cache/compression_cache.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
-#include "cache/compression_cache.h"
 
 namespace zelkor {
 
@@ -28,8 +30,12 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // them), so a job that only ever loads small files stays small. Reused from file
 // to file, a buffer's pages are touched once; loading a file that fits allocates
 // nothing. Files of 256 KiB and more are hashed and compressed straight from a
-// read-only mapping instead of being copied into the raw buffer first. A file that LZ4 cannot take in one block (over about 2 GiB) needs no
-// output buffer at all: it is stored raw from the bytes read.
+// read-only mapping instead of being copied into the raw buffer first; since
+// another process may rewrite them meanwhile, what is stored from a mapping is
+// checked against the hash taken in the first pass (the block decoded, or the
+// copy hashed), and a file that changed between the passes is taken again once.
+// A file that LZ4 cannot take in one block (over about 2 GiB) needs no output
+// buffer at all: it is stored raw from the bytes read.
 //
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
@@ -63,7 +69,13 @@ public:
     // What Load does once the file is open: reads from the current position of
     // `source` to its end, expecting about `length` bytes (the file's length as
     // last seen). A file that has changed length since is taken as it is read.
+    // A mapped file whose bytes change while it is hashed and compressed is
+    // taken again; when they change again, nothing.
     std::optional<LoadedFile> LoadFrom(File& source, std::uint64_t length);
+
+    // For tests: called for a mapped file after it has been hashed and before
+    // it is compressed or copied, where another process could rewrite it.
+    void BetweenPasses(std::function<void()> hook) { betweenPasses_ = std::move(hook); }
 
     // Hands the memory that earlier loads wrote to both buffers back to the
     // system, except for their first `keep` bytes, and frees a buffer that grew
@@ -78,13 +90,31 @@ private:
     // Reads to the end of `source` into rawBytes; the number of bytes read.
     std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);
 
+    // Loads `source` from a mapping of its `length` bytes. Nothing when it cannot
+    // be mapped or the mapping turned out not to be the whole file (it shrank or
+    // grew), which is then read instead; and nothing with `changed` set when its
+    // bytes changed between the passes over them.
+    std::optional<LoadedFile> LoadMapped(File& source, std::uint64_t length, bool& changed);
+
     // Hashes and compresses `raw`, or takes its stored form from the cache. The
     // stored bytes lie in the job's buffers: in `raw` itself only when it is the
-    // job's own (`rawIsOurs`), otherwise they are copied.
-    LoadedFile Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
+    // job's own (`rawIsOurs`), otherwise they are copied. Bytes not our own can
+    // change under us: nothing when they did.
+    std::optional<LoadedFile> Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
+
+    // For stored bytes that are `raw` itself: a copy in the job's buffer, unless
+    // `raw` is ours, checked against the content hash; nothing when it differs.
+    std::optional<LoadedFile> Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs);
+
+    // Whether `block` decodes to raw bytes of `rawSize` with `contentHash`, and
+    // with a key, whose key is `key` too.
+    bool BlockHolds(std::span<const std::uint8_t> block, std::uint64_t rawSize, std::uint32_t contentHash,
+                    const CacheKey* key);
 
     EntryCodec codec_;
+    Lz4BlockReader reader_;
     CompressionCache* cache_;
+    std::function<void()> betweenPasses_;
     // During a Load with a key: copies of raw bytes are encrypted as they are made.
     const ArchiveKey* encryptWith_ = nullptr;
     // How far into either buffer the loads since the last ReleaseMemory may have

@@ -24,6 +24,11 @@ std::string CannotScan(std::string_view directory) { return Join("Cannot scan ",
 
 std::string CannotUseCache(std::string_view directory) { return Join("Cannot use cache ", directory, "!"); }
 
+std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key)
+{
+    return Join("Cache ", directory, " held a damaged entry ", key, "!");
+}
+
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
 {
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");

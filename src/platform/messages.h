@@ -20,6 +20,7 @@ std::string CannotScan(std::string_view directory);
 
 // The compression cache.
 std::string CannotUseCache(std::string_view directory);
+std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key);
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
 
 // What a script holds that the language passes over; `at` is "SCRIPT(LINE)".

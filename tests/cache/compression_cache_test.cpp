@@ -1,16 +1,26 @@
-// The compression cache: sizes, entries that round-trip or are refused, the
-// eviction of least recently used entries, and rebuilds through the archiver.
+// The compression cache: its settings, the eviction's choice, honest hits over
+// a store held in memory, and rebuilds through the archiver.
 #include "cache/compression_cache.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <lz4.h>
+#include <lz4hc.h>
 
+#include "archive/entry_codec.h"
+#include "archive/lz4_block_reader.h"
+#include "cache/cache_entry.h"
+#include "cache/eviction_policy.h"
+#include "cache/local_store.h"
 #include "platform/warning_log.h"
 #include "support/archive_contents.h"
 #include "support/run_tool.h"
@@ -28,6 +38,21 @@ Bytes ToBytes(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
+CacheKey KeyOf(const Bytes& raw)
+{
+    std::uint32_t hash = 0;
+    return CacheKey::Of(raw, hash);
+}
+
+Bytes Compress(const Bytes& raw)
+{
+    Bytes block(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(raw.size()))));
+    const int size = LZ4_compress_HC(reinterpret_cast<const char*>(raw.data()), reinterpret_cast<char*>(block.data()),
+                                     static_cast<int>(raw.size()), static_cast<int>(block.size()), LZ4HC_CLEVEL_DEFAULT);
+    block.resize(static_cast<std::size_t>(size));
+    return block;
+}
+
 TEST(CompressionCacheTest, Sizes)
 {
     const struct {
@@ -37,144 +62,241 @@ TEST(CompressionCacheTest, Sizes)
         {"5G", std::uint64_t{5} << 30}, {"500M", 500u << 20}, {"64k", 64u << 10}, {"123", 123u},
         {"0", 0u}, {"", std::nullopt}, {"G", std::nullopt}, {"5GB", std::nullopt}, {"-1", std::nullopt},
         {"1.5G", std::nullopt}, {"99999999999999999999", std::nullopt}, {"17179869184G", std::nullopt},
+        {"18446744073709551615", UINT64_MAX}, {"18446744073709551616", std::nullopt},
+        {"17179869183G", std::uint64_t{17179869183} << 30}, {"018446744073709551615", UINT64_MAX},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CompressionCache::ParseSize(c.text), c.size) << c.text;
+        EXPECT_EQ(CacheSettings::ParseSize(c.text), c.size) << c.text;
+    for (const std::uint64_t size : {std::uint64_t{5} << 30, std::uint64_t{3} << 20, std::uint64_t{1} << 10,
+                                     std::uint64_t{1000}, std::uint64_t{0}, UINT64_MAX})
+        EXPECT_EQ(CacheSettings::ParseSize(CacheSettings::ShowSize(size)), size) << size;
+    EXPECT_EQ(CacheSettings::ShowSize(CacheSettings::DefaultCapacity), "5G");
 }
 
-class CompressionCacheEntryTest : public ::testing::Test {
-protected:
-    CompressionCacheEntryTest() : log_(messages_), cache_({dir_.path().string(), 1 << 20}, log_) {}
+TEST(CompressionCacheTest, SettingsFromTheEnvironment)
+{
+    // Each row: ZELKOR_CACHE_DIR, ZELKOR_CACHE_SIZE (null: unset), what is read.
+    static const char* dir = nullptr;
+    static const char* size = nullptr;
+    const auto lookup = [](const char* name) -> const char* {
+        return std::string_view(name) == "ZELKOR_CACHE_DIR" ? dir : std::string_view(name) == "ZELKOR_CACHE_SIZE" ? size
+                                                                                                                  : nullptr;
+    };
+    const struct {
+        const char* dir;
+        const char* size;
+        bool enabled;
+        std::uint64_t capacity;
+        const char* warning;
+    } cases[] = {
+        {nullptr, nullptr, false, CacheSettings::DefaultCapacity, ""},
+        {"", "1G", false, std::uint64_t{1} << 30, ""},
+        {"c", nullptr, true, CacheSettings::DefaultCapacity, ""},
+        {"c", "", true, CacheSettings::DefaultCapacity, ""},
+        {"c", "10M", true, 10u << 20, ""},
+        {"c", "lots", true, CacheSettings::DefaultCapacity, "ZELKOR_CACHE_SIZE=\"lots\" is not a size, taken as 5G!"},
+        // The size counts without a directory too (zelkor-inspect cache DIR).
+        {nullptr, "2k", false, 2048, ""},
+        {nullptr, "2kk", false, CacheSettings::DefaultCapacity, "ZELKOR_CACHE_SIZE=\"2kk\" is not a size, taken as 5G!"},
+    };
+    for (const auto& c : cases) {
+        dir = c.dir;
+        size = c.size;
+        const CacheSettings settings = CacheSettings::FromEnvironment(lookup);
+        EXPECT_EQ(settings.Enabled(), c.enabled) << (c.dir ? c.dir : "unset");
+        EXPECT_EQ(settings.capacity, c.capacity) << (c.size ? c.size : "unset");
+        EXPECT_EQ(settings.Warning(), c.warning);
+    }
+}
 
-    // Looks `raw` up; the block found, or nothing on a miss.
-    std::optional<Bytes> Find(const Bytes& raw)
+TEST(CompressionCacheTest, TheLeastRecentlyUsedEntriesAreChosenFirst)
+{
+    // A cap of 256 KiB gives a bucket 1 KiB, and it keeps at most 90% of that (921 bytes).
+    const std::uint64_t cap = 256 * 1024;
+    EXPECT_EQ(eviction::Share(cap), 1024u);
+    EXPECT_FALSE(eviction::Due(1024, cap));
+    EXPECT_TRUE(eviction::Due(1025, cap));
+    using Entries = std::vector<eviction::StoredEntry>;
+    using Names = std::vector<std::string>;
+    const struct {
+        Entries entries;
+        Names victims;
+    } cases[] = {
+        {{}, {}},
+        {{{"a", 900, 5}}, {}},
+        {{{"a", 400, 30}, {"b", 400, 10}, {"c", 400, 20}}, {"b"}},
+        {{{"a", 400, 30}, {"b", 400, 10}, {"c", 400, 20}, {"d", 400, 40}}, {"b", "c"}},
+        // Ties in the time of use go by name, whatever the listing's order.
+        {{{"y", 500, 7}, {"x", 500, 7}, {"z", 100, 9}}, {"x"}},
+        {{{"x", 500, 7}, {"y", 500, 7}, {"z", 100, 9}}, {"x"}},
+        // One entry larger than the share goes whole.
+        {{{"big", 5000, 50}, {"new", 100, 60}}, {"big"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(eviction::Victims(c.entries, cap), c.victims);
+}
+
+// --- Honest hits, over a store in memory ------------------------------------------
+
+// A store that keeps whole entries in a map; tests may change them at will.
+class MemoryStore final : public CacheStore {
+public:
+    Got Get(const CacheKey& key, std::uint64_t maxSize, const Buffer& buffer) override
     {
-        std::uint32_t hash = 0;
-        Bytes buffer;
-        const auto found = cache_.Find(CompressionCache::KeyFor(raw, hash), raw.size(), [&](std::size_t size) {
-            buffer.resize(size);
-            return std::span(buffer);
-        });
-        if (!found)
-            return std::nullopt;
-        buffer.resize(found->compressed ? found->storedSize : 0);
-        return buffer;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = entries_.find(key.Hex());
+        if (found == entries_.end())
+            return {};
+        if (found->second.size() > maxSize)
+            return {Got::Kind::TooLarge, {}};
+        const std::span<std::uint8_t> room = buffer(found->second.size()).first(found->second.size());
+        std::copy(found->second.begin(), found->second.end(), room.begin());
+        return {Got::Kind::Found, room};
+    }
+    bool Put(const CacheKey& key, std::span<const std::uint8_t> header, std::span<const std::uint8_t> block) override
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        Bytes& entry = entries_[key.Hex()];
+        entry.assign(header.begin(), header.end());
+        entry.insert(entry.end(), block.begin(), block.end());
+        return true;
+    }
+    void Remove(const CacheKey& key) override
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        entries_.erase(key.Hex());
+    }
+    bool Flush(const CacheCounters& counters) override
+    {
+        flushed += counters;
+        return true;
+    }
+    std::string UnusableMessage() const override { return "Cannot use cache mem!"; }
+    std::string DamagedMessage(const CacheKey& key) const override
+    {
+        return "Cache mem held a damaged entry " + key.Hex() + "!";
     }
 
-    void Store(const Bytes& raw, const Bytes& block)
-    {
-        std::uint32_t hash = 0;
-        cache_.Store(CompressionCache::KeyFor(raw, hash), raw.size(), block);
-    }
+    std::map<std::string, Bytes> entries_;
+    CacheCounters flushed;
 
-    // The one entry file of the cache.
-    fs::path OnlyEntry() const
-    {
-        std::vector<fs::path> entries;
-        for (const auto& item : fs::recursive_directory_iterator(dir_.path()))
-            if (item.is_regular_file() && item.path().filename().string().size() == 64)
-                entries.push_back(item.path());
-        EXPECT_EQ(entries.size(), 1u);
-        return entries.empty() ? fs::path() : entries[0];
-    }
-
-    // The entry of directory `bucket` used last.
-    fs::path NewestEntryIn(const std::string& bucket)
-    {
-        fs::path newest;
-        fs::file_time_type newestTime = fs::file_time_type::min();
-        for (const auto& item : fs::directory_iterator(dir_ / bucket)) {
-            if (item.path().filename().string().size() == 64 && item.last_write_time() > newestTime) {
-                newest = item.path();
-                newestTime = item.last_write_time();
-            }
-        }
-        return newest;
-    }
-
-    testing::TempDir dir_;
-    std::ostringstream messages_;
-    WarningLog log_;
-    CompressionCache cache_;
+private:
+    std::mutex mutex_;
 };
 
-TEST_F(CompressionCacheEntryTest, EntriesRoundTrip)
+class HonestCacheTest : public ::testing::Test {
+protected:
+    HonestCacheTest() : log_(messages_)
+    {
+        auto store = std::make_unique<MemoryStore>();
+        store_ = store.get();
+        cache_ = std::make_unique<CompressionCache>(std::move(store), log_);
+    }
+
+    CompressionCache::Outcome Find(const Bytes& raw, const CacheKey& key)
+    {
+        return cache_->Find(key, raw, Room(), reader_, hit_);
+    }
+    CompressionCache::Outcome Find(const Bytes& raw) { return Find(raw, KeyOf(raw)); }
+    CacheStore::Buffer Room()
+    {
+        return [this](std::size_t size) {
+            buffer_.resize(size);
+            return std::span(buffer_);
+        };
+    }
+    Bytes HitBlock() const { return Bytes(hit_.block.begin(), hit_.block.end()); }
+
+    // A well-formed entry under the key of `raw` whose block is `block`, as
+    // anyone who can write the store can make one: the checksum is no secret.
+    void Plant(const Bytes& raw, const Bytes& block)
+    {
+        const CacheEntry::Header header = CacheEntry::Encode(KeyOf(raw), raw.size(), block);
+        Bytes& entry = store_->entries_[KeyOf(raw).Hex()];
+        entry.assign(header.begin(), header.end());
+        entry.insert(entry.end(), block.begin(), block.end());
+    }
+
+    std::ostringstream messages_;
+    WarningLog log_;
+    MemoryStore* store_;
+    std::unique_ptr<CompressionCache> cache_;
+    Lz4BlockReader reader_;
+    Bytes buffer_;
+    CompressionCache::Hit hit_;
+};
+
+TEST_F(HonestCacheTest, StoredFormsRoundTrip)
 {
-    ASSERT_TRUE(cache_.Open());
-    const Bytes compressible = ToBytes(std::string(1000, 'a'));
+    using Outcome = CompressionCache::Outcome;
+    const Bytes text = ToBytes(testing::CompressibleText(200'000, 1));
     const Bytes noise = ToBytes(testing::RandomBytes(1000, 1));
-    EXPECT_FALSE(Find(compressible));
-    Store(compressible, ToBytes("block"));
-    Store(noise, {});
-    EXPECT_EQ(Find(compressible), ToBytes("block"));
-    EXPECT_EQ(Find(noise), Bytes{});  // a hit: compression did not pay
-    cache_.Flush();
-
-    const auto statistics = CompressionCache::Inspect(dir_.path().string());
-    ASSERT_TRUE(statistics);
-    EXPECT_EQ(statistics->entries, 2u);
-    EXPECT_EQ(statistics->hits, 2u);
-    EXPECT_EQ(statistics->misses, 1u);
-    EXPECT_EQ(statistics->savedBytes, 2000u);
-    ASSERT_TRUE(CompressionCache::Reset(dir_.path().string(), true));
-    EXPECT_EQ(CompressionCache::Inspect(dir_.path().string())->entries, 0u);
-    EXPECT_EQ(CompressionCache::Inspect(dir_.path().string())->hits, 0u);
-    EXPECT_TRUE(messages_.str().empty());
+    EXPECT_EQ(Find(text), Outcome::Miss);
+    cache_->Store(KeyOf(text), text.size(), Compress(text));
+    cache_->Store(KeyOf(noise), noise.size(), {});
+    ASSERT_EQ(Find(text), Outcome::Hit);
+    EXPECT_TRUE(hit_.compressed);
+    EXPECT_EQ(HitBlock(), Compress(text));
+    ASSERT_EQ(Find(noise), Outcome::Hit);  // compression did not pay
+    EXPECT_FALSE(hit_.compressed);
+    // Without the raw bytes at hand, the block's own bytes are hashed.
+    std::uint32_t contentHash = 0;
+    ASSERT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, contentHash), Outcome::Hit);
+    EXPECT_EQ(contentHash, EntryCodec::ContentHash(text));
+    cache_->Flush();
+    EXPECT_EQ(store_->flushed.hits, 3u);
+    EXPECT_EQ(store_->flushed.misses, 1u);
+    EXPECT_EQ(store_->flushed.savedBytes, 2 * text.size() + noise.size());
+    EXPECT_EQ(store_->flushed.damaged, 0u);
+    EXPECT_EQ(messages_.str(), "");
 }
 
-TEST_F(CompressionCacheEntryTest, DamagedEntriesAreMissesAndGo)
+TEST_F(HonestCacheTest, APoisonedEntryIsAMissRemovedCountedAndNamedOnce)
 {
-    ASSERT_TRUE(cache_.Open());
-    const Bytes raw = ToBytes(std::string(5000, 'b'));
-    // One byte flipped anywhere (magic, version, key, sizes, flags, checksum,
-    // block), or the entry cut short or made longer: a miss, and the file goes.
-    for (const std::size_t at : {0u, 4u, 8u, 40u, 48u, 56u, 64u, 72u, 76u, 1000u}) {
-        Store(raw, ToBytes(std::string(1000, 'c')));
-        const fs::path entry = OnlyEntry();
-        std::string bytes = testing::ReadFile(entry);
-        bytes[at] ^= 0x01;
-        testing::WriteFile(entry, bytes);
-        EXPECT_FALSE(Find(raw)) << at;
-        EXPECT_FALSE(fs::exists(entry)) << at;
+    using Outcome = CompressionCache::Outcome;
+    const Bytes text = ToBytes(testing::CompressibleText(50'000, 2));
+    Bytes other = text;
+    other[25'000] ^= 0x20;
+    // Under the key of `text`, with a right checksum: a block of other bytes, a
+    // block of nothing LZ4 reads, one of the wrong length.
+    const Bytes poisons[] = {Compress(other), Bytes(900, 0xFF), Compress(Bytes(text.begin(), text.end() - 1))};
+    for (const Bytes& poison : poisons) {
+        Plant(text, poison);
+        EXPECT_EQ(Find(text), Outcome::Miss);
+        EXPECT_EQ(store_->entries_.count(KeyOf(text).Hex()), 0u);
     }
-    for (const int change : {-1, 1}) {
-        Store(raw, ToBytes(std::string(1000, 'c')));
-        const fs::path entry = OnlyEntry();
-        fs::resize_file(entry, fs::file_size(entry) + change);
-        EXPECT_FALSE(Find(raw)) << change;
-        EXPECT_FALSE(fs::exists(entry));
-    }
+    // Found without the raw bytes, the same.
+    Plant(text, Compress(other));
+    std::uint32_t contentHash = 7;
+    EXPECT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, contentHash), Outcome::Miss);
+    EXPECT_EQ(contentHash, 7u);
+    EXPECT_TRUE(store_->entries_.empty());
+    // An entry larger than any stored form of those bytes is not even read.
+    Plant(text, Bytes(text.size() + 10, 1));
+    EXPECT_EQ(Find(text), Outcome::Miss);
+    EXPECT_TRUE(store_->entries_.empty());
+
+    EXPECT_EQ(cache_->Counted().damaged, 5u);
+    EXPECT_EQ(cache_->Counted().misses, 5u);
+    EXPECT_EQ(cache_->Counted().hits, 0u);
+    EXPECT_EQ(messages_.str(), "Cache mem held a damaged entry " + KeyOf(text).Hex() + "!\n");
+    // A good entry stored afterwards is a hit again.
+    cache_->Store(KeyOf(text), text.size(), Compress(text));
+    EXPECT_EQ(Find(text), Outcome::Hit);
 }
 
-TEST_F(CompressionCacheEntryTest, TheLeastRecentlyUsedEntriesGoFirst)
+TEST_F(HonestCacheTest, RawBytesThatChangedAfterTheirKeyAreNoDamage)
 {
-    // A cap of 1 MiB gives each of the 256 directories 4 KiB; four entries of
-    // about 1 KiB in directory 00 pass that.
-    ASSERT_TRUE(cache_.Open());
-    std::vector<Bytes> inBucket;
-    for (unsigned seed = 0; inBucket.size() < 4; ++seed) {
-        const Bytes raw = ToBytes(testing::RandomBytes(2000, seed));
-        std::uint32_t hash = 0;
-        if (CompressionCache::KeyFor(raw, hash)[0] == 0)
-            inBucket.push_back(raw);
-    }
-    const Bytes block(1000, 'x');
-    for (std::size_t i = 0; i < 3; ++i) {
-        Store(inBucket[i], block);
-        // Last used three, two and one and a half hours ago (a use within the last
-        // hour is not recorded again).
-        const auto ago = std::chrono::seconds(10800 - 3600 * static_cast<int>(i) - (i == 2 ? 1800 : 0));
-        fs::last_write_time(NewestEntryIn("00"), fs::file_time_type::clock::now() - ago);
-    }
-    cache_.Flush();
-    ASSERT_TRUE(Find(inBucket[0]));  // used now
-    Store(inBucket[3], block);
-    cache_.Flush();
-    // Over its share, the directory drops the entry used longest ago, and only it.
-    EXPECT_TRUE(Find(inBucket[0]));
-    EXPECT_FALSE(Find(inBucket[1]));
-    EXPECT_TRUE(Find(inBucket[2]));
-    EXPECT_TRUE(Find(inBucket[3]));
+    // The key was taken from `before`; by the time the block is checked, the
+    // source reads `after` (a mapped file rewritten meanwhile).
+    const Bytes before = ToBytes(testing::CompressibleText(50'000, 3));
+    Bytes after = before;
+    after[100] ^= 0x01;
+    cache_->Store(KeyOf(before), before.size(), Compress(before));
+    EXPECT_EQ(Find(after, KeyOf(before)), CompressionCache::Outcome::SourceChanged);
+    EXPECT_EQ(store_->entries_.size(), 1u);
+    EXPECT_EQ(cache_->Counted().damaged, 0u);
+    EXPECT_EQ(messages_.str(), "");
 }
 
 // --- Through the archiver ------------------------------------------------------------
@@ -207,10 +329,11 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
             EXPECT_EQ(built->second[i].compressed, plain.second[i].compressed);
         }
     }
-    const auto statistics = CompressionCache::Inspect((dir / "cache").string());
+    const auto statistics = LocalStore::Inspect((dir / "cache").string());
     ASSERT_TRUE(statistics);
-    EXPECT_EQ(statistics->misses, 12u);
-    EXPECT_EQ(statistics->hits, 12u);
+    EXPECT_EQ(statistics->counters.misses, 12u);
+    EXPECT_EQ(statistics->counters.hits, 12u);
+    EXPECT_TRUE(fs::is_regular_file(dir / "cache" / "CACHEDIR.TAG"));
 
     // What zelkor-inspect shows of it, and its counters and entries cleared.
     const auto report = [&](const std::vector<std::string>& args) {
@@ -232,6 +355,44 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     const auto unusable = run("s.xml/cache");
     EXPECT_EQ(unusable.first, "Cannot use cache s.xml/cache!\n");
     EXPECT_EQ(unusable.second.size(), 12u);
+}
+
+TEST(CompressionCacheRunTest, APoisonedEntryNeverReachesAnArchive)
+{
+    // Someone who can write a shared cache plants, under the key of a source, a
+    // well-formed entry (its checksum made right) whose block holds other bytes.
+    testing::TempDir dir;
+    const std::string text = testing::CompressibleText(40'000, 6);
+    std::string evil = text;
+    evil.replace(0, 12, "rm -rf /home");
+    dir.Write("src/a.txt", text);
+    dir.Write("s.xml", "<ScriptFile><CreateOrvanPack ArchivePath=\"a.pak\">"
+                       "<File ArchivedPath=\"a.txt\">src/a.txt</File></CreateOrvanPack></ScriptFile>");
+    const auto run = [&] {
+        return testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", ZELKOR_BINARY, "s.xml"}, dir.path());
+    };
+    ASSERT_EQ(run().status, 0);
+    const Bytes raw = ToBytes(text);
+    const CacheKey key = KeyOf(raw);
+    const fs::path entry = dir / "cache" / key.Hex().substr(0, 2) / key.Hex();
+    ASSERT_TRUE(fs::exists(entry));
+    const Bytes block = Compress(ToBytes(evil));
+    const CacheEntry::Header header = CacheEntry::Encode(key, raw.size(), block);
+    testing::WriteFile(entry, std::string(header.begin(), header.end()) + std::string(block.begin(), block.end()));
+
+    const testing::ToolRun poisoned = run();
+    EXPECT_EQ(poisoned.status, 1);
+    EXPECT_EQ(poisoned.err, "Cache cache held a damaged entry " + key.Hex() + "!\n");
+    const auto archived = testing::ReadArchive(dir / "a.pak", {});
+    ASSERT_EQ(archived.size(), 1u);
+    EXPECT_TRUE(archived[0].content == text);
+    // The entry was replaced by the right one: the next build is quiet.
+    const testing::ToolRun after = run();
+    EXPECT_EQ(after.status, 0) << after.err;
+    const auto statistics = LocalStore::Inspect((dir / "cache").string());
+    ASSERT_TRUE(statistics);
+    EXPECT_EQ(statistics->counters.damaged, 1u);
+    EXPECT_EQ(statistics->counters.hits, 1u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,10 @@
 #include <xxhash.h>
 
 #include "archive/archive_format.h"
+#include "cache/compression_cache.h"
+#include "cache/local_store.h"
 #include "platform/file.h"
+#include "platform/warning_log.h"
 #include "support/resident_pages.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
@@ -209,6 +213,93 @@ TEST_F(FileJobTest, ReleasingMemoryKeepsOnlyTheFirstBytesResident)
     EXPECT_TRUE(std::memcmp(job_.rawBytes.data(), random.data(), 4096) == 0);
     LoadContent(random);
     ExpectLoaded(random);
+}
+
+// --- Sources that change while they are read ----------------------------------------
+
+// Rewrites the file at `path` in place with `content` of the same size, as an
+// editor or a build step writing into the file would.
+void RewriteInPlace(const std::string& path, const std::string& content)
+{
+    File file = File::Open(path, O_WRONLY);
+    ASSERT_TRUE(file.IsOpen());
+    ASSERT_TRUE(file.WriteAll(content.data(), content.size()));
+}
+
+TEST_F(FileJobTest, AMappedSourceRewrittenBetweenItsPassesIsTakenAgain)
+{
+    // Large enough to be mapped; compressed, or stored raw (then the copy is
+    // what could differ from what was hashed).
+    for (const bool compressible : {true, false}) {
+        const std::string first = compressible ? testing::CompressibleText(600'000, 1) : RandomBytes(600'000, 1);
+        std::string second = first;
+        second[300'000] ^= 0x01;
+        const std::string path = dir_.Write("mapped", first).string();
+        int passes = 0;
+        job_.BetweenPasses([&] {
+            if (passes++ == 0)
+                RewriteInPlace(path, second);
+        });
+        loaded_ = job_.Load(path);
+        ExpectLoaded(second);
+        EXPECT_EQ(loaded_->IsCompressed(), compressible);
+        EXPECT_EQ(passes, 2);
+
+        // Rewritten between the passes every time: left out.
+        bool isFirst = false;
+        job_.BetweenPasses([&] {
+            isFirst = !isFirst;
+            RewriteInPlace(path, isFirst ? first : second);
+        });
+        EXPECT_FALSE(job_.Load(path)) << compressible;
+        job_.BetweenPasses(nullptr);
+    }
+}
+
+TEST_F(FileJobTest, AChangingSourceNeverReachesTheCache)
+{
+    std::ostringstream messages;
+    WarningLog log(messages);
+    CompressionCache cache(LocalStore::Open((dir_ / "cache").string(), {}), log);
+    FileJob job(&cache);
+    const std::string first = testing::CompressibleText(600'000, 2);
+    std::string second = first;
+    second[1000] ^= 0x01;
+    std::string third = first;
+    third[2000] ^= 0x01;
+    const std::string path = dir_.Write("mapped", first).string();
+    const auto entries = [&] { return LocalStore::Inspect((dir_ / "cache").string())->entries; };
+
+    // Changed twice: nothing stored.
+    int passes = 0;
+    job.BetweenPasses([&] { RewriteInPlace(path, passes++ % 2 ? first : second); });
+    EXPECT_FALSE(job.Load(path));
+    EXPECT_EQ(entries(), 0u);
+    // Changed once: stored as it was read the second time, under its own key.
+    passes = 0;
+    job.BetweenPasses([&] {
+        if (passes++ == 0)
+            RewriteInPlace(path, second);
+    });
+    ASSERT_TRUE(job.Load(path));
+    EXPECT_EQ(entries(), 1u);
+    job.BetweenPasses(nullptr);
+    loaded_ = job.Load(path);
+    ExpectLoaded(second);
+    EXPECT_EQ(cache.Counted().hits, 1u);
+
+    // Changed while a hit is checked: the entry is good and stays, the source
+    // is taken again (a miss, and its new form stored).
+    passes = 0;
+    job.BetweenPasses([&] {
+        if (passes++ == 0)
+            RewriteInPlace(path, third);
+    });
+    loaded_ = job.Load(path);
+    ExpectLoaded(third);
+    EXPECT_EQ(entries(), 2u);
+    EXPECT_EQ(cache.Counted().damaged, 0u);
+    EXPECT_EQ(messages.str(), "");
 }
 
 // --- Sources that are refused ------------------------------------------------------

@@ -1,0 +1,34 @@
+#include "cache/cache_counters.h"
+
+#include "archive/archive_format.h"
+
+namespace zelkor {
+
+CacheCounters& CacheCounters::operator+=(const CacheCounters& other)
+{
+    hits += other.hits;
+    misses += other.misses;
+    savedBytes += other.savedBytes;
+    damaged += other.damaged;
+    return *this;
+}
+
+std::array<std::uint8_t, CacheCounters::FileSize> CacheCounters::Encode() const
+{
+    std::array<std::uint8_t, FileSize> bytes{};
+    const std::uint64_t values[] = {hits, misses, savedBytes, damaged};
+    for (std::size_t i = 0; i < 4; ++i)
+        EncodeFixed64(&bytes[8 * i], values[i]);
+    return bytes;
+}
+
+CacheCounters CacheCounters::Decode(std::span<const std::uint8_t> bytes)
+{
+    CacheCounters counters;
+    std::uint64_t* values[] = {&counters.hits, &counters.misses, &counters.savedBytes, &counters.damaged};
+    for (std::size_t i = 0; i < 4 && 8 * (i + 1) <= bytes.size(); ++i)
+        *values[i] = DecodeFixed64(&bytes[8 * i]);
+    return counters;
+}
+
+}  // namespace zelkor
