@@ -1,7 +1,10 @@
 #include "archive/lz4_block_reader.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+
+#include <lz4.h>
 
 namespace zelkor {
 
@@ -45,48 +48,106 @@ public:
     {
     }
 
+    // The hot loop keeps its positions in locals, which the window's stores
+    // cannot alias; the slow paths work on the members, set around them.
     bool Run()
     {
+        const std::uint8_t* const in = in_;
+        const std::size_t size = size_;
+        const std::uint64_t rawSize = rawSize_;
+        std::uint8_t* const window = window_;
+        std::size_t at = 0;
+        std::size_t op = 0;
+        std::uint64_t base = 0;
+        const auto save = [&] {
+            at_ = at;
+            op_ = op;
+            base_ = base;
+        };
+        const auto load = [&] {
+            at = at_;
+            op = op_;
+            base = base_;
+        };
         for (;;) {
-            if (at_ >= size_)
+            if (at >= size)
                 return false;
-            const unsigned token = in_[at_++];
+            const unsigned token = in[at++];
             std::size_t literals = token >> 4;
-            // A long length needs room for its bytes and the literals it counts.
-            if (literals == RunMask && (at_ + RunMask >= size_ || !Extend(literals, RunMask)))
-                return false;
-            if (literals > size_ - at_ || Produced() + literals > rawSize_)
-                return false;
-            const bool last = at_ + literals == size_;
-            if (last) {
-                return Produced() + literals == rawSize_ && Put(in_ + at_, literals) && Flush();
+            if (literals == RunMask) {
+                // A long length needs room for its bytes and the literals it counts.
+                save();
+                if (at + RunMask >= size || !Extend(literals, RunMask))
+                    return false;
+                load();
             }
-            if (Produced() + literals + MatchLimit > rawSize_ || at_ + literals + LiteralRoom > size_)
+            if (literals > size - at || base + op + literals > rawSize)
                 return false;
-            if (literals < RunMask && at_ + 16 <= size_ && op_ + 16 <= WindowSize) {
-                std::memcpy(window_ + op_, in_ + at_, 16);
-                op_ += literals;
-            } else if (!Put(in_ + at_, literals)) {
-                return false;
+            if (at + literals == size) {
+                save();
+                return base + op + literals == rawSize && Put(in + at, literals) && Flush();
             }
-            at_ += literals;
+            if (base + op + literals + MatchLimit > rawSize || at + literals + LiteralRoom > size)
+                return false;
+            if (literals < RunMask && at + 16 <= size && op + 16 <= WindowSize) {
+                std::memcpy(window + op, in + at, 16);
+                op += literals;
+            } else {
+                save();
+                if (!Put(in + at, literals))
+                    return false;
+                load();
+            }
+            at += literals;
 
-            const std::size_t offset = in_[at_] | std::size_t{in_[at_ + 1]} << 8;
-            at_ += 2;
-            if (offset == 0 || offset > Produced())
+            const std::size_t offset = in[at] | std::size_t{in[at + 1]} << 8;
+            at += 2;
+            if (offset == 0 || offset > base + op)
                 return false;
             std::size_t length = token & RunMask;
-            if (length == RunMask && !Extend(length, LastLiterals - 1))
-                return false;
+            if (length == RunMask) {
+                save();
+                if (!Extend(length, LastLiterals - 1))
+                    return false;
+                load();
+            }
             length += MinMatch;
-            if (Produced() + length + LastLiterals > rawSize_ || !Repeat(offset, length))
+            if (base + op + length + LastLiterals > rawSize)
                 return false;
+            // Far from the window's end, in steps no longer than the offset, each
+            // from before where it goes (which repeats the bytes when they overlap).
+            std::uint8_t* const to = window + op;
+            if (offset >= 16 && op + length + 16 <= WindowSize) {
+                std::memcpy(to, to - offset, 16);
+                for (std::size_t done = 16; done < length; done += 16)
+                    std::memcpy(to + done, to + done - offset, 16);
+                op += length;
+            } else if (offset >= 8 && op + length + 8 <= WindowSize) {
+                for (std::size_t done = 0; done < length; done += 8)
+                    std::memcpy(to + done, to + done - offset, 8);
+                op += length;
+            } else if (op + length + 16 <= WindowSize) {
+                // A short period: its first repetitions byte by byte, up to a
+                // multiple of it of at least eight, and from there eight at a time.
+                std::size_t period = offset;
+                while (period < 8)
+                    period += offset;
+                std::size_t done = 0;
+                for (; done < period && done < length; ++done)
+                    to[done] = to[done - offset];
+                for (; done < length; done += 8)
+                    std::memcpy(to + done, to + done - period, 8);
+                op += length;
+            } else {
+                save();
+                if (!Repeat(offset, length))
+                    return false;
+                load();
+            }
         }
     }
 
 private:
-    std::uint64_t Produced() const { return base_ + op_; }
-
     // Adds the bytes of 255 that continue a length, as long as at most `room`
     // bytes of input would be left after them.
     bool Extend(std::size_t& length, std::size_t room)
@@ -132,14 +193,6 @@ private:
     // the source of a match never lies before it.
     bool Repeat(std::size_t offset, std::size_t count)
     {
-        if (offset >= 16 && op_ + count + 16 <= WindowSize) {
-            // Sixteen bytes at a time, each from before where it goes.
-            std::uint8_t* to = window_ + op_;
-            for (std::size_t done = 0; done < count; done += 16)
-                std::memcpy(to + done, to + done - offset, 16);
-            op_ += count;
-            return true;
-        }
         while (count > 0) {
             if (op_ == WindowSize && !Flush())
                 return false;
@@ -170,6 +223,16 @@ bool Lz4BlockReader::Decode(std::span<const std::uint8_t> block, std::uint64_t r
         return false;
     if (window_.size() < WindowSize + Slack)
         window_.Reallocate(WindowSize + Slack);
+    // Raw bytes that fit the window whole are decoded by LZ4 itself, which is
+    // faster; the pieces are for those that do not.
+    if (rawSize <= WindowSize && !alwaysInPieces_) {
+        const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
+                                                 reinterpret_cast<char*>(window_.data()),
+                                                 static_cast<int>(std::min<std::size_t>(block.size(), INT_MAX)),
+                                                 static_cast<int>(rawSize));
+        return produced >= 0 && static_cast<std::uint64_t>(produced) == rawSize &&
+               sink(std::span<const std::uint8_t>(window_.data(), static_cast<std::size_t>(rawSize)));
+    }
     return Decoder(block, rawSize, window_.data(), sink).Run();
 }
 

@@ -14,11 +14,15 @@ namespace zelkor {
 // for all of it.
 //
 // It refuses every block that LZ4_decompress_safe refuses for the same raw size
-// (and an offset of zero, which no compressor writes); a block it accepts
-// decodes to the same bytes there. The window is allocated at the first use and
-// reused; one reader serves one thread at a time.
+// (in pieces also an offset of zero, which no compressor writes); a block it
+// accepts decodes to the same bytes there. Raw bytes that fit the window whole
+// are decoded by LZ4 itself, in one piece. The window is allocated at the first
+// use and reused; one reader serves one thread at a time.
 class Lz4BlockReader {
 public:
+    // With `alwaysInPieces`, for tests: no block is given to LZ4 whole.
+    explicit Lz4BlockReader(bool alwaysInPieces = false) : alwaysInPieces_(alwaysInPieces) {}
+
     // Takes the next piece of raw bytes; false stops the decoding.
     using Sink = std::function<bool(std::span<const std::uint8_t> piece)>;
 
@@ -29,6 +33,7 @@ public:
 
 private:
     ByteBuffer window_;
+    bool alwaysInPieces_;
 };
 
 }  // namespace zelkor
