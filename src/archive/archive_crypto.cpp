@@ -122,6 +122,23 @@ void ArchiveKey::Encrypt(std::span<const std::uint8_t> in, std::span<std::uint8_
     cipher.ProcessData(out.data(), in.data(), in.size());
 }
 
+struct ArchiveKey::Stream::Cipher {
+    CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption cfb;
+};
+
+ArchiveKey::Stream::Stream(const ArchiveKey& key)
+    : cipher_(new Cipher{CryptoPP::CFB_Mode<CryptoPP::AES>::Encryption(key.key.data(), KeySize, key.iv.data())})
+{
+}
+
+ArchiveKey::Stream::~Stream() = default;
+
+void ArchiveKey::Stream::Encrypt(std::span<std::uint8_t> piece)
+{
+    if (!piece.empty())
+        cipher_->cfb.ProcessData(piece.data(), piece.data(), piece.size());
+}
+
 void ArchiveKey::Decrypt(std::span<std::uint8_t> bytes) const
 {
     if (bytes.empty())

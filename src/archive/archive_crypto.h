@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -77,6 +78,23 @@ struct ArchiveKey {
     void Decrypt(std::span<std::uint8_t> bytes) const;
     // Encrypts `in` into `out`, which is as long, in one pass.
     void Encrypt(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) const;
+
+    // One entry's encryption for stored bytes that come a piece at a time: the
+    // pieces, in order, come out as Encrypt makes the whole of them.
+    class Stream {
+    public:
+        explicit Stream(const ArchiveKey& key);
+        ~Stream();
+        Stream(const Stream&) = delete;
+        Stream& operator=(const Stream&) = delete;
+
+        // The next piece, in place.
+        void Encrypt(std::span<std::uint8_t> piece);
+
+    private:
+        struct Cipher;
+        std::unique_ptr<Cipher> cipher_;
+    };
 };
 
 }  // namespace zelkor

@@ -40,6 +40,21 @@ void CopyMatch(std::uint8_t* to, std::size_t offset, std::size_t count)
     }
 }
 
+// The same for an offset below eight, far from the window's end (up to 16 bytes
+// past the match are written): the first repetitions byte by byte, up to a
+// multiple of the period of at least eight, and from there eight at a time.
+void CopyShortPeriod(std::uint8_t* to, std::size_t offset, std::size_t count)
+{
+    std::size_t period = offset;
+    while (period < 8)
+        period += offset;
+    std::size_t done = 0;
+    for (; done < period && done < count; ++done)
+        to[done] = to[done - offset];
+    for (; done < count; done += 8)
+        std::memcpy(to + done, to + done - period, 8);
+}
+
 class Decoder {
 public:
     Decoder(std::span<const std::uint8_t> block, std::uint64_t rawSize, std::uint8_t* window,
@@ -72,6 +87,32 @@ public:
         for (;;) {
             if (at >= size)
                 return false;
+            // Short literals and a short match, far from every end: nothing there
+            // can break a rule of the format but the offset.
+            if (const unsigned token = in[at]; (token >> 4) < RunMask && (token & RunMask) < RunMask &&
+                                               at + 32 <= size && base + op + 64 <= rawSize && op + 64 <= WindowSize) {
+                std::memcpy(window + op, in + at + 1, 16);
+                op += token >> 4;
+                at += 1 + (token >> 4);
+                const std::size_t offset = in[at] | std::size_t{in[at + 1]} << 8;
+                at += 2;
+                if (offset == 0 || offset > base + op)
+                    return false;
+                const std::size_t length = (token & RunMask) + MinMatch;
+                std::uint8_t* const to = window + op;
+                if (offset >= 16) {
+                    std::memcpy(to, to - offset, 16);
+                    std::memcpy(to + 16, to + 16 - offset, 16);
+                } else if (offset >= 8) {
+                    std::memcpy(to, to - offset, 8);
+                    std::memcpy(to + 8, to + 8 - offset, 8);
+                    std::memcpy(to + 16, to + 16 - offset, 8);
+                } else {
+                    CopyShortPeriod(to, offset, length);
+                }
+                op += length;
+                continue;
+            }
             const unsigned token = in[at++];
             std::size_t literals = token >> 4;
             if (literals == RunMask) {
@@ -127,16 +168,7 @@ public:
                     std::memcpy(to + done, to + done - offset, 8);
                 op += length;
             } else if (op + length + 16 <= WindowSize) {
-                // A short period: its first repetitions byte by byte, up to a
-                // multiple of it of at least eight, and from there eight at a time.
-                std::size_t period = offset;
-                while (period < 8)
-                    period += offset;
-                std::size_t done = 0;
-                for (; done < period && done < length; ++done)
-                    to[done] = to[done - offset];
-                for (; done < length; done += 8)
-                    std::memcpy(to + done, to + done - period, 8);
+                CopyShortPeriod(to, offset, length);
                 op += length;
             } else {
                 save();

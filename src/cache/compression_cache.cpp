@@ -1,7 +1,13 @@
 #include "cache/compression_cache.h"
 
 #include <cstring>
+#include <optional>
 
+// The hash state lives on the stack.
+#define XXH_STATIC_LINKING_ONLY
+#include <xxhash.h>
+
+#include "archive/archive_format.h"
 #include "archive/lz4_block_reader.h"
 #include "cache/cache_entry.h"
 #include "cache/local_store.h"
@@ -11,19 +17,23 @@ namespace zelkor {
 
 namespace {
 
-// The key of the raw bytes that `block` decodes to, if it decodes to bytes of
-// `rawSize` at all.
+// The key and content hash of the raw bytes that `block` decodes to, if it
+// decodes to bytes of `rawSize` at all.
 std::optional<CacheKey> KeyOfBlock(std::span<const std::uint8_t> block, std::uint64_t rawSize,
                                    Lz4BlockReader& reader, std::uint32_t& contentHash)
 {
     CacheKey::Hasher hasher;
+    XXH32_state_t xxh;
+    XXH32_reset(&xxh, ContentHashSeed);
     const bool decoded = reader.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
         hasher.Update(piece);
+        XXH32_update(&xxh, piece.data(), piece.size());
         return true;
     });
     if (!decoded)
         return std::nullopt;
-    return hasher.Finish(contentHash);
+    contentHash = XXH32_digest(&xxh);
+    return hasher.Finish();
 }
 
 }  // namespace
@@ -85,7 +95,8 @@ CompressionCache::Outcome CompressionCache::Hand(std::uint64_t rawSize, std::spa
 }
 
 CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<const std::uint8_t> raw,
-                                                 const CacheStore::Buffer& buffer, Lz4BlockReader& reader, Hit& hit)
+                                                 const CacheStore::Buffer& buffer, Lz4BlockReader& reader, Hit& hit,
+                                                 std::uint32_t* contentHash)
 {
     std::span<std::uint8_t> block;
     if (!Get(key, raw.size(), buffer, block))
@@ -93,18 +104,25 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
     if (block.empty())
         return Hand(raw.size(), block, hit);
     std::size_t at = 0;
+    XXH32_state_t xxh;
+    XXH32_reset(&xxh, ContentHashSeed);
     const bool same = reader.Decode(block, raw.size(), [&](std::span<const std::uint8_t> piece) {
         if (std::memcmp(piece.data(), raw.data() + at, piece.size()) != 0)
             return false;
         at += piece.size();
+        if (contentHash)
+            XXH32_update(&xxh, piece.data(), piece.size());
         return true;
     });
-    if (same)
+    if (same) {
+        if (contentHash)
+            *contentHash = XXH32_digest(&xxh);
         return Hand(raw.size(), block, hit);
+    }
     // Either the entry is not what its key says, or `raw` changed after its key
     // was taken (a source rewritten while it was mapped): the block tells which.
-    std::uint32_t contentHash = 0;
-    if (KeyOfBlock(block, raw.size(), reader, contentHash) == key)
+    std::uint32_t decodedHash = 0;
+    if (KeyOfBlock(block, raw.size(), reader, decodedHash) == key)
         return Outcome::SourceChanged;
     Damaged(key);
     return Outcome::Miss;

@@ -55,9 +55,10 @@ public:
     };
 
     // Looks up `raw`, whose key is `key`. A hit only when the entry holds no
-    // block (compression did not pay) or its block decodes to exactly `raw`.
+    // block (compression did not pay) or its block decodes to exactly `raw`;
+    // then, with `contentHash`, the content hash of the bytes decoded goes there.
     Outcome Find(const CacheKey& key, std::span<const std::uint8_t> raw, const CacheStore::Buffer& buffer,
-                 Lz4BlockReader& reader, Hit& hit);
+                 Lz4BlockReader& reader, Hit& hit, std::uint32_t* contentHash = nullptr);
 
     // For raw bytes of `rawSize` that were not read (their key known otherwise):
     // a hit with a block only when the block decodes to bytes whose key is

@@ -43,6 +43,27 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
         buffer.Reallocate(grown);
 }
 
+// The content hash of bytes that go by piece by piece, and with `keyed` their
+// cache key too.
+class PieceHashes {
+public:
+    explicit PieceHashes(bool keyed) : keyed_(keyed) { XXH32_reset(&xxh_, ContentHashSeed); }
+
+    void Update(std::span<const std::uint8_t> piece)
+    {
+        XXH32_update(&xxh_, piece.data(), piece.size());
+        if (keyed_)
+            key_.Update(piece);
+    }
+    std::uint32_t ContentHash() { return XXH32_digest(&xxh_); }
+    CacheKey Key() { return key_.Finish(); }
+
+private:
+    XXH32_state_t xxh_;
+    bool keyed_;
+    CacheKey::Hasher key_;
+};
+
 }  // namespace
 
 FileJob::FileJob(CompressionCache* cache) : cache_(cache)
@@ -139,10 +160,16 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         writtenEnd_ = std::max(writtenEnd_, needed);
         return std::span(storedBytes.data(), needed);
     };
+    // Bytes of our own are hashed once, for both hashes. A mapping can change
+    // under us, so what is stored from it (a block's decoded bytes, or a copy)
+    // is hashed as it is checked, and matched against what the first pass saw:
+    // its key with a cache, its content hash without.
     const bool cached = cache_ && cache_->Usable();
     std::uint32_t contentHash = 0;
-    const CacheKey key = cached ? CacheKey::Of(raw, contentHash) : CacheKey{};
-    if (!cached)
+    CacheKey key;
+    if (cached)
+        key = rawIsOurs ? CacheKey::Of(raw, contentHash) : CacheKey::Of(raw);
+    else
         contentHash = EntryCodec::ContentHash(raw);
     if (!rawIsOurs && betweenPasses_)
         betweenPasses_();
@@ -155,10 +182,14 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     loaded.contentHash = contentHash;
     if (cached) {
         CompressionCache::Hit hit;
-        switch (cache_->Find(key, raw, output, reader_, hit)) {
+        switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash)) {
         case CompressionCache::Outcome::Hit:
-            loaded.stored = hit.compressed ? hit.block : input;
-            return Own(loaded, raw, rawIsOurs);
+            if (hit.compressed) {
+                loaded.stored = hit.block;
+                return loaded;
+            }
+            loaded.stored = input;
+            return Own(loaded, raw, rawIsOurs, nullptr, false);
         case CompressionCache::Outcome::SourceChanged:
             return std::nullopt;
         case CompressionCache::Outcome::Miss:
@@ -169,65 +200,56 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
     loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
     writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-    // From a mapping, the block is proven to be the bytes hashed before it is
+    // From a mapping, a block is proven to hold the bytes first seen before it is
     // used or cached.
-    if (!rawIsOurs && loaded.IsCompressed() && !BlockHolds(loaded.stored, size, contentHash, cached ? &key : nullptr))
-        return std::nullopt;
-    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs);
+    if (!rawIsOurs && loaded.IsCompressed()) {
+        PieceHashes hashes(cached);
+        const bool decoded = reader_.Decode(loaded.stored, size, [&](std::span<const std::uint8_t> piece) {
+            hashes.Update(piece);
+            return true;
+        });
+        if (!decoded || (cached ? hashes.Key() != key : hashes.ContentHash() != contentHash))
+            return std::nullopt;
+        loaded.contentHash = hashes.ContentHash();
+    }
+    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs, cached ? &key : nullptr, !cached);
     if (owned && cached)
         cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
     return owned;
 }
 
-std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs)
+std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
+                                       const CacheKey* key, bool sameHash)
 {
     const std::size_t size = raw.size();
     if (rawIsOurs || loaded.IsCompressed() || size == 0)
         return loaded;
     // Stored raw, the bytes must be the job's own: they are encrypted in place.
-    // The copy is hashed a piece at a time as it is made, while the piece is in
-    // the processor's cache, and encrypted once it has proven to be the bytes
-    // hashed before.
+    // The copy is hashed, and encrypted when the key is known, a piece at a time
+    // as it is made, while the piece is in the processor's cache; its content
+    // hash is the entry's.
     Fit(storedBytes, size, false);
     writtenEnd_ = std::max(writtenEnd_, size);
     const std::span<std::uint8_t> copy(storedBytes.data(), size);
     constexpr std::size_t Piece = 256 * 1024;
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
+    PieceHashes hashes(key != nullptr);
+    std::optional<ArchiveKey::Stream> cipher;
+    if (encryptWith_)
+        cipher.emplace(*encryptWith_);
     for (std::size_t at = 0; at < size; at += Piece) {
-        const std::size_t length = std::min(Piece, size - at);
-        std::memcpy(copy.data() + at, raw.data() + at, length);
-        XXH32_update(&xxh, copy.data() + at, length);
+        const std::span<std::uint8_t> piece = copy.subspan(at, std::min(Piece, size - at));
+        std::memcpy(piece.data(), raw.data() + at, piece.size());
+        hashes.Update(piece);
+        if (cipher)
+            cipher->Encrypt(piece);
     }
-    if (XXH32_digest(&xxh) != loaded.contentHash)
+    const std::uint32_t copied = hashes.ContentHash();
+    if ((key && hashes.Key() != *key) || (sameHash && copied != loaded.contentHash))
         return std::nullopt;
-    if (encryptWith_) {
-        encryptWith_->Encrypt(copy);
-        loaded.encrypted = true;
-    }
+    loaded.contentHash = copied;
+    loaded.encrypted = cipher.has_value();
     loaded.stored = copy;
     return loaded;
-}
-
-bool FileJob::BlockHolds(std::span<const std::uint8_t> block, std::uint64_t rawSize, std::uint32_t contentHash,
-                         const CacheKey* key)
-{
-    if (key) {
-        CacheKey::Hasher hasher;
-        const bool decoded = reader_.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
-            hasher.Update(piece);
-            return true;
-        });
-        std::uint32_t decodedHash = 0;
-        return decoded && hasher.Finish(decodedHash) == *key && decodedHash == contentHash;
-    }
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
-    const bool decoded = reader_.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
-        XXH32_update(&xxh, piece.data(), piece.size());
-        return true;
-    });
-    return decoded && XXH32_digest(&xxh) == contentHash;
 }
 
 std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t length)

@@ -102,14 +102,12 @@ private:
     // change under us: nothing when they did.
     std::optional<LoadedFile> Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
 
-    // For stored bytes that are `raw` itself: a copy in the job's buffer, unless
-    // `raw` is ours, checked against the content hash; nothing when it differs.
-    std::optional<LoadedFile> Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs);
-
-    // Whether `block` decodes to raw bytes of `rawSize` with `contentHash`, and
-    // with a key, whose key is `key` too.
-    bool BlockHolds(std::span<const std::uint8_t> block, std::uint64_t rawSize, std::uint32_t contentHash,
-                    const CacheKey* key);
+    // For stored bytes that are `raw` itself: unless `raw` is ours, a copy in
+    // the job's buffer, whose content hash becomes the entry's. Nothing when the
+    // copy has not the key `key` (if given) or, with `sameHash`, another content
+    // hash than the one recorded: then the bytes changed since they were hashed.
+    std::optional<LoadedFile> Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
+                                  const CacheKey* key, bool sameHash);
 
     EntryCodec codec_;
     Lz4BlockReader reader_;

@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <numeric>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +79,22 @@ TEST(KeyMaterialTest, SeedFilesAreRegularFilesOfBoundedSize)
                 << name;
         }
     }
+}
+
+TEST(ArchiveKeyTest, AStreamInPiecesEncryptsAsTheWholeDoes)
+{
+    ArchiveKey key;
+    std::iota(key.key.begin(), key.key.end(), 1);
+    std::iota(key.iv.begin(), key.iv.end(), 100);
+    std::vector<std::uint8_t> whole(100'003);
+    std::iota(whole.begin(), whole.end(), 7);
+    std::vector<std::uint8_t> pieces = whole;
+    key.Encrypt(whole);
+    // Pieces of odd lengths, so that the cipher's blocks straddle them.
+    ArchiveKey::Stream stream(key);
+    for (std::size_t at = 0, length = 1; at < pieces.size(); at += length, length = length * 3 + 5)
+        stream.Encrypt(std::span(pieces).subspan(at, std::min(length, pieces.size() - at)));
+    EXPECT_TRUE(pieces == whole);
 }
 
 }  // namespace
