@@ -449,27 +449,67 @@ TEST_F(InspectRoundTripTest, MemoryDoesNotGrowWithTheEntryCount)
 
 TEST_F(InspectRoundTripTest, CommandLine)
 {
-    ToolRun run = Inspect({"--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("extract"), std::string::npos);
-    run = Inspect({"extract", "--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("--force"), std::string::npos);
-    run = Inspect({"--version"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "zelkor-inspect 2.5.0\n");
+    Pack("a.pak", true);
+    const std::string unknown = "zelkor-inspect: unknown command unpack; the commands are list, verify, extract,"
+                                " diff and cache\nRun with --help for more information.\n";
+    // A bad command line is the tools' failure status, whatever the option
+    // parser's own code for it; help and the version are a success.
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // found in standard output
+        std::string err;  // the whole of standard error; "?" any message
+    } cases[] = {
+        {{"--help"}, 0, "\n  extract ", ""},
+        {{"extract", "--help"}, 0, "--force", ""},
+        {{"--version"}, 0, "zelkor-inspect 2.5.0\n", ""},
+        {{"list", "a.pak"}, 0, "a.pak, with key file a.pak.zlk:", ""},
+        // No command, an unknown one.
+        {{}, 2, "", "A subcommand is required\nRun with --help for more information.\n"},
+        {{"--bogus"}, 2, "", "?"},
+        {{"unpack", "a.pak"}, 2, "", unknown},
+        {{"--version", "unpack"}, 2, "", unknown},
+        // A missing argument.
+        {{"list"}, 2, "", "ARCHIVE is required\nRun with --help for more information.\n"},
+        {{"diff", "a.pak"}, 2, "", "?"},
+        {{"extract", "a.pak", "-o"}, 2, "", "?"},
+        // An unexpected argument.
+        {{"diff", "a.pak", "a.pak", "b.pak"}, 2, "",
+         "The following argument was not expected: b.pak\nRun with --help for more information.\n"},
+        {{"cache", "a", "b"}, 2, "", "?"},
+        // A bad option, or options that exclude each other.
+        {{"list", "a.pak", "--force"}, 2, "",
+         "The following argument was not expected: --force\nRun with --help for more information.\n"},
+        {{"list", "a.pak", "-o", "out"}, 2, "", "?"},
+        {{"verify", "a.pak", "--key", "k", "--no-key"}, 2, "", "?"},
+        {{"diff", "a.pak", "a.pak", "--new-key", "k", "--new-no-key"}, 2, "", "?"},
+        {{"extract", "a.pak", "-o", "x", "-o", "y"}, 2, "", "?"},
+        {{"cache", "--reset", "--clear"}, 2, "", "?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const ToolRun run = Inspect(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        if (c.status != 0)
+            EXPECT_EQ(run.out, "");
+        if (c.err == "?")
+            EXPECT_NE(run.err, "");
+        else
+            EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_TRUE(Tree("out").empty() && Tree("x").empty());
 
-    run = Inspect({"unpack", "a.pak"});
-    EXPECT_GE(run.status, 100);
-    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract, diff and cache\n"
-                       "Run with --help for more information.\n");
-
+    // Standard output that cannot be written fails the run, for every command.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"list"}, {"--version", "unpack"}, {"list", "a.pak", "--force"},
-             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "-o", "out"}}) {
-        run = Inspect(args);
-        EXPECT_GE(run.status, 100) << ::testing::PrintToString(args);
-        EXPECT_NE(run.err, "") << ::testing::PrintToString(args);
+             {"--help"}, {"extract", "--help"}, {"--version"}, {"list", "a.pak"}, {"verify", "a.pak", "--json"},
+             {"extract", "a.pak", "-o", "out"}, {"diff", "a.pak", "a.pak"}, {"list", "missing.pak", "--json"}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" > /dev/full", ZELKOR_INSPECT_BINARY};
+        shell.insert(shell.end(), args.begin(), args.end());
+        const ToolRun run = testing::RunProgram("/bin/sh", shell, dir_.path());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(Count(run.err, "zelkor-inspect: cannot write the output\n"), 1u) << run.err;
     }
 }
 
