@@ -49,7 +49,9 @@ public:
     // file when it failed first), and nothing at either path has changed.
     bool Create(const std::string& archivePath, const std::string* keyPath);
 
-    // The same with the given key material instead of fresh random blocks.
+    // The same with the given key material instead of fresh random blocks. False
+    // too, for the key file, when its shares would leave the key alone
+    // (ArchiveKey::LeavesKeyAlone), a key file that every reader refuses.
     bool Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material);
 
     // After Create returned false: the path that could not be created, and

@@ -197,6 +197,12 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
     Craft("other.pak", {{"readme.txt", "another text"}}, true);
     dir_.Write("foreign.pak", archive);
     dir_.Write("foreign.pak.zlk", dir_.Read("other.pak.zlk"));
+    // Planted beside an archive built without one: a key file of zero shares
+    // would decode it and name its entries as the planter likes.
+    Craft("planted.pak", {{"readme.txt", "the text"}}, false);
+    Craft("twin.pak", {{"evil.sh", "the text"}}, true);
+    dir_.Write("planted.pak.zlk", std::string(KeyFileHeader::Size, '\0') +
+                                      dir_.Read("twin.pak.zlk").substr(KeyFileHeader::Size));
 
     const struct {
         std::string archive;
@@ -208,6 +214,10 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
         {"missing.pak", "zelkor-inspect: Cannot open missing.pak!\n"},
         {"foreign.pak", "zelkor-inspect: foreign.pak.zlk is not the key file of foreign.pak (NameRecord at"
                         " offset 64 has content hash "},
+        {"planted.pak", "zelkor-inspect: planted.pak.zlk is not the key file of planted.pak (its key and IV"
+                        " shares are zero and leave the archive's own key as it is, which no archive's key file"
+                        " does); read the archive alone with --no-key if it was built without a key file, or"
+                        " name its own key file with --key FILE\n"},
     };
     for (const auto& c : cases) {
         for (const std::string command : {"list", "verify", "extract"}) {
@@ -219,10 +229,15 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
             EXPECT_EQ(run.out, "") << command << " " << c.archive;
             EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << command << " " << c.archive << ": " << run.err;
             // Only a key file that does not decode the archive is blamed.
-            EXPECT_EQ(Count(run.err, "--no-key"), c.archive == "foreign.pak" ? 1u : 0u) << run.err;
+            const bool foreign = c.archive == "foreign.pak" || c.archive == "planted.pak";
+            EXPECT_EQ(Count(run.err, "--no-key"), foreign ? 1u : 0u) << run.err;
         }
     }
     EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{}));
+    // The planted file is passed over only when asked.
+    EXPECT_EQ(Inspect({"diff", "planted.pak", "twin.pak"}).status, 2);
+    EXPECT_EQ(Inspect({"extract", "planted.pak", "--no-key", "-o", "out"}).status, 0);
+    EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{{Hex32(NameHash("readme.txt")) + ".bin", "the text"}}));
 
     const ToolRun run = Inspect({"verify", "--json", "cut.pak"});
     EXPECT_EQ(run.status, 2);
