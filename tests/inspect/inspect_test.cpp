@@ -1,6 +1,8 @@
 // zelkor-inspect on archives packed by the archiver: every file comes back out,
 // the key file choice and damage are reported, and the output formats hold.
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -181,6 +183,69 @@ TEST_F(InspectRoundTripTest, DamageIsReportedForTheDamagedEntryOnly)
     EXPECT_EQ(report["bad"][0]["name"], "levels/deep/er/level1.txt");
     EXPECT_EQ(report["bad"][1]["index"], 3);
     EXPECT_TRUE(report["hint"].is_null());
+}
+
+TEST_F(InspectRoundTripTest, VerifyAndExtractAgreeOnEveryEntry)
+{
+    // Both walk the same selection and tally the same decodes: the entries verify
+    // finds bad are those extract does not write, and the hints are the same.
+    Pack("a.pak", true);
+    Pack("b.pak", true);
+    DamageEntry("a.pak", 3);
+    Craft("one.pak", {{"only.txt", "a text of its own"}}, true);
+    Craft("plain.pak", {{"only.txt", "a text of its own"}}, false);
+    using Indexes = std::set<std::uint64_t>;
+    const struct {
+        std::vector<std::string> args;
+        std::uint64_t selected;
+        Indexes bad;
+        std::string hint;  // its start; empty for none
+    } cases[] = {
+        {{"a.pak"}, 4, {3}, ""},
+        {{"a.pak", "*.txt"}, 3, {}, ""},
+        {{"a.pak", "--key", "b.pak.zlk"}, 4, {0, 2, 3}, "every entry failed to decode; the key file b.pak.zlk"},
+        {{"a.pak", "--no-key"}, 4, {0, 2, 3}, "every entry failed to decode; the archive was likely built"},
+        // One selected entry that fails with either choice: as likely damage.
+        {{"b.pak", "--key", "a.pak.zlk", "*.png"}, 1, {3}, ""},
+        {{"plain.pak", "--key", "one.pak.zlk"}, 1, {0}, "every entry failed to decode with the key file"},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        std::vector<std::string> args{"verify"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("--json");
+        const ToolRun verify = Inspect(args);
+        EXPECT_EQ(verify.status, c.bad.empty() ? 0 : 1);
+        const json report = json::parse(verify.out);
+        EXPECT_EQ(report["entries"], c.selected);
+        Indexes bad;
+        for (const json& entry : report["bad"])
+            bad.insert(entry["index"].get<std::uint64_t>());
+        EXPECT_EQ(bad, c.bad);
+        EXPECT_EQ(report["hint"].is_null() ? "" : report["hint"].get<std::string>().substr(0, c.hint.size()),
+                  c.hint);
+
+        args.front() = "extract";
+        args.back() = "-o";
+        args.push_back("out" + std::to_string(run++));
+        const ToolRun extract = Inspect(args);
+        EXPECT_EQ(extract.status, c.bad.empty() ? 0 : 1);
+        EXPECT_NE(extract.out.find(" of " + std::to_string(c.selected) + " "), std::string::npos) << extract.out;
+        Indexes refused;
+        std::istringstream lines(extract.err);
+        std::string hint;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("entry ", 0) == 0 && line.find(": not written: ") != std::string::npos)
+                refused.insert(std::stoull(line.substr(6)));
+            else if (line.rfind("hint: ", 0) == 0)
+                hint = line.substr(6);
+            else
+                ADD_FAILURE() << line;
+        }
+        EXPECT_EQ(refused, c.bad);
+        EXPECT_EQ(hint, report["hint"].is_null() ? "" : report["hint"].get<std::string>());
+    }
 }
 
 TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
