@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "inspect/inspect_messages.h"
 #include "platform/exit_status.h"
 
 namespace zelkor {
@@ -25,11 +26,10 @@ int ArchiveCommand::Run(std::ostream& out, std::ostream& err)
     const InspectedArchive archive = key_.Open(archive_);
     EntrySelector selector(patterns_);
     if (!selector.SelectsAll() && !archive.HasNames())
-        throw std::runtime_error("patterns select entries by name, and " + InspectedArchive::Printable(archive_) +
-                                 " is read without a key file, which holds the names: name it with --key FILE");
+        throw std::runtime_error(inspect_messages::PatternsWithoutNames(archive_));
     int status = RunOn(archive, selector, out, err);
     for (const std::string& pattern : selector.Unmatched()) {
-        err << "zelkor-inspect: no entry matches " << InspectedArchive::Printable(pattern) << '\n';
+        err << inspect_messages::Tool << inspect_messages::NoEntryMatches(pattern) << '\n';
         status = std::max<int>(status, ExitWarnings);
     }
     return status;

@@ -9,7 +9,7 @@
 #include "inspect/cache_command.h"
 #include "inspect/diff_command.h"
 #include "inspect/extract_command.h"
-#include "inspect/inspected_archive.h"
+#include "inspect/inspect_messages.h"
 #include "inspect/list_command.h"
 #include "inspect/verify_command.h"
 #include "platform/exit_status.h"
@@ -47,14 +47,13 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv)
         const std::string_view argument = argv[i];
         if (argument.empty() || argument[0] == '-')
             continue;
-        std::string names;
-        for (std::size_t k = 0; k < std::size(Commands); ++k) {
-            if (Commands[k].name == argument)
+        std::vector<std::string_view> names;
+        for (const CommandRow& row : Commands) {
+            if (row.name == argument)
                 return std::nullopt;
-            names += k == 0 ? "" : k + 1 == std::size(Commands) ? " and " : ", ";
-            names += Commands[k].name;
+            names.push_back(row.name);
         }
-        return "unknown command " + InspectedArchive::Printable(argument) + "; the commands are " + names;
+        return inspect_messages::UnknownCommand(argument, names);
     }
     return std::nullopt;
 }
@@ -82,7 +81,7 @@ InspectCommandLine::Parsed InspectCommandLine::Parse(int argc, const char* const
     }
 
     if (const std::optional<std::string> unknown = UnknownCommand(argc, argv)) {
-        err << "zelkor-inspect: " << *unknown << "\nRun with --help for more information.\n";
+        err << inspect_messages::Tool << *unknown << '\n' << inspect_messages::RunWithHelp << '\n';
         return {nullptr, ExitFailure};
     }
     try {

@@ -7,6 +7,7 @@
 
 #include "archive/archive_format_error.h"
 #include "inspect/inspect_command_line.h"
+#include "inspect/inspect_messages.h"
 #include "inspect/json_document.h"
 #include "platform/exit_status.h"
 
@@ -18,7 +19,7 @@ namespace {
 // says so on `out`, so that a script reading the output always gets JSON.
 int Fail(const InspectCommand& command, const std::string& message, std::ostream& out, std::ostream& err)
 {
-    err << "zelkor-inspect: " << message << '\n';
+    err << inspect_messages::Tool << message << '\n';
     if (const std::optional<JsonDocument::Value> members = command.FailureMembers()) {
         JsonDocument json(out);
         json.Members(*members);
@@ -35,11 +36,10 @@ int Run(InspectCommand& command, std::ostream& out, std::ostream& err)
     } catch (const ArchiveFormatError& error) {
         std::string message = error.what();
         if (error.WhatCause() == ArchiveFormatError::Cause::ForeignKeyFile)
-            message += "; read the archive alone with --no-key if it was built without a key file, or name"
-                       " its own key file with --key FILE";
+            message += inspect_messages::ForeignKeyFileAdvice;
         return Fail(command, message, out, err);
     } catch (const std::bad_alloc&) {
-        return Fail(command, "out of memory", out, err);
+        return Fail(command, std::string(inspect_messages::OutOfMemory), out, err);
     } catch (const std::exception& error) {
         return Fail(command, error.what(), out, err);
     }
@@ -54,7 +54,7 @@ int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostr
     // Whatever went to standard output, --help and --version included, has to
     // have arrived.
     if (!out.flush()) {
-        err << "zelkor-inspect: cannot write the output\n";
+        err << inspect_messages::Tool << inspect_messages::CannotWriteOutput << '\n';
         return ExitFailure;
     }
     return status;
