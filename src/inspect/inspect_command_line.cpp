@@ -1,5 +1,8 @@
 #include "inspect/inspect_command_line.h"
 
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>

@@ -19,8 +19,8 @@ void KeyFileOptions::AddTo(CLI::App& command, const std::string& prefix, const s
                 "The key file of " + archive + ", which holds the names and the second key share (default: " +
                     archive + ".zlk when that file exists, otherwise none)")
             ->type_name("FILE");
-    CLI::Option* noKey =
-        command.add_flag("--" + prefix + "no-key", none_)->description("Read " + archive + " alone, without a key file");
+    CLI::Option* noKey = command.add_flag("--" + prefix + "no-key", none_)
+                             ->description("Read " + archive + " alone, without a key file");
     key->excludes(noKey);
 }
 
