@@ -1,6 +1,7 @@
 #include "commands/command_reader.h"
 
 #include "script/script_language.h"
+#include "script/script_loader.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor {
@@ -23,7 +24,8 @@ std::vector<PackSource> ReadPackSources(const Element& command)
     for (const auto& [name, child] : command) {
         if (name == v::File)
             sources.push_back({language::FileSystemPath(language::Text(child)),
-                               language::OptionalAttribute(child, v::ArchivedPath), language::Text(child)});
+                               language::OptionalAttribute(child, v::ArchivedPath), language::Text(child),
+                               ScriptLoader::Line(child, 0).value_or(0)});
     }
     return sources;
 }

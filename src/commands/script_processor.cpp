@@ -6,6 +6,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_writer.h"
+#include "archive/name_clashes.h"
 #include "commands/command_reader.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
@@ -27,6 +28,7 @@ using Element = boost::property_tree::ptree;
 
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
 {
+    scriptName_ = &scriptName;
     const Element& root = language::Root(tree);
     const ScriptCheck check(scriptName, warnings_);
     check.Root(root);
@@ -80,6 +82,12 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
     const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
+    // Entries a reader would not tell apart are named as the later one is stored.
+    std::vector<const std::string*> names;
+    names.reserve(pack.sources.size());
+    for (const PackSource& source : pack.sources)
+        names.push_back(source.archivedPath ? &*source.archivedPath : nullptr);
+    NameClashes clashes(names);
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (progress_)
             progress_->Advance(1, loaded ? loaded->rawSize : 0);
@@ -89,8 +97,17 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        if (!writer.AddFile(*source.archivedPath, *loaded))
+        if (!writer.AddFile(*source.archivedPath, *loaded)) {
             warnings_.Warn(message::CannotStore(source.written));
+            return;
+        }
+        if (const auto clash = clashes.Stored(static_cast<std::size_t>(&source - pack.sources.data()))) {
+            const PackSource& earlier = pack.sources[clash->earlier];
+            const std::string at = message::At(*scriptName_, source.line);
+            warnings_.Warn(message::InScript(
+                at, clash->sameName ? message::SameEntryAs(*source.archivedPath, earlier.line)
+                                    : message::NameHashOf(*source.archivedPath, *earlier.archivedPath, earlier.line)));
+        }
     });
 }
 

@@ -46,6 +46,7 @@ private:
     FileJobPool& jobs_;
     WarningLog& warnings_;
     ProgressLine* progress_;
+    const std::string* scriptName_ = nullptr;  // of the script being run
 };
 
 }  // namespace zelkor

@@ -81,10 +81,7 @@ void ScriptCheck::Child(std::string_view name, const pt::ptree& child) const
 
 void ScriptCheck::Warn(const pt::ptree& element, std::size_t item, const std::string& what) const
 {
-    std::string at = scriptName_;
-    if (const auto number = ScriptLoader::Line(element, item))
-        at += "(" + std::to_string(*number) + ")";
-    warnings_.Warn(message::InScript(at, what));
+    warnings_.Warn(message::InScript(message::At(scriptName_, ScriptLoader::Line(element, item).value_or(0)), what));
 }
 
 }  // namespace zelkor
