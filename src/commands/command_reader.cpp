@@ -59,8 +59,10 @@ GenerateCommand ReadGenerateCommand(const Element& command)
     generate.ignorePatterns.reserve(command.size());
     generate.addedPaths.reserve(command.size());
     for (const auto& [name, child] : command) {
-        if (name == v::Ignore)
+        if (name == v::Ignore) {
             generate.ignorePatterns.push_back(language::RequiredAttribute(child, v::Pattern));
+            generate.ignoreLines.push_back(ScriptLoader::Line(child, 0).value_or(0));
+        }
         else if (name == v::Add)
             generate.addedPaths.push_back(language::Text(child));
     }

@@ -114,11 +114,19 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
 void ScriptProcessor::RunGenerate(const GenerateCommand& generate)
 {
     DirectoryScanner::Result scan = DirectoryScanner::Scan(generate.sourceDirectory);
-    ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
+    const std::vector<bool> used = ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
     const bool written = ScriptWriter::Write(generate, scan.paths);
 
     for (const std::string& directory : scan.unreadable)
         warnings_.Warn(message::CannotScan(directory));
+    // A pattern that removes nothing is most likely misspelt.
+    for (std::size_t k = 0; k < used.size(); ++k) {
+        if (!used[k]) {
+            const unsigned long line = k < generate.ignoreLines.size() ? generate.ignoreLines[k] : 0;
+            warnings_.Warn(message::InScript(message::At(*scriptName_, line),
+                                             message::IgnoreMatchedNothing(generate.ignorePatterns[k])));
+        }
+    }
     if (!written)
         warnings_.Warn(message::CannotWrite(generate.outputShown));
 }

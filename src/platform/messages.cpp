@@ -53,6 +53,11 @@ std::string RepeatedAttribute(std::string_view name)
     return Join("attribute ", name, " repeated, the first one used!");
 }
 
+std::string IgnoreMatchedNothing(std::string_view pattern)
+{
+    return Join("Ignore pattern ", pattern, " matched nothing!");
+}
+
 std::string SameEntryAs(std::string_view name, unsigned long firstLine)
 {
     return Join("ArchivedPath ", name, " names the same entry as line ", std::to_string(firstLine), "!");

@@ -32,6 +32,7 @@ std::string UnknownElement(std::string_view name);
 std::string UnknownAttribute(std::string_view name, std::string_view element);
 std::string NotABoolean(std::string_view attribute, std::string_view value);
 std::string RepeatedAttribute(std::string_view name);
+std::string IgnoreMatchedNothing(std::string_view pattern);
 
 // Entries of one archive that a reader cannot tell apart.
 std::string SameEntryAs(std::string_view name, unsigned long firstLine);

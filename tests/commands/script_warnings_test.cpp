@@ -67,7 +67,7 @@ TEST_F(ScriptWarningsTest, UnknownAttributes)
          "script.xml(3): unknown attribute Key of <CreateOrvanPack> ignored!\n"
          "script.xml(3): unknown attribute Seed of <CreateOrvanPack> ignored!\n"},
         {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" KeySeedPath=\"s\" Xml=\"x\">\n"
-         "<Ignore Pattern=\"*.psd\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
+         "<Ignore Pattern=\"*.txt\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
          "script.xml(2): unknown attribute Xml of <CreateOrvanPackXml> ignored!\n"
          "script.xml(3): unknown attribute Case of <Ignore> ignored!\n"
          "script.xml(4): unknown attribute Path of <Add> ignored!\n"},
@@ -116,6 +116,19 @@ TEST_F(ScriptWarningsTest, RepeatedAttributes)
     EXPECT_FALSE(Exists("d2.pak"));
     ASSERT_EQ(Archive("d1.pak").size(), 1u);
     EXPECT_EQ(Archive("d1.pak")[0].name, "");
+}
+
+TEST_F(ScriptWarningsTest, IgnorePatternsThatMatchNothing)
+{
+    const std::string generate = "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\">\n";
+    ExpectWarnings({
+        // Letter case counts in Ignore patterns, so a misspelt one is named.
+        {generate + "<Ignore Pattern=\"*.TXT\"/>\n<Ignore Pattern=\"c.*\"/>\n<Ignore Pattern=\"*.txt\"/>\n"
+                    "<Ignore Pattern=\"\"/>\n</CreateOrvanPackXml>\n",
+         "script.xml(3): Ignore pattern *.TXT matched nothing!\nscript.xml(6): Ignore pattern  matched nothing!\n"},
+    });
+    // The script is written all the same, without the file.
+    EXPECT_TRUE(Exists("g.xml"));
 }
 
 TEST_F(ScriptWarningsTest, EntriesAReaderCannotTellApart)
