@@ -26,10 +26,10 @@ int ArchiveCommand::Run(std::ostream& out, std::ostream& err)
     const InspectedArchive archive = key_.Open(archive_);
     EntrySelector selector(patterns_);
     if (!selector.SelectsAll() && !archive.HasNames())
-        throw std::runtime_error(inspect_messages::PatternsWithoutNames(archive_));
+        throw std::runtime_error(inspect_message::PatternsWithoutNames(archive_));
     int status = RunOn(archive, selector, out, err);
     for (const std::string& pattern : selector.Unmatched()) {
-        err << inspect_messages::Tool << inspect_messages::NoEntryMatches(pattern) << '\n';
+        err << inspect_message::Tool << inspect_message::NoEntryMatches(pattern) << '\n';
         status = std::max<int>(status, ExitWarnings);
     }
     return status;

@@ -56,7 +56,7 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv)
                 return std::nullopt;
             names.push_back(row.name);
         }
-        return inspect_messages::UnknownCommand(argument, names);
+        return inspect_message::UnknownCommand(argument, names);
     }
     return std::nullopt;
 }
@@ -84,7 +84,7 @@ InspectCommandLine::Parsed InspectCommandLine::Parse(int argc, const char* const
     }
 
     if (const std::optional<std::string> unknown = UnknownCommand(argc, argv)) {
-        err << inspect_messages::Tool << *unknown << '\n' << inspect_messages::RunWithHelp << '\n';
+        err << inspect_message::Tool << *unknown << '\n' << inspect_message::RunWithHelp << '\n';
         return {nullptr, ExitFailure};
     }
     try {

@@ -2,7 +2,7 @@
 
 #include "inspect/inspected_archive.h"
 
-namespace zelkor::inspect_messages {
+namespace zelkor::inspect_message {
 
 std::string UnknownCommand(std::string_view argument, std::span<const std::string_view> commands)
 {
@@ -44,4 +44,4 @@ std::string LikelyBuiltWithKeyFile()
            " record whether it has one): name it with --key FILE";
 }
 
-}  // namespace zelkor::inspect_messages
+}  // namespace zelkor::inspect_message

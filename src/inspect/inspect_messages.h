@@ -8,7 +8,7 @@
 // lists them under "Inspecting archives"). Arguments are bytes as given; each
 // message shows them with control characters as \xNN (InspectedArchive::Printable).
 // Lines about single entries are made where the entry is judged.
-namespace zelkor::inspect_messages {
+namespace zelkor::inspect_message {
 
 // The start of every such line on standard error.
 inline constexpr std::string_view Tool = "zelkor-inspect: ";
@@ -32,4 +32,4 @@ std::string DecodesWithoutKeyFile(std::string_view keyPath);
 std::string LikelyAnotherKeyFile(std::string_view keyPath);
 std::string LikelyBuiltWithKeyFile();
 
-}  // namespace zelkor::inspect_messages
+}  // namespace zelkor::inspect_message

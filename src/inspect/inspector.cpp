@@ -19,7 +19,7 @@ namespace {
 // says so on `out`, so that a script reading the output always gets JSON.
 int Fail(const InspectCommand& command, const std::string& message, std::ostream& out, std::ostream& err)
 {
-    err << inspect_messages::Tool << message << '\n';
+    err << inspect_message::Tool << message << '\n';
     if (const std::optional<JsonDocument::Value> members = command.FailureMembers()) {
         JsonDocument json(out);
         json.Members(*members);
@@ -36,10 +36,10 @@ int Run(InspectCommand& command, std::ostream& out, std::ostream& err)
     } catch (const ArchiveFormatError& error) {
         std::string message = error.what();
         if (error.WhatCause() == ArchiveFormatError::Cause::ForeignKeyFile)
-            message += inspect_messages::ForeignKeyFileAdvice;
+            message += inspect_message::ForeignKeyFileAdvice;
         return Fail(command, message, out, err);
     } catch (const std::bad_alloc&) {
-        return Fail(command, std::string(inspect_messages::OutOfMemory), out, err);
+        return Fail(command, std::string(inspect_message::OutOfMemory), out, err);
     } catch (const std::exception& error) {
         return Fail(command, error.what(), out, err);
     }
@@ -54,7 +54,7 @@ int RunInspector(int argc, const char* const* argv, std::ostream& out, std::ostr
     // Whatever went to standard output, --help and --version included, has to
     // have arrived.
     if (!out.flush()) {
-        err << inspect_messages::Tool << inspect_messages::CannotWriteOutput << '\n';
+        err << inspect_message::Tool << inspect_message::CannotWriteOutput << '\n';
         return ExitFailure;
     }
     return status;
