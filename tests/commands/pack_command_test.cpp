@@ -187,6 +187,31 @@ TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)
     EXPECT_TRUE(std::filesystem::is_empty(dir_ / "out"));
 }
 
+TEST_F(PackCommandTest, StorePatternsKeepMatchingFilesAsTheyAre)
+{
+    dir_.Write("seed", std::string(32, 's'));
+    const auto pack = [&](const std::string& archive, const std::string& store) {
+        return RunCommands("  <CreateOrvanPack ArchivePath=\"out/" + archive +
+                           "\" BuildKeyfile=\"true\" KeySeedPath=\"seed\"" + store + ">\n" +
+                           FileElement("Data\\A.TXT", "src/a.txt") + FileElement("b.bin", "src/b.bin") +
+                           FileElement("c.txt", "src/c.txt") + "  </CreateOrvanPack>\n");
+    };
+    // Matched as the name hash compares names: letter case and separators do
+    // not count; empty patterns are nothing.
+    ASSERT_EQ(pack("s.pak", " Store=\";data/*.txt;;*.bin\"").status, 0);
+    auto files = Archive("out/s.pak", "out/s.pak.zlk");
+    EXPECT_EQ(ArchivedContents(files), (Names{std::string(5000, 'a'), "\x01\x02\x03", "see"}));
+    EXPECT_FALSE(files[0].compressed);  // would compress, but is stored as it is
+
+    // For files that would not compress anyway, the archive is byte for byte the
+    // one built without Store.
+    ASSERT_EQ(pack("plain.pak", "").status, 0);
+    EXPECT_TRUE(Archive("out/plain.pak", "out/plain.pak.zlk")[0].compressed);
+    ASSERT_EQ(pack("bin.pak", " Store=\"*.BIN;c.*\"").status, 0);
+    EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak"), testing::ReadFile(dir_ / "out/plain.pak"));
+    EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak.zlk"), testing::ReadFile(dir_ / "out/plain.pak.zlk"));
+}
+
 // --- Strict mode ----------------------------------------------------------------
 
 TEST_F(PackCommandTest, StrictModeKeepsTheLastGoodBuildOnAnyWarning)
