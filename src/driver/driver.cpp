@@ -1,8 +1,5 @@
 #include "driver/driver.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -17,8 +14,10 @@
 #include "driver/execute_stage.h"
 #include "driver/load_stage.h"
 #include "driver/script_trees.h"
-#include "platform/race_annotations.h"
+#include "platform/file_system.h"
 #include "platform/progress_line.h"
+#include "platform/race_annotations.h"
+#include "platform/terminal.h"
 #include "cache/compression_cache.h"
 #include "commands/script_processor.h"
 #include "script/script_vocabulary.h"
@@ -92,7 +91,7 @@ void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
 // pack command of every script, and their sizes as they are now.
 std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
 {
-    if (!::isatty(STDERR_FILENO))
+    if (!StandardErrorIsTerminal())
         return nullptr;
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
@@ -105,15 +104,15 @@ std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
                 continue;
             for (const PackSource& source : ScriptProcessor::PackSources(command)) {
                 ++files;
-                struct stat info {};
-                if (::stat(source.path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-                    bytes += static_cast<std::uint64_t>(info.st_size);
+                const std::optional<FileStatus> status = StatusOf(source.path);
+                if (status && status->IsRegular())
+                    bytes += status->size;
             }
         }
     }
     if (files == 0)
         return nullptr;
-    return ProgressLine::ForTerminal(STDERR_FILENO, "files", files, bytes);
+    return ProgressLine::ForStandardError("files", files, bytes);
 }
 
 // Both stages run on the library's default pool (one thread per hardware thread),
