@@ -99,6 +99,43 @@ TEST_F(ScriptWarningsTest, BuildKeyfileValuesThatAreNotBooleans)
     });
 }
 
+TEST_F(ScriptWarningsTest, RepeatedAttributes)
+{
+    // Lookups take the first; each later one is named at its own line.
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"d1.pak\"\n ArchivePath=\"d2.pak\" ArchivePath=\"d3.pak\">\n"
+         "<File ArchivedPath=\"a\" ArchivedPath=\"b\">src/c.txt</File>\n</CreateOrvanPack>\n",
+         "script.xml(3): attribute ArchivePath repeated, the first one used!\n"
+         "script.xml(3): attribute ArchivePath repeated, the first one used!\n"
+         "script.xml(4): attribute ArchivedPath repeated, the first one used!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Typo=\"1\" Typo=\"2\"/>\n",
+         "script.xml(2): unknown attribute Typo of <CreateOrvanPack> ignored!\n"
+         "script.xml(2): attribute Typo repeated, the first one used!\n"},
+    });
+    EXPECT_TRUE(Exists("d1.pak"));
+    EXPECT_FALSE(Exists("d2.pak"));
+    ASSERT_EQ(Archive("d1.pak").size(), 1u);
+    EXPECT_EQ(Archive("d1.pak")[0].name, "");
+}
+
+TEST_F(ScriptWarningsTest, ControlCharactersInMessagesAreShownNotObeyed)
+{
+    // A name may hold anything a terminal obeys: escape sequences, C1 controls,
+    // a line feed that would forge a second message.
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"a.pak\">\n" + FileElement("a", "src/\x1b]0;owned\x07") +
+             FileElement("b", "src/\xc2\x9b" "31m\x9b") +
+             "<File ArchivedPath=\"c\">src/two&#10;lines&#0;</File>\n" +
+             FileElement("d", "src/tab\there") + "</CreateOrvanPack>\n",
+         "Cannot compress src/\\x1b]0;owned\\x07!\nCannot compress src/\\xc2\\x9b31m\\x9b!\n"
+         "Cannot compress src/two\\x0alines\\0!\nCannot compress src/tab\\x09here!\n"},
+    });
+    // The message that ends a run, too.
+    ToolRun run = Run({"no\x1b[2Jsuch.xml"});
+    EXPECT_EQ(run.err, "no\\x1b[2Jsuch.xml: cannot open file\n");
+    EXPECT_EQ(run.status, 2);
+}
+
 TEST_F(ScriptWarningsTest, WarningsComeAsTheProcessorReachesEachElement)
 {
     // A command's warnings precede its own messages; an element is named between
