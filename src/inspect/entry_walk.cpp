@@ -1,7 +1,5 @@
 #include "inspect/entry_walk.h"
 
-#include <unistd.h>
-
 #include <iostream>
 
 #include "archive/archive_format.h"
@@ -43,7 +41,7 @@ std::unique_ptr<ProgressLine> StartProgress(const InspectedArchive& archive, con
     const ArchiveReader& reader = archive.Reader();
     if (reader.ArchiveSize() <= ProgressFrom || err.rdbuf() != std::cerr.rdbuf())
         return nullptr;
-    return ProgressLine::ForTerminal(STDERR_FILENO, "entries", reader.EntryCount(), reader.ArchiveSize());
+    return ProgressLine::ForStandardError("entries", reader.EntryCount(), reader.ArchiveSize());
 }
 
 }  // namespace

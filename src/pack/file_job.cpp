@@ -1,7 +1,5 @@
 #include "pack/file_job.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <new>
 
@@ -48,7 +46,7 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
     FileStatus status;
-    File source = File::OpenRegular(path, O_RDONLY, &status);
+    File source = File::OpenRegular(path, OpenFlags::Read, &status);
     if (!source.IsOpen())
         return std::nullopt;
     for (const FileStatus& output : options.excluded) {
