@@ -32,6 +32,14 @@ std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow =
 // Where the symbolic link at `path` points, as written in it.
 std::optional<std::string> ReadLink(const std::string& path);
 
+// Whether the system's rule for links in shared directories lets this process
+// follow the link at `path` (whose own status is `link`): in a directory that
+// everybody may write to and that only lets a name's owner remove it (the
+// sticky bit, as on /tmp), only a link owned by the directory's owner or by the
+// process's user is followed. True for a link anywhere else; false when the
+// directory's status cannot be had.
+bool MayFollowLink(const std::string& path, const FileStatus& link);
+
 // Removes the file (not a directory) at `path`.
 bool RemoveFile(const std::string& path);
 

@@ -28,6 +28,10 @@ std::optional<std::string> OutputGuard::Resolve(const std::string& target)
         const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
         if (!status || !status->IsLink())
             return path;
+        if (!MayFollowLink(path, *status)) {
+            errno = EACCES;
+            return std::nullopt;
+        }
         const std::optional<std::string> next = ReadLink(path);
         if (!next)
             return path;

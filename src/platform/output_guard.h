@@ -20,8 +20,12 @@ namespace zelkor {
 // beside the target.
 //
 // A target that is a symbolic link stays one: the new file replaces the file the
-// link leads to. A replaced file's permission bits, owner and group are given
-// to the new one as far as the process may give them.
+// link leads to. In a directory that everybody may write to and that only lets
+// a name's owner remove it (/tmp), a link is followed only when the directory's
+// owner or the process's user owns it, as the system's own rule for such
+// directories says; any other link there makes Open fail (EACCES). A replaced
+// file's permission bits, owner and group are given to the new one as far as
+// the process may give them.
 //
 // With `lock`, Open also takes the target's OutputLock, which every other guard
 // with `lock` on the same file (by any spelling or link, from this process or
@@ -108,8 +112,9 @@ public:
     static bool IsTemporaryName(std::string_view name, std::string_view target);
 
     // The file that writing to `target` reaches, links followed (as Open
-    // follows them), even to a file that does not exist yet. Nothing when the
-    // path holds a NUL (EINVAL).
+    // follows them, the rule for shared directories included), even to a file
+    // that does not exist yet. Nothing when a link may not be followed (EACCES)
+    // or the path holds a NUL (EINVAL).
     static std::optional<std::string> Resolve(const std::string& target);
 
     // After Open: the file that is replaced, and the temporary file.

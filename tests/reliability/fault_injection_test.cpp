@@ -288,6 +288,64 @@ TEST_F(FaultInjectionTest, AKillBetweenTheRenamesIsCompletedByWhoeverComesNext)
     }
 }
 
+TEST_F(FaultInjectionTest, LinksInSharedDirectoriesAreFollowedOnlyWhenTheSystemWouldFollowThem)
+{
+    // Giving a link another owner takes root; CI runs the tests as root.
+    if (::geteuid() != 0)
+        FAIL() << "this test changes the owner of a link (lchown) and must run as root";
+    constexpr uid_t Other = 65534;  // nobody
+    dir_.Write("src", "content");
+    dir_.Write("tree/t", "t");
+    const struct {
+        const char* why;
+        mode_t mode;        // of the directory that holds the links
+        uid_t directoryOwner;
+        uid_t linkOwner;
+        bool followed;
+    } rows[] = {
+        {"another user's link in /tmp's mode", 01777, 0, Other, false},
+        {"the caller's own link", 01777, 0, 0, true},
+        {"a link of the directory's owner", 01777, Other, Other, true},
+        {"a directory that is not sticky", 0777, 0, Other, true},
+        {"a sticky directory that not everybody may write", 01775, 0, Other, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        fs::remove_all(dir_ / "shared");
+        fs::remove_all(dir_ / "real");
+        fs::create_directories(dir_ / "shared");
+        fs::create_directories(dir_ / "real");
+        for (const char* name : {"a.pak", "k.zlk", "s.xml"}) {
+            const fs::path link = dir_ / "shared" / name;
+            fs::create_symlink(dir_ / "real" / name, link);
+            ASSERT_EQ(::lchown(link.c_str(), row.linkOwner, row.linkOwner), 0);
+        }
+        ASSERT_EQ(::chown((dir_ / "shared").c_str(), row.directoryOwner, row.directoryOwner), 0);
+        ASSERT_EQ(::chmod((dir_ / "shared").c_str(), row.mode), 0);
+        dir_.Write("links.xml",
+                   "<ScriptFile>\n"
+                   "<CreateOrvanPack ArchivePath=\"shared/a.pak\">" + FileElement("f", "src") + "</CreateOrvanPack>\n"
+                   "<CreateOrvanPack ArchivePath=\"b.pak\" BuildKeyfile=\"true\" KeyPath=\"shared/k.zlk\">" +
+                       FileElement("f", "src") + "</CreateOrvanPack>\n"
+                   "<CreateOrvanPackXml Input=\"tree\" XmlPath=\"shared/s.xml\" ArchivePath=\"t.pak\"/>\n"
+                   "</ScriptFile>\n");
+        const ToolRun run = Run({"links.xml"});
+        if (row.followed) {
+            EXPECT_EQ(run.err, "");
+            EXPECT_EQ(ArchivedContents(ReadArchive(dir_ / "real/a.pak")), Names{"content"});
+            EXPECT_EQ(ArchivedNames(ReadArchive(dir_ / "b.pak", dir_ / "real/k.zlk")), Names{"f"});
+            EXPECT_TRUE(fs::exists(dir_ / "real/s.xml"));
+        } else {
+            EXPECT_EQ(run.err, "Cannot create shared/a.pak!\nCannot create shared/k.zlk!\nCannot write shared/s.xml!\n");
+            EXPECT_EQ(run.status, 1);
+            EXPECT_TRUE(fs::is_empty(dir_ / "real"));
+            EXPECT_FALSE(fs::exists(dir_ / "b.pak"));
+        }
+        // Nothing beside the links either: no temporary file, no lock.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "shared"), {}), 3);
+    }
+}
+
 TEST_F(FaultInjectionTest, AFullFileSystemKeepsTheLastGoodArchive)
 {
     if (::geteuid() != 0)

@@ -80,6 +80,20 @@ std::optional<std::string> ReadLink(const std::string& path)
     return std::string(target, static_cast<std::size_t>(length));
 }
 
+bool MayFollowLink(const std::string& path, const FileStatus& link)
+{
+    // The rule the kernel applies to its own opens there (protected_symlinks),
+    // so that nobody can plant a link for another user to write through.
+    std::string directory = DirectoryPart(path);
+    if (directory.empty())
+        directory = ".";
+    struct stat info {};
+    if (!Passable(directory) || ::stat(directory.c_str(), &info) != 0)
+        return false;
+    const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
+    return !shared || link.owner == static_cast<unsigned>(info.st_uid) || link.owner == EffectiveUser();
+}
+
 bool RemoveFile(const std::string& path)
 {
     return Passable(path) && ::unlink(path.c_str()) == 0;
