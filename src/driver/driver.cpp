@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -61,13 +62,13 @@ struct ExecuteStage {
     char** argv;
     WarningLog* warnings;
     CompressionCache* cache;
-    ProgressLine* progress;
+    ScriptProcessor::Options options;
 
     void operator()(const tbb::blocked_range<unsigned>& indexes) const
     {
         HandOffScope handOff(trees);
         FileJobPool jobs(cache);
-        ScriptProcessor processor(jobs, *warnings, progress);
+        ScriptProcessor processor(jobs, *warnings, options);
         for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
             processor.Run((*trees)[i], argv[i + 1]);
     }
@@ -131,6 +132,14 @@ void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
     cache.emplace(std::move(*settings), warnings);
     if (!cache->Open())
         cache.reset();
+}
+
+// ZELKOR_STRICT asks for strict mode: any value but empty and 0, so that a
+// pipeline that asks for it in any words gets it.
+bool StrictMode()
+{
+    const char* value = std::getenv("ZELKOR_STRICT");
+    return value && *value && std::string_view(value) != "0";
 }
 
 // On a terminal, a status line for the whole run: the File elements of every
@@ -198,7 +207,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, progress.line.get()},
+                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, {progress.line.get(), StrictMode()}},
                       tbb::auto_partitioner());
 }
 

@@ -53,6 +53,10 @@ bool MakeDirectory(const std::string& path, unsigned permissions = 0777);
 // directory at the end (also when it was one before).
 bool MakeDirectories(const std::string& path);
 
+// Whether this process may write the file at `path`, or create names in the
+// directory at `path`, links followed; nothing is opened or changed.
+bool MayWrite(const std::string& path);
+
 // This process's identifier, as the system shows it.
 std::uint64_t ProcessId();
 

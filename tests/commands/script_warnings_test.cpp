@@ -67,7 +67,7 @@ TEST_F(ScriptWarningsTest, UnknownAttributes)
          "script.xml(3): unknown attribute Key of <CreateOrvanPack> ignored!\n"
          "script.xml(3): unknown attribute Seed of <CreateOrvanPack> ignored!\n"},
         {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" KeySeedPath=\"s\" Xml=\"x\">\n"
-         "<Ignore Pattern=\"*.psd\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
+         "<Ignore Pattern=\"*.txt\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
          "script.xml(2): unknown attribute Xml of <CreateOrvanPackXml> ignored!\n"
          "script.xml(3): unknown attribute Case of <Ignore> ignored!\n"
          "script.xml(4): unknown attribute Path of <Add> ignored!\n"},
@@ -116,6 +116,55 @@ TEST_F(ScriptWarningsTest, RepeatedAttributes)
     EXPECT_FALSE(Exists("d2.pak"));
     ASSERT_EQ(Archive("d1.pak").size(), 1u);
     EXPECT_EQ(Archive("d1.pak")[0].name, "");
+}
+
+TEST_F(ScriptWarningsTest, IgnorePatternsThatMatchNothing)
+{
+    const std::string generate = "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\">\n";
+    ExpectWarnings({
+        // Letter case counts in Ignore patterns, so a misspelt one is named.
+        {generate + "<Ignore Pattern=\"*.TXT\"/>\n<Ignore Pattern=\"c.*\"/>\n<Ignore Pattern=\"*.txt\"/>\n"
+                    "<Ignore Pattern=\"\"/>\n</CreateOrvanPackXml>\n",
+         "script.xml(3): Ignore pattern *.TXT matched nothing!\nscript.xml(6): Ignore pattern  matched nothing!\n"},
+    });
+    // The script is written all the same, without the file.
+    EXPECT_TRUE(Exists("g.xml"));
+}
+
+TEST_F(ScriptWarningsTest, EntriesAReaderCannotTellApart)
+{
+    dir_.Write("src/d.txt", "dee");
+    const auto file = [](const std::string& archived, const std::string& source = "src/c.txt") {
+        return "<File ArchivedPath=\"" + archived + "\">" + source + "</File>\n";
+    };
+    const std::string pack = "<CreateOrvanPack ArchivePath=\"a.pak\">\n";
+    std::string distinct = pack;
+    for (int i = 0; i < 400; ++i)
+        distinct += file("dir/file" + std::to_string(i) + ".txt");
+    ExpectWarnings({
+        // Two names of one CRC-32 (0x4abf27d1).
+        {pack + file("textures/wlkffsvo.png") + file("textures/okxxbftd.png", "src/d.txt") + "</CreateOrvanPack>\n",
+         "script.xml(4): ArchivedPath textures/okxxbftd.png has the name hash of textures/wlkffsvo.png (line 3)!\n"},
+        // Letter case and separators do not count; each later one names the first.
+        {pack + file("textures/logo.png") + file("Textures\\Logo.PNG") + file("textures/logo.png") +
+             "</CreateOrvanPack>\n",
+         "script.xml(4): ArchivedPath Textures\\Logo.PNG names the same entry as line 3!\n"
+         "script.xml(5): ArchivedPath textures/logo.png names the same entry as line 3!\n"},
+        // A same name comes before a mere same hash; control characters are shown.
+        {pack + file("textures/wlkffsvo.png") + file("textures/okxxbftd.png") + file("TEXTURES/OKXXBFTD.PNG") +
+             file("x&#27;") + file("x&#27;") + "</CreateOrvanPack>\n",
+         "script.xml(4): ArchivedPath textures/okxxbftd.png has the name hash of textures/wlkffsvo.png (line 3)!\n"
+         "script.xml(5): ArchivedPath TEXTURES/OKXXBFTD.PNG names the same entry as line 4!\n"
+         "script.xml(7): ArchivedPath x\\x1b names the same entry as line 6!\n"},
+        // Only stored entries count, and each archive is its own name space.
+        {pack + file("same", "src/missing") + file("same") + file("same", "src/missing") + "</CreateOrvanPack>\n" +
+             "<CreateOrvanPack ArchivePath=\"b.pak\">\n" + file("same") + "</CreateOrvanPack>\n",
+         "Cannot compress src/missing!\nCannot compress src/missing!\n"},
+        {distinct + "</CreateOrvanPack>\n", "", 0},
+    });
+    // The archive is as it always was: every entry stored.
+    RunCommands(pack + file("textures/logo.png") + file("Textures\\Logo.PNG") + "</CreateOrvanPack>\n");
+    EXPECT_EQ(Archive("a.pak").size(), 2u);
 }
 
 TEST_F(ScriptWarningsTest, ControlCharactersInMessagesAreShownNotObeyed)

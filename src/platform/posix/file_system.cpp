@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,6 +142,17 @@ bool MakeDirectories(const std::string& path)
 std::uint64_t ProcessId()
 {
     return static_cast<std::uint64_t>(::getpid());
+}
+
+bool MayWrite(const std::string& path)
+{
+    // The effective user's rights, as an open would meet them; a directory also
+    // needs to be searchable for a name in it to be created.
+    struct stat info {};
+    if (!Passable(path) || ::stat(path.c_str(), &info) != 0)
+        return false;
+    const int wanted = S_ISDIR(info.st_mode) ? W_OK | X_OK : W_OK;
+    return ::faccessat(AT_FDCWD, path.c_str(), wanted, AT_EACCESS) == 0;
 }
 
 unsigned EffectiveUser()
