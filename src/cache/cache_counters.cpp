@@ -1,6 +1,6 @@
 #include "cache/cache_counters.h"
 
-#include "archive/archive_format.h"
+#include "platform/little_endian.h"
 
 namespace zelkor {
 

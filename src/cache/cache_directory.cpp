@@ -136,7 +136,7 @@ std::optional<std::vector<eviction::StoredEntry>> CacheDirectory::Entries(const 
     std::vector<eviction::StoredEntry> entries;
     for (Directory::Entry& entry : *listed) {
         if (IsEntryName(entry.name) && entry.status.IsRegular())
-            entries.push_back({std::move(entry.name), entry.status.size, entry.status.modified});
+            entries.push_back({std::move(entry.name), entry.status.size, entry.status.modifiedNanoseconds});
     }
     return entries;
 }

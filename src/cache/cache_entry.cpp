@@ -5,7 +5,7 @@
 #define XXH_STATIC_LINKING_ONLY
 #include <xxhash.h>
 
-#include "archive/archive_format.h"
+#include "platform/little_endian.h"
 
 namespace zelkor {
 

@@ -1,11 +1,14 @@
 #include "commands/script_processor.h"
 
+#include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_writer.h"
+#include "archive/name_clashes.h"
 #include "commands/command_reader.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
@@ -25,16 +28,23 @@ namespace zelkor {
 
 using Element = boost::property_tree::ptree;
 
+bool ScriptProcessor::StrictFromEnvironment()
+{
+    const char* value = std::getenv("ZELKOR_STRICT");
+    return value && *value && std::string_view(value) != "0";
+}
+
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
 {
+    scriptName_ = &scriptName;
     const Element& root = language::Root(tree);
     const ScriptCheck check(scriptName, warnings_);
     check.Root(root);
     for (const auto& [name, command] : root) {
-        check.Child(name, command);
+        const bool named = check.Child(name, command);
         switch (grammar::CommandOf(name)) {
         case grammar::Command::Pack:
-            RunPack(ReadPackCommand(command));
+            RunPack(ReadPackCommand(command), named);
             break;
         case grammar::Command::Generate:
             RunGenerate(ReadGenerateCommand(command));
@@ -45,15 +55,24 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
     }
 }
 
-void ScriptProcessor::RunPack(const PackCommand& pack)
+void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line)
 {
+    warnings_.Warn(line);
+    if (options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+}
+
+void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
+{
+    if (named && options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
     // With a key seed the same inputs give the same bytes. A seed that cannot be
     // read skips the command before anything is created.
     std::optional<KeyMaterial> material;
     if (pack.keySeed) {
         material = KeyMaterial::FromSeedFile(pack.keySeed->path);
         if (!material) {
-            warnings_.Warn(message::CannotReadKeySeed(pack.keySeed->shown));
+            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown));
             return;
         }
     }
@@ -63,7 +82,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack)
         material ? writer.Create(pack.archive, keyFile, *material) : writer.Create(pack.archive, keyFile);
     if (!created) {
         // Nothing of this command is read; the next command runs.
-        warnings_.Warn(message::CannotCreate(writer.FailedPath()));
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
         return;
     }
     AddFiles(pack, writer);
@@ -80,28 +99,51 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
     const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
+    // Entries a reader would not tell apart are named as the later one is stored.
+    std::vector<const std::string*> names;
+    names.reserve(pack.sources.size());
+    for (const PackSource& source : pack.sources)
+        names.push_back(source.archivedPath ? &*source.archivedPath : nullptr);
+    NameClashes clashes(names);
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
-        if (progress_)
-            progress_->Advance(1, loaded ? loaded->rawSize : 0);
+        if (options_.progress)
+            options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
         if (!loaded) {
-            warnings_.Warn(message::CannotCompress(source.written));
+            PackWarning(pack, message::CannotCompress(source.written));
             return;
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        if (!writer.AddFile(*source.archivedPath, *loaded))
-            warnings_.Warn(message::CannotStore(source.written));
+        if (!writer.AddFile(*source.archivedPath, *loaded)) {
+            PackWarning(pack, message::CannotStore(source.written));
+            return;
+        }
+        if (const auto clash = clashes.Stored(static_cast<std::size_t>(&source - pack.sources.data()))) {
+            const PackSource& earlier = pack.sources[clash->earlier];
+            const std::string at = message::At(*scriptName_, source.line);
+            PackWarning(pack, message::InScript(
+                at, clash->sameName ? message::SameEntryAs(*source.archivedPath, earlier.line)
+                                    : message::NameHashOf(*source.archivedPath, *earlier.archivedPath, earlier.line)));
+        }
     });
 }
 
 void ScriptProcessor::RunGenerate(const GenerateCommand& generate)
 {
     DirectoryScanner::Result scan = DirectoryScanner::Scan(generate.sourceDirectory);
-    ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
+    const std::vector<bool> used = ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
     const bool written = ScriptWriter::Write(generate, scan.paths);
 
     for (const std::string& directory : scan.unreadable)
         warnings_.Warn(message::CannotScan(directory));
+    // A pattern that removes nothing is most likely misspelt.
+    for (std::size_t k = 0; k < used.size(); ++k) {
+        if (!used[k]) {
+            const unsigned long line = k < generate.ignoreLines.size() ? generate.ignoreLines[k] : 0;
+            warnings_.Warn(message::InScript(message::At(*scriptName_, line),
+                                             message::IgnoreMatchedNothing(generate.ignorePatterns[k])));
+        }
+    }
     if (!written)
         warnings_.Warn(message::CannotWrite(generate.outputShown));
 }

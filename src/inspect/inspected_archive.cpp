@@ -1,20 +1,27 @@
 #include "inspect/inspected_archive.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
+#include "inspect/inspect_messages.h"
+#include "platform/file_system.h"
 #include "platform/hex.h"
+#include "platform/joint_commit.h"
 #include "platform/utf8.h"
 
 namespace zelkor {
 
 InspectedArchive::InspectedArchive(const std::string& archivePath, KeyChoice choice,
                                    const std::string& keyPath)
-    : archivePath_(archivePath),
+    : archivePath_(CompleteCommit(archivePath)),
       keyPath_(ChooseKeyFile(archivePath, choice, keyPath)),
       reader_(archivePath, keyPath_ ? &*keyPath_ : nullptr)
 {
+}
+
+const std::string& InspectedArchive::CompleteCommit(const std::string& archivePath)
+{
+    JointCommit::Complete(archivePath);
+    return archivePath;
 }
 
 std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& archivePath,
@@ -31,8 +38,7 @@ std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& ar
     // Whatever exists there is taken, so that a directory or an unreadable file
     // at the default path is reported rather than silently passed over.
     const std::string path = archivePath + ".zlk";
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0)
+    if (StatusOf(path))
         return path;
     return std::nullopt;
 }
@@ -93,18 +99,11 @@ std::optional<std::string> InspectedArchive::KeyFileHint(std::uint64_t withConte
         std::vector<std::uint8_t> content;
         const ArchiveKey alone = ArchiveKey::FromShares(reader_.Header(), nullptr);
         if (reader_.ReadContent(failed, content, alone) == ArchiveReader::ContentStatus::Ok)
-            return "every entry failed to decode with the key file " + Printable(*keyPath_) +
-                   ", and decodes without it: the archive was built without a key file; use --no-key";
+            return inspect_message::DecodesWithoutKeyFile(*keyPath_);
     }
     if (withContent < 2)
         return std::nullopt;
-    if (keyPath_)
-        return "every entry failed to decode; the key file " + Printable(*keyPath_) +
-               " is likely not the one this archive was built with (an archive does not record its"
-               " key file): name the right one with --key FILE, or use --no-key if the archive was"
-               " built without one";
-    return "every entry failed to decode; the archive was likely built with a key file (an"
-           " archive does not record whether it has one): name it with --key FILE";
+    return keyPath_ ? inspect_message::LikelyAnotherKeyFile(*keyPath_) : inspect_message::LikelyBuiltWithKeyFile();
 }
 
 std::string InspectedArchive::Printable(std::string_view bytes)

@@ -1,7 +1,5 @@
 #include "pack/file_job.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -73,7 +71,7 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
     FileStatus status;
-    File source = File::OpenRegular(path, O_RDONLY, &status);
+    File source = File::OpenRegular(path, OpenFlags::Read, &status);
     if (!source.IsOpen())
         return std::nullopt;
     for (const FileStatus& output : options.excluded) {
@@ -81,8 +79,10 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
             return std::nullopt;
     }
     encryptWith_ = options.key;
+    storeRaw_ = options.storeRaw;
     std::optional<LoadedFile> loaded = LoadFrom(source, status.size);
     encryptWith_ = nullptr;
+    storeRaw_ = false;
     if (loaded && options.key && !loaded->encrypted) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
@@ -160,6 +160,18 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         writtenEnd_ = std::max(writtenEnd_, needed);
         return std::span(storedBytes.data(), needed);
     };
+    // The codec hands back the raw bytes themselves when they are stored raw;
+    // Own copies them first unless they are the job's.
+    const std::span<std::uint8_t> input(const_cast<std::uint8_t*>(raw.data()), size);
+    LoadedFile loaded;
+    loaded.rawSize = size;
+    if (storeRaw_) {
+        loaded.contentHash = EntryCodec::ContentHash(raw);
+        loaded.stored = input;
+        if (!rawIsOurs && betweenPasses_)
+            betweenPasses_();
+        return Own(loaded, raw, rawIsOurs, nullptr, true);
+    }
     // Bytes of our own are hashed once, for both hashes. A mapping can change
     // under us, so what is stored from it (a block's decoded bytes, or a copy)
     // is hashed as it is checked, and matched against what the first pass saw:
@@ -174,11 +186,6 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     if (!rawIsOurs && betweenPasses_)
         betweenPasses_();
 
-    // The codec hands back the raw bytes themselves when they are stored raw;
-    // Own copies them first unless they are the job's.
-    const std::span<std::uint8_t> input(const_cast<std::uint8_t*>(raw.data()), size);
-    LoadedFile loaded;
-    loaded.rawSize = size;
     loaded.contentHash = contentHash;
     if (cached) {
         CompressionCache::Hit hit;

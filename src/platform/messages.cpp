@@ -22,6 +22,8 @@ std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read 
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 
+std::string StrictNotWritten(std::string_view archive) { return Join("Strict mode: ", archive, " not written!"); }
+
 std::string CannotUseCache(std::string_view directory) { return Join("Cannot use cache ", directory, "!"); }
 
 std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key)
@@ -32,6 +34,11 @@ std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view k
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
 {
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
+}
+
+std::string At(std::string_view script, unsigned long line)
+{
+    return line == 0 ? std::string(script) : Join(script, "(", std::to_string(line), ")");
 }
 
 std::string InScript(std::string_view at, std::string_view what) { return Join(at, ": ", what); }
@@ -51,6 +58,22 @@ std::string NotABoolean(std::string_view attribute, std::string_view value)
 std::string RepeatedAttribute(std::string_view name)
 {
     return Join("attribute ", name, " repeated, the first one used!");
+}
+
+std::string IgnoreMatchedNothing(std::string_view pattern)
+{
+    return Join("Ignore pattern ", pattern, " matched nothing!");
+}
+
+std::string SameEntryAs(std::string_view name, unsigned long firstLine)
+{
+    return Join("ArchivedPath ", name, " names the same entry as line ", std::to_string(firstLine), "!");
+}
+
+std::string NameHashOf(std::string_view name, std::string_view other, unsigned long firstLine)
+{
+    return Join("ArchivedPath ", name, " has the name hash of ", other,
+                Join(" (line ", std::to_string(firstLine), ")!"));
 }
 
 }  // namespace zelkor::message

@@ -1,14 +1,9 @@
 #include "platform/output_guard.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <random>
 
+#include "platform/file_system.h"
 #include "platform/hex.h"
 
 namespace zelkor {
@@ -18,47 +13,57 @@ namespace {
 // Links followed before giving up, as the system does (a loop never ends otherwise).
 constexpr int MaxLinks = 40;
 
-// The directory part of `path` with its trailing slash ("" for a bare name).
-std::string DirectoryOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
+constexpr std::string_view CommitSuffix = "commit";
 
-std::string NameOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+}  // namespace
 
-// The file that writing to `path` would reach: links are followed to their end,
-// even to a file that does not exist yet.
-std::string ResolveLinks(std::string path)
+std::optional<std::string> OutputGuard::Resolve(const std::string& target)
 {
+    if (target.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    std::string path = target;
     for (int i = 0; i < MaxLinks; ++i) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
+        if (!status || !status->IsLink())
             return path;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+        if (!MayFollowLink(path, *status)) {
+            errno = EACCES;
+            return std::nullopt;
+        }
+        const std::optional<std::string> next = ReadLink(path);
+        if (!next)
             return path;
-        const std::string next(target, static_cast<std::size_t>(length));
-        path = next.front() == '/' ? next : DirectoryOf(path) + next;
+        path = next->front() == '/' ? *next : DirectoryPart(path) + *next;
     }
     return path;
 }
-
-}  // namespace
 
 std::string OutputGuard::RandomSuffix()
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::string suffix(6, ' ');
-    for (char& c : suffix)
-        c = letters[generator() % (sizeof letters - 1)];
+    do {
+        for (char& c : suffix)
+            c = letters[generator() % (sizeof letters - 1)];
+    } while (suffix == CommitSuffix);
     return suffix;
+}
+
+bool OutputGuard::IsTemporaryName(std::string_view name, std::string_view target)
+{
+    constexpr std::size_t SuffixLength = 6;
+    if (name.size() <= SuffixLength)
+        return false;
+    const std::string_view suffix = name.substr(name.size() - SuffixLength);
+    for (const char c : suffix) {
+        const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alphanumeric)
+            return false;
+    }
+    return suffix != CommitSuffix && name == HiddenName(target, suffix);
 }
 
 namespace {
@@ -70,15 +75,6 @@ std::uint32_t ShortHash(std::string_view name)
     for (const char c : name)
         hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
     return hash;
-}
-
-bool SyncDescriptor(int fd)
-{
-    int rc;
-    do {
-        rc = ::fsync(fd);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
 }
 
 }  // namespace
@@ -96,13 +92,13 @@ std::string OutputGuard::HiddenName(std::string_view name, std::string_view suff
 {
     constexpr std::string_view Marker = ".zelkor-";
     std::string hidden;
-    hidden.reserve(NAME_MAX);
+    hidden.reserve(MaxEntryNameLength);
     hidden += '.';
-    if (1 + name.size() + Marker.size() + suffix.size() <= NAME_MAX) {
+    if (1 + name.size() + Marker.size() + suffix.size() <= MaxEntryNameLength) {
         hidden += name;
     } else {
         // Room for the dot, "~", eight hex digits, the marker and the suffix.
-        hidden += name.substr(0, NAME_MAX - 10 - Marker.size() - suffix.size());
+        hidden += name.substr(0, MaxEntryNameLength - 10 - Marker.size() - suffix.size());
         hidden += '~';
         hidden += Hex32(ShortHash(name));
     }
@@ -117,13 +113,12 @@ bool OutputGuard::Open()
     held_ = false;
     synced_ = false;
     replaced_.reset();
-    if (target_.find('\0') != std::string::npos) {
-        errno = EINVAL;
+    const std::optional<std::string> resolved = Resolve(target_);
+    if (!resolved)
         return false;
-    }
-    resolved_ = ResolveLinks(target_);
-    const std::string directory = DirectoryOf(resolved_);
-    const std::string name = NameOf(resolved_);
+    resolved_ = *resolved;
+    const std::string directory = DirectoryPart(resolved_);
+    const std::string name = NamePart(resolved_);
     if (name.empty() || name == "." || name == "..") {
         errno = EISDIR;
         return false;
@@ -131,35 +126,33 @@ bool OutputGuard::Open()
 
     // What is there already must be a file this process could write, as writing
     // it in place would need; its attributes go to the new file.
-    struct stat existing {};
-    const bool exists = ::stat(resolved_.c_str(), &existing) == 0;
-    if (!exists && errno != ENOENT)
+    const std::optional<FileStatus> existing = StatusOf(resolved_);
+    if (!existing && errno != ENOENT)
         return false;
-    if (exists) {
-        if (!S_ISREG(existing.st_mode)) {
-            errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+    if (existing) {
+        if (!existing->IsRegular()) {
+            errno = existing->IsDirectory() ? EISDIR : EINVAL;
             return false;
         }
-        const File probe = File::Open(resolved_, O_WRONLY | O_NONBLOCK);
+        const File probe = File::Open(resolved_, OpenFlags::Write | OpenFlags::NonBlocking);
         if (!probe.IsOpen())
             return false;
         replaced_ = probe.Status();
     }
-    if (options_.lock && !Lock(directory, name))
+    if (options_.lock && !lock_.Take(directory, name)) {
+        held_ = lock_.Held();
         return false;
+    }
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = directory + HiddenName(name, RandomSuffix());
         // Covered before it exists, so that no signal can leave it behind.
         SignalCleanup::Registration cleanup(candidate);
-        File file = File::Open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        File file = File::Open(candidate, OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive |
+                                              OpenFlags::NoFollow);
         if (file.IsOpen()) {
-            if (exists) {
-                // Owner first: changing it may clear the set-user-ID bits.
-                if (::fchown(file.Descriptor(), existing.st_uid, existing.st_gid) != 0)
-                    (void)::fchown(file.Descriptor(), static_cast<uid_t>(-1), existing.st_gid);
-                (void)::fchmod(file.Descriptor(), existing.st_mode & 07777);
-            }
+            if (existing)
+                file.TakeAttributesOf(*existing);
             file_ = std::move(file);
             temporary_ = std::move(candidate);
             temporaryCleanup_ = std::move(cleanup);
@@ -169,48 +162,9 @@ bool OutputGuard::Open()
             break;
     }
     const int error = errno;
-    Unlock();
+    lock_.Release();
     errno = error;
     return false;
-}
-
-bool OutputGuard::Lock(const std::string& directory, const std::string& name)
-{
-    const std::string path = directory + HiddenName(name, "lock");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        File lock = File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
-        if (!lock.IsOpen())
-            return false;
-        if (!lock.Lock(false)) {
-            held_ = errno == EWOULDBLOCK;
-            return false;
-        }
-        // The holder before us may have removed the file between our open and our
-        // lock; then the lock is on a file nobody else will find, and we go again.
-        struct stat named {};
-        const std::optional<FileStatus> status = lock.Status();
-        if (status && ::stat(path.c_str(), &named) == 0 &&
-            status->device == static_cast<std::uint64_t>(named.st_dev) &&
-            status->inode == static_cast<std::uint64_t>(named.st_ino)) {
-            lockCleanup_ = SignalCleanup::Registration(path);
-            lock_ = std::move(lock);
-            lockPath_ = path;
-            return true;
-        }
-    }
-    errno = EAGAIN;
-    return false;
-}
-
-void OutputGuard::Unlock()
-{
-    if (!lock_.IsOpen())
-        return;
-    // Removed while still held, so that nobody takes a lock on it meanwhile.
-    ::unlink(lockPath_.c_str());
-    lockCleanup_.Release();
-    lock_.Close();
-    lockPath_.clear();
 }
 
 bool OutputGuard::Sync()
@@ -219,29 +173,66 @@ bool OutputGuard::Sync()
         return false;
     if (!options_.sync || synced_)
         return true;
-    synced_ = SyncDescriptor(file_.Descriptor());
+    synced_ = file_.Sync();
     return synced_;
+}
+
+bool OutputGuard::Prepare()
+{
+    if (temporary_.empty() || !Sync() || !file_.Close())
+        return false;
+    prepared_ = true;
+    return true;
+}
+
+void OutputGuard::Uncover()
+{
+    if (prepared_)
+        temporaryCleanup_.Release();
+}
+
+bool OutputGuard::Place()
+{
+    if (!prepared_ || !RenameFile(temporary_, resolved_))
+        return false;
+    temporaryCleanup_.Release();
+    temporary_.clear();
+    prepared_ = false;
+    return true;
+}
+
+void OutputGuard::SyncDirectory() const
+{
+    if (!options_.sync)
+        return;
+    const std::string directory = DirectoryPart(resolved_);
+    const File parent = File::Open(directory.empty() ? "." : directory, OpenFlags::Read | OpenFlags::Directory);
+    if (parent.IsOpen())
+        parent.Sync();
+}
+
+void OutputGuard::Finish()
+{
+    lock_.Release();
+}
+
+void OutputGuard::Keep()
+{
+    temporaryCleanup_.Release();
+    temporary_.clear();
+    prepared_ = false;
 }
 
 bool OutputGuard::Commit()
 {
-    if (temporary_.empty())
-        return false;
-    if (!Sync() || !file_.Close() || std::rename(temporary_.c_str(), resolved_.c_str()) != 0) {
+    if (!Prepare() || !Place()) {
         const int error = errno;
         Discard();
         errno = error;
         return false;
     }
-    temporary_.clear();
-    temporaryCleanup_.Release();
-    if (options_.sync) {
-        const std::string directory = DirectoryOf(resolved_);
-        const File parent = File::Open(directory.empty() ? "." : directory, O_RDONLY | O_DIRECTORY);
-        if (parent.IsOpen())
-            SyncDescriptor(parent.Descriptor());
-    }
-    Unlock();
+    SyncDirectory();
+    Finish();
     return true;
 }
 
@@ -249,11 +240,12 @@ void OutputGuard::Discard()
 {
     file_.Close();
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        RemoveFile(temporary_);
         temporary_.clear();
     }
     temporaryCleanup_.Release();
-    Unlock();
+    prepared_ = false;
+    lock_.Release();
 }
 
 }  // namespace zelkor

@@ -7,26 +7,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
+
+#include "platform/file_system.h"
+#include "platform/posix/posix_status.h"
 
 namespace zelkor {
 
 namespace {
-
-FileStatus StatusOf(const struct stat& info)
-{
-    FileStatus status;
-    status.size = static_cast<std::uint64_t>(info.st_size);
-    status.device = static_cast<std::uint64_t>(info.st_dev);
-    status.inode = static_cast<std::uint64_t>(info.st_ino);
-    status.mode = static_cast<unsigned>(info.st_mode);
-    status.owner = static_cast<unsigned>(info.st_uid);
-    status.group = static_cast<unsigned>(info.st_gid);
-    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec);
-    return status;
-}
 
 // A name is one component: the system would take a slash as a way down, a NUL
 // as its end.
@@ -65,7 +54,7 @@ struct DirCloser {
 
 std::optional<Directory> Directory::Open(const std::string& path)
 {
-    File handle = File::Open(path, O_RDONLY | O_DIRECTORY);
+    File handle = File::Open(path, OpenFlags::Read | OpenFlags::Directory);
     if (!handle.IsOpen())
         return std::nullopt;
     return Directory(std::move(handle));
@@ -73,11 +62,7 @@ std::optional<Directory> Directory::Open(const std::string& path)
 
 bool Directory::Create(const std::string& path)
 {
-    if (path.find('\0') != std::string::npos)
-        return false;
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    return std::filesystem::is_directory(path, error);
+    return MakeDirectories(path);
 }
 
 std::string Directory::PathOf(std::string_view name) const
@@ -92,7 +77,7 @@ std::optional<Directory> Directory::Enter(const std::string& name) const
 {
     if (!IsComponent(name))
         return std::nullopt;
-    File handle = File::OpenAt(handle_, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    File handle = File::OpenAt(handle_, name, OpenFlags::Read | OpenFlags::Directory | OpenFlags::NoFollow);
     if (!handle.IsOpen())
         return std::nullopt;
     return Directory(std::move(handle));
@@ -100,23 +85,21 @@ std::optional<Directory> Directory::Enter(const std::string& name) const
 
 bool Directory::MakeDirectory(const std::string& name) const
 {
-    if (!IsComponent(name))
-        return false;
-    return ::mkdirat(handle_.Descriptor(), name.c_str(), 0777) == 0 || errno == EEXIST;
+    return IsComponent(name) && (handle_.MakeDirectoryAt(name) || errno == EEXIST);
 }
 
 File Directory::OpenForReading(const std::string& name, FileStatus* status) const
 {
     if (!IsComponent(name))
         return File();
-    return File::OpenRegularAt(handle_, name, O_RDONLY | O_NOFOLLOW, status);
+    return File::OpenRegularAt(handle_, name, OpenFlags::Read | OpenFlags::NoFollow, status);
 }
 
 File Directory::OpenForUpdate(const std::string& name) const
 {
     if (!IsComponent(name))
         return File();
-    return File::OpenRegularAt(handle_, name, O_RDWR | O_CREAT | O_NOFOLLOW);
+    return File::OpenRegularAt(handle_, name, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow);
 }
 
 File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup) const
@@ -127,9 +110,10 @@ File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalC
         if (!IsComponent(candidate))
             return File();
         SignalCleanup::Registration covered(PathOf(candidate));
-        // O_EXCL: whatever stands at the name, a FIFO or a link included, is
+        // Exclusive: whatever stands at the name, a FIFO or a link included, is
         // never opened.
-        File file = File::OpenAt(handle_, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        File file = File::OpenAt(handle_, candidate,
+                                 OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow);
         if (file.IsOpen()) {
             name = std::move(candidate);
             cleanup = std::move(covered);
@@ -143,23 +127,19 @@ File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalC
 
 bool Directory::Rename(const std::string& from, const std::string& to) const
 {
-    if (!IsComponent(from) || !IsComponent(to))
-        return false;
-    return ::renameat(handle_.Descriptor(), from.c_str(), handle_.Descriptor(), to.c_str()) == 0;
+    return IsComponent(from) && IsComponent(to) && handle_.RenameAt(from, to, true);
 }
 
 bool Directory::Remove(const std::string& name) const
 {
-    if (!IsComponent(name))
-        return false;
-    return ::unlinkat(handle_.Descriptor(), name.c_str(), 0) == 0;
+    return IsComponent(name) && handle_.RemoveAt(name);
 }
 
 std::optional<std::vector<Directory::Entry>> Directory::List() const
 {
     // The listing reads through a descriptor of its own, so that this one keeps
     // its position and stays open when the listing ends.
-    const int fd = ::openat(handle_.Descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(static_cast<int>(handle_.NativeHandle()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
@@ -180,7 +160,7 @@ std::optional<std::vector<Directory::Entry>> Directory::List() const
         // An entry removed since it was listed is no longer there.
         if (::fstatat(::dirfd(dir.get()), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        entries.push_back({name, StatusOf(info)});
+        entries.push_back({name, posix::StatusFrom(info)});
     }
     // A listing that stopped on an error is incomplete.
     if (errno != 0)

@@ -1,0 +1,66 @@
+#include "inspect/cache_command.h"
+
+#include <stdexcept>
+
+#include <CLI/CLI.hpp>
+
+#include "cache/cache_directory.h"
+#include "cache/cache_settings.h"
+#include "cache/local_store.h"
+#include "inspect/cache_report.h"
+#include "inspect/inspected_archive.h"
+#include "platform/exit_status.h"
+
+namespace zelkor {
+
+void CacheCommand::AddOptions(CLI::App& command)
+{
+    command.add_option("DIR", cacheDirectory_, "The cache directory (default: $ZELKOR_CACHE_DIR)");
+    CLI::Option* reset = command.add_flag("--reset", resetCounters_, "Set the hit and miss counters to zero");
+    command.add_flag("--clear", clearCache_, "Remove every entry, and set the counters to zero")->excludes(reset);
+    command.add_flag("--json", json_, "Write one JSON document");
+}
+
+int CacheCommand::Run(std::ostream& out, std::ostream& err)
+{
+    // The environment read as the archiver reads it, with the same warning.
+    const CacheSettings settings = CacheSettings::FromEnvironment();
+    int status = ExitSuccess;
+    if (!settings.badSize.empty()) {
+        err << settings.Warning() << '\n';
+        status = ExitWarnings;
+    }
+    const std::string directory = !cacheDirectory_.empty() ? cacheDirectory_ : settings.directory;
+    if (directory.empty())
+        throw std::runtime_error("no cache directory: name one, or set ZELKOR_CACHE_DIR");
+    if (resetCounters_ || clearCache_) {
+        switch (LocalStore::Clear(directory, clearCache_, LocalStore::DefaultLockWait)) {
+        case LocalStore::Reset::Done:
+            break;
+        case LocalStore::Reset::NotACache:
+            throw std::runtime_error(InspectedArchive::Printable(directory) + " is no cache (it holds no " +
+                                     CacheDirectory::TagName + "): nothing in it is touched");
+        case LocalStore::Reset::Failed:
+            throw std::runtime_error("cannot reset the cache " + InspectedArchive::Printable(directory));
+        }
+    }
+    const std::optional<LocalStore::Statistics> statistics = LocalStore::Inspect(directory);
+    if (!statistics)
+        throw std::runtime_error("no cache at " + InspectedArchive::Printable(directory));
+    if (json_)
+        CacheReport::PrintJson(directory, *statistics, settings.capacity, out);
+    else
+        CacheReport::PrintText(directory, *statistics, settings.capacity, out);
+    return status;
+}
+
+std::optional<JsonDocument::Value> CacheCommand::FailureMembers() const
+{
+    if (!json_)
+        return std::nullopt;
+    JsonDocument::Value members;
+    members["directory"] = JsonDocument::Text(cacheDirectory_);
+    return members;
+}
+
+}  // namespace zelkor
