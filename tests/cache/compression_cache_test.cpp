@@ -357,6 +357,49 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     EXPECT_EQ(unusable.second.size(), 12u);
 }
 
+TEST(CompressionCacheRunTest, BothToolsReadTheEnvironmentAlike)
+{
+    testing::TempDir dir;
+    dir.Write("src/a", testing::CompressibleText(3000, 1));
+    dir.Write("s.xml", "<ScriptFile><CreateOrvanPack ArchivePath=\"a.pak\">"
+                       "<File ArchivedPath=\"a\">src/a</File></CreateOrvanPack></ScriptFile>");
+    const auto zelkor = [&](const std::string& size) {
+        return testing::RunProgram(
+            "/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", "ZELKOR_CACHE_SIZE=" + size, ZELKOR_BINARY, "s.xml"}, dir.path());
+    };
+    const auto inspect = [&](const std::string& size, const std::vector<std::string>& args) {
+        std::vector<std::string> all = {"-u", "ZELKOR_CACHE_DIR", "ZELKOR_CACHE_SIZE=" + size, ZELKOR_INSPECT_BINARY,
+                                        "cache"};
+        all.insert(all.end(), args.begin(), args.end());
+        return testing::RunProgram("/usr/bin/env", all, dir.path());
+    };
+    const std::string warning = "ZELKOR_CACHE_SIZE=\"lots\" is not a size, taken as 5G!\n";
+    const testing::ToolRun built = zelkor("lots");
+    EXPECT_EQ(built.status, 1);
+    EXPECT_EQ(built.err, warning);
+    // The same words from zelkor-inspect, with the directory named and
+    // ZELKOR_CACHE_DIR unset; a good size is its cap there too, up to 2^64 - 1.
+    const testing::ToolRun shown = inspect("lots", {"cache"});
+    EXPECT_EQ(shown.status, 1);
+    EXPECT_EQ(shown.err, warning);
+    EXPECT_NE(shown.out.find("of a cap of 5.0 GiB"), std::string::npos) << shown.out;
+    EXPECT_NE(inspect("3G", {"cache"}).out.find("of a cap of 3.0 GiB"), std::string::npos);
+    const testing::ToolRun largest = inspect("18446744073709551615", {"cache", "--json"});
+    EXPECT_EQ(largest.status, 0) << largest.err;
+    EXPECT_NE(largest.out.find("\"capacity\":18446744073709551615"), std::string::npos) << largest.out;
+
+    // Reset and clear touch nothing in a directory without the cache's tag.
+    dir.Write("notes/keep.txt", "mine");
+    dir.Write("notes/3f/" + std::string(64, 'a'), "mine too");
+    for (const char* option : {"--reset", "--clear"}) {
+        const testing::ToolRun refused = inspect("1G", {"notes", option});
+        EXPECT_EQ(refused.status, 2) << option;
+        EXPECT_EQ(refused.err, "zelkor-inspect: notes is no cache (it holds no CACHEDIR.TAG): nothing in it is touched\n");
+    }
+    EXPECT_EQ(testing::ReadFile(dir / "notes" / "3f" / std::string(64, 'a')), "mine too");
+    EXPECT_FALSE(fs::exists(dir / "notes" / "stats"));
+}
+
 TEST(CompressionCacheRunTest, APoisonedEntryNeverReachesAnArchive)
 {
     // Someone who can write a shared cache plants, under the key of a source, a
