@@ -1,7 +1,7 @@
 #include "archive/archive_crypto.h"
 
-#include <fcntl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -68,7 +68,7 @@ KeyMaterial KeyMaterial::FromSeed(std::span<const std::uint8_t> seed)
 
 std::optional<KeyMaterial> KeyMaterial::FromSeedFile(const std::string& path)
 {
-    File file = File::OpenRegular(path, O_RDONLY);
+    File file = File::OpenRegular(path, OpenFlags::Read);
     if (!file.IsOpen())
         return std::nullopt;
     // One byte more than the limit tells a file that is too long, whatever its
@@ -104,6 +104,13 @@ ArchiveKey ArchiveKey::FromShares(const ArchiveHeader& archive, const KeyFileHea
     for (std::size_t i = 0; i < IvSize; ++i)
         result.iv[i] = archive.ivShare[i] ^ (keyFile ? keyFile->ivShare[i] : 0);
     return result;
+}
+
+bool ArchiveKey::LeavesKeyAlone(const KeyFileHeader& keyFile)
+{
+    const auto zero = [](std::uint8_t byte) { return byte == 0; };
+    return std::all_of(keyFile.keyShare.begin(), keyFile.keyShare.begin() + KeySize, zero) &&
+           std::all_of(keyFile.ivShare.begin(), keyFile.ivShare.begin() + IvSize, zero);
 }
 
 void ArchiveKey::Encrypt(std::span<std::uint8_t> bytes) const

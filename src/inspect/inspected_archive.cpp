@@ -1,9 +1,9 @@
 #include "inspect/inspected_archive.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
+#include "inspect/inspect_messages.h"
+#include "platform/file_system.h"
 #include "platform/hex.h"
 #include "platform/utf8.h"
 
@@ -31,8 +31,7 @@ std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& ar
     // Whatever exists there is taken, so that a directory or an unreadable file
     // at the default path is reported rather than silently passed over.
     const std::string path = archivePath + ".zlk";
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0)
+    if (StatusOf(path))
         return path;
     return std::nullopt;
 }
@@ -93,42 +92,16 @@ std::optional<std::string> InspectedArchive::KeyFileHint(std::uint64_t withConte
         std::vector<std::uint8_t> content;
         const ArchiveKey alone = ArchiveKey::FromShares(reader_.Header(), nullptr);
         if (reader_.ReadContent(failed, content, alone) == ArchiveReader::ContentStatus::Ok)
-            return "every entry failed to decode with the key file " + Printable(*keyPath_) +
-                   ", and decodes without it: the archive was built without a key file; use --no-key";
+            return inspect_message::DecodesWithoutKeyFile(*keyPath_);
     }
     if (withContent < 2)
         return std::nullopt;
-    if (keyPath_)
-        return "every entry failed to decode; the key file " + Printable(*keyPath_) +
-               " is likely not the one this archive was built with (an archive does not record its"
-               " key file): name the right one with --key FILE, or use --no-key if the archive was"
-               " built without one";
-    return "every entry failed to decode; the archive was likely built with a key file (an"
-           " archive does not record whether it has one): name it with --key FILE";
+    return keyPath_ ? inspect_message::LikelyAnotherKeyFile(*keyPath_) : inspect_message::LikelyBuiltWithKeyFile();
 }
 
 std::string InspectedArchive::Printable(std::string_view bytes)
 {
-    std::string shown;
-    shown.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(bytes.substr(i)), 1);
-        // C1 controls come as UTF-8 (C2 80 to C2 9F) or, in names that are not
-        // UTF-8, as single bytes 80 to 9F; terminals obey both.
-        const bool c1 = length == 2 ? byte == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F
-                                    : byte >= 0x80 && byte <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || c1) {
-            for (std::size_t k = 0; k < length; ++k) {
-                shown += "\\x";
-                AppendHexByte(shown, static_cast<unsigned char>(bytes[i + k]));
-            }
-        } else {
-            shown.append(bytes.substr(i, length));
-        }
-        i += length;
-    }
-    return shown;
+    return ShowControls(bytes, false);
 }
 
 }  // namespace zelkor

@@ -12,6 +12,8 @@ struct PackSource {
     std::string path;  // as handed to the file system
     std::optional<std::string> archivedPath;
     std::string written;  // the path as the script wrote it, for messages
+    unsigned long line = 0;  // of the File element in its script; 0 when unknown
+    bool storeRaw = false;   // stored as it is, without trying to compress it
 };
 
 }  // namespace zelkor
