@@ -76,7 +76,7 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
                                                         std::ostream& out, std::ostream& err, int& status)
 {
     InspectOptions options;
-    CLI::App app{"Lists, verifies, compares and extracts Zelkor archives, and shows the compression cache.",
+    CLI::App app{"Lists, verifies, compares, extracts and reports on Zelkor archives, and shows the compression cache.",
                  "zelkor-inspect"};
     app.set_version_flag("--version", std::string("zelkor-inspect ") + ZELKOR_VERSION);
     app.require_subcommand(1);
@@ -118,6 +118,10 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
         ->excludes(reset);
     cache->add_flag("--json", options.json, "Write one JSON document");
 
+    CLI::App* report = app.add_subcommand("report", "One HTML page of what takes space: totals, a size map, tables");
+    const KeyOptions reportKey = AddArchiveOptions(*report, options);
+    report->add_option("-o,--output", options.output, "The page to write (default: ARCHIVE.html)")->type_name("FILE");
+
     if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
         err << "zelkor-inspect: " << *unknown << "\nRun with --help for more information.\n";
         status = static_cast<int>(CLI::ExitCodes::RequiredError);
@@ -140,6 +144,9 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
     } else if (extract->parsed()) {
         options.command = InspectOptions::Command::Extract;
         chosen = extractKey;
+    } else if (report->parsed()) {
+        options.command = InspectOptions::Command::Report;
+        chosen = reportKey;
     } else if (cache->parsed()) {
         options.command = InspectOptions::Command::Cache;
     } else {

@@ -16,7 +16,7 @@ namespace zelkor {
 
 // What one run of zelkor-inspect was asked to do.
 struct InspectOptions {
-    enum class Command { List, Verify, Extract, Diff, Cache };
+    enum class Command { List, Verify, Extract, Diff, Cache, Report };
 
     Command command = Command::List;
     std::string archive;
@@ -30,6 +30,7 @@ struct InspectOptions {
     std::string newKeyPath;
     std::string directory = ".";  // extract
     bool force = false;           // extract
+    std::string output;           // report: the page (empty: ARCHIVE.html)
     // cache: its directory (empty: $ZELKOR_CACHE_DIR), and what to do first.
     std::string cacheDirectory;
     bool resetCounters = false;

@@ -13,6 +13,7 @@
 #include "inspect/archive_differ.h"
 #include "inspect/archive_extractor.h"
 #include "inspect/archive_lister.h"
+#include "inspect/archive_report.h"
 #include "inspect/archive_verifier.h"
 #include "inspect/cache_report.h"
 #include "inspect/entry_selector.h"
@@ -100,6 +101,10 @@ int RunCommand(const InspectOptions& options, const InspectedArchive& archive, E
         ArchiveExtractor::PrintSummary(archive, selector, summary, options.directory, out);
         return summary.refused == 0 ? ExitSuccess : ExitWarnings;
     }
+    case InspectOptions::Command::Report:
+        ArchiveReport::Write(archive, selector, options.output.empty() ? options.archive + ".html" : options.output,
+                             out);
+        return ExitSuccess;
     case InspectOptions::Command::Diff:
     case InspectOptions::Command::Cache:
         break;

@@ -58,7 +58,8 @@ void SizeMap::Add(std::string_view name, std::uint32_t nameHash, std::uint64_t r
             std::size_t next = end;
             while (next < name.size() && IsSeparator(name[next]))
                 ++next;
-            // The last component, or everything below the deepest folder, is the file.
+            // The last component, or everything below the deepest folder, is the
+            // file; a name that ends in separators keeps them.
             if (next >= name.size() || depth == DepthLimit) {
                 if (at < name.size())
                     fileName = name.substr(at);
@@ -68,7 +69,6 @@ void SizeMap::Add(std::string_view name, std::uint32_t nameHash, std::uint64_t r
             ++depth;
             at = next;
         }
-        // A name that ends in separators keeps them in its file name.
     }
 
     const Sizes entry{1, raw, stored};
@@ -141,8 +141,9 @@ void SizeMap::Prune()
             if (node.live && node.children == 0)
                 leaves.push_back(id);
         }
-        // Leaves always exist below a tree of more than one node.
         const std::size_t fold = std::min(leaves.size(), live_ - target);
+        if (fold == 0)
+            break;
         const auto smaller = [&](NodeId a, NodeId b) { return Before(nodes_[b], nodes_[a]); };
         std::nth_element(leaves.begin(), leaves.begin() + static_cast<std::ptrdiff_t>(fold - 1), leaves.end(),
                          smaller);

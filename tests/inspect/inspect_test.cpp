@@ -461,12 +461,13 @@ TEST_F(InspectRoundTripTest, CommandLine)
 
     run = Inspect({"unpack", "a.pak"});
     EXPECT_GE(run.status, 100);
-    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract, diff and cache\n"
+    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract, diff, cache and report\n"
                        "Run with --help for more information.\n");
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"list"}, {"--version", "unpack"}, {"list", "a.pak", "--force"},
-             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "-o", "out"}}) {
+             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "-o", "out"},
+             {"report"}, {"report", "a.pak", "--json"}}) {
         run = Inspect(args);
         EXPECT_GE(run.status, 100) << ::testing::PrintToString(args);
         EXPECT_NE(run.err, "") << ::testing::PrintToString(args);

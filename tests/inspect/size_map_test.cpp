@@ -8,6 +8,7 @@
 
 #include "inspect/size_map.h"
 #include "inspect/squarified_treemap.h"
+#include "platform/hex.h"
 
 namespace zelkor {
 namespace {
@@ -236,6 +237,22 @@ TEST_F(SizeMapTest, ManyEntriesStayWithinTheBoundAndTheLargestKeepTheirPlace)
             EXPECT_NEAR(fileArea / canvas.Area(), static_cast<double>(fileStored) / all.stored, 1e-9);
         }
     }
+}
+
+TEST_F(SizeMapTest, TheTileLimitHoldsWhenEveryFileWouldBeSeen)
+{
+    // 15,000 equal files at the top, each large enough to be seen on its own:
+    // the limit keeps the largest (of equal ones, the first) and folds the rest,
+    // which then make the largest tile.
+    SizeMap map(false);
+    for (std::uint32_t i = 0; i < 15000; ++i)
+        map.Add("", i, 100, 100);
+    const std::vector<SizeMap::Tile> tiles = map.Draw({0, 0, 1200, 720}, 10000);
+    ASSERT_EQ(tiles.size(), 10000u);
+    EXPECT_EQ(tiles.front().kind, SizeMap::Tile::Kind::More);
+    EXPECT_EQ(tiles.front().sizes.files, 15000u - 9999);
+    EXPECT_EQ(map.At(tiles[1].node).name, "00000000");
+    EXPECT_EQ(map.At(tiles.back().node).name, Hex32(9998));
 }
 
 TEST_F(SizeMapTest, NothingStoredDrawsNothing)
