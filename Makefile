@@ -32,7 +32,7 @@ build: configure
 # build/demo: first a script is generated for examples/assets (and a small
 # archive packed by hand), then the generated script builds the main archive.
 # Finally both archives are verified (config.pak has no key file, so the default
-# finds none) and the main one is listed.
+# finds none), and the main one is listed and drawn as a page (assets.pak.html).
 DEMO_DIR := build/demo
 
 demo: build
@@ -43,6 +43,7 @@ demo: build
 	$(INSPECT) verify $(DEMO_DIR)/assets.pak
 	$(INSPECT) verify $(DEMO_DIR)/config.pak
 	$(INSPECT) list $(DEMO_DIR)/assets.pak
+	$(INSPECT) report $(DEMO_DIR)/assets.pak
 
 # What the tests need beyond the build: an HTML parser and a browser, to read the
 # report page of zelkor-inspect as they do.

@@ -172,15 +172,15 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
     if (!guard.Open())
         throw std::runtime_error("cannot create " + printable);
     // The page never takes the place of what it describes.
-    std::vector<std::string> inputs{archive.ArchivePath()};
+    std::vector<std::pair<std::string, const char*>> inputs{{archive.ArchivePath(), "the archive itself"}};
     if (archive.KeyPath())
-        inputs.push_back(*archive.KeyPath());
-    for (const std::string& input : inputs) {
+        inputs.emplace_back(*archive.KeyPath(), "the archive's key file");
+    for (const auto& [input, what] : inputs) {
         FileStatus status;
         const File file = File::OpenRegular(input, O_RDONLY, &status);
         if (file.IsOpen() && guard.Replaced() && guard.Replaced()->SameFileAs(status))
-            throw std::runtime_error(printable + " is " + InspectedArchive::Printable(input) +
-                                     ", which a report never replaces; name another file with -o");
+            throw std::runtime_error("not writing the page over " + printable + ", " + what +
+                                     "; name another file with -o");
     }
     if (!guard.Output().WriteAll(page.data(), page.size()) || !guard.Commit())
         throw std::runtime_error("cannot write " + printable);

@@ -338,8 +338,7 @@ private:
         const Sizes& all = contents_.allIncompressible;
         out_ += "<h2>Over 64 KiB, and LZ4 could not shrink them</h2>\n";
         if (all.files == 0) {
-            out_ += "<p id=\"incompressible-none\">None: every selected entry over 64 KiB is stored "
-                    "compressed.</p>\n";
+            out_ += "<p id=\"incompressible-none\">None: no selected entry over 64 KiB is stored raw.</p>\n";
             return;
         }
         out_ += "<p>" + Files(all.files) + ", " + Bytes(all.stored) + " (" + Percent(all.stored, contents_.totals.stored) +

@@ -103,10 +103,10 @@ TEST_F(ReportTest, WritesOnePageBesideTheArchive)
     EXPECT_EQ(Total(page, "rawBytes"), std::to_string(raw));
     // The noise of Logo.png, the short readme and the empty file are stored raw.
     EXPECT_EQ(Total(page, "storedRaw"), "3");
-    for (const std::string& name : {"textures/Logo.png", "levels/deep/er/level1.txt", "readme.txt"})
+    for (const std::string name : {"textures/Logo.png", "levels/deep/er/level1.txt", "readme.txt"})
         EXPECT_NE(page.find("<title>" + name + ", "), std::string::npos) << name;
     // Nothing is loaded from anywhere, and nothing runs.
-    for (const std::string& outside : {"<script", "<link", "src=", "href=", "url(", "@import"})
+    for (const std::string outside : {"<script", "<link", "src=", "href=", "url(", "@import"})
         EXPECT_EQ(page.find(outside), std::string::npos) << outside;
     EXPECT_NE(page.find("content=\"default-src 'none'"), std::string::npos);
     EXPECT_TRUE(Temporaries().empty());
@@ -135,7 +135,7 @@ TEST_F(ReportTest, WithoutAKeyFileThePageSaysTheNamesAreUnknown)
     EXPECT_NE(page.find("id=\"names-unknown\""), std::string::npos);
     EXPECT_EQ(page.find("id=\"extensions\""), std::string::npos);
     // Flat: every entry with stored bytes is a file at the top, by name hash.
-    for (const std::string& name : {"textures/Logo.png", "levels/deep/er/level1.txt", "readme.txt"}) {
+    for (const std::string name : {"textures/Logo.png", "levels/deep/er/level1.txt", "readme.txt"}) {
         EXPECT_NE(page.find("<title>" + Hex32(NameHash(name)) + ", "), std::string::npos) << name;
         EXPECT_EQ(page.find(name), std::string::npos) << name;
     }
@@ -152,11 +152,13 @@ TEST_F(ReportTest, NeverReplacesTheArchiveAndFailsWithoutLeavingAnything)
     const std::string archive = dir_.Read("a.pak");
     const std::string key = dir_.Read("a.pak.zlk");
     std::filesystem::create_symlink("a.pak", dir_ / "link.pak");
-    for (const std::string& target : {"a.pak", "a.pak.zlk", "./link.pak"}) {
+    for (const auto& [target, what] : std::vector<std::pair<std::string, std::string>>{
+             {"a.pak", "the archive itself"}, {"a.pak.zlk", "the archive's key file"},
+             {"./link.pak", "the archive itself"}}) {
         const ToolRun run = Inspect({"report", "a.pak", "-o", target});
         EXPECT_EQ(run.status, 2) << target;
-        EXPECT_NE(run.err.find(", which a report never replaces; name another file with -o\n"), std::string::npos)
-            << run.err;
+        EXPECT_EQ(run.err, "zelkor-inspect: not writing the page over " + target + ", " + what +
+                               "; name another file with -o\n");
         EXPECT_EQ(run.out, "");
     }
     EXPECT_EQ(dir_.Read("a.pak"), archive);
