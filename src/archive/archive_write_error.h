@@ -3,23 +3,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/messages.h"
+
 namespace zelkor {
 
 // Writing an archive or key file failed: a full disk, a failed position query, a
-// failed close. The text is "Cannot write " + path + "!"; Path() is the path as
-// the writer was given it, so that a caller can name the file as its user wrote
-// it instead.
+// failed flush, close or rename. The text is "Cannot write PATH!", the path as
+// its user wrote it.
 class ArchiveWriteError : public std::runtime_error {
 public:
-    explicit ArchiveWriteError(const std::string& path)
-        : std::runtime_error("Cannot write " + path + "!"), path_(path)
-    {
-    }
-
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
+    explicit ArchiveWriteError(const std::string& shownPath) : std::runtime_error(message::CannotWrite(shownPath)) {}
 };
 
 }  // namespace zelkor

@@ -10,20 +10,34 @@ namespace zelkor {
 
 ArchiveWriter::~ArchiveWriter() = default;
 
-bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath)
+bool ArchiveWriter::Create(const NamedPath& archive, const NamedPath* keyFile)
 {
     PrepareCrypto();
     // Key material first: if the system's random source fails, the exception
     // leaves before any file has been touched.
+    return Create(archive, keyFile, KeyMaterial::Random());
+}
+
+bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath)
+{
+    PrepareCrypto();
     return Create(archivePath, keyPath, KeyMaterial::Random());
 }
 
 bool ArchiveWriter::Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material)
 {
+    const NamedPath keyFile = keyPath ? NamedPath(*keyPath) : NamedPath();
+    return Create(NamedPath(archivePath), keyPath ? &keyFile : nullptr, material);
+}
+
+bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPath, const KeyMaterial& material)
+{
     PrepareCrypto();
     Close();
     failedPath_.clear();
     held_ = false;
+    archiveShown_ = archivePath.shown;
+    keyFileShown_ = keyPath ? keyPath->shown : std::string();
 
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
@@ -34,16 +48,16 @@ bool ArchiveWriter::Create(const std::string& archivePath, const std::string* ke
     const OutputGuard::Options options{.lock = true, .sync = true};
     std::unique_ptr<OutputGuard> keyFile;
     if (keyPath) {
-        keyFile = std::make_unique<OutputGuard>(*keyPath, options);
+        keyFile = std::make_unique<OutputGuard>(keyPath->path, options);
         if (!keyFile->Open()) {
-            failedPath_ = *keyPath;
+            failedPath_ = keyPath->shown;
             held_ = keyFile->Held();
             return false;
         }
     }
-    auto archive = std::make_unique<OutputGuard>(archivePath, options);
+    auto archive = std::make_unique<OutputGuard>(archivePath.path, options);
     if (!archive->Open()) {
-        failedPath_ = archivePath;
+        failedPath_ = archivePath.shown;
         held_ = archive->Held();
         return false;
     }
@@ -149,7 +163,7 @@ void ArchiveWriter::Close()
 
 void ArchiveWriter::FailWriting(const OutputGuard& failed)
 {
-    const ArchiveWriteError failure(failed.Target());
+    const ArchiveWriteError failure(&failed == keyFile_.get() ? keyFileShown_ : archiveShown_);
     // Neither file of this archive appears; whatever stood at their paths before
     // stays as it was.
     keyFile_.reset();

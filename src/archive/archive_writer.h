@@ -9,6 +9,7 @@
 #include "archive/archive_format.h"
 #include "archive/loaded_file.h"
 #include "platform/file.h"
+#include "platform/named_path.h"
 #include "platform/output_guard.h"
 
 namespace zelkor {
@@ -28,8 +29,8 @@ namespace zelkor {
 // path, from this process or another, fails and disturbs nothing.
 //
 // A failed or short write, a failed position query, or a failed flush or rename
-// throws ArchiveWriteError ("Cannot write " + path + "!"), after both temporary
-// files have been removed.
+// throws ArchiveWriteError ("Cannot write PATH!", the path as shown), after both
+// temporary files have been removed.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
 // once (after PrepareCrypto).
@@ -42,18 +43,22 @@ public:
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
     // Closes whatever the writer still holds, draws new key material, and starts
-    // the archive and, when `keyPath` is not null, the key file, with their
+    // the archive and, when `keyFile` is not null, the key file, with their
     // headers. False when a path cannot be created (a missing or unwritable
     // directory, a path that is not a regular file or cannot be opened for
-    // writing) or is held by another writer; FailedPath then names it (the key
-    // file when it failed first), and nothing at either path has changed.
-    bool Create(const std::string& archivePath, const std::string* keyPath);
+    // writing) or is held by another writer; FailedPath then names it as shown
+    // (the key file when it failed first), and nothing at either path has changed.
+    bool Create(const NamedPath& archive, const NamedPath* keyFile);
 
     // The same with the given key material instead of fresh random blocks.
+    bool Create(const NamedPath& archive, const NamedPath* keyFile, const KeyMaterial& material);
+
+    // Plain paths, which messages show as they are.
+    bool Create(const std::string& archivePath, const std::string* keyPath);
     bool Create(const std::string& archivePath, const std::string* keyPath, const KeyMaterial& material);
 
-    // After Create returned false: the path that could not be created, and
-    // whether another writer holds it.
+    // After Create returned false: the path that could not be created, as
+    // shown, and whether another writer holds it.
     const std::string& FailedPath() const { return failedPath_; }
     bool FailedHeld() const { return held_; }
 
@@ -80,6 +85,10 @@ public:
 
 private:
     [[noreturn]] void FailWriting(const OutputGuard& failed);
+
+    // The paths as shown, for messages.
+    std::string archiveShown_;
+    std::string keyFileShown_;
 
     ArchiveKey key_;
     std::unique_ptr<OutputGuard> archive_;

@@ -8,25 +8,71 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
 
 #include "archive/archive_crypto.h"
-#include "driver/execute_stage.h"
-#include "driver/load_stage.h"
-#include "driver/script_trees.h"
-#include "platform/race_annotations.h"
-#include "platform/progress_line.h"
 #include "cache/compression_cache.h"
+#include "commands/command_reader.h"
 #include "commands/script_processor.h"
-#include "script/script_vocabulary.h"
+#include "pack/file_job_pool.h"
+#include "platform/messages.h"
+#include "platform/progress_line.h"
+#include "platform/race_annotations.h"
+#include "platform/utf8.h"
 #include "platform/warning_log.h"
+#include "script/script_grammar.h"
+#include "script/script_loader.h"
+#include "script/script_vocabulary.h"
 
 namespace zelkor {
 
 namespace {
+
+// The loaded scripts of a run: element k holds the script named by command-line
+// argument k + 1. Sized once before loading begins and never resized while the
+// stages run, so each element is written by exactly one loading task and read by
+// exactly one executing task, without a lock.
+using ScriptTrees = std::vector<boost::property_tree::ptree>;
+
+// Loop body of the loading stage: argument positions 1 to argc - 1, position i
+// loaded into element i - 1. A load failure leaves the body as an exception.
+struct LoadStage {
+    ScriptTrees* trees;
+    char** argv;
+
+    void operator()(const tbb::blocked_range<unsigned>& positions) const
+    {
+        HandOffScope handOff(trees);
+        for (unsigned i = positions.begin(); i != positions.end(); ++i)
+            ScriptLoader::Load(argv[i], (*trees)[i - 1]);
+    }
+};
+
+// Loop body of the executing stage: each script index of the range in ascending
+// order, named in warnings by its argument. One pool of load buffers per call,
+// reused for every file of every script of the range.
+struct ExecuteStage {
+    const ScriptTrees* trees;
+    char** argv;
+    WarningLog* warnings;
+    CompressionCache* cache;
+    ProgressLine* progress;
+
+    void operator()(const tbb::blocked_range<unsigned>& indexes) const
+    {
+        HandOffScope handOff(trees);
+        FileJobPool jobs(cache);
+        ScriptProcessor processor(jobs, *warnings, progress);
+        for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
+            processor.Run((*trees)[i], argv[i + 1]);
+    }
+};
 
 constexpr const char* Usage =
     "Usage: zelkor [SCRIPT ...]\n"
@@ -82,7 +128,7 @@ void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
     if (!settings)
         return;
     if (!badSize.empty())
-        warnings.Warn("ZELKOR_CACHE_SIZE=\"" + badSize + "\" is not a size, taken as 5G!");
+        warnings.Warn(message::CacheSizeNotASize(badSize, "5G"));
     cache.emplace(std::move(*settings), warnings);
     if (!cache->Open())
         cache.reset();
@@ -101,9 +147,9 @@ std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
         if (!root)
             continue;
         for (const auto& [name, command] : *root) {
-            if (name != vocabulary::CreateOrvanPack)
+            if (grammar::CommandOf(name) != grammar::Command::Pack)
                 continue;
-            for (const PackSource& source : ScriptProcessor::PackSources(command)) {
+            for (const PackSource& source : ReadPackSources(command)) {
                 ++files;
                 struct stat info {};
                 if (::stat(source.path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
@@ -132,7 +178,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 
     AnnounceHandOff(&trees);
     tbb::parallel_for(tbb::blocked_range<unsigned>(1, static_cast<unsigned>(argc), 1),
-                      LoadStage{&trees, argc, argv}, tbb::auto_partitioner());
+                      LoadStage{&trees, argv}, tbb::auto_partitioner());
 
     // Executing starts only after every script has been loaded.
     std::optional<CompressionCache> cache;
@@ -153,7 +199,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, &warnings, argv, cache ? &*cache : nullptr, progress.line.get()},
+                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, progress.line.get()},
                       tbb::auto_partitioner());
 }
 
@@ -161,11 +207,20 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
 
 int RunArchiver(int argc, char** argv)
 {
+    // Standard output carries only what is asked for here; when it cannot be
+    // written (a full disk, a closed pipe) the run fails instead of going on
+    // mute.
+    const auto outputFailed = [] {
+        std::cerr << message::CannotWrite("standard output") << std::endl;
+        return ExitFailure;
+    };
     if (const char* information = InformationFor(argc, argv)) {
         std::cout << information << std::flush;
-        return std::cout ? ExitSuccess : ExitFailure;
+        return std::cout ? ExitSuccess : outputFailed();
     }
     PrintBanner(argc);
+    if (!std::cout)
+        return outputFailed();
     if (argc < 1)
         return ExitSuccess;
 
@@ -182,11 +237,11 @@ int RunArchiver(int argc, char** argv)
         failure = error.what();
     } catch (...) {
         failed = true;
-        failure = "An unknown exception was thrown!";
+        failure = message::UnknownException;
     }
 
     if (failed) {
-        std::cerr << failure << std::endl;
+        std::cerr << ShowControls(failure, true) << std::endl;
         return ExitFailure;
     }
     return warnings.Any() ? ExitWarnings : ExitSuccess;

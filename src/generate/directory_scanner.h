@@ -9,25 +9,13 @@
 
 namespace zelkor {
 
-// Lists every file below one directory, at any depth, as paths relative to it.
-//
-// Order: the entries of each directory are taken sorted by name, ASCII letters
-// compared as upper case and ties broken byte by byte, so a scan gives the same
-// order on every machine. All files of a directory come before the files of its
-// subdirectories, and subdirectories are entered last-found first, depth first:
-// a root holding button.png, font.ttf, icons/a.png, skins/c.png and
-// skins/dark/b.png yields button.png, font.ttf, skins/c.png, skins/dark/b.png,
-// icons/a.png.
-//
-// Relative paths use "/" as their only separator, have no leading or trailing
-// separator, and keep the bytes of every name. Directories are never results.
-// Links to directories are followed, except a link back to a directory on its
-// own way from the root, so link cycles end; a directory reached by two ways
-// (a link to a sibling, say) is listed under both. Every entry that is not a
-// directory (links that lead nowhere included) is a file.
-//
-// A directory that cannot be listed is skipped, and the scan goes on with the
-// others; it is named in the result so that the caller can report it.
+// Lists every file below one directory, at any depth, as paths relative to it
+// with "/" as the only separator, in an order that is the same on every machine
+// (README, "Generating scripts": each directory sorted by name with letters
+// compared as upper case, its files before its subdirectories, subdirectories
+// last-found first). Links to directories are followed, except one back to a
+// directory on its own way from the root, so cycles end. A directory that cannot
+// be listed is skipped and named in the result.
 //
 // Stateless and thread-safe; several scans may run at once.
 class DirectoryScanner {

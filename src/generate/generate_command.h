@@ -23,6 +23,8 @@ struct GenerateCommand {
     bool buildKeyfile = false;
     std::string keyPath;  // written only when buildKeyfile is true
     std::optional<std::string> keySeedPath;  // written when given
+    std::string outputShown;  // the output path as the script wrote it, for messages
+    std::vector<unsigned long> ignoreLines;  // of each Ignore element in its script; 0 when unknown
 
     // Puts the values in the form the generated paths take, as given by a script:
     // - the source directory gets its backslashes turned into slashes and a

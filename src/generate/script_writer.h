@@ -7,20 +7,10 @@
 
 namespace zelkor {
 
-// Writes the script of a generate command: a ScriptFile holding a single
-// CreateOrvanPack command with one File element per entry. The command's
-// opening tag carries ArchivePath, BuildKeyfile, KeyPath (only with
-// BuildKeyfile true) and KeySeedPath (only when given), in this order.
-//
-// The entries are the scanned paths, as the caller passes them (scanned and
-// filtered), then the command's added paths in their order, untested. For each
-// entry the archived path is the archive prefix followed by the entry without a
-// leading "/", and the source path is the source directory followed by the
-// entry. The command is expected in its normalised form (GenerateCommand::
-// Normalize).
-//
-// The text has no declaration and no byte-order mark; lines are indented with
-// TABs and end in CR LF, all but the last. Values are written through
+// Writes the script of a generate command: a ScriptFile holding one
+// CreateOrvanPack with a File element for each scanned entry, then each added
+// path (README, "Generating scripts", gives the exact text). The command is
+// expected normalised (GenerateCommand::Normalize). Values go through
 // ScriptText, so that each reads back exactly as it was given.
 //
 // Stateless and thread-safe; several calls may run at once.

@@ -109,26 +109,7 @@ std::optional<std::string> InspectedArchive::KeyFileHint(std::uint64_t withConte
 
 std::string InspectedArchive::Printable(std::string_view bytes)
 {
-    std::string shown;
-    shown.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(bytes.substr(i)), 1);
-        // C1 controls come as UTF-8 (C2 80 to C2 9F) or, in names that are not
-        // UTF-8, as single bytes 80 to 9F; terminals obey both.
-        const bool c1 = length == 2 ? byte == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F
-                                    : byte >= 0x80 && byte <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || c1) {
-            for (std::size_t k = 0; k < length; ++k) {
-                shown += "\\x";
-                AppendHexByte(shown, static_cast<unsigned char>(bytes[i + k]));
-            }
-        } else {
-            shown.append(bytes.substr(i, length));
-        }
-        i += length;
-    }
-    return shown;
+    return ShowControls(bytes, false);
 }
 
 }  // namespace zelkor

@@ -12,6 +12,7 @@ struct PackSource {
     std::string path;  // as handed to the file system
     std::optional<std::string> archivedPath;
     std::string written;  // the path as the script wrote it, for messages
+    unsigned long line = 0;  // of the File element in its script; 0 when unknown
 };
 
 }  // namespace zelkor

@@ -1,5 +1,9 @@
 #include "platform/utf8.h"
 
+#include <algorithm>
+
+#include "platform/hex.h"
+
 namespace zelkor {
 
 std::size_t Utf8SequenceLength(std::string_view bytes)
@@ -66,6 +70,30 @@ std::string ReplaceInvalidUtf8(std::string_view bytes)
         }
     }
     return text;
+}
+
+std::string ShowControls(std::string_view bytes, bool nulAsZero)
+{
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(bytes.substr(i)), 1);
+        const bool c1 = length == 2 ? byte == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F
+                                    : byte >= 0x80 && byte <= 0x9F;
+        if (byte == 0 && nulAsZero) {
+            shown += "\\0";
+        } else if (byte < 0x20 || byte == 0x7F || c1) {
+            for (std::size_t k = 0; k < length; ++k) {
+                shown += "\\x";
+                AppendHexByte(shown, static_cast<unsigned char>(bytes[i + k]));
+            }
+        } else {
+            shown.append(bytes.substr(i, length));
+        }
+        i += length;
+    }
+    return shown;
 }
 
 }  // namespace zelkor

@@ -19,4 +19,10 @@ bool IsValidUtf8(std::string_view bytes);
 // U+FFFD, one each.
 std::string ReplaceInvalidUtf8(std::string_view bytes);
 
+// `bytes` as a terminal may show them: C0 controls, DEL and C1 controls (U+0080
+// to U+009F, as UTF-8 or as single bytes of text that is not UTF-8) written as
+// \xNN, one per byte, so that no name can move the cursor or retitle the
+// window. A NUL is written as \0 with `nulAsZero`, as \x00 without.
+std::string ShowControls(std::string_view bytes, bool nulAsZero);
+
 }  // namespace zelkor

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "platform/progress_line.h"
+#include "platform/utf8.h"
 
 namespace zelkor {
 
@@ -18,16 +19,9 @@ void WarningLog::SetProgress(ProgressLine* progress)
 
 void WarningLog::Warn(const std::string& line)
 {
-    // A path that holds a NUL byte is shown with it written as \0, so that the
-    // line stays one line of text.
-    std::string whole;
-    whole.reserve(line.size() + 1);
-    for (const char c : line) {
-        if (c == '\0')
-            whole += "\\0";
-        else
-            whole += c;
-    }
+    // Paths in a line may hold anything; control characters are shown, not
+    // obeyed, so that the line stays one line of text.
+    std::string whole = ShowControls(line, true);
     whole += '\n';
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -25,7 +25,8 @@ public:
     WarningLog(const WarningLog&) = delete;
     WarningLog& operator=(const WarningLog&) = delete;
 
-    // Writes `line` followed by a line end; NUL bytes in it are shown as \0.
+    // Writes `line` followed by a line end, its control characters shown as
+    // \xNN and NUL bytes as \0 (ShowControls).
     void Warn(const std::string& line);
 
     // From now on, warnings are written above `progress` (null: plainly again).

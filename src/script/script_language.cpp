@@ -4,7 +4,7 @@
 
 #include "script/script_vocabulary.h"
 
-namespace zelkor {
+namespace zelkor::language {
 
 namespace pt = boost::property_tree;
 
@@ -20,29 +20,29 @@ pt::ptree::path_type AttributePath(std::string_view name)
 
 }  // namespace
 
-const ScriptLanguage::Element& ScriptLanguage::Root(const Element& tree)
+const Element& Root(const Element& tree)
 {
     return tree.get_child(pt::ptree::path_type(std::string(vocabulary::ScriptFile)));
 }
 
-std::string ScriptLanguage::RequiredAttribute(const Element& element, std::string_view name)
+std::string RequiredAttribute(const Element& element, std::string_view name)
 {
     return element.get<std::string>(AttributePath(name));
 }
 
-void ScriptLanguage::ThrowMissingAttribute(std::string_view name)
+void ThrowMissingAttribute(std::string_view name)
 {
     throw pt::ptree_bad_path("No such node", AttributePath(name));
 }
 
-std::optional<std::string> ScriptLanguage::OptionalAttribute(const Element& element, std::string_view name)
+std::optional<std::string> OptionalAttribute(const Element& element, std::string_view name)
 {
     if (auto value = element.get_optional<std::string>(AttributePath(name)))
         return *value;
     return std::nullopt;
 }
 
-std::optional<bool> ScriptLanguage::Boolean(const std::string& value)
+std::optional<bool> Boolean(const std::string& value)
 {
     // The property tree's translator reads an integer first and then the words
     // true/false, and insists that nothing but white space follows.
@@ -51,19 +51,19 @@ std::optional<bool> ScriptLanguage::Boolean(const std::string& value)
     return std::nullopt;
 }
 
-bool ScriptLanguage::BooleanAttribute(const Element& element, std::string_view name)
+bool BooleanAttribute(const Element& element, std::string_view name)
 {
     const std::optional<std::string> value = OptionalAttribute(element, name);
     return value && Boolean(*value).value_or(false);
 }
 
-std::string ScriptLanguage::FileSystemPath(std::string path)
+std::string FileSystemPath(std::string path)
 {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }
 
-ScriptLanguage::InputParts ScriptLanguage::SplitInput(const std::string& input)
+InputParts SplitInput(const std::string& input)
 {
     const auto colon = input.find(':');
     if (colon == std::string::npos)
@@ -71,4 +71,4 @@ ScriptLanguage::InputParts ScriptLanguage::SplitInput(const std::string& input)
     return {input.substr(0, colon), input.substr(colon + 1)};
 }
 
-}  // namespace zelkor
+}  // namespace zelkor::language

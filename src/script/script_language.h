@@ -6,57 +6,55 @@
 
 #include <boost/property_tree/ptree.hpp>
 
-namespace zelkor {
+namespace zelkor::language {
 
 // Reading the commands of a loaded script: attribute lookups with the language's
 // defaults and failure texts, boolean values, element text, and the splitting of a
 // generate command's Input. The names of elements and attributes are those of
 // script_vocabulary.h.
-class ScriptLanguage {
-public:
-    using Element = boost::property_tree::ptree;
 
-    // The root element of a loaded script: its first top-level ScriptFile.
-    // Throws ptree_bad_path "No such node (ScriptFile)" when there is none.
-    static const Element& Root(const Element& tree);
+using Element = boost::property_tree::ptree;
 
-    // A required attribute, exactly as written (references decoded, no trimming).
-    // Throws ptree_bad_path "No such node (<xmlattr>." + name + ")" when absent.
-    static std::string RequiredAttribute(const Element& element, std::string_view name);
+// The root element of a loaded script: its first top-level ScriptFile.
+// Throws ptree_bad_path "No such node (ScriptFile)" when there is none.
+const Element& Root(const Element& tree);
 
-    // The failure of a required attribute `name` that is absent, as
-    // RequiredAttribute throws it; for a lookup that was made earlier.
-    [[noreturn]] static void ThrowMissingAttribute(std::string_view name);
+// A required attribute, exactly as written (references decoded, no trimming).
+// Throws ptree_bad_path "No such node (<xmlattr>." + name + ")" when absent.
+std::string RequiredAttribute(const Element& element, std::string_view name);
 
-    // An optional attribute; present-but-empty is present.
-    static std::optional<std::string> OptionalAttribute(const Element& element, std::string_view name);
+// The failure of a required attribute `name` that is absent, as
+// RequiredAttribute throws it; for a lookup that was made earlier.
+[[noreturn]] void ThrowMissingAttribute(std::string_view name);
 
-    // A boolean value: "true" or an integer equal to 1 is true, "false" or an
-    // integer equal to 0 is false, white space around the value allowed, words
-    // case-sensitive. Nothing for anything else, the empty value included.
-    static std::optional<bool> Boolean(const std::string& value);
+// An optional attribute; present-but-empty is present.
+std::optional<std::string> OptionalAttribute(const Element& element, std::string_view name);
 
-    // A boolean attribute, read as Boolean does; absent or not a boolean reads as
-    // false (ScriptCheck names the latter).
-    static bool BooleanAttribute(const Element& element, std::string_view name);
+// A boolean value: "true" or an integer equal to 1 is true, "false" or an
+// integer equal to 0 is false, white space around the value allowed, words
+// case-sensitive. Nothing for anything else, the empty value included.
+std::optional<bool> Boolean(const std::string& value);
 
-    // The text of an element (File, Add): its character data and CDATA sections
-    // joined, untrimmed.
-    static const std::string& Text(const Element& element) { return element.data(); }
+// A boolean attribute, read as Boolean does; absent or not a boolean reads as
+// false (ScriptCheck names the latter).
+bool BooleanAttribute(const Element& element, std::string_view name);
 
-    // A path that the script hands to the file system (ArchivePath, KeyPath,
-    // KeySeedPath, a File's text, XmlPath): backslashes separate directories, as
-    // on the system that scripts come from, so they become slashes.
-    static std::string FileSystemPath(std::string path);
+// The text of an element (File, Add): its character data and CDATA sections
+// joined, untrimmed.
+inline const std::string& Text(const Element& element) { return element.data(); }
 
-    // A generate command's Input, split at its first colon: the source directory
-    // before it, the archive prefix after it (further colons included). Without a
-    // colon the whole value is the source directory and the prefix is empty.
-    struct InputParts {
-        std::string sourceDirectory;
-        std::string archivePrefix;
-    };
-    static InputParts SplitInput(const std::string& input);
+// A path that the script hands to the file system (ArchivePath, KeyPath,
+// KeySeedPath, a File's text, XmlPath): backslashes separate directories, as
+// on the system that scripts come from, so they become slashes.
+std::string FileSystemPath(std::string path);
+
+// A generate command's Input, split at its first colon: the source directory
+// before it, the archive prefix after it (further colons included). Without a
+// colon the whole value is the source directory and the prefix is empty.
+struct InputParts {
+    std::string sourceDirectory;
+    std::string archivePrefix;
 };
+InputParts SplitInput(const std::string& input);
 
-}  // namespace zelkor
+}  // namespace zelkor::language

@@ -12,6 +12,7 @@
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 
 #include "platform/file.h"
+#include "platform/messages.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor {
@@ -29,7 +30,8 @@ using Node = rapidxml::xml_node<char>;
 }
 
 // Reads the whole file. Pipes and other streams are read until their end, so a
-// script can come from process substitution; a directory is not a script.
+// script can come from process substitution; a directory is not a script, and
+// neither is a stream that does not end within MaxScriptSize (/dev/zero).
 std::string ReadScriptFile(const std::string& path)
 {
     if (path.empty())
@@ -42,6 +44,8 @@ std::string ReadScriptFile(const std::string& path)
         Fail("cannot open file", path, 0);
 
     std::string text;
+    if (status->IsRegular() && status->size > ScriptLoader::MaxScriptSize)
+        Fail(std::string(message::ScriptTooLarge), path, 0);
     if (status->IsRegular() && status->size > 0)
         text.reserve(static_cast<std::size_t>(status->size));
     char chunk[65536];
@@ -49,6 +53,8 @@ std::string ReadScriptFile(const std::string& path)
         std::optional<std::size_t> got = file.ReadUpTo(chunk, sizeof chunk);
         if (!got)
             Fail("read error", path, 0);
+        if (text.size() + *got > ScriptLoader::MaxScriptSize)
+            Fail(std::string(message::ScriptTooLarge), path, 0);
         text.append(chunk, *got);
         if (*got < sizeof chunk)
             return text;

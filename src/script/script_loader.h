@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,9 +24,13 @@ namespace zelkor {
 //
 // Failures throw boost::property_tree::xml_parser::xml_parser_error, whose text is
 // the path, "(line)" when a line is known, ": " and the message ("cannot open file",
-// "read error", or the parser's own message such as "expected <").
+// "read error", "script too large", or the parser's own message such as
+// "expected <").
 class ScriptLoader {
 public:
+    // Scripts are read whole; one that has not ended by then is "script too large".
+    static constexpr std::uint64_t MaxScriptSize = std::uint64_t{1} << 30;
+
     // Loads the file at `path` into `tree`. `tree` is replaced only on success; on
     // failure it keeps its previous content.
     static void Load(const std::string& path, boost::property_tree::ptree& tree);

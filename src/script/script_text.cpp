@@ -11,6 +11,7 @@ std::string ScriptText::Attribute(const std::string& value)
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '"': out += "&quot;"; break;
+        case '\0': out += "&#0;"; break;
         case '\r':
             out += i + 1 < value.size() && value[i + 1] == '\n' ? "&#13;" : "\r";
             break;
@@ -28,6 +29,10 @@ std::string ScriptText::Cdata(const std::string& value)
         if (value.compare(i, 3, "]]>") == 0) {
             out += "]]]]><![CDATA[>";
             i += 2;
+        } else if (value[i] == '\0') {
+            // No byte of a CDATA section can stand for a NUL; a reference between
+            // two sections can, and the reader joins them.
+            out += "]]>&#0;<![CDATA[";
         } else if (value.compare(i, 2, "\r\n") == 0) {
             out += "\r]]><![CDATA[\n";
             ++i;

@@ -49,12 +49,22 @@ bool MatchWildcard(const char* text, const char* pattern)
     return MatchWildcard(std::string_view(text), std::string_view(pattern));
 }
 
-void ApplyIgnorePatterns(std::vector<std::string>& paths, const std::vector<std::string>& patterns)
+std::vector<bool> ApplyIgnorePatterns(std::vector<std::string>& paths, const std::vector<std::string>& patterns)
 {
+    std::vector<bool> used(patterns.size());
     std::erase_if(paths, [&](const std::string& path) {
-        return std::any_of(patterns.begin(), patterns.end(),
-                           [&](const std::string& pattern) { return MatchWildcard(path, pattern); });
+        bool removed = false;
+        // Once a path is removed, only patterns that have matched nothing yet
+        // need to be tried on it.
+        for (std::size_t k = 0; k < patterns.size(); ++k) {
+            if ((!removed || !used[k]) && MatchWildcard(path, patterns[k])) {
+                used[k] = true;
+                removed = true;
+            }
+        }
+        return removed;
     });
+    return used;
 }
 
 }  // namespace zelkor

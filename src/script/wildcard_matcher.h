@@ -18,7 +18,9 @@ bool MatchWildcard(std::string_view text, std::string_view pattern);
 bool MatchWildcard(const char* text, const char* pattern);
 
 // Removes from `paths` every path that at least one of `patterns` matches; the
-// others keep their order.
-void ApplyIgnorePatterns(std::vector<std::string>& paths, const std::vector<std::string>& patterns);
+// others keep their order. Element k of the result tells whether pattern k
+// matched any path (a pattern that matches only paths an earlier one removed
+// still counts).
+std::vector<bool> ApplyIgnorePatterns(std::vector<std::string>& paths, const std::vector<std::string>& patterns);
 
 }  // namespace zelkor

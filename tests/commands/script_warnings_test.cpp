@@ -67,7 +67,7 @@ TEST_F(ScriptWarningsTest, UnknownAttributes)
          "script.xml(3): unknown attribute Key of <CreateOrvanPack> ignored!\n"
          "script.xml(3): unknown attribute Seed of <CreateOrvanPack> ignored!\n"},
         {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" KeySeedPath=\"s\" Xml=\"x\">\n"
-         "<Ignore Pattern=\"*.psd\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
+         "<Ignore Pattern=\"*.txt\" Case=\"no\"/>\n<Add Path=\"x\">a</Add>\n</CreateOrvanPackXml>\n",
          "script.xml(2): unknown attribute Xml of <CreateOrvanPackXml> ignored!\n"
          "script.xml(3): unknown attribute Case of <Ignore> ignored!\n"
          "script.xml(4): unknown attribute Path of <Add> ignored!\n"},
@@ -97,6 +97,92 @@ TEST_F(ScriptWarningsTest, BuildKeyfileValuesThatAreNotBooleans)
          "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" BuildKeyfile=\"false\"/>\n",
          "", 0},
     });
+}
+
+TEST_F(ScriptWarningsTest, RepeatedAttributes)
+{
+    // Lookups take the first; each later one is named at its own line.
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"d1.pak\"\n ArchivePath=\"d2.pak\" ArchivePath=\"d3.pak\">\n"
+         "<File ArchivedPath=\"a\" ArchivedPath=\"b\">src/c.txt</File>\n</CreateOrvanPack>\n",
+         "script.xml(3): attribute ArchivePath repeated, the first one used!\n"
+         "script.xml(3): attribute ArchivePath repeated, the first one used!\n"
+         "script.xml(4): attribute ArchivedPath repeated, the first one used!\n"},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Typo=\"1\" Typo=\"2\"/>\n",
+         "script.xml(2): unknown attribute Typo of <CreateOrvanPack> ignored!\n"
+         "script.xml(2): attribute Typo repeated, the first one used!\n"},
+    });
+    EXPECT_TRUE(Exists("d1.pak"));
+    EXPECT_FALSE(Exists("d2.pak"));
+    ASSERT_EQ(Archive("d1.pak").size(), 1u);
+    EXPECT_EQ(Archive("d1.pak")[0].name, "");
+}
+
+TEST_F(ScriptWarningsTest, IgnorePatternsThatMatchNothing)
+{
+    const std::string generate = "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\">\n";
+    ExpectWarnings({
+        // Letter case counts in Ignore patterns, so a misspelt one is named.
+        {generate + "<Ignore Pattern=\"*.TXT\"/>\n<Ignore Pattern=\"c.*\"/>\n<Ignore Pattern=\"*.txt\"/>\n"
+                    "<Ignore Pattern=\"\"/>\n</CreateOrvanPackXml>\n",
+         "script.xml(3): Ignore pattern *.TXT matched nothing!\nscript.xml(6): Ignore pattern  matched nothing!\n"},
+    });
+    // The script is written all the same, without the file.
+    EXPECT_TRUE(Exists("g.xml"));
+}
+
+TEST_F(ScriptWarningsTest, EntriesAReaderCannotTellApart)
+{
+    dir_.Write("src/d.txt", "dee");
+    const auto file = [](const std::string& archived, const std::string& source = "src/c.txt") {
+        return "<File ArchivedPath=\"" + archived + "\">" + source + "</File>\n";
+    };
+    const std::string pack = "<CreateOrvanPack ArchivePath=\"a.pak\">\n";
+    std::string distinct = pack;
+    for (int i = 0; i < 400; ++i)
+        distinct += file("dir/file" + std::to_string(i) + ".txt");
+    ExpectWarnings({
+        // Two names of one CRC-32 (0x4abf27d1).
+        {pack + file("textures/wlkffsvo.png") + file("textures/okxxbftd.png", "src/d.txt") + "</CreateOrvanPack>\n",
+         "script.xml(4): ArchivedPath textures/okxxbftd.png has the name hash of textures/wlkffsvo.png (line 3)!\n"},
+        // Letter case and separators do not count; each later one names the first.
+        {pack + file("textures/logo.png") + file("Textures\\Logo.PNG") + file("textures/logo.png") +
+             "</CreateOrvanPack>\n",
+         "script.xml(4): ArchivedPath Textures\\Logo.PNG names the same entry as line 3!\n"
+         "script.xml(5): ArchivedPath textures/logo.png names the same entry as line 3!\n"},
+        // A same name comes before a mere same hash; control characters are shown.
+        {pack + file("textures/wlkffsvo.png") + file("textures/okxxbftd.png") + file("TEXTURES/OKXXBFTD.PNG") +
+             file("x&#27;") + file("x&#27;") + "</CreateOrvanPack>\n",
+         "script.xml(4): ArchivedPath textures/okxxbftd.png has the name hash of textures/wlkffsvo.png (line 3)!\n"
+         "script.xml(5): ArchivedPath TEXTURES/OKXXBFTD.PNG names the same entry as line 4!\n"
+         "script.xml(7): ArchivedPath x\\x1b names the same entry as line 6!\n"},
+        // Only stored entries count, and each archive is its own name space.
+        {pack + file("same", "src/missing") + file("same") + file("same", "src/missing") + "</CreateOrvanPack>\n" +
+             "<CreateOrvanPack ArchivePath=\"b.pak\">\n" + file("same") + "</CreateOrvanPack>\n",
+         "Cannot compress src/missing!\nCannot compress src/missing!\n"},
+        {distinct + "</CreateOrvanPack>\n", "", 0},
+    });
+    // The archive is as it always was: every entry stored.
+    RunCommands(pack + file("textures/logo.png") + file("Textures\\Logo.PNG") + "</CreateOrvanPack>\n");
+    EXPECT_EQ(Archive("a.pak").size(), 2u);
+}
+
+TEST_F(ScriptWarningsTest, ControlCharactersInMessagesAreShownNotObeyed)
+{
+    // A name may hold anything a terminal obeys: escape sequences, C1 controls,
+    // a line feed that would forge a second message.
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"a.pak\">\n" + FileElement("a", "src/\x1b]0;owned\x07") +
+             FileElement("b", "src/\xc2\x9b" "31m\x9b") +
+             "<File ArchivedPath=\"c\">src/two&#10;lines&#0;</File>\n" +
+             FileElement("d", "src/tab\there") + "</CreateOrvanPack>\n",
+         "Cannot compress src/\\x1b]0;owned\\x07!\nCannot compress src/\\xc2\\x9b31m\\x9b!\n"
+         "Cannot compress src/two\\x0alines\\0!\nCannot compress src/tab\\x09here!\n"},
+    });
+    // The message that ends a run, too.
+    ToolRun run = Run({"no\x1b[2Jsuch.xml"});
+    EXPECT_EQ(run.err, "no\\x1b[2Jsuch.xml: cannot open file\n");
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST_F(ScriptWarningsTest, WarningsComeAsTheProcessorReachesEachElement)

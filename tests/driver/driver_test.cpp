@@ -99,6 +99,21 @@ TEST_F(DriverTest, HelpAndVersionOnlyAsTheOnlyArgument)
 
 // --- Failures -----------------------------------------------------------------
 
+TEST_F(DriverTest, AStandardOutputThatCannotBeWrittenFailsTheRun)
+{
+    WriteEmptyScript("s.xml");
+    dir_.Write("g.xml", "<ScriptFile><CreateOrvanPackXml Input=\".\" XmlPath=\"out.xml\" ArchivePath=\"a\"/>"
+                        "</ScriptFile>");
+    for (const std::string args : {"--help", "--version", "s.xml", "g.xml", ""}) {
+        ToolRun run = testing::RunProgram(
+            "/bin/sh", {"-c", "exec \"$0\" " + args + " > /dev/full", ZELKOR_BINARY}, dir_.path());
+        EXPECT_EQ(run.err, "Cannot write standard output!\n") << args;
+        EXPECT_EQ(run.status, 2) << args;
+    }
+    // The banner could not be written, so nothing was run.
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.xml"));
+}
+
 TEST_F(DriverTest, MissingScriptEndsTheRunBeforeAnythingExecutes)
 {
     // The second script would fail when executed; the load failure comes first, so

@@ -247,18 +247,22 @@ TEST_F(ScriptWriterTest, SpecialCharactersReadBackUnchanged)
         dir_.Write("src/" + name, "");
         expected.emplace_back("p&\"<'>/" + name, "src/" + name);
     }
-    expected.emplace_back("p&\"<'>/add&\"<]]>'", "src/add&\"<]]>'");
+    // Names that no file has, but a script may give: a NUL reads back too.
+    using namespace std::string_literals;
+    expected.emplace_back("p&\"<'>/add&\"<]]>'\0!"s, "src/add&\"<]]>'\0!"s);
 
     Request request;
     request.prefix = "p&\"<'>/";
-    request.archivePath = "o&u\"t<'>.pak";
+    request.archivePath = "o&u\"t<'>\0.pak"s;
     request.buildKeyfile = true;
-    request.keyPath = "k&e\"y<'>]]>\r\n.zlk";
-    request.added = {"add&\"<]]>'"};
+    request.keyPath = "k&e\"y<'>]]>\r\n\0.zlk"s;
+    request.keySeedPath = "s\0eed"s;
+    request.added = {"add&\"<]]>'\0!"s};
     EXPECT_EQ(Files(request), expected);
     const ptree command = Command(request);
     EXPECT_EQ(command.get<std::string>("<xmlattr>.ArchivePath"), request.archivePath);
     EXPECT_EQ(command.get<std::string>("<xmlattr>.KeyPath"), request.keyPath);
+    EXPECT_EQ(command.get<std::string>("<xmlattr>.KeySeedPath"), request.keySeedPath);
 }
 
 TEST_F(ScriptWriterTest, EscapedFormsAndPlainValues)

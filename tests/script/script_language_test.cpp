@@ -10,7 +10,7 @@ namespace zelkor {
 namespace {
 
 using boost::property_tree::ptree;
-using Parts = ScriptLanguage::InputParts;
+using Parts = language::InputParts;
 
 ptree Parse(const std::string& text)
 {
@@ -32,24 +32,24 @@ std::string FailureOf(const std::function<void()>& lookup)
 TEST(ScriptLanguageTest, RootIsTheFirstTopLevelScriptFile)
 {
     ptree tree = Parse("<Other/><ScriptFile A=\"1\"/><ScriptFile A=\"2\"/>");
-    EXPECT_EQ(ScriptLanguage::RequiredAttribute(ScriptLanguage::Root(tree), "A"), "1");
+    EXPECT_EQ(language::RequiredAttribute(language::Root(tree), "A"), "1");
 
     ptree wrongCase = Parse("<scriptfile/>");
-    EXPECT_EQ(FailureOf([&] { ScriptLanguage::Root(wrongCase); }), "No such node (ScriptFile)");
+    EXPECT_EQ(FailureOf([&] { language::Root(wrongCase); }), "No such node (ScriptFile)");
 }
 
 TEST(ScriptLanguageTest, AttributesAreTakenExactly)
 {
     ptree element = Parse("<E Path=\" a &amp; b \" Empty=\"\"/>").get_child("E");
-    EXPECT_EQ(ScriptLanguage::RequiredAttribute(element, "Path"), " a & b ");
-    EXPECT_EQ(ScriptLanguage::OptionalAttribute(element, "Empty"), std::optional<std::string>(""));
-    EXPECT_EQ(ScriptLanguage::OptionalAttribute(element, "Missing"), std::nullopt);
-    EXPECT_EQ(ScriptLanguage::OptionalAttribute(element, "path"), std::nullopt);
+    EXPECT_EQ(language::RequiredAttribute(element, "Path"), " a & b ");
+    EXPECT_EQ(language::OptionalAttribute(element, "Empty"), std::optional<std::string>(""));
+    EXPECT_EQ(language::OptionalAttribute(element, "Missing"), std::nullopt);
+    EXPECT_EQ(language::OptionalAttribute(element, "path"), std::nullopt);
 
-    EXPECT_EQ(FailureOf([&] { ScriptLanguage::RequiredAttribute(element, "ArchivePath"); }),
+    EXPECT_EQ(FailureOf([&] { language::RequiredAttribute(element, "ArchivePath"); }),
               "No such node (<xmlattr>.ArchivePath)");
     ptree bare = Parse("<E/>").get_child("E");
-    EXPECT_EQ(FailureOf([&] { ScriptLanguage::RequiredAttribute(bare, "XmlPath"); }),
+    EXPECT_EQ(FailureOf([&] { language::RequiredAttribute(bare, "XmlPath"); }),
               "No such node (<xmlattr>.XmlPath)");
 }
 
@@ -62,15 +62,15 @@ TEST(ScriptLanguageTest, BooleanForms)
     };
     for (const auto& [value, expected] : cases) {
         ptree element = Parse("<E B=\"" + value + "\"/>").get_child("E");
-        EXPECT_EQ(ScriptLanguage::BooleanAttribute(element, "B"), expected) << "'" << value << "'";
+        EXPECT_EQ(language::BooleanAttribute(element, "B"), expected) << "'" << value << "'";
     }
-    EXPECT_FALSE(ScriptLanguage::BooleanAttribute(Parse("<E/>").get_child("E"), "B"));
+    EXPECT_FALSE(language::BooleanAttribute(Parse("<E/>").get_child("E"), "B"));
 }
 
 TEST(ScriptLanguageTest, InputSplitsAtTheFirstColon)
 {
     auto split = [](const std::string& input) {
-        Parts parts = ScriptLanguage::SplitInput(input);
+        Parts parts = language::SplitInput(input);
         return std::make_pair(parts.sourceDirectory, parts.archivePrefix);
     };
     using P = std::pair<std::string, std::string>;

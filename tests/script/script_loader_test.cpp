@@ -231,6 +231,13 @@ TEST_F(ScriptLoaderTest, UnopenablePathsCannotOpenFile)
     EXPECT_EQ(failure(missing), missing + ": cannot open file");
     EXPECT_EQ(failure(dir_.path().string()), dir_.path().string() + ": cannot open file");
     EXPECT_EQ(failure(""), "<unspecified file>: cannot open file");
+
+    // A stream that never ends, and a file too large to be a script, are refused
+    // before memory runs out.
+    EXPECT_EQ(failure("/dev/zero"), "/dev/zero: script too large");
+    const std::string huge = (dir_ / "huge.xml").string();
+    std::filesystem::resize_file(dir_.Write("huge.xml", "<ScriptFile/>"), ScriptLoader::MaxScriptSize + 1);
+    EXPECT_EQ(failure(huge), huge + ": script too large");
 }
 
 }  // namespace

@@ -65,13 +65,16 @@ TEST(MatchWildcardTest, LongTextsEndQuickly)
 
 TEST(ApplyIgnorePatternsTest, RemovesEveryMatchAndKeepsTheOrder)
 {
+    using Used = std::vector<bool>;
     Paths paths = {"Thumbs.db", "b.psd", "z.txt", "sub/Thumbs.db", "a.txt", "b.psd", "temp/x/y"};
-    ApplyIgnorePatterns(paths, {"*.psd", "*/Thumbs.db", "temp/*", "*.psd"});
+    // A pattern that matches only what an earlier one removed counts as used.
+    EXPECT_EQ(ApplyIgnorePatterns(paths, {"*.psd", "*/Thumbs.db", "temp/*", "b.*", "*.psd", "*.jpg"}),
+              (Used{true, true, true, true, true, false}));
     EXPECT_EQ(paths, (Paths{"Thumbs.db", "z.txt", "a.txt"}));
 
-    ApplyIgnorePatterns(paths, {});
+    EXPECT_EQ(ApplyIgnorePatterns(paths, {}), Used{});
     EXPECT_EQ(paths, (Paths{"Thumbs.db", "z.txt", "a.txt"}));
-    ApplyIgnorePatterns(paths, {"", "Z.TXT", " a.txt"});
+    EXPECT_EQ(ApplyIgnorePatterns(paths, {"", "Z.TXT", " a.txt"}), (Used{false, false, false}));
     EXPECT_EQ(paths, (Paths{"Thumbs.db", "z.txt", "a.txt"}));
     ApplyIgnorePatterns(paths, {"*"});
     EXPECT_TRUE(paths.empty());

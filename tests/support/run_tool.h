@@ -42,7 +42,7 @@ private:
     pid_t pid_ = 0;
 };
 
-// Runs `program` with `args` (argument 0 is the program itself) in the working
+// Runs `program` with `args` (after argument 0, the program itself) in the working
 // directory `cwd`, with standard input empty, and collects both output streams.
 ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& cwd);

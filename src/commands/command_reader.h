@@ -1,0 +1,36 @@
+#pragma once
+
+// The two commands as a loaded script gives them, read with the language's
+// defaults, in the order of lookups that decides which missing attribute is
+// named when several are. A missing required attribute throws the property
+// tree's "No such node (<xmlattr>.NAME)". Reading changes nothing on disk.
+
+#include <optional>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "generate/generate_command.h"
+#include "pack/pack_source.h"
+#include "platform/named_path.h"
+
+namespace zelkor {
+
+// A CreateOrvanPack command.
+struct PackCommand {
+    NamedPath archive;
+    std::optional<NamedPath> keyFile;  // with BuildKeyfile true: KeyPath, or the archive's + ".zlk"
+    std::optional<NamedPath> keySeed;  // KeySeedPath, when given
+    std::vector<PackSource> sources;   // the File children, in document order
+};
+
+PackCommand ReadPackCommand(const boost::property_tree::ptree& command);
+
+// The File children of a pack command, in document order. Their ArchivedPath is
+// optional here: a pack command looks for it only once its source has loaded.
+std::vector<PackSource> ReadPackSources(const boost::property_tree::ptree& command);
+
+// A CreateOrvanPackXml command, normalised (GenerateCommand::Normalize).
+GenerateCommand ReadGenerateCommand(const boost::property_tree::ptree& command);
+
+}  // namespace zelkor

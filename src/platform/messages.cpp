@@ -1,0 +1,72 @@
+#include "platform/messages.h"
+
+namespace zelkor::message {
+
+namespace {
+
+std::string Join(std::string_view a, std::string_view b, std::string_view c = {}, std::string_view d = {},
+                 std::string_view e = {})
+{
+    std::string text;
+    text.reserve(a.size() + b.size() + c.size() + d.size() + e.size());
+    text.append(a).append(b).append(c).append(d).append(e);
+    return text;
+}
+
+}  // namespace
+
+std::string CannotCompress(std::string_view source) { return Join("Cannot compress ", source, "!"); }
+std::string CannotStore(std::string_view source) { return Join("Cannot store ", source, "!"); }
+std::string CannotCreate(std::string_view path) { return Join("Cannot create ", path, "!"); }
+std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read key seed ", path, "!"); }
+std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
+std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
+
+std::string CannotUseCache(std::string_view directory) { return Join("Cannot use cache ", directory, "!"); }
+
+std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
+{
+    return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
+}
+
+std::string At(std::string_view script, unsigned long line)
+{
+    return line == 0 ? std::string(script) : Join(script, "(", std::to_string(line), ")");
+}
+
+std::string InScript(std::string_view at, std::string_view what) { return Join(at, ": ", what); }
+
+std::string UnknownElement(std::string_view name) { return Join("unknown element <", name, "> ignored!"); }
+
+std::string UnknownAttribute(std::string_view name, std::string_view element)
+{
+    return Join("unknown attribute ", name, " of <", element, "> ignored!");
+}
+
+std::string NotABoolean(std::string_view attribute, std::string_view value)
+{
+    return Join(attribute, "=\"", value, "\" is not true or false, taken as false!");
+}
+
+std::string RepeatedAttribute(std::string_view name)
+{
+    return Join("attribute ", name, " repeated, the first one used!");
+}
+
+std::string IgnoreMatchedNothing(std::string_view pattern)
+{
+    return Join("Ignore pattern ", pattern, " matched nothing!");
+}
+
+std::string SameEntryAs(std::string_view name, unsigned long firstLine)
+{
+    return Join("ArchivedPath ", name, " names the same entry as line ", std::to_string(firstLine), "!");
+}
+
+std::string NameHashOf(std::string_view name, std::string_view other, unsigned long firstLine)
+{
+    return Join("ArchivedPath ", name, " has the name hash of ", other,
+                Join(" (line ", std::to_string(firstLine), ")!"));
+}
+
+}  // namespace zelkor::message

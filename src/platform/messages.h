@@ -1,0 +1,45 @@
+#pragma once
+
+// The archiver's own messages, spelled once. Warnings end the run with exit
+// status 1, failures with 2; the README lists every one with what it means.
+
+#include <string>
+#include <string_view>
+
+namespace zelkor::message {
+
+// A source left out of an archive: it cannot be read, or the format cannot hold it.
+std::string CannotCompress(std::string_view source);
+std::string CannotStore(std::string_view source);
+// A pack command skipped whole.
+std::string CannotCreate(std::string_view path);
+std::string CannotReadKeySeed(std::string_view path);
+// A generated script, archive or key file that could not be written.
+std::string CannotWrite(std::string_view path);
+std::string CannotScan(std::string_view directory);
+
+// The compression cache.
+std::string CannotUseCache(std::string_view directory);
+std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
+
+// Where in a script: "SCRIPT(LINE)", or "SCRIPT" when the line is unknown (0).
+std::string At(std::string_view script, unsigned long line);
+// A message about a place in a script: "SCRIPT(LINE): WHAT".
+std::string InScript(std::string_view at, std::string_view what);
+
+// What a script holds that the language passes over.
+std::string UnknownElement(std::string_view name);
+std::string UnknownAttribute(std::string_view name, std::string_view element);
+std::string NotABoolean(std::string_view attribute, std::string_view value);
+std::string RepeatedAttribute(std::string_view name);
+std::string IgnoreMatchedNothing(std::string_view pattern);
+
+// Entries of one archive that a reader cannot tell apart.
+std::string SameEntryAs(std::string_view name, unsigned long firstLine);
+std::string NameHashOf(std::string_view name, std::string_view other, unsigned long firstLine);
+
+// Failures that end the run.
+inline constexpr std::string_view ScriptTooLarge = "script too large";
+inline constexpr std::string_view UnknownException = "An unknown exception was thrown!";
+
+}  // namespace zelkor::message
