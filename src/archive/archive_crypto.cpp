@@ -1,6 +1,5 @@
 #include "archive/archive_crypto.h"
 
-#include <fcntl.h>
 
 #include <cstring>
 #include <mutex>
@@ -68,7 +67,7 @@ KeyMaterial KeyMaterial::FromSeed(std::span<const std::uint8_t> seed)
 
 std::optional<KeyMaterial> KeyMaterial::FromSeedFile(const std::string& path)
 {
-    File file = File::OpenRegular(path, O_RDONLY);
+    File file = File::OpenRegular(path, OpenFlags::Read);
     if (!file.IsOpen())
         return std::nullopt;
     // One byte more than the limit tells a file that is too long, whatever its

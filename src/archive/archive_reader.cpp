@@ -1,7 +1,5 @@
 #include "archive/archive_reader.h"
 
-#include <fcntl.h>
-
 #include <stdexcept>
 
 #include "archive/archive_crypto.h"
@@ -43,7 +41,7 @@ private:
 File OpenForReading(const std::string& path, std::uint64_t& size)
 {
     FileStatus status;
-    File file = File::OpenRegular(path, O_RDONLY, &status);
+    File file = File::OpenRegular(path, OpenFlags::Read, &status);
     if (!file.IsOpen())
         throw std::runtime_error("Cannot open " + path + "!");
     size = status.size;

@@ -129,7 +129,7 @@ class Counters {
 public:
     Counters(const std::string& path, std::size_t count) : values_(count, 0)
     {
-        file_ = File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0666);
+        file_ = File::Open(path, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow, 0666);
         if (!file_.IsOpen())
             return;
         if (!file_.Lock(true)) {
@@ -161,7 +161,8 @@ public:
         std::vector<std::uint8_t> bytes(8 * values_.size());
         for (std::size_t i = 0; i < values_.size(); ++i)
             EncodeFixed64(&bytes[8 * i], values_[i]);
-        return ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+        return ::pwrite(static_cast<int>(file_.NativeHandle()), bytes.data(), bytes.size(), 0) ==
+               static_cast<ssize_t>(bytes.size());
     }
 
 private:
@@ -228,7 +229,8 @@ bool CompressionCache::Open()
     // Proven by writing: a directory that exists but takes no files is no cache.
     const std::string probe =
         settings_.directory + "/" + OutputGuard::HiddenName("probe", std::to_string(::getpid()));
-    File file = File::Open(probe, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    File file =
+        File::Open(probe, OpenFlags::Write | OpenFlags::Create | OpenFlags::Truncate | OpenFlags::NoFollow, 0666);
     if (!file.IsOpen()) {
         Disable();
         return false;
@@ -285,7 +287,7 @@ std::optional<CompressionCache::Found> CompressionCache::Find(const Key& key, st
         return std::nullopt;
     const std::string path = EntryPath(key);
     FileStatus status;
-    File entry = File::OpenRegular(path, O_RDONLY, &status);
+    File entry = File::OpenRegular(path, OpenFlags::Read, &status);
     if (!entry.IsOpen()) {
         ++misses_;
         return std::nullopt;
@@ -305,7 +307,8 @@ std::optional<CompressionCache::Found> CompressionCache::Find(const Key& key, st
     const std::span<std::uint8_t> block =
         blockSize > 0 ? buffer(blockSize).first(blockSize) : std::span<std::uint8_t>();
     iovec pieces[2] = {{header, HeaderSize}, {block.data(), block.size()}};
-    if (::preadv(entry.Descriptor(), pieces, block.empty() ? 1 : 2, 0) != static_cast<ssize_t>(status.size) ||
+    if (::preadv(static_cast<int>(entry.NativeHandle()), pieces, block.empty() ? 1 : 2, 0) !=
+            static_cast<ssize_t>(status.size) ||
         DecodeFixed32(header + MagicAt) != EntryMagic || DecodeFixed32(header + VersionAt) != EntryVersion ||
         !std::equal(key.begin(), key.end(), header + KeyAt) || DecodeFixed64(header + RawSizeAt) != rawSize ||
         DecodeFixed64(header + StoredSizeAt) != blockSize)
@@ -318,8 +321,8 @@ std::optional<CompressionCache::Found> CompressionCache::Find(const Key& key, st
     // The entry was used: its time moves to now, out of the eviction's way (at
     // most once an hour, which is fine enough for the order of eviction and
     // spares the file system an update per hit).
-    if (std::time(nullptr) - status.modified >= 3600)
-        ::futimens(entry.Descriptor(), nullptr);
+    if (std::time(nullptr) - status.modifiedNanoseconds / 1'000'000'000 >= 3600)
+        ::futimens(static_cast<int>(entry.NativeHandle()), nullptr);
     ++hits_;
     savedBytes_ += rawSize;
     return Found{compressed, static_cast<std::size_t>(storedSize)};
@@ -354,7 +357,8 @@ void CompressionCache::Store(const Key& key, std::uint64_t rawSize, std::span<co
     const std::string temporary =
         bucket + "/" + OutputGuard::HiddenName(path.substr(slash + 1), process_ + "-" + std::to_string(++temporaries_));
     SignalCleanup::Registration cleanup(temporary);
-    File file = File::Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    File file = File::Open(temporary,
+                           OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow, 0666);
     const bool written = file.IsOpen() && file.WriteAll(header, sizeof header) &&
                          file.WriteAll(block.data(), block.size()) && file.Close() &&
                          std::rename(temporary.c_str(), path.c_str()) == 0;
@@ -435,7 +439,7 @@ std::optional<CompressionCache::Statistics> CompressionCache::Inspect(const std:
         }
     }
     const std::vector<std::uint64_t> counters =
-        Counters::Read(File::OpenRegular(directory + "/" + StatsFile, O_RDONLY), 3);
+        Counters::Read(File::OpenRegular(directory + "/" + StatsFile, OpenFlags::Read), 3);
     statistics.hits = counters[0];
     statistics.misses = counters[1];
     statistics.savedBytes = counters[2];

@@ -1,8 +1,13 @@
 #include "commands/command_reader.h"
 
+#include <algorithm>
+
+#include "archive/archive_format.h"
+
 #include "script/script_language.h"
 #include "script/script_loader.h"
 #include "script/script_vocabulary.h"
+#include "script/wildcard_matcher.h"
 
 namespace zelkor {
 
@@ -45,7 +50,36 @@ PackCommand ReadPackCommand(const Element& command)
     if (const std::optional<std::string> seed = language::OptionalAttribute(command, v::KeySeedPath))
         pack.keySeed = Shown(*seed);
     pack.sources = ReadPackSources(command);
+    if (const std::optional<std::string> store = language::OptionalAttribute(command, v::Store)) {
+        pack.storePatterns = StorePatterns(*store);
+        for (PackSource& source : pack.sources)
+            source.storeRaw = source.archivedPath && MatchesStorePattern(*source.archivedPath, pack.storePatterns);
+    }
     return pack;
+}
+
+std::vector<std::string> StorePatterns(const std::string& store)
+{
+    std::vector<std::string> patterns;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = store.find(v::StoreSeparator, start);
+        std::string pattern = store.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!pattern.empty())
+            patterns.push_back(NormalizeName(pattern));
+        if (end == std::string::npos)
+            return patterns;
+        start = end + 1;
+    }
+}
+
+bool MatchesStorePattern(const std::string& archivedPath, const std::vector<std::string>& patterns)
+{
+    if (patterns.empty())
+        return false;
+    const std::string name = NormalizeName(archivedPath);
+    return std::any_of(patterns.begin(), patterns.end(),
+                       [&](const std::string& pattern) { return MatchWildcard(name, pattern); });
 }
 
 GenerateCommand ReadGenerateCommand(const Element& command)
@@ -70,6 +104,7 @@ GenerateCommand ReadGenerateCommand(const Element& command)
     generate.keyPath = language::OptionalAttribute(command, v::KeyPath).value_or("");
     generate.buildKeyfile = language::BooleanAttribute(command, v::BuildKeyfile);
     generate.keySeedPath = language::OptionalAttribute(command, v::KeySeedPath);
+    generate.store = language::OptionalAttribute(command, v::Store);
     generate.archivePath = language::RequiredAttribute(command, v::ArchivePath);
     const std::string xmlPath = language::RequiredAttribute(command, v::XmlPath);
     generate.outputPath = language::FileSystemPath(xmlPath);

@@ -22,6 +22,7 @@ struct PackCommand {
     std::optional<NamedPath> keyFile;  // with BuildKeyfile true: KeyPath, or the archive's + ".zlk"
     std::optional<NamedPath> keySeed;  // KeySeedPath, when given
     std::vector<PackSource> sources;   // the File children, in document order
+    std::vector<std::string> storePatterns;  // of the Store attribute
 };
 
 PackCommand ReadPackCommand(const boost::property_tree::ptree& command);
@@ -29,6 +30,14 @@ PackCommand ReadPackCommand(const boost::property_tree::ptree& command);
 // The File children of a pack command, in document order. Their ArchivedPath is
 // optional here: a pack command looks for it only once its source has loaded.
 std::vector<PackSource> ReadPackSources(const boost::property_tree::ptree& command);
+
+// The patterns of a Store attribute: `;`-separated, empty ones dropped.
+std::vector<std::string> StorePatterns(const std::string& store);
+
+// Whether one of `patterns` matches `archivedPath` as a whole, with the wildcard
+// rules of Ignore patterns and names compared as the name hash compares them
+// (ASCII letters regardless of case, "\" as "/").
+bool MatchesStorePattern(const std::string& archivedPath, const std::vector<std::string>& patterns);
 
 // A CreateOrvanPackXml command, normalised (GenerateCommand::Normalize).
 GenerateCommand ReadGenerateCommand(const boost::property_tree::ptree& command);

@@ -1,6 +1,7 @@
 #include "commands/script_processor.h"
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,10 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
     const ScriptCheck check(scriptName, warnings_);
     check.Root(root);
     for (const auto& [name, command] : root) {
-        check.Child(name, command);
+        const bool named = check.Child(name, command);
         switch (grammar::CommandOf(name)) {
         case grammar::Command::Pack:
-            RunPack(ReadPackCommand(command));
+            RunPack(ReadPackCommand(command), named);
             break;
         case grammar::Command::Generate:
             RunGenerate(ReadGenerateCommand(command));
@@ -47,15 +48,24 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
     }
 }
 
-void ScriptProcessor::RunPack(const PackCommand& pack)
+void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line)
 {
+    warnings_.Warn(line);
+    if (options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+}
+
+void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
+{
+    if (named && options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
     // With a key seed the same inputs give the same bytes. A seed that cannot be
     // read skips the command before anything is created.
     std::optional<KeyMaterial> material;
     if (pack.keySeed) {
         material = KeyMaterial::FromSeedFile(pack.keySeed->path);
         if (!material) {
-            warnings_.Warn(message::CannotReadKeySeed(pack.keySeed->shown));
+            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown));
             return;
         }
     }
@@ -65,7 +75,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack)
         material ? writer.Create(pack.archive, keyFile, *material) : writer.Create(pack.archive, keyFile);
     if (!created) {
         // Nothing of this command is read; the next command runs.
-        warnings_.Warn(message::CannotCreate(writer.FailedPath()));
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
         return;
     }
     AddFiles(pack, writer);
@@ -89,22 +99,22 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
         names.push_back(source.archivedPath ? &*source.archivedPath : nullptr);
     NameClashes clashes(names);
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
-        if (progress_)
-            progress_->Advance(1, loaded ? loaded->rawSize : 0);
+        if (options_.progress)
+            options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
         if (!loaded) {
-            warnings_.Warn(message::CannotCompress(source.written));
+            PackWarning(pack, message::CannotCompress(source.written));
             return;
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
         if (!writer.AddFile(*source.archivedPath, *loaded)) {
-            warnings_.Warn(message::CannotStore(source.written));
+            PackWarning(pack, message::CannotStore(source.written));
             return;
         }
         if (const auto clash = clashes.Stored(static_cast<std::size_t>(&source - pack.sources.data()))) {
             const PackSource& earlier = pack.sources[clash->earlier];
             const std::string at = message::At(*scriptName_, source.line);
-            warnings_.Warn(message::InScript(
+            PackWarning(pack, message::InScript(
                 at, clash->sameName ? message::SameEntryAs(*source.archivedPath, earlier.line)
                                     : message::NameHashOf(*source.archivedPath, *earlier.archivedPath, earlier.line)));
         }

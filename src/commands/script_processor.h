@@ -22,30 +22,42 @@ struct PackCommand;
 // throws ArchiveWriteError; either way the archive being built does not appear.
 // The README describes every message and when it comes.
 //
+// In strict mode every warning of a pack command (a source left out, entries a
+// reader cannot tell apart, what the language passes over in the command) ends
+// the run after it, with "Strict mode: ARCHIVE not written!", as a failure.
+//
 // Within a pack command the files are loaded in parallel in jobs borrowed from
 // the pool, but everything observable happens in document order.
 // One processor is driven by one thread at a time; the log may be shared.
 class ScriptProcessor {
 public:
-    // With `progress`, every File handled advances it.
-    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, ProgressLine* progress = nullptr)
-        : jobs_(jobs), warnings_(warnings), progress_(progress)
+    struct Options {
+        ProgressLine* progress = nullptr;  // advanced by every File handled
+        bool strict = false;
+    };
+
+    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, Options options)
+        : jobs_(jobs), warnings_(warnings), options_(options)
     {
     }
+    ScriptProcessor(FileJobPool& jobs, WarningLog& warnings) : ScriptProcessor(jobs, warnings, Options{}) {}
 
     // Executes the script whose loaded tree is `tree`; `scriptName` is its path
     // as given, for warnings.
     void Run(const boost::property_tree::ptree& tree, const std::string& scriptName);
 
 private:
-    void RunPack(const PackCommand& pack);
+    // `named`: the check named something in the command.
+    void RunPack(const PackCommand& pack, bool named);
+    // A pack command's warning; in strict mode it ends the run.
+    void PackWarning(const PackCommand& pack, const std::string& line);
     void RunGenerate(const GenerateCommand& generate);
     // Loads every source and adds it to `writer`, in order.
     void AddFiles(const PackCommand& pack, ArchiveWriter& writer);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;
-    ProgressLine* progress_;
+    Options options_;
     const std::string* scriptName_ = nullptr;  // of the script being run
 };
 

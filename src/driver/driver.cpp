@@ -1,8 +1,6 @@
 #include "driver/driver.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -21,9 +19,11 @@
 #include "commands/command_reader.h"
 #include "commands/script_processor.h"
 #include "pack/file_job_pool.h"
+#include "platform/file_system.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/race_annotations.h"
+#include "platform/terminal.h"
 #include "platform/utf8.h"
 #include "platform/warning_log.h"
 #include "script/script_grammar.h"
@@ -62,13 +62,13 @@ struct ExecuteStage {
     char** argv;
     WarningLog* warnings;
     CompressionCache* cache;
-    ProgressLine* progress;
+    ScriptProcessor::Options options;
 
     void operator()(const tbb::blocked_range<unsigned>& indexes) const
     {
         HandOffScope handOff(trees);
         FileJobPool jobs(cache);
-        ScriptProcessor processor(jobs, *warnings, progress);
+        ScriptProcessor processor(jobs, *warnings, options);
         for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
             processor.Run((*trees)[i], argv[i + 1]);
     }
@@ -134,11 +134,19 @@ void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
         cache.reset();
 }
 
+// ZELKOR_STRICT asks for strict mode: any value but empty and 0, so that a
+// pipeline that asks for it in any words gets it.
+bool StrictMode()
+{
+    const char* value = std::getenv("ZELKOR_STRICT");
+    return value && *value && std::string_view(value) != "0";
+}
+
 // On a terminal, a status line for the whole run: the File elements of every
 // pack command of every script, and their sizes as they are now.
 std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
 {
-    if (!::isatty(STDERR_FILENO))
+    if (!StandardErrorIsTerminal())
         return nullptr;
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
@@ -151,15 +159,15 @@ std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
                 continue;
             for (const PackSource& source : ReadPackSources(command)) {
                 ++files;
-                struct stat info {};
-                if (::stat(source.path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-                    bytes += static_cast<std::uint64_t>(info.st_size);
+                const std::optional<FileStatus> status = StatusOf(source.path);
+                if (status && status->IsRegular())
+                    bytes += status->size;
             }
         }
     }
     if (files == 0)
         return nullptr;
-    return ProgressLine::ForTerminal(STDERR_FILENO, "files", files, bytes);
+    return ProgressLine::ForStandardError("files", files, bytes);
 }
 
 // Both stages run on the library's default pool (one thread per hardware thread),
@@ -199,7 +207,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, progress.line.get()},
+                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, {progress.line.get(), StrictMode()}},
                       tbb::auto_partitioner());
 }
 

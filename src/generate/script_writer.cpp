@@ -47,6 +47,10 @@ std::string ScriptWriter::Text(const GenerateCommand& command, const std::vector
         text += vocabulary::KeySeedPath;
         text += "=\"" + ScriptText::Attribute(*command.keySeedPath) + "\" ";
     }
+    if (command.store) {
+        text += vocabulary::Store;
+        text += "=\"" + ScriptText::Attribute(*command.store) + "\" ";
+    }
     text += ">\r\n";
 
     for (const std::string& entry : scanned)

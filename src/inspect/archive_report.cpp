@@ -1,7 +1,5 @@
 #include "inspect/archive_report.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -177,7 +175,7 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
         inputs.emplace_back(*archive.KeyPath(), "the archive's key file");
     for (const auto& [input, what] : inputs) {
         FileStatus status;
-        const File file = File::OpenRegular(input, O_RDONLY, &status);
+        const File file = File::OpenRegular(input, OpenFlags::Read, &status);
         if (file.IsOpen() && guard.Replaced() && guard.Replaced()->SameFileAs(status))
             throw std::runtime_error("not writing the page over " + printable + ", " + what +
                                      "; name another file with -o");

@@ -120,7 +120,7 @@ std::optional<InspectOptions> InspectCommandLine::Parse(int argc, const char* co
 
     CLI::App* report = app.add_subcommand("report", "One HTML page of what takes space: totals, a size map, tables");
     const KeyOptions reportKey = AddArchiveOptions(*report, options);
-    report->add_option("-o,--output", options.output, "The page to write (default: ARCHIVE.html)")->type_name("FILE");
+    report->add_option("-o,--output", options.output, "The page to write; default ARCHIVE.html")->type_name("FILE");
 
     if (const std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) {
         err << "zelkor-inspect: " << *unknown << "\nRun with --help for more information.\n";

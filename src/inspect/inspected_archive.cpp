@@ -1,9 +1,8 @@
 #include "inspect/inspected_archive.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
+#include "platform/file_system.h"
 #include "platform/hex.h"
 #include "platform/utf8.h"
 
@@ -31,8 +30,7 @@ std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& ar
     // Whatever exists there is taken, so that a directory or an unreadable file
     // at the default path is reported rather than silently passed over.
     const std::string path = archivePath + ".zlk";
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0)
+    if (StatusOf(path))
         return path;
     return std::nullopt;
 }

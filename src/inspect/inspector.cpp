@@ -1,6 +1,5 @@
 #include "inspect/inspector.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -61,7 +60,7 @@ std::unique_ptr<ProgressLine> StartProgress(const InspectOptions& options, const
         options.command == InspectOptions::Command::Verify || options.command == InspectOptions::Command::Extract;
     if (!longRun || archive.Reader().ArchiveSize() <= ProgressFrom || err.rdbuf() != std::cerr.rdbuf())
         return nullptr;
-    return ProgressLine::ForTerminal(STDERR_FILENO, "entries", archive.Reader().EntryCount(),
+    return ProgressLine::ForStandardError("entries", archive.Reader().EntryCount(),
                                      archive.Reader().ArchiveSize());
 }
 

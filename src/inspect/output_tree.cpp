@@ -1,17 +1,11 @@
 #include "inspect/output_tree.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/output_guard.h"
 #include "platform/signal_cleanup.h"
 
@@ -38,19 +32,11 @@ std::string Join(std::string directory, const std::string& name)
     return directory;
 }
 
-std::optional<struct stat> StatusAt(const File& directory, const std::string& name)
-{
-    struct stat info {};
-    if (::fstatat(directory.Descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::nullopt;
-    return info;
-}
-
 // Removes a file this tree created, when writing it failed.
 void RemoveAt(const File& directory, const std::string& name)
 {
     const int saved = errno;
-    ::unlinkat(directory.Descriptor(), name.c_str(), 0);
+    directory.RemoveAt(name);
     errno = saved;
 }
 
@@ -59,7 +45,7 @@ void RemoveAt(const File& directory, const std::string& name)
 bool HoldsAt(const File& directory, const std::string& name, std::span<const std::uint8_t> content)
 {
     FileStatus status;
-    File file = File::OpenRegularAt(directory, name, O_RDONLY | O_NOFOLLOW, &status);
+    File file = File::OpenRegularAt(directory, name, OpenFlags::Read | OpenFlags::NoFollow, &status);
     if (!file.IsOpen() || status.size != content.size())
         return false;
     std::vector<std::uint8_t> chunk(64 * 1024);
@@ -73,28 +59,12 @@ bool HoldsAt(const File& directory, const std::string& name, std::span<const std
     return true;
 }
 
-// Puts `from` at `to` in `directory` unless something is there already (EEXIST
-// then). Where the file system cannot rename so, a hard link does the same.
-bool RenameNoReplace(const File& directory, const std::string& from, const std::string& to)
-{
-    const int fd = directory.Descriptor();
-    if (::renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return false;
-    if (::linkat(fd, from.c_str(), fd, to.c_str(), 0) != 0)
-        return false;
-    ::unlinkat(fd, from.c_str(), 0);
-    return true;
-}
-
 }  // namespace
 
 OutputTree::OutputTree(const std::string& root) : rootPath_(root)
 {
-    std::error_code ignored;  // opening below reports the failure
-    std::filesystem::create_directories(root, ignored);
-    root_ = File::Open(root, O_RDONLY | O_DIRECTORY);
+    (void)MakeDirectories(root);  // opening below reports the failure
+    root_ = File::Open(root, OpenFlags::Read | OpenFlags::Directory);
     if (!root_.IsOpen())
         throw std::runtime_error("Cannot open the output directory " + root + ": " + Reason());
 }
@@ -110,13 +80,13 @@ OutputTree::Result OutputTree::Write(const std::vector<std::string>& components,
     const std::string& name = components.back();
     const std::string target = Join(shownParent, name);
 
-    if (const std::optional<struct stat> existing = StatusAt(parent, name)) {
-        if (S_ISDIR(existing->st_mode)) {
-            const auto made = madeFor_.find({existing->st_dev, existing->st_ino});
+    if (const std::optional<FileStatus> existing = parent.StatusAt(name)) {
+        if (existing->IsDirectory()) {
+            const auto made = madeFor_.find({existing->device, existing->inode});
             return {Outcome::Blocked, target + " is a directory",
                     made == madeFor_.end() ? std::nullopt : std::optional(made->second)};
         }
-        const bool regular = S_ISREG(existing->st_mode);
+        const bool regular = existing->IsRegular();
         if (regular && HoldsAt(parent, name, content))
             return {Outcome::Unchanged, {}, {}};
         if (!replace)
@@ -136,7 +106,8 @@ OutputTree::Result OutputTree::Place(const File& parent, const std::string& show
         temporary = OutputGuard::HiddenName(name, OutputGuard::RandomSuffix());
         // Covered before it exists, so that no signal can leave it behind.
         cleanup = SignalCleanup::Registration(Join(shownParent, temporary));
-        out = File::OpenAt(parent, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
+        out = File::OpenAt(parent, temporary,
+                           OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow);
         if (!out.IsOpen() && errno != EEXIST)
             break;
     }
@@ -148,10 +119,7 @@ OutputTree::Result OutputTree::Place(const File& parent, const std::string& show
         return {Outcome::Failed, "cannot write " + target + ": " + reason, {}};
     }
 
-    const bool placed = replace ? ::renameat(parent.Descriptor(), temporary.c_str(), parent.Descriptor(),
-                                             name.c_str()) == 0
-                                : RenameNoReplace(parent, temporary, name);
-    if (placed)
+    if (parent.RenameAt(temporary, name, replace))
         return {Outcome::Written, {}, {}};
     const int error = errno;
     RemoveAt(parent, temporary);
@@ -186,7 +154,7 @@ File OutputTree::OpenParent(const std::vector<std::string>& components, std::opt
                             std::string& shown, Result& failure)
 {
     shown = rootPath_;
-    File directory = File::OpenAt(root_, ".", O_RDONLY | O_DIRECTORY);
+    File directory = File::OpenAt(root_, ".", OpenFlags::Read | OpenFlags::Directory);
     if (!directory.IsOpen()) {
         failure = {Outcome::Failed, "cannot open " + rootPath_ + ": " + Reason(), {}};
         return directory;
@@ -196,16 +164,16 @@ File OutputTree::OpenParent(const std::vector<std::string>& components, std::opt
     for (std::size_t i = 0; i + 1 < components.size(); ++i) {
         const std::string& name = components[i];
         Append(shown, name);
-        const bool made = createFor && ::mkdirat(directory.Descriptor(), name.c_str(), 0777) == 0;
+        const bool made = createFor && directory.MakeDirectoryAt(name);
         if (createFor && !made && errno != EEXIST) {
             failure = {Outcome::Failed, "cannot create " + shown + ": " + Reason(), {}};
             return File();
         }
-        File next = File::OpenAt(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, {});
+        File next = File::OpenAt(directory, name, OpenFlags::Read | OpenFlags::Directory | OpenFlags::NoFollow, 0, {});
         if (!next.IsOpen()) {
             const int error = errno;
-            const std::optional<struct stat> status = StatusAt(directory, name);
-            if (status && S_ISLNK(status->st_mode))
+            const std::optional<FileStatus> status = directory.StatusAt(name);
+            if (status && status->IsLink())
                 failure = {Outcome::Blocked, shown + " is a link, which is never followed", {}};
             else if (error == ENOTDIR)
                 failure = {Outcome::Blocked, shown + " is not a directory", {}};

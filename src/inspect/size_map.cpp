@@ -202,8 +202,8 @@ std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tile
     const auto later = [](const Open& a, const Open& b) {
         return a.area != b.area ? a.area < b.area : a.order > b.order;
     };
-    std::priority_queue<Open, std::vector<Open>, decltype(later)> open(later);
-    open.push({canvas.Area(), 0, -1});
+    std::priority_queue<Open, std::vector<Open>, decltype(later)> pending(later);
+    pending.push({canvas.Area(), 0, -1});
 
     struct Item {
         NodeId node;
@@ -212,9 +212,9 @@ std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tile
     };
     std::vector<Item> items;
     std::vector<double> weights;
-    while (!open.empty()) {
-        const Open next = open.top();
-        open.pop();
+    while (!pending.empty()) {
+        const Open next = pending.top();
+        pending.pop();
         const NodeId folder = next.tile < 0 ? Root : tiles[static_cast<std::size_t>(next.tile)].node;
         const unsigned depth = next.tile < 0 ? 0 : tiles[static_cast<std::size_t>(next.tile)].depth + 1;
         MapRect inner = canvas;
@@ -272,7 +272,7 @@ std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tile
             tile.kind = item.more ? Tile::Kind::More : nodes_[item.node].folder ? Tile::Kind::Folder : Tile::Kind::File;
             tiles.push_back(tile);
             if (tile.kind == Tile::Kind::Folder)
-                open.push({tile.rect.Area(), nodes_[item.node].order, static_cast<std::ptrdiff_t>(tiles.size() - 1)});
+                pending.push({tile.rect.Area(), nodes_[item.node].order, static_cast<std::ptrdiff_t>(tiles.size() - 1)});
         }
     }
     return tiles;

@@ -1,7 +1,5 @@
 #include "pack/file_job.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <new>
 
@@ -48,7 +46,7 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
     FileStatus status;
-    File source = File::OpenRegular(path, O_RDONLY, &status);
+    File source = File::OpenRegular(path, OpenFlags::Read, &status);
     if (!source.IsOpen())
         return std::nullopt;
     for (const FileStatus& output : options.excluded) {
@@ -56,8 +54,10 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
             return std::nullopt;
     }
     encryptWith_ = options.key;
+    storeRaw_ = options.storeRaw;
     std::optional<LoadedFile> loaded = LoadFrom(source, status.size);
     encryptWith_ = nullptr;
+    storeRaw_ = false;
     if (loaded && options.key && !loaded->encrypted) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
@@ -131,6 +131,13 @@ LoadedFile FileJob::Encode(std::span<const std::uint8_t> raw, bool rawIsOurs)
     // The codec hands back the raw bytes themselves when they are stored raw;
     // `own` copies them first unless they are the job's.
     const std::span<std::uint8_t> input(const_cast<std::uint8_t*>(raw.data()), size);
+    if (storeRaw_) {
+        LoadedFile loaded;
+        loaded.rawSize = size;
+        loaded.contentHash = EntryCodec::ContentHash(raw);
+        loaded.stored = input;
+        return own(loaded);
+    }
     const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
     const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
     if (!cache_ || !cache_->Usable()) {

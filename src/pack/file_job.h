@@ -56,6 +56,8 @@ public:
         std::span<const FileStatus> excluded;
         // When set, the stored bytes come encrypted with this key.
         const ArchiveKey* key = nullptr;
+        // Stored as read, without trying to compress it (and without the cache).
+        bool storeRaw = false;
     };
     std::optional<LoadedFile> Load(const std::string& path, const Options& options);
     std::optional<LoadedFile> Load(const std::string& path) { return Load(path, Options{}); }
@@ -87,6 +89,8 @@ private:
     CompressionCache* cache_;
     // During a Load with a key: copies of raw bytes are encrypted as they are made.
     const ArchiveKey* encryptWith_ = nullptr;
+    // During a Load that asks for it: no compression is tried.
+    bool storeRaw_ = false;
     // How far into either buffer the loads since the last ReleaseMemory may have
     // written.
     std::size_t writtenEnd_ = 0;

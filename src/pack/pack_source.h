@@ -13,6 +13,7 @@ struct PackSource {
     std::optional<std::string> archivedPath;
     std::string written;  // the path as the script wrote it, for messages
     unsigned long line = 0;  // of the File element in its script; 0 when unknown
+    bool storeRaw = false;   // stored as it is, without trying to compress it
 };
 
 }  // namespace zelkor

@@ -134,7 +134,9 @@ void ParallelLoader::Work()
 
 void ParallelLoader::Load(Slot& slot)
 {
-    slot.loaded = slot.job->Load(slot.source->path, options_);
+    FileJob::Options options = options_;
+    options.storeRaw = slot.source->storeRaw;
+    slot.loaded = slot.job->Load(slot.source->path, options);
     if (!slot.loaded) {
         slot.job.reset();
         return;

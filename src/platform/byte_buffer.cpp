@@ -1,13 +1,12 @@
 #include "platform/byte_buffer.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
+
+#include "platform/memory_pages.h"
 
 namespace zelkor {
 
@@ -78,13 +77,11 @@ void ByteBuffer::Discard(std::size_t from, std::size_t to)
     to = std::min(to, size_);
     if (from >= to)
         return;
-    static const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t page = PageSize();
     const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data_) + from + page - 1) & ~(page - 1);
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data_) + to) & ~(page - 1);
-    // The memory is private and anonymous (from calloc), so dropped pages come
-    // back zero-filled on the next touch. Failure only means the pages stay.
     if (begin < end)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+        DiscardPages(reinterpret_cast<void*>(begin), end - begin);
 }
 
 }  // namespace zelkor

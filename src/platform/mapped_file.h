@@ -12,9 +12,9 @@ namespace zelkor {
 // The first bytes of a regular file mapped read-only into memory, so that they
 // can be hashed and compressed without copying them first.
 //
-// A file cut short while it is mapped would make reading its lost pages raise
-// SIGBUS. While a Reading guard of the mapping is alive on a thread, such a
-// fault is caught instead: the lost pages read as zeros from then on, and
+// A file cut short while it is mapped would make reading its lost pages fault
+// and end the process. While a Reading guard of the mapping is alive on a
+// thread, such a fault is caught instead: the lost pages read as zeros from then on, and
 // Damaged() tells that what was read is not the file; the caller then reads
 // the file the ordinary way. Move-only; unmaps on destruction.
 class MappedFile {
@@ -43,9 +43,13 @@ public:
         MappedFile* previous_;
     };
 
+    // For the platform layer's fault handler alone, on the thread that
+    // faulted: true when `address` lies in the mapping that thread reads under
+    // a guard, and zeros now stand in for the lost page there.
+    static bool ReplaceLostPage(const void* address);
+
 private:
     MappedFile(std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    static void OnBusError(int signal, void* info, void* context);
 
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;

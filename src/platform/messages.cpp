@@ -22,6 +22,8 @@ std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read 
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 
+std::string StrictNotWritten(std::string_view archive) { return Join("Strict mode: ", archive, " not written!"); }
+
 std::string CannotUseCache(std::string_view directory) { return Join("Cannot use cache ", directory, "!"); }
 
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken)

@@ -39,6 +39,7 @@ std::string SameEntryAs(std::string_view name, unsigned long firstLine);
 std::string NameHashOf(std::string_view name, std::string_view other, unsigned long firstLine);
 
 // Failures that end the run.
+std::string StrictNotWritten(std::string_view archive);
 inline constexpr std::string_view ScriptTooLarge = "script too large";
 inline constexpr std::string_view UnknownException = "An unknown exception was thrown!";
 

@@ -1,14 +1,9 @@
 #include "platform/output_guard.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <random>
 
+#include "platform/file_system.h"
 #include "platform/hex.h"
 
 namespace zelkor {
@@ -36,15 +31,13 @@ std::string NameOf(const std::string& path)
 std::string ResolveLinks(std::string path)
 {
     for (int i = 0; i < MaxLinks; ++i) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
+        if (!status || !status->IsLink())
             return path;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+        const std::optional<std::string> next = ReadLink(path);
+        if (!next)
             return path;
-        const std::string next(target, static_cast<std::size_t>(length));
-        path = next.front() == '/' ? next : DirectoryOf(path) + next;
+        path = next->front() == '/' ? *next : DirectoryOf(path) + *next;
     }
     return path;
 }
@@ -72,15 +65,6 @@ std::uint32_t ShortHash(std::string_view name)
     return hash;
 }
 
-bool SyncDescriptor(int fd)
-{
-    int rc;
-    do {
-        rc = ::fsync(fd);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
-}
-
 }  // namespace
 
 OutputGuard::OutputGuard(std::string target, Options options) : target_(std::move(target)), options_(options)
@@ -96,13 +80,13 @@ std::string OutputGuard::HiddenName(std::string_view name, std::string_view suff
 {
     constexpr std::string_view Marker = ".zelkor-";
     std::string hidden;
-    hidden.reserve(NAME_MAX);
+    hidden.reserve(MaxEntryNameLength);
     hidden += '.';
-    if (1 + name.size() + Marker.size() + suffix.size() <= NAME_MAX) {
+    if (1 + name.size() + Marker.size() + suffix.size() <= MaxEntryNameLength) {
         hidden += name;
     } else {
         // Room for the dot, "~", eight hex digits, the marker and the suffix.
-        hidden += name.substr(0, NAME_MAX - 10 - Marker.size() - suffix.size());
+        hidden += name.substr(0, MaxEntryNameLength - 10 - Marker.size() - suffix.size());
         hidden += '~';
         hidden += Hex32(ShortHash(name));
     }
@@ -131,16 +115,15 @@ bool OutputGuard::Open()
 
     // What is there already must be a file this process could write, as writing
     // it in place would need; its attributes go to the new file.
-    struct stat existing {};
-    const bool exists = ::stat(resolved_.c_str(), &existing) == 0;
-    if (!exists && errno != ENOENT)
+    const std::optional<FileStatus> existing = StatusOf(resolved_);
+    if (!existing && errno != ENOENT)
         return false;
-    if (exists) {
-        if (!S_ISREG(existing.st_mode)) {
-            errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+    if (existing) {
+        if (!existing->IsRegular()) {
+            errno = existing->IsDirectory() ? EISDIR : EINVAL;
             return false;
         }
-        const File probe = File::Open(resolved_, O_WRONLY | O_NONBLOCK);
+        const File probe = File::Open(resolved_, OpenFlags::Write | OpenFlags::NonBlocking);
         if (!probe.IsOpen())
             return false;
         replaced_ = probe.Status();
@@ -152,14 +135,11 @@ bool OutputGuard::Open()
         std::string candidate = directory + HiddenName(name, RandomSuffix());
         // Covered before it exists, so that no signal can leave it behind.
         SignalCleanup::Registration cleanup(candidate);
-        File file = File::Open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        File file = File::Open(candidate, OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive |
+                                              OpenFlags::NoFollow);
         if (file.IsOpen()) {
-            if (exists) {
-                // Owner first: changing it may clear the set-user-ID bits.
-                if (::fchown(file.Descriptor(), existing.st_uid, existing.st_gid) != 0)
-                    (void)::fchown(file.Descriptor(), static_cast<uid_t>(-1), existing.st_gid);
-                (void)::fchmod(file.Descriptor(), existing.st_mode & 07777);
-            }
+            if (existing)
+                file.TakeAttributesOf(*existing);
             file_ = std::move(file);
             temporary_ = std::move(candidate);
             temporaryCleanup_ = std::move(cleanup);
@@ -178,7 +158,8 @@ bool OutputGuard::Lock(const std::string& directory, const std::string& name)
 {
     const std::string path = directory + HiddenName(name, "lock");
     for (int attempt = 0; attempt < 100; ++attempt) {
-        File lock = File::Open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
+        File lock = File::Open(path, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow |
+                                         OpenFlags::NonBlocking);
         if (!lock.IsOpen())
             return false;
         if (!lock.Lock(false)) {
@@ -187,11 +168,9 @@ bool OutputGuard::Lock(const std::string& directory, const std::string& name)
         }
         // The holder before us may have removed the file between our open and our
         // lock; then the lock is on a file nobody else will find, and we go again.
-        struct stat named {};
         const std::optional<FileStatus> status = lock.Status();
-        if (status && ::stat(path.c_str(), &named) == 0 &&
-            status->device == static_cast<std::uint64_t>(named.st_dev) &&
-            status->inode == static_cast<std::uint64_t>(named.st_ino)) {
+        const std::optional<FileStatus> named = StatusOf(path);
+        if (status && named && status->SameFileAs(*named)) {
             lockCleanup_ = SignalCleanup::Registration(path);
             lock_ = std::move(lock);
             lockPath_ = path;
@@ -207,7 +186,7 @@ void OutputGuard::Unlock()
     if (!lock_.IsOpen())
         return;
     // Removed while still held, so that nobody takes a lock on it meanwhile.
-    ::unlink(lockPath_.c_str());
+    RemoveFile(lockPath_);
     lockCleanup_.Release();
     lock_.Close();
     lockPath_.clear();
@@ -219,7 +198,7 @@ bool OutputGuard::Sync()
         return false;
     if (!options_.sync || synced_)
         return true;
-    synced_ = SyncDescriptor(file_.Descriptor());
+    synced_ = file_.Sync();
     return synced_;
 }
 
@@ -227,7 +206,7 @@ bool OutputGuard::Commit()
 {
     if (temporary_.empty())
         return false;
-    if (!Sync() || !file_.Close() || std::rename(temporary_.c_str(), resolved_.c_str()) != 0) {
+    if (!Sync() || !file_.Close() || !RenameFile(temporary_, resolved_)) {
         const int error = errno;
         Discard();
         errno = error;
@@ -237,9 +216,9 @@ bool OutputGuard::Commit()
     temporaryCleanup_.Release();
     if (options_.sync) {
         const std::string directory = DirectoryOf(resolved_);
-        const File parent = File::Open(directory.empty() ? "." : directory, O_RDONLY | O_DIRECTORY);
+        const File parent = File::Open(directory.empty() ? "." : directory, OpenFlags::Read | OpenFlags::Directory);
         if (parent.IsOpen())
-            SyncDescriptor(parent.Descriptor());
+            parent.Sync();
     }
     Unlock();
     return true;
@@ -249,7 +228,7 @@ void OutputGuard::Discard()
 {
     file_.Close();
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        RemoveFile(temporary_);
         temporary_.clear();
     }
     temporaryCleanup_.Release();

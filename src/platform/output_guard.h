@@ -14,7 +14,7 @@ namespace zelkor {
 // the target sees the old content or the new, never a part of it, and two
 // writers of one target never leave a torn file. Without a successful Commit,
 // the temporary file is removed (on destruction, and by SignalCleanup when a
-// signal ends the process) and the target is left as it was. After SIGKILL or a
+// signal ends the process) and the target is left as it was. After a hard kill or a
 // power loss only a temporary file can be left, named ".NAME.zelkor-XXXXXX"
 // beside the target.
 //
@@ -27,7 +27,7 @@ namespace zelkor {
 // while one holds it, the other's Open fails and touches nothing. The lock is a
 // file ".NAME.zelkor-lock" beside the target, removed when the guard is done.
 //
-// With `sync`, the data reaches the disk (fsync) before the rename, and the
+// With `sync`, the data reaches the disk before the rename, and the
 // rename itself before Commit returns.
 class OutputGuard {
 public:

@@ -1,10 +1,8 @@
 #include "platform/progress_line.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+
+#include "platform/terminal.h"
 
 namespace zelkor {
 
@@ -14,18 +12,6 @@ namespace {
 constexpr std::string_view ClearLine = "\r\033[K";
 
 constexpr auto Interval = std::chrono::milliseconds(100);
-
-void WriteWhole(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;  // a terminal that went away takes no status line
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
 
 std::string Duration(double seconds)
 {
@@ -40,16 +26,16 @@ std::string Duration(double seconds)
 
 }  // namespace
 
-std::unique_ptr<ProgressLine> ProgressLine::ForTerminal(int fd, std::string_view items, std::uint64_t totalItems,
-                                                        std::uint64_t totalBytes)
+std::unique_ptr<ProgressLine> ProgressLine::ForStandardError(std::string_view items, std::uint64_t totalItems,
+                                                             std::uint64_t totalBytes)
 {
-    if (!::isatty(fd))
+    if (!StandardErrorIsTerminal())
         return nullptr;
-    return std::unique_ptr<ProgressLine>(new ProgressLine(fd, items, totalItems, totalBytes));
+    return std::unique_ptr<ProgressLine>(new ProgressLine(items, totalItems, totalBytes));
 }
 
-ProgressLine::ProgressLine(int fd, std::string_view items, std::uint64_t totalItems, std::uint64_t totalBytes)
-    : fd_(fd), items_(items), totalItems_(totalItems), totalBytes_(totalBytes)
+ProgressLine::ProgressLine(std::string_view items, std::uint64_t totalItems, std::uint64_t totalBytes)
+    : items_(items), totalItems_(totalItems), totalBytes_(totalBytes)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -66,7 +52,7 @@ ProgressLine::~ProgressLine()
     }
     wake_.notify_all();
     ticker_.join();
-    WriteWhole(fd_, ClearLine);
+    WriteStandardError(ClearLine);
 }
 
 void ProgressLine::Advance(std::uint64_t items, std::uint64_t bytes)
@@ -95,13 +81,14 @@ void ProgressLine::DrawLocked(std::string_view before)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::string line = Format(items_, done_.load(), totalItems_, bytes_.load(), totalBytes_, seconds);
     // Never wider than the terminal, or it would wrap and leave a line behind.
-    winsize size{};
-    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col)
-        line.resize(size.ws_col - 1);
+    const std::optional<unsigned> width = StandardErrorWidth();
+    if (width && *width > 1 && line.size() >= *width)
+        line.resize(*width - 1);
     std::string text(before);
     text += ClearLine;
     text += line;
-    WriteWhole(fd_, text);
+    // A terminal that went away takes no status line.
+    (void)WriteStandardError(text);
 }
 
 std::string ProgressLine::Format(std::string_view items, std::uint64_t done, std::uint64_t total,

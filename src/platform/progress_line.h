@@ -22,11 +22,12 @@ namespace zelkor {
 // stays exactly what it is without it. Thread-safe.
 class ProgressLine {
 public:
-    // A line on the terminal at descriptor `fd`, or null when `fd` is not a
-    // terminal. `items` is what the count runs up to ("files"), `totalBytes`
-    // the bytes that all of them will have read (0 when unknown: no estimate).
-    static std::unique_ptr<ProgressLine> ForTerminal(int fd, std::string_view items, std::uint64_t totalItems,
-                                                     std::uint64_t totalBytes);
+    // A line on the terminal at standard error, or null when standard error is
+    // not a terminal. `items` is what the count runs up to ("files"),
+    // `totalBytes` the bytes that all of them will have read (0 when unknown:
+    // no estimate).
+    static std::unique_ptr<ProgressLine> ForStandardError(std::string_view items, std::uint64_t totalItems,
+                                                          std::uint64_t totalBytes);
 
     ~ProgressLine();
     ProgressLine(const ProgressLine&) = delete;
@@ -44,12 +45,11 @@ public:
                               std::uint64_t bytes, std::uint64_t totalBytes, double seconds);
 
 private:
-    ProgressLine(int fd, std::string_view items, std::uint64_t totalItems, std::uint64_t totalBytes);
+    ProgressLine(std::string_view items, std::uint64_t totalItems, std::uint64_t totalBytes);
     void Tick();
     // Draws the line after `before`, in one write; the mutex is held.
     void DrawLocked(std::string_view before);
 
-    const int fd_;
     const std::string items_;
     const std::uint64_t totalItems_;
     const std::uint64_t totalBytes_;

@@ -6,17 +6,18 @@ namespace zelkor {
 
 // Files that the process is in the middle of writing, which must not survive it.
 //
-// Install sets the process up once, at the start of main: SIGINT, SIGTERM and
-// SIGHUP remove every registered file and then end the process by the same
-// signal, so that its parent sees the usual status (128 + the signal's number
-// in a shell); SIGXFSZ is ignored, so that exceeding a file-size limit makes the
-// write fail with EFBIG and is reported like any failed write.
+// Install sets the process up once, at the start of main: a request to stop
+// (an interrupt from the terminal, a termination, a hang-up) removes every
+// registered file and then ends the process by the same request, so that its
+// parent sees the usual status (128 + the signal's number in a shell); a
+// file-size limit does not end the process, it makes the write fail (EFBIG),
+// which is reported like any failed write.
 //
 // A file is registered by holding a Registration for its path from before it is
-// created until after it has been renamed into place or removed. The signal
-// handler only calls unlink(2) on registered paths (relative ones resolve
-// against the working directory, which the tools never change). Registering and
-// releasing are safe on any thread at any time.
+// created until after it has been renamed into place or removed. At a request to
+// stop, only registered paths are removed (relative ones resolve against the
+// working directory, which the tools never change). Registering and releasing
+// are safe on any thread at any time.
 class SignalCleanup {
 public:
     static void Install();

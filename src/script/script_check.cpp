@@ -68,19 +68,22 @@ void ScriptCheck::Root(const pt::ptree& root) const
     });
 }
 
-void ScriptCheck::Child(std::string_view name, const pt::ptree& child) const
+bool ScriptCheck::Child(std::string_view name, const pt::ptree& child) const
 {
     if (!IsElement(name))
-        return;
+        return false;
+    const unsigned before = named_;
     const WarnAt warn = [this](const pt::ptree& e, std::size_t item, const std::string& what) { Warn(e, item, what); };
     if (const ElementRule* rule = grammar::Child(grammar::Root(), name))
         CheckElement(*rule, child, warn);
     else
         warn(child, 0, message::UnknownElement(name));
+    return named_ != before;
 }
 
 void ScriptCheck::Warn(const pt::ptree& element, std::size_t item, const std::string& what) const
 {
+    ++named_;
     warnings_.Warn(message::InScript(message::At(scriptName_, ScriptLoader::Line(element, item).value_or(0)), what));
 }
 

@@ -31,7 +31,8 @@ public:
     // A child of ScriptFile, as the processor reaches it: for a command, its
     // attributes and everything inside it, in document order; for any other
     // element, the warning that it is ignored. Comments are not elements.
-    void Child(std::string_view name, const boost::property_tree::ptree& child) const;
+    // True when it named anything.
+    bool Child(std::string_view name, const boost::property_tree::ptree& child) const;
 
 private:
     // Writes `what` for `item` of `element` (0 the element, k its k-th attribute).
@@ -39,6 +40,7 @@ private:
 
     const std::string& scriptName_;
     WarningLog& warnings_;
+    mutable unsigned named_ = 0;
 };
 
 }  // namespace zelkor

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <fcntl.h>
-
 #include <optional>
 #include <vector>
 
@@ -36,7 +34,7 @@ std::string ReadScriptFile(const std::string& path)
 {
     if (path.empty())
         Fail("cannot open file", path, 0);
-    File file = File::Open(path, O_RDONLY);
+    File file = File::Open(path, OpenFlags::Read);
     if (!file.IsOpen())
         Fail("cannot open file", path, 0);
     const std::optional<FileStatus> status = file.Status();

@@ -25,6 +25,10 @@ inline constexpr std::string_view ArchivedPath = "ArchivedPath";
 inline constexpr std::string_view Input = "Input";
 inline constexpr std::string_view XmlPath = "XmlPath";
 inline constexpr std::string_view Pattern = "Pattern";
+inline constexpr std::string_view Store = "Store";
+
+// What separates the patterns of a Store attribute.
+inline constexpr char StoreSeparator = ';';
 
 // What a pack command's archive path is followed by to name its default key file.
 inline constexpr std::string_view DefaultKeySuffix = ".zlk";

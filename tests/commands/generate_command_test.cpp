@@ -67,14 +67,15 @@ TEST_F(GenerateCommandTest, GeneratedScriptIsWrittenNotRunAndBuildsTheArchiveLat
     EXPECT_EQ(ArchivedContents(files), (Names{"ay", "layers", "bee", "sea"}));
 }
 
-TEST_F(GenerateCommandTest, GeneratedScriptCarriesTheKeySeedAndRebuildsTheSameBytes)
+TEST_F(GenerateCommandTest, GeneratedScriptCarriesTheKeySeedAndStoreAndRebuildsTheSameBytes)
 {
     dir_.Write("keys/seed", std::string(40, 's'));
     ToolRun run = RunCommands("  <CreateOrvanPackXml Input=\"assets\" XmlPath=\"out/gen.xml\" ArchivePath=\"out/gen.pak\""
-                              " KeySeedPath=\"keys\\seed\"/>\n");
+                              " KeySeedPath=\"keys\\seed\" Store=\"*.png;*.ogg\"/>\n");
     EXPECT_EQ(run.err, "");
-    const std::string opening =
-        "<ScriptFile>\r\n\t<CreateOrvanPack ArchivePath=\"out/gen.pak\" BuildKeyfile=\"false\" KeySeedPath=\"keys\\seed\" >\r\n";
+    // Both are copied as they are written, Store last.
+    const std::string opening = "<ScriptFile>\r\n\t<CreateOrvanPack ArchivePath=\"out/gen.pak\" BuildKeyfile=\"false\" "
+                                "KeySeedPath=\"keys\\seed\" Store=\"*.png;*.ogg\" >\r\n";
     EXPECT_EQ(dir_.Read("out/gen.xml").substr(0, opening.size()), opening);
     run = Run({"out/gen.xml"});
     EXPECT_EQ(run.err, "");

@@ -187,5 +187,75 @@ TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)
     EXPECT_TRUE(std::filesystem::is_empty(dir_ / "out"));
 }
 
+TEST_F(PackCommandTest, StorePatternsKeepMatchingFilesAsTheyAre)
+{
+    dir_.Write("seed", std::string(32, 's'));
+    const auto pack = [&](const std::string& archive, const std::string& store) {
+        return RunCommands("  <CreateOrvanPack ArchivePath=\"out/" + archive +
+                           "\" BuildKeyfile=\"true\" KeySeedPath=\"seed\"" + store + ">\n" +
+                           FileElement("Data\\A.TXT", "src/a.txt") + FileElement("b.bin", "src/b.bin") +
+                           FileElement("c.txt", "src/c.txt") + "  </CreateOrvanPack>\n");
+    };
+    // Matched as the name hash compares names: letter case and separators do
+    // not count; empty patterns are nothing.
+    ASSERT_EQ(pack("s.pak", " Store=\";data/*.txt;;*.bin\"").status, 0);
+    auto files = Archive("out/s.pak", "out/s.pak.zlk");
+    EXPECT_EQ(ArchivedContents(files), (Names{std::string(5000, 'a'), "\x01\x02\x03", "see"}));
+    EXPECT_FALSE(files[0].compressed);  // would compress, but is stored as it is
+
+    // For files that would not compress anyway, the archive is byte for byte the
+    // one built without Store.
+    ASSERT_EQ(pack("plain.pak", "").status, 0);
+    EXPECT_TRUE(Archive("out/plain.pak", "out/plain.pak.zlk")[0].compressed);
+    ASSERT_EQ(pack("bin.pak", " Store=\"*.BIN;c.*\"").status, 0);
+    EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak"), testing::ReadFile(dir_ / "out/plain.pak"));
+    EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak.zlk"), testing::ReadFile(dir_ / "out/plain.pak.zlk"));
+}
+
+// --- Strict mode ----------------------------------------------------------------
+
+TEST_F(PackCommandTest, StrictModeKeepsTheLastGoodBuildOnAnyWarning)
+{
+    const auto strict = [&](const std::string& value, const std::string& script) {
+        return testing::RunProgram("/usr/bin/env", {"ZELKOR_STRICT=" + value, ZELKOR_BINARY, script}, dir_.path());
+    };
+    const std::string head = "  <CreateOrvanPack ArchivePath=\"out/s.pak\" BuildKeyfile=\"true\">\n";
+    const std::string tail = "  </CreateOrvanPack>\n";
+    WriteScript("good.xml", head + FileElement("a", "src/a.txt") + tail);
+    ToolRun good = strict("1", "good.xml");
+    EXPECT_EQ(good.err, "");
+    EXPECT_EQ(good.status, 0);
+    const auto lastGood = Archive("out/s.pak", "out/s.pak.zlk");
+
+    // A 4 GiB sparse source, which no archive can hold.
+    std::filesystem::resize_file(dir_.Write("src/huge", ""), std::uint64_t{4} << 30);
+    struct Case {
+        std::string body;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {FileElement("a", "src/a.txt") + FileElement("m", "src/missing") + FileElement("c", "src/c.txt"),
+         "Cannot compress src/missing!\n"},
+        {FileElement("h", "src/huge"), "Cannot store src/huge!\n"},
+        {FileElement("a", "src/a.txt") + FileElement("A", "src/c.txt"),
+         "bad.xml(4): ArchivedPath A names the same entry as line 3!\n"},
+        {"<Flie/>\n" + FileElement("a", "src/a.txt"), "bad.xml(3): unknown element <Flie> ignored!\n"},
+    };
+    for (const Case& c : cases) {
+        WriteScript("bad.xml", head + c.body + tail +
+                                   "  <CreateOrvanPack ArchivePath=\"out/never.pak\"/>\n");
+        ToolRun run = strict("yes", "bad.xml");
+        EXPECT_EQ(run.err, c.err + "Strict mode: out/s.pak not written!\n") << c.body;
+        EXPECT_EQ(run.status, 2) << c.body;
+        // The last good build stays whole, and the run ends there.
+        EXPECT_EQ(Archive("out/s.pak", "out/s.pak.zlk"), lastGood) << c.body;
+        EXPECT_FALSE(Exists("out/never.pak"));
+    }
+    // Without it, or with 0, a warning is a warning.
+    ToolRun lenient = strict("0", "bad.xml");
+    EXPECT_EQ(lenient.status, 1);
+    EXPECT_TRUE(Exists("out/never.pak"));
+}
+
 }  // namespace
 }  // namespace zelkor

@@ -15,7 +15,7 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >/dev/null
 prefix="$stage/usr/local"
 for file in bin/zelkor bin/zelkor-inspect share/man/man1/zelkor.1 share/man/man1/zelkor-inspect.1 \
             share/doc/zelkor/README.md share/doc/zelkor/format.md \
-            share/bash-completion/completions/zelkor-inspect; do
+            share/bash-completion/completions/zelkor share/bash-completion/completions/zelkor-inspect; do
     [ -e "$prefix/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
 
@@ -35,5 +35,6 @@ if command -v man >/dev/null; then
         [ -z "$warnings" ] || { echo "$page.1: $warnings"; exit 1; }
     done
 fi
+bash -n "$prefix/share/bash-completion/completions/zelkor"
 bash -n "$prefix/share/bash-completion/completions/zelkor-inspect"
 echo "installed and ran the example from $prefix"

@@ -134,7 +134,7 @@ TEST_F(FileJobTest, AFileThatShrankIsTakenAsFarAsItCouldBeRead)
     LoadContent(std::string(5000, 'x'));
     // The file claims 5000 bytes (as when it was cut after its size was taken)
     // but holds 3: nothing of the earlier file's bytes may be taken for its own.
-    File source = File::Open(dir_.Write("shrunk", "abc").string(), O_RDONLY);
+    File source = File::Open(dir_.Write("shrunk", "abc").string(), OpenFlags::Read);
     loaded_ = job_.LoadFrom(source, 5000);
     ExpectLoaded("abc");
 }
@@ -153,7 +153,7 @@ TEST_F(FileJobTest, BuffersFollowTheFiles)
     LoadContent(large);
     ExpectLoaded(large);
     EXPECT_TRUE(loaded_->IsCompressed());
-    File source = File::Open((dir_ / "source").string(), O_RDONLY);
+    File source = File::Open((dir_ / "source").string(), OpenFlags::Read);
     loaded_ = job_.LoadFrom(source, 1000);
     ExpectLoaded(large);
     EXPECT_GE(job_.rawBytes.size(), large.size());
@@ -176,7 +176,7 @@ TEST_F(FileJobTest, FilesAreReadToTheirEnd)
     // growth; also one large enough to be mapped.
     for (const std::uint64_t seen : {10u, 300000u}) {
         const std::string content = RandomBytes(600000, 8);
-        File source = File::Open(dir_.Write("grown", content).string(), O_RDONLY);
+        File source = File::Open(dir_.Write("grown", content).string(), OpenFlags::Read);
         loaded_ = job_.LoadFrom(source, seen);
         ExpectLoaded(content);
     }
@@ -197,7 +197,7 @@ TEST_F(FileJobTest, ReleasingMemoryKeepsOnlyTheFirstBytesResident)
     constexpr std::size_t kept = 1024 * 1024;
     const std::string random = RandomBytes(8 * kept, 5);
     // Read the ordinary way, as a file whose size was taken small.
-    File source = File::Open(dir_.Write("source", random).string(), O_RDONLY);
+    File source = File::Open(dir_.Write("source", random).string(), OpenFlags::Read);
     loaded_ = job_.LoadFrom(source, 0);
     EXPECT_GT(ResidentPages(job_.rawBytes.data() + kept, 7 * kept), 0u);
     EXPECT_GT(ResidentPages(job_.storedBytes.data() + kept, 7 * kept), 0u);
@@ -226,7 +226,7 @@ TEST_F(FileJobTest, MissingFilesAndDirectoriesAreRefused)
 TEST_F(FileJobTest, ExcludedFilesAreRefusedByAnySpelling)
 {
     const std::string path = dir_.Write("own", "output").string();
-    const std::optional<FileStatus> status = File::Open(path, O_RDONLY).Status();
+    const std::optional<FileStatus> status = File::Open(path, OpenFlags::Read).Status();
     ASSERT_TRUE(status);
     ASSERT_EQ(::symlink(path.c_str(), (dir_ / "link").c_str()), 0);
     for (const std::string& spelling : {path, (dir_ / "." / "own").string(), (dir_ / "link").string()})

@@ -1,11 +1,13 @@
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/mapped_file.h"
 #include "platform/output_guard.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -23,7 +25,7 @@ TEST(FileTest, WritesReadsAndReportsPosition)
     TempDir dir;
     const std::string path = (dir / "f").string();
     {
-        File file = File::Open(path, O_WRONLY | O_CREAT | O_TRUNC);
+        File file = File::Open(path, OpenFlags::Write | OpenFlags::Create | OpenFlags::Truncate);
         ASSERT_TRUE(file.IsOpen());
         EXPECT_EQ(file.Path(), path);
         EXPECT_TRUE(file.WriteAll("hello", 5));
@@ -35,7 +37,7 @@ TEST(FileTest, WritesReadsAndReportsPosition)
         EXPECT_FALSE(moved.IsOpen());
         EXPECT_TRUE(moved.Close());
     }
-    File file = File::Open(path, O_RDONLY);
+    File file = File::Open(path, OpenFlags::Read);
     char buffer[32] = {};
     EXPECT_EQ(file.ReadUpTo(buffer, sizeof buffer), 11u);
     EXPECT_EQ(std::string(buffer), "hello world");
@@ -45,11 +47,11 @@ TEST(FileTest, WritesReadsAndReportsPosition)
 TEST(FileTest, FailuresAreReported)
 {
     TempDir dir;
-    EXPECT_FALSE(File::Open((dir / "missing/f").string(), O_WRONLY | O_CREAT).IsOpen());
-    File readOnly = File::Open(dir.Write("r", "x").string(), O_RDONLY);
+    EXPECT_FALSE(File::Open((dir / "missing/f").string(), OpenFlags::Write | OpenFlags::Create).IsOpen());
+    File readOnly = File::Open(dir.Write("r", "x").string(), OpenFlags::Read);
     ASSERT_TRUE(readOnly.IsOpen());
     EXPECT_FALSE(readOnly.WriteAll("y", 1));
-    File directory = File::Open(dir.path().string(), O_RDONLY);
+    File directory = File::Open(dir.path().string(), OpenFlags::Read);
     char byte;
     EXPECT_FALSE(directory.ReadUpTo(&byte, 1).has_value());
 }
@@ -58,9 +60,9 @@ TEST(FileTest, OpensRelativeToAnOpenDirectory)
 {
     TempDir dir;
     dir.Write("sub/f", "inside");
-    File sub = File::Open((dir / "sub").string(), O_RDONLY | O_DIRECTORY);
+    File sub = File::Open((dir / "sub").string(), OpenFlags::Read | OpenFlags::Directory);
     ASSERT_TRUE(sub.IsOpen());
-    File file = File::OpenAt(sub, "f", O_RDONLY);
+    File file = File::OpenAt(sub, "f", OpenFlags::Read);
     ASSERT_TRUE(file.IsOpen());
     EXPECT_EQ(file.Path(), (dir / "sub").string() + "/f");
     char buffer[16] = {};
@@ -69,19 +71,122 @@ TEST(FileTest, OpensRelativeToAnOpenDirectory)
 
     // The directory stays the one opened, even when its path now names another.
     fs::rename(dir / "sub", dir / "moved");
-    EXPECT_TRUE(File::OpenAt(sub, "f", O_RDONLY).IsOpen());
-    EXPECT_FALSE(File::OpenAt(sub, "missing", O_RDONLY).IsOpen());
+    EXPECT_TRUE(File::OpenAt(sub, "f", OpenFlags::Read).IsOpen());
+    EXPECT_FALSE(File::OpenAt(sub, "missing", OpenFlags::Read).IsOpen());
+}
+
+TEST(FileTest, PositionedAndGatheredTransfers)
+{
+    TempDir dir;
+    File file = File::Open((dir / "f").string(), OpenFlags::ReadWrite | OpenFlags::Create);
+    ASSERT_TRUE(file.WriteAt(4, "world", 5));
+    ASSERT_TRUE(file.WriteAt(0, "helo", 4));
+    EXPECT_EQ(file.Position(), 0u);  // positioned writes leave the position alone
+    EXPECT_EQ(dir.Read("f"), "heloworld");
+
+    // Gathered: the pieces fill one after the other; empty ones are skipped;
+    // the end of the file ends the read early.
+    std::uint8_t first[3] = {}, second[8] = {};
+    EXPECT_EQ(file.ReadAt(1, {std::span(first), std::span<std::uint8_t>(), std::span(second)}), 8u);
+    EXPECT_EQ(std::string(first, first + 3), "elo");
+    EXPECT_EQ(std::string(second, second + 5), "world");
+    EXPECT_EQ(file.ReadAt(9, {std::span(first)}), 0u);
+
+    ASSERT_TRUE(file.Truncate(2));
+    EXPECT_EQ(file.Status()->size, 2u);
+    ASSERT_TRUE(file.Truncate(6));
+    EXPECT_EQ(dir.Read("f"), std::string("he\0\0\0\0", 6));
+}
+
+TEST(FileTest, CallsRelativeToADirectory)
+{
+    TempDir dir;
+    dir.Write("d/file", "12345");
+    fs::create_symlink("file", dir / "d/link");
+    const File d = File::Open((dir / "d").string(), OpenFlags::Read | OpenFlags::Directory);
+    ASSERT_TRUE(d.IsOpen());
+
+    EXPECT_EQ(d.StatusAt("file")->size, 5u);
+    EXPECT_TRUE(d.StatusAt("file")->IsRegular());
+    EXPECT_TRUE(d.StatusAt("link")->IsLink());  // the link itself, not its file
+    EXPECT_FALSE(d.StatusAt("missing"));
+
+    ASSERT_TRUE(d.MakeDirectoryAt("sub"));
+    EXPECT_FALSE(d.MakeDirectoryAt("sub"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(d.StatusAt("sub")->IsDirectory());
+    EXPECT_FALSE(d.RemoveAt("sub"));  // files only
+
+    // Without replace, anything at the new name stays; with it, a file is replaced.
+    dir.Write("d/other", "x");
+    EXPECT_FALSE(d.RenameAt("other", "file", false));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(dir.Read("d/file"), "12345");
+    EXPECT_TRUE(d.RenameAt("other", "moved", false));
+    EXPECT_TRUE(d.RenameAt("moved", "file", true));
+    EXPECT_EQ(dir.Read("d/file"), "x");
+
+    EXPECT_TRUE(d.RemoveAt("link"));
+    EXPECT_TRUE(fs::exists(dir / "d/file"));
+    EXPECT_FALSE(d.RemoveAt(std::string("file\0x", 6)));
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST(FileTest, TimesAndAttributes)
+{
+    TempDir dir;
+    const fs::path path = dir.Write("f", "x");
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(24));
+    File file = File::Open(path.string(), OpenFlags::Read);
+    const FileStatus before = *file.Status();
+    ASSERT_TRUE(file.Touch());
+    const FileStatus after = *file.Status();
+    EXPECT_GE(after.modifiedNanoseconds - before.modifiedNanoseconds, 23LL * 3600 * 1'000'000'000);
+    EXPECT_GE(after.changedNanoseconds, after.modifiedNanoseconds);
+
+    FileStatus wanted = after;
+    wanted.permissions = 0604;
+    file.TakeAttributesOf(wanted);
+    EXPECT_EQ(file.Status()->permissions, 0604u);
+    EXPECT_EQ(file.Status()->owner, after.owner);
+}
+
+TEST(FileSystemTest, CallsOnPaths)
+{
+    TempDir dir;
+    const std::string base = dir.path().string();
+    ASSERT_TRUE(MakeDirectories(base + "/a/b/c/"));
+    EXPECT_TRUE(MakeDirectories(base + "/a/b"));  // there already
+    EXPECT_TRUE(StatusOf(base + "/a/b/c")->IsDirectory());
+    dir.Write("a/file", "abc");
+    EXPECT_FALSE(MakeDirectories(base + "/a/file/d"));
+    EXPECT_FALSE(MakeDirectory(base + "/a/b"));
+    EXPECT_EQ(errno, EEXIST);
+
+    fs::create_symlink("file", dir / "a/link");
+    EXPECT_TRUE(StatusOf(base + "/a/link")->IsRegular());
+    EXPECT_TRUE(StatusOf(base + "/a/link", FollowLinks::No)->IsLink());
+    EXPECT_EQ(ReadLink(base + "/a/link"), "file");
+    EXPECT_FALSE(ReadLink(base + "/a/file"));
+    EXPECT_FALSE(StatusOf(base + std::string("/a/file\0", 8)));
+
+    ASSERT_TRUE(RenameFile(base + "/a/file", base + "/a/renamed"));
+    EXPECT_EQ(dir.Read("a/renamed"), "abc");
+    EXPECT_TRUE(RemoveFile(base + "/a/renamed"));
+    EXPECT_FALSE(RemoveFile(base + "/a/renamed"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_GT(ProcessId(), 0u);
 }
 
 TEST(MappedFileTest, AFileCutShortWhileMappedReadsAsZerosAndSaysSo)
 {
     TempDir dir;
     const std::string content(1 << 20, 'm');
-    File file = File::Open(dir.Write("f", content).string(), O_RDWR);
+    File file = File::Open(dir.Write("f", content).string(), OpenFlags::ReadWrite);
     std::optional<MappedFile> mapped = MappedFile::Map(file, content.size());
     ASSERT_TRUE(mapped);
     EXPECT_EQ(mapped->Bytes()[content.size() - 1], 'm');
-    ASSERT_EQ(::ftruncate(file.Descriptor(), 4096), 0);
+    ASSERT_TRUE(file.Truncate(4096));
     unsigned sum = 0;
     {
         MappedFile::Reading reading(*mapped);

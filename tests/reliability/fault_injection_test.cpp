@@ -1,9 +1,7 @@
 // The archiver under faults from outside: a full disk, sources that change or are
 // not files, outputs held by another process or placed where no file can be,
 // names at the format's limits, a source larger than the load buffers.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -269,9 +267,9 @@ TEST_F(FaultInjectionTest, OutputsHeldOrImpossible)
     dir_.Write("held.pak", "another build's archive");
     dir_.Write("plain-file", "x");
     // Another process holds the archive's lock, as a running build does.
-    File holder = File::Open((dir_ / ".held.pak.zelkor-lock").string(), O_RDWR | O_CREAT);
+    File holder = File::Open((dir_ / ".held.pak.zelkor-lock").string(), OpenFlags::ReadWrite | OpenFlags::Create);
     ASSERT_TRUE(holder.IsOpen());
-    ASSERT_EQ(::flock(holder.Descriptor(), LOCK_EX), 0);
+    ASSERT_TRUE(holder.Lock(true));
 
     const std::string longName(300, 'n');
     dir_.Write("s.xml",

@@ -16,6 +16,8 @@ struct ArchivedFile {
     std::string name;     // from the key file; empty when read without one
     std::string content;
     bool compressed = false;
+
+    bool operator==(const ArchivedFile&) const = default;
 };
 
 // Reads every entry of `archive` (with the key file `key` unless it is empty) and

@@ -1,0 +1,185 @@
+#include "commands/script_dry_run.h"
+
+#include <exception>
+#include <optional>
+#include <stdexcept>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "archive/archive_crypto.h"
+#include "archive/archive_format.h"
+#include "archive/name_clashes.h"
+#include "commands/command_reader.h"
+#include "generate/directory_scanner.h"
+#include "platform/exit_status.h"
+#include "platform/file.h"
+#include "platform/file_system.h"
+#include "platform/messages.h"
+#include "platform/warning_log.h"
+#include "script/script_check.h"
+#include "script/script_grammar.h"
+#include "script/script_language.h"
+#include "script/script_loader.h"
+#include "script/script_vocabulary.h"
+#include "script/wildcard_matcher.h"
+
+namespace zelkor {
+
+namespace {
+
+using Element = boost::property_tree::ptree;
+
+// Whether an output at `path` could be created and put in place, judged from
+// what is there now: an existing file must be a regular file this process may
+// write; a missing one needs a directory it may create names in.
+bool CouldCreate(const std::string& path)
+{
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return false;
+    if (const std::optional<FileStatus> status = StatusOf(path))
+        return status->IsRegular() && MayWrite(path);
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::optional<FileStatus> parent = StatusOf(directory);
+    return !name.empty() && name != "." && name != ".." && name.size() <= MaxEntryNameLength && parent &&
+           parent->IsDirectory() && MayWrite(directory);
+}
+
+class Checker {
+public:
+    Checker(WarningLog& warnings, bool strict) : warnings_(warnings), strict_(strict) {}
+
+    void Script(const Element& tree, const std::string& name, std::vector<ScriptDryRun::Command>& commands)
+    {
+        script_ = &name;
+        const Element& root = language::Root(tree);
+        const ScriptCheck check(name, warnings_);
+        check.Root(root);
+        for (const auto& [key, command] : root) {
+            const bool named = check.Child(key, command);
+            const grammar::Command kind = grammar::CommandOf(key);
+            if (kind == grammar::Command::None)
+                continue;
+            ScriptDryRun::Command summary;
+            summary.script = name;
+            summary.line = ScriptLoader::Line(command, 0).value_or(0);
+            summary.pack = kind == grammar::Command::Pack;
+            if (summary.pack)
+                Pack(ReadPackCommand(command), named, summary);
+            else
+                Generate(ReadGenerateCommand(command), summary);
+            commands.push_back(std::move(summary));
+        }
+    }
+
+private:
+    void Warn(const PackCommand& pack, const std::string& line)
+    {
+        warnings_.Warn(line);
+        if (strict_)
+            throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+    }
+
+    void Pack(const PackCommand& pack, bool named, ScriptDryRun::Command& summary)
+    {
+        summary.output = pack.archive.shown;
+        if (named && strict_)
+            throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+        if (pack.keySeed && !KeyMaterial::FromSeedFile(pack.keySeed->path))
+            return Warn(pack, message::CannotReadKeySeed(pack.keySeed->shown));
+        // The key file is created first, as a run does.
+        for (const NamedPath* output : {pack.keyFile ? &*pack.keyFile : nullptr, &pack.archive}) {
+            if (output && !CouldCreate(output->path))
+                return Warn(pack, message::CannotCreate(output->shown));
+        }
+        // The outputs themselves are never read as sources.
+        std::vector<FileStatus> outputs;
+        for (const NamedPath* output : {&pack.archive, pack.keyFile ? &*pack.keyFile : nullptr}) {
+            if (output)
+                if (const std::optional<FileStatus> status = StatusOf(output->path))
+                    outputs.push_back(*status);
+        }
+
+        std::vector<const std::string*> names;
+        names.reserve(pack.sources.size());
+        for (const PackSource& source : pack.sources)
+            names.push_back(source.archivedPath ? &*source.archivedPath : nullptr);
+        NameClashes clashes(names);
+        for (std::size_t i = 0; i < pack.sources.size(); ++i) {
+            const PackSource& source = pack.sources[i];
+            FileStatus status;
+            const File file = File::OpenRegular(source.path, OpenFlags::Read, &status);
+            bool readable = file.IsOpen();
+            for (const FileStatus& output : outputs)
+                readable = readable && !status.SameFileAs(output);
+            if (!readable) {
+                Warn(pack, message::CannotCompress(source.written));
+                continue;
+            }
+            if (!source.archivedPath)
+                language::ThrowMissingAttribute(vocabulary::ArchivedPath);
+            const std::string& name = *source.archivedPath;
+            if (status.size >= ArchiveAddressLimit || name.size() > MaxNameLength ||
+                name.find('\0') != std::string::npos) {
+                Warn(pack, message::CannotStore(source.written));
+                continue;
+            }
+            ++summary.files;
+            summary.bytes += status.size;
+            if (const auto clash = clashes.Stored(i)) {
+                const PackSource& earlier = pack.sources[clash->earlier];
+                Warn(pack, message::InScript(message::At(*script_, source.line),
+                                             clash->sameName
+                                                 ? message::SameEntryAs(name, earlier.line)
+                                                 : message::NameHashOf(name, *earlier.archivedPath, earlier.line)));
+            }
+        }
+    }
+
+    void Generate(const GenerateCommand& generate, ScriptDryRun::Command& summary)
+    {
+        summary.output = generate.outputShown;
+        DirectoryScanner::Result scan = DirectoryScanner::Scan(generate.sourceDirectory);
+        const std::vector<bool> used = ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
+        summary.files = scan.paths.size() + generate.addedPaths.size();
+        for (const std::string& directory : scan.unreadable)
+            warnings_.Warn(message::CannotScan(directory));
+        for (std::size_t k = 0; k < used.size(); ++k) {
+            if (!used[k]) {
+                const unsigned long line = k < generate.ignoreLines.size() ? generate.ignoreLines[k] : 0;
+                warnings_.Warn(message::InScript(message::At(*script_, line),
+                                                 message::IgnoreMatchedNothing(generate.ignorePatterns[k])));
+            }
+        }
+        if (!CouldCreate(generate.outputPath))
+            warnings_.Warn(message::CannotWrite(generate.outputShown));
+    }
+
+    WarningLog& warnings_;
+    const bool strict_;
+    const std::string* script_ = nullptr;
+};
+
+}  // namespace
+
+ScriptDryRun::Result ScriptDryRun::Check(const std::vector<std::string>& scripts, WarningLog& warnings, bool strict)
+{
+    Result result;
+    const unsigned before = warnings.Count();
+    try {
+        // Every script is loaded before any is looked at, as a run loads them.
+        std::vector<Element> trees(scripts.size());
+        for (std::size_t i = 0; i < scripts.size(); ++i)
+            ScriptLoader::Load(scripts[i], trees[i]);
+        Checker checker(warnings, strict);
+        for (std::size_t i = 0; i < scripts.size(); ++i)
+            checker.Script(trees[i], scripts[i], result.commands);
+    } catch (const std::exception& error) {
+        result.failure = error.what();
+    }
+    result.status = !result.failure.empty() ? ExitFailure : warnings.Count() != before ? ExitWarnings : ExitSuccess;
+    return result;
+}
+
+}  // namespace zelkor

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/file.h"
+
+namespace zelkor {
+
+// Calls on paths, for what is not done through an open File. Each returns false
+// or nothing on failure, with errno telling why; a path holding a NUL byte names
+// no file (EINVAL). Safe on any thread.
+
+// The longest name of one directory entry (not a path) that file systems take.
+constexpr std::size_t MaxEntryNameLength = 255;
+
+enum class FollowLinks { Yes, No };
+
+// The status of the file at `path`; with FollowLinks::No, a link's own.
+std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow = FollowLinks::Yes);
+
+// Where the symbolic link at `path` points, as written in it.
+std::optional<std::string> ReadLink(const std::string& path);
+
+// Whether the system's rule for links in directories that everybody may write
+// to lets this process follow the link at `path` (whose status is `link`): in
+// such a directory that is also restricted (only a name's owner may remove it),
+// only a link owned by the directory's owner or by the process itself is
+// followed. True for a link anywhere else.
+bool MayFollowLink(const std::string& path, const FileStatus& link);
+
+// Removes the file (not a directory) at `path`.
+bool RemoveFile(const std::string& path);
+
+// Renames `from` to `to`, replacing a file at `to`.
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Makes the directory `path`; fails with EEXIST when anything is there.
+bool MakeDirectory(const std::string& path, unsigned permissions = 0777);
+
+// Makes `path` and every missing directory above it; true when `path` is a
+// directory at the end (also when it was one before).
+bool MakeDirectories(const std::string& path);
+
+// Whether this process may write the file at `path`, or create names in the
+// directory at `path`, links followed; nothing is opened or changed.
+bool MayWrite(const std::string& path);
+
+// This process's identifier, as the system shows it.
+std::uint64_t ProcessId();
+
+// The user the process acts as, in the terms of FileStatus::owner.
+unsigned EffectiveUser();
+
+}  // namespace zelkor

@@ -1,0 +1,138 @@
+#include "platform/file_system.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/posix_status.h"
+
+namespace zelkor {
+
+namespace {
+
+// Whether `path` can be handed to the system whole.
+bool Passable(const std::string& path)
+{
+    if (path.find('\0') == std::string::npos)
+        return true;
+    errno = EINVAL;
+    return false;
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow)
+{
+    struct stat info {};
+    if (!Passable(path))
+        return std::nullopt;
+    const int rc = follow == FollowLinks::Yes ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (rc != 0)
+        return std::nullopt;
+    return posix::StatusFrom(info);
+}
+
+std::optional<std::string> ReadLink(const std::string& path)
+{
+    if (!Passable(path))
+        return std::nullopt;
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    if (length < 0)
+        return std::nullopt;
+    if (length == 0 || static_cast<std::size_t>(length) >= sizeof target) {
+        errno = ENAMETOOLONG;
+        return std::nullopt;
+    }
+    return std::string(target, static_cast<std::size_t>(length));
+}
+
+bool MayFollowLink(const std::string& path, const FileStatus& link)
+{
+    // The system's own rule for sticky, world-writable directories (such as
+    // /tmp): there a link is followed only when it belongs to the directory's
+    // owner or to whoever follows it, so that nobody can plant one for another.
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info {};
+    if (!Passable(directory) || ::stat(directory.c_str(), &info) != 0)
+        return false;
+    const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
+    return !shared || link.owner == static_cast<unsigned>(info.st_uid) || link.owner == EffectiveUser();
+}
+
+bool RemoveFile(const std::string& path)
+{
+    return Passable(path) && ::unlink(path.c_str()) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to)
+{
+    return Passable(from) && Passable(to) && std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool MakeDirectory(const std::string& path, unsigned permissions)
+{
+    return Passable(path) && ::mkdir(path.c_str(), static_cast<mode_t>(permissions)) == 0;
+}
+
+bool MakeDirectories(const std::string& path)
+{
+    if (!Passable(path))
+        return false;
+    std::string directory = path;
+    while (directory.size() > 1 && directory.back() == '/')
+        directory.pop_back();
+    if (directory.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    const auto made = [&directory] {
+        if (::mkdir(directory.c_str(), 0777) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+        if (IsDirectory(directory))
+            return true;
+        errno = ENOTDIR;
+        return false;
+    };
+    if (made())
+        return true;
+    const std::size_t slash = directory.rfind('/');
+    if (errno != ENOENT || slash == std::string::npos)
+        return false;
+    return MakeDirectories(directory.substr(0, slash == 0 ? 1 : slash)) && made();
+}
+
+std::uint64_t ProcessId()
+{
+    return static_cast<std::uint64_t>(::getpid());
+}
+
+bool MayWrite(const std::string& path)
+{
+    // The effective user's rights, as an open would meet them; a directory also
+    // needs to be searchable for a name in it to be created.
+    struct stat info {};
+    if (!Passable(path) || ::stat(path.c_str(), &info) != 0)
+        return false;
+    const int wanted = S_ISDIR(info.st_mode) ? W_OK | X_OK : W_OK;
+    return ::faccessat(AT_FDCWD, path.c_str(), wanted, AT_EACCESS) == 0;
+}
+
+unsigned EffectiveUser()
+{
+    return static_cast<unsigned>(::geteuid());
+}
+
+}  // namespace zelkor

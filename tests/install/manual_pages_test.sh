@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The manual pages render without warnings, and every message of the tools
+# appears in them exactly as the tools print it, spaces included (macros such as
+# .BI drop the spaces between their arguments unless quoted).
+# Usage: manual_pages_test.sh SOURCE_DIR
+set -euo pipefail
+
+source=$1
+command -v man >/dev/null || { echo "man is not installed (package man-db)"; exit 1; }
+
+render() { MANWIDTH=1000 man -l "$source/man/$1.1" 2>/dev/null | col -b | sed 's/^ *//'; }
+
+status=0
+for page in zelkor zelkor-inspect; do
+    warnings=$(MANWIDTH=80 man --warnings -l "$source/man/$page.1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "$page.1: $warnings"; status=1; }
+done
+
+zelkor=$(render zelkor)
+while IFS= read -r text; do
+    [ -n "$text" ] || continue
+    grep -qxF -- "$text" <<<"$zelkor" || { echo "zelkor.1 lacks the line: $text"; status=1; }
+done <<'TEXTS'
+Cannot compress SOURCE!
+Cannot store SOURCE!
+Cannot create PATH!
+Cannot read key seed PATH!
+Cannot scan DIR!
+Cannot write PATH!
+Cannot use cache DIR!
+ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!
+SCRIPT(LINE): Ignore pattern PATTERN matched nothing!
+SCRIPT(LINE): ArchivedPath NAME names the same entry as line FIRST!
+SCRIPT(LINE): ArchivedPath NAME has the name hash of OTHER (line FIRST)!
+SCRIPT(LINE): unknown element <NAME> ignored!
+SCRIPT(LINE): unknown attribute NAME of <ELEMENT> ignored!
+SCRIPT(LINE): BuildKeyfile="VALUE" is not true or false, taken as false!
+SCRIPT(LINE): attribute NAME repeated, the first one used!
+PATH: cannot open file
+PATH(LINE): REASON
+PATH: script too large
+Cannot write standard output!
+No such node (ScriptFile)
+No such node (<xmlattr>.NAME)
+Strict mode: ARCHIVE not written!
+An unknown exception was thrown!
+TEXTS
+exit $status
