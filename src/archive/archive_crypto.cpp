@@ -1,6 +1,7 @@
 #include "archive/archive_crypto.h"
 
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -103,6 +104,13 @@ ArchiveKey ArchiveKey::FromShares(const ArchiveHeader& archive, const KeyFileHea
     for (std::size_t i = 0; i < IvSize; ++i)
         result.iv[i] = archive.ivShare[i] ^ (keyFile ? keyFile->ivShare[i] : 0);
     return result;
+}
+
+bool ArchiveKey::LeavesKeyAlone(const KeyFileHeader& keyFile)
+{
+    const auto zero = [](std::uint8_t byte) { return byte == 0; };
+    return std::all_of(keyFile.keyShare.begin(), keyFile.keyShare.begin() + KeySize, zero) &&
+           std::all_of(keyFile.ivShare.begin(), keyFile.ivShare.begin() + IvSize, zero);
 }
 
 void ArchiveKey::Encrypt(std::span<std::uint8_t> bytes) const

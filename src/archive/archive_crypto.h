@@ -71,6 +71,12 @@ struct ArchiveKey {
     // archive's shares alone. Bytes IvSize and up of the IV shares take no part.
     static ArchiveKey FromShares(const ArchiveHeader& archive, const KeyFileHeader* keyFile);
 
+    // Whether a key file with these shares would leave the archive's own key and
+    // IV as they are: its key share and the bytes of its IV share that take part
+    // are all zero. Such a key file decodes an archive built without one, so
+    // readers refuse it as planted and writers never write it.
+    static bool LeavesKeyAlone(const KeyFileHeader& keyFile);
+
     // One entry's stored bytes, in place; the length does not change. Safe on
     // several threads at once (each call has its own cipher).
     void Encrypt(std::span<std::uint8_t> bytes) const;

@@ -123,6 +123,13 @@ ArchiveReader::ArchiveReader(const std::string& archivePath, const std::string* 
         if (*keyGot < sizeof keyHeader)
             Fail(*keyPath, "truncated KeyFileHeader");
         keyHeader_ = KeyFileHeader::DecodeFrom(keyHeader);
+        // Planted beside an archive built without a key file, such shares would
+        // decode it and give its entries whatever names the file holds.
+        if (ArchiveKey::LeavesKeyAlone(*keyHeader_))
+            throw ArchiveFormatError(*keyPath + " is not the key file of " + archivePath +
+                                         " (its key and IV shares are zero and leave the archive's own key"
+                                         " as it is, which no archive's key file does)",
+                                     ArchiveFormatError::Cause::ForeignKeyFile);
     }
     key_ = ArchiveKey::FromShares(header_, keyHeader_ ? &*keyHeader_ : nullptr);
     CheckStructure();

@@ -41,6 +41,12 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
 
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
+    // Every reader refuses such a key file. Drawn or derived from a seed, its
+    // shares come out so with odds of 2^-384; it is not written then either.
+    if (keyPath && ArchiveKey::LeavesKeyAlone(keyFileHeader)) {
+        failedPath_ = keyPath->shown;
+        return false;
+    }
 
     // Both files are written beside their paths and locked there; nothing at
     // either path changes before Close. A Create that cannot have the archive

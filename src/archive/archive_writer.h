@@ -50,7 +50,9 @@ public:
     // (the key file when it failed first), and nothing at either path has changed.
     bool Create(const NamedPath& archive, const NamedPath* keyFile);
 
-    // The same with the given key material instead of fresh random blocks.
+    // The same with the given key material instead of fresh random blocks. False
+    // too, for the key file, when its shares would leave the key alone
+    // (ArchiveKey::LeavesKeyAlone), a key file that every reader refuses.
     bool Create(const NamedPath& archive, const NamedPath* keyFile, const KeyMaterial& material);
 
     // Plain paths, which messages show as they are.

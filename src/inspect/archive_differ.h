@@ -9,18 +9,12 @@
 
 namespace zelkor {
 
-// The `diff` command: what changed between two builds of an archive.
-//
-// Entries are matched by name, or by name hash when either archive is read
-// without a key file; the same name stored more than once is matched in order,
-// the first with the first. A matched pair is changed when its content hash,
-// raw size or stored size differs. Matched entries that are no longer in the
-// same order as the others are moved: those outside the longest run of matched
-// entries that keeps its order. A delta from the old archive to the new must
-// carry at least the stored bytes of the added and changed entries.
-//
-// Unlike the other commands, diff holds every entry of both archives (its record
-// and name) while it compares them.
+// The `diff` command: what changed between two builds of an archive, entries
+// matched by name (by name hash when either side has no key file), changed when
+// their content hash or sizes differ, moved when outside the longest run that
+// keeps its order (the rules are in the README, "What diff prints"). Unlike the
+// other commands, it holds every record and name of both archives. Used by one
+// thread.
 class ArchiveDiffer {
 public:
     enum class Change { Added, Removed, Changed, Moved };

@@ -1,7 +1,5 @@
 #include "inspect/archive_extractor.h"
 
-#include "platform/progress_line.h"
-
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -10,26 +8,17 @@
 
 namespace zelkor {
 
-ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& archive, EntrySelector& selector,
-                                                    OutputTree& tree, bool force, std::ostream& messages,
-                                                    ProgressLine* progress)
+ArchiveExtractor::Summary ArchiveExtractor::Extract(EntryWalk& walk, OutputTree& tree, bool force)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const InspectedArchive& archive = walk.Archive();
+    std::ostream& messages = walk.Messages();
     Summary summary;
-    std::uint64_t withContent = 0;
-    std::uint64_t undecodable = 0;  // of those with content
-    std::optional<ArchiveReader::Entry> failed;
     // Where this run has put an entry so far, and which entry it was.
     std::unordered_map<std::string, std::uint64_t> placedBy;
     std::vector<std::uint8_t> content;  // reused for every entry
 
     ArchiveReader::Entry entry;
-    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
-        if (progress)
-            progress->Advance(1, FileEntry::Size + entry.fields.storedSize);
-        if (!selector.Selects(entry.name))
-            continue;
-        ++summary.selected;
+    while (walk.Next(entry)) {
         const std::uint64_t index = entry.position.index;
         const auto refuse = [&](const std::string& why) {
             messages << archive.Describe(entry) << ": not written: " << why << '\n';
@@ -48,13 +37,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
             continue;
         }
 
-        const ArchiveReader::ContentStatus status = reader.ReadContent(entry, content);
-        if (entry.fields.rawSize > 0) {
-            ++withContent;
-            if (status != ArchiveReader::ContentStatus::Ok && !failed)
-                failed = entry;
-            undecodable += status != ArchiveReader::ContentStatus::Ok;
-        }
+        const ArchiveReader::ContentStatus status = walk.Decode(entry, content);
         if (status != ArchiveReader::ContentStatus::Ok) {
             refuse(EntryCodec::Describe(status));
             continue;
@@ -97,10 +80,9 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(const InspectedArchive& arch
             break;
         }
     }
-    if (failed && undecodable == withContent) {
-        if (const std::optional<std::string> hint = archive.KeyFileHint(withContent, *failed))
-            messages << "hint: " << *hint << '\n';
-    }
+    if (const std::optional<std::string> hint = walk.Hint())
+        messages << "hint: " << *hint << '\n';
+    summary.selected = walk.Selected();
     return summary;
 }
 

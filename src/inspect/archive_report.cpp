@@ -7,6 +7,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "inspect/inspect_messages.h"
 #include "inspect/repeated_hashes.h"
 #include "inspect/report_page.h"
 #include "platform/output_guard.h"
@@ -168,7 +169,7 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
     OutputGuard guard(outputPath);
     const std::string printable = InspectedArchive::Printable(outputPath);
     if (!guard.Open())
-        throw std::runtime_error("cannot create " + printable);
+        throw std::runtime_error(inspect_message::CannotCreatePage(outputPath));
     // The page never takes the place of what it describes.
     std::vector<std::pair<std::string, const char*>> inputs{{archive.ArchivePath(), "the archive itself"}};
     if (archive.KeyPath())
@@ -177,11 +178,10 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
         FileStatus status;
         const File file = File::OpenRegular(input, OpenFlags::Read, &status);
         if (file.IsOpen() && guard.Replaced() && guard.Replaced()->SameFileAs(status))
-            throw std::runtime_error("not writing the page over " + printable + ", " + what +
-                                     "; name another file with -o");
+            throw std::runtime_error(inspect_message::PageOverInput(outputPath, what));
     }
     if (!guard.Output().WriteAll(page.data(), page.size()) || !guard.Commit())
-        throw std::runtime_error("cannot write " + printable);
+        throw std::runtime_error(inspect_message::CannotWritePage(outputPath));
 
     out << "report of " << InspectedArchive::Printable(archive.ArchivePath()) << " " << archive.KeyFileSummary()
         << ": " << selector.Entries(contents.totals.files) << ", " << drawn.tiles << " rectangles, in " << printable

@@ -5,7 +5,6 @@
 #include "archive/archive_format.h"
 #include "inspect/json_document.h"
 #include "inspect/repeated_hashes.h"
-#include "platform/progress_line.h"
 
 namespace zelkor {
 
@@ -67,38 +66,22 @@ Sharing Classify(const InspectedArchive& archive, const std::vector<ArchiveReade
 
 }  // namespace
 
-ArchiveVerifier::Report ArchiveVerifier::Verify(const InspectedArchive& archive, EntrySelector& selector,
-                                                ProgressLine* progress)
+ArchiveVerifier::Report ArchiveVerifier::Verify(EntryWalk& walk)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const InspectedArchive& archive = walk.Archive();
     Report report;
-    std::uint64_t withContent = 0;
-    std::uint64_t undecodable = 0;  // of those with content
-    std::optional<ArchiveReader::Entry> failed;
     std::vector<std::uint8_t> content;  // reused for every entry
     ArchiveReader::Entry entry;
-    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
-        if (progress)
-            progress->Advance(1, FileEntry::Size + entry.fields.storedSize);
-        if (!selector.Selects(entry.name))
-            continue;
-        ++report.entries;
+    while (walk.Next(entry)) {
         BadEntry bad{entry.position};
-        bad.status = reader.ReadContent(entry, content);
-        // An empty entry decodes with any key, so only entries with content tell.
-        if (entry.fields.rawSize > 0) {
-            ++withContent;
-            if (bad.status != ArchiveReader::ContentStatus::Ok && !failed)
-                failed = entry;
-            undecodable += bad.status != ArchiveReader::ContentStatus::Ok;
-        }
+        bad.status = walk.Decode(entry, content);
         bad.nameMismatch = !archive.NameHashMismatch(entry).empty();
         if (bad.status != ArchiveReader::ContentStatus::Ok || bad.nameMismatch)
             report.bad.push_back(bad);
     }
-    if (failed && undecodable == withContent)
-        report.hint = archive.KeyFileHint(withContent, *failed);
-    report.shared = FindSharedNameHashes(archive, selector);
+    report.entries = walk.Selected();
+    report.hint = walk.Hint();
+    report.shared = FindSharedNameHashes(archive, walk.Selector());
     return report;
 }
 

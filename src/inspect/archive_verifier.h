@@ -8,22 +8,17 @@
 #include <vector>
 
 #include "inspect/entry_selector.h"
+#include "inspect/entry_walk.h"
 #include "inspect/inspected_archive.h"
 
 namespace zelkor {
 
-class ProgressLine;
-
-// The `verify` command. Opening the archive has already checked its structure
-// (InspectedArchive throws on a malformed file); Verify then decrypts,
-// decompresses and hashes every selected entry, checks each name hash against
-// its name, and looks for selected entries that a lookup by name hash cannot
-// tell apart.
-//
-// The entries are walked, not held: the report keeps where each bad or shared
-// entry lies (24 bytes each) and reads it again to print it, and the search for
-// shared name hashes holds at most SharedSearchBudget hashes (16 MiB) at a time,
-// walking the records once more for each further 4 Mi entries.
+// The `verify` command: decrypts, decompresses and hashes every selected entry,
+// checks each name hash against its name, and finds the selected entries that a
+// lookup by name hash cannot tell apart. Opening the archive has checked its
+// structure already. The report keeps where each bad or shared entry lies (24
+// bytes each) and reads it again to print it; the search for shared name hashes
+// holds at most SharedSearchBudget of them at a time. Used by one thread.
 class ArchiveVerifier {
 public:
     using Position = ArchiveReader::Position;
@@ -61,8 +56,8 @@ public:
 
     static constexpr std::size_t SharedSearchBudget = std::size_t{4} << 20;
 
-    // With `progress`, every entry walked advances it.
-    static Report Verify(const InspectedArchive& archive, EntrySelector& selector, ProgressLine* progress = nullptr);
+    // Walks `walk` to its end.
+    static Report Verify(EntryWalk& walk);
 
     // One line per bad entry, one warning per shared name hash, the hint when the
     // key file is suspect, and a summary line.

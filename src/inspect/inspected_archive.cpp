@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "inspect/inspect_messages.h"
 #include "platform/file_system.h"
 #include "platform/hex.h"
 #include "platform/utf8.h"
@@ -91,18 +92,11 @@ std::optional<std::string> InspectedArchive::KeyFileHint(std::uint64_t withConte
         std::vector<std::uint8_t> content;
         const ArchiveKey alone = ArchiveKey::FromShares(reader_.Header(), nullptr);
         if (reader_.ReadContent(failed, content, alone) == ArchiveReader::ContentStatus::Ok)
-            return "every entry failed to decode with the key file " + Printable(*keyPath_) +
-                   ", and decodes without it: the archive was built without a key file; use --no-key";
+            return inspect_message::DecodesWithoutKeyFile(*keyPath_);
     }
     if (withContent < 2)
         return std::nullopt;
-    if (keyPath_)
-        return "every entry failed to decode; the key file " + Printable(*keyPath_) +
-               " is likely not the one this archive was built with (an archive does not record its"
-               " key file): name the right one with --key FILE, or use --no-key if the archive was"
-               " built without one";
-    return "every entry failed to decode; the archive was likely built with a key file (an"
-           " archive does not record whether it has one): name it with --key FILE";
+    return keyPath_ ? inspect_message::LikelyAnotherKeyFile(*keyPath_) : inspect_message::LikelyBuiltWithKeyFile();
 }
 
 std::string InspectedArchive::Printable(std::string_view bytes)

@@ -170,6 +170,15 @@ TEST_F(ArchiveReaderTest, AKeyFileOfAnotherArchiveIsToldFromADamagedOne)
     // Another archive with fewer entries, all of whose records fit.
     ExpectStructuralError(archive_, OtherKeyFile({std::string(2000, 'z')}),
                           foreign + "holds 1 NameRecords for the archive's 3 entries)", Cause::ForeignKeyFile);
+    // Zero shares would read the archive with its own shares alone, as one built
+    // without a key file, under the names the file gives: refused whatever its
+    // records, also with the IV share's unused bytes set.
+    const std::string zeroShares(KeyFileHeader::Size, '\0');
+    const std::string planted = foreign + "its key and IV shares are zero";
+    ExpectStructuralError(archive_, zeroShares + keyFile_.substr(KeyFileHeader::Size), planted, Cause::ForeignKeyFile);
+    ExpectStructuralError(archive_, zeroShares, planted, Cause::ForeignKeyFile);
+    ExpectStructuralError(archive_, zeroShares.substr(0, 48) + std::string(16, '\x7f'), planted,
+                          Cause::ForeignKeyFile);
     // The archive's own key file, cut at a record: damage, not another archive.
     ExpectStructuralError(archive_, keyFile_.substr(0, KeyFileHeader::Size + 2 + 5 + 4),
                           "a.zlk: holds 1 NameRecords for the archive's 3 entries", Cause::Damage);

@@ -298,6 +298,33 @@ TEST_F(ArchiveWriterTest, KeyFileThatCannotBeCreatedLeavesTheArchiveAlone)
     EXPECT_EQ(dir_.Read("a.zpk"), "old archive");
 }
 
+TEST_F(ArchiveWriterTest, KeyFileSharesOfZeroAreNeverWritten)
+{
+    // Readers refuse such a key file as planted; only the bytes of the IV share
+    // that take part count.
+    KeyMaterial material;
+    material.archiveKeyShare.fill(0x11);
+    material.archiveIvShare.fill(0x22);
+    material.keyFileIvShare[IvSize] = 0x33;
+    dir_.Write("a.zpk", "old archive");
+    const std::string keyPath = PathOf("a.zlk");
+    ArchiveWriter writer;
+    EXPECT_FALSE(writer.Create(PathOf("a.zpk"), &keyPath, material));
+    EXPECT_EQ(writer.FailedPath(), keyPath);
+    EXPECT_FALSE(writer.FailedHeld());
+    EXPECT_EQ(dir_.Read("a.zpk"), "old archive");
+    EXPECT_FALSE(std::filesystem::exists(keyPath));
+
+    // Without a key file they take no part; with one IV byte set they do.
+    ASSERT_TRUE(writer.Create(PathOf("a.zpk"), nullptr, material));
+    writer.Close();
+    ExpectArchive("a.zpk", "", {});
+    material.keyFileIvShare[IvSize - 1] = 0x44;
+    ASSERT_TRUE(writer.Create(PathOf("a.zpk"), &keyPath, material));
+    writer.Close();
+    ExpectArchive("a.zpk", "a.zlk", {});
+}
+
 TEST_F(ArchiveWriterTest, ArchiveThatCannotBeCreatedLeavesTheKeyFileAsItWas)
 {
     ArchiveWriter writer;

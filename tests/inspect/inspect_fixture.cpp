@@ -65,7 +65,8 @@ void InspectTest::CraftRecords(const std::string& archive, std::size_t count,
     std::string archiveBytes(ArchiveHeader::Size, '\0');
     ArchiveHeader().EncodeTo(std::span<std::uint8_t, ArchiveHeader::Size>(
         reinterpret_cast<std::uint8_t*>(archiveBytes.data()), ArchiveHeader::Size));
-    std::string keyBytes(KeyFileHeader::Size, '\0');
+    // Any shares but zero ones (refused as planted) will do for empty entries.
+    std::string keyBytes(KeyFileHeader::Size, '\x5a');
     const std::uint32_t emptyHash = EntryCodec::ContentHash({});
     for (std::size_t i = 0; i < count; ++i) {
         const Record record = describe(i);

@@ -1,6 +1,8 @@
 // zelkor-inspect on archives packed by the archiver: every file comes back out,
 // the key file choice and damage are reported, and the output formats hold.
 #include <fstream>
+#include <set>
+#include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -183,6 +185,69 @@ TEST_F(InspectRoundTripTest, DamageIsReportedForTheDamagedEntryOnly)
     EXPECT_TRUE(report["hint"].is_null());
 }
 
+TEST_F(InspectRoundTripTest, VerifyAndExtractAgreeOnEveryEntry)
+{
+    // Both walk the same selection and tally the same decodes: the entries verify
+    // finds bad are those extract does not write, and the hints are the same.
+    Pack("a.pak", true);
+    Pack("b.pak", true);
+    DamageEntry("a.pak", 3);
+    Craft("one.pak", {{"only.txt", "a text of its own"}}, true);
+    Craft("plain.pak", {{"only.txt", "a text of its own"}}, false);
+    using Indexes = std::set<std::uint64_t>;
+    const struct {
+        std::vector<std::string> args;
+        std::uint64_t selected;
+        Indexes bad;
+        std::string hint;  // its start; empty for none
+    } cases[] = {
+        {{"a.pak"}, 4, {3}, ""},
+        {{"a.pak", "*.txt"}, 3, {}, ""},
+        {{"a.pak", "--key", "b.pak.zlk"}, 4, {0, 2, 3}, "every entry failed to decode; the key file b.pak.zlk"},
+        {{"a.pak", "--no-key"}, 4, {0, 2, 3}, "every entry failed to decode; the archive was likely built"},
+        // One selected entry that fails with either choice: as likely damage.
+        {{"b.pak", "--key", "a.pak.zlk", "*.png"}, 1, {3}, ""},
+        {{"plain.pak", "--key", "one.pak.zlk"}, 1, {0}, "every entry failed to decode with the key file"},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        std::vector<std::string> args{"verify"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("--json");
+        const ToolRun verify = Inspect(args);
+        EXPECT_EQ(verify.status, c.bad.empty() ? 0 : 1);
+        const json report = json::parse(verify.out);
+        EXPECT_EQ(report["entries"], c.selected);
+        Indexes bad;
+        for (const json& entry : report["bad"])
+            bad.insert(entry["index"].get<std::uint64_t>());
+        EXPECT_EQ(bad, c.bad);
+        EXPECT_EQ(report["hint"].is_null() ? "" : report["hint"].get<std::string>().substr(0, c.hint.size()),
+                  c.hint);
+
+        args.front() = "extract";
+        args.back() = "-o";
+        args.push_back("out" + std::to_string(run++));
+        const ToolRun extract = Inspect(args);
+        EXPECT_EQ(extract.status, c.bad.empty() ? 0 : 1);
+        EXPECT_NE(extract.out.find(" of " + std::to_string(c.selected) + " "), std::string::npos) << extract.out;
+        Indexes refused;
+        std::istringstream lines(extract.err);
+        std::string hint;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("entry ", 0) == 0 && line.find(": not written: ") != std::string::npos)
+                refused.insert(std::stoull(line.substr(6)));
+            else if (line.rfind("hint: ", 0) == 0)
+                hint = line.substr(6);
+            else
+                ADD_FAILURE() << line;
+        }
+        EXPECT_EQ(refused, c.bad);
+        EXPECT_EQ(hint, report["hint"].is_null() ? "" : report["hint"].get<std::string>());
+    }
+}
+
 TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
 {
     Pack("a.pak", true);
@@ -197,6 +262,12 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
     Craft("other.pak", {{"readme.txt", "another text"}}, true);
     dir_.Write("foreign.pak", archive);
     dir_.Write("foreign.pak.zlk", dir_.Read("other.pak.zlk"));
+    // Planted beside an archive built without one: a key file of zero shares
+    // would decode it and name its entries as the planter likes.
+    Craft("planted.pak", {{"readme.txt", "the text"}}, false);
+    Craft("twin.pak", {{"evil.sh", "the text"}}, true);
+    dir_.Write("planted.pak.zlk", std::string(KeyFileHeader::Size, '\0') +
+                                      dir_.Read("twin.pak.zlk").substr(KeyFileHeader::Size));
 
     const struct {
         std::string archive;
@@ -208,6 +279,10 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
         {"missing.pak", "zelkor-inspect: Cannot open missing.pak!\n"},
         {"foreign.pak", "zelkor-inspect: foreign.pak.zlk is not the key file of foreign.pak (NameRecord at"
                         " offset 64 has content hash "},
+        {"planted.pak", "zelkor-inspect: planted.pak.zlk is not the key file of planted.pak (its key and IV"
+                        " shares are zero and leave the archive's own key as it is, which no archive's key file"
+                        " does); read the archive alone with --no-key if it was built without a key file, or"
+                        " name its own key file with --key FILE\n"},
     };
     for (const auto& c : cases) {
         for (const std::string command : {"list", "verify", "extract"}) {
@@ -219,10 +294,15 @@ TEST_F(InspectRoundTripTest, MalformedFilesEndTheRunWithStatusTwo)
             EXPECT_EQ(run.out, "") << command << " " << c.archive;
             EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << command << " " << c.archive << ": " << run.err;
             // Only a key file that does not decode the archive is blamed.
-            EXPECT_EQ(Count(run.err, "--no-key"), c.archive == "foreign.pak" ? 1u : 0u) << run.err;
+            const bool foreign = c.archive == "foreign.pak" || c.archive == "planted.pak";
+            EXPECT_EQ(Count(run.err, "--no-key"), foreign ? 1u : 0u) << run.err;
         }
     }
     EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{}));
+    // The planted file is passed over only when asked.
+    EXPECT_EQ(Inspect({"diff", "planted.pak", "twin.pak"}).status, 2);
+    EXPECT_EQ(Inspect({"extract", "planted.pak", "--no-key", "-o", "out"}).status, 0);
+    EXPECT_EQ(Tree("out"), (std::map<std::string, std::string>{{Hex32(NameHash("readme.txt")) + ".bin", "the text"}}));
 
     const ToolRun run = Inspect({"verify", "--json", "cut.pak"});
     EXPECT_EQ(run.status, 2);
@@ -449,28 +529,71 @@ TEST_F(InspectRoundTripTest, MemoryDoesNotGrowWithTheEntryCount)
 
 TEST_F(InspectRoundTripTest, CommandLine)
 {
-    ToolRun run = Inspect({"--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("extract"), std::string::npos);
-    run = Inspect({"extract", "--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("--force"), std::string::npos);
-    run = Inspect({"--version"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "zelkor-inspect 2.5.0\n");
+    Pack("a.pak", true);
+    const std::string unknown = "zelkor-inspect: unknown command unpack; the commands are list, verify, extract,"
+                                " diff, cache and report\nRun with --help for more information.\n";
+    // A bad command line is the tools' failure status, whatever the option
+    // parser's own code for it; help and the version are a success.
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // found in standard output
+        std::string err;  // the whole of standard error; "?" any message
+    } cases[] = {
+        {{"--help"}, 0, "\n  extract ", ""},
+        {{"extract", "--help"}, 0, "--force", ""},
+        {{"--version"}, 0, "zelkor-inspect 2.5.0\n", ""},
+        {{"list", "a.pak"}, 0, "a.pak, with key file a.pak.zlk:", ""},
+        // No command, an unknown one.
+        {{}, 2, "", "A subcommand is required\nRun with --help for more information.\n"},
+        {{"--bogus"}, 2, "", "?"},
+        {{"unpack", "a.pak"}, 2, "", unknown},
+        {{"--version", "unpack"}, 2, "", unknown},
+        // A missing argument.
+        {{"list"}, 2, "", "ARCHIVE is required\nRun with --help for more information.\n"},
+        {{"diff", "a.pak"}, 2, "", "?"},
+        {{"extract", "a.pak", "-o"}, 2, "", "?"},
+        // An unexpected argument.
+        {{"diff", "a.pak", "a.pak", "b.pak"}, 2, "",
+         "The following argument was not expected: b.pak\nRun with --help for more information.\n"},
+        {{"cache", "a", "b"}, 2, "", "?"},
+        // A bad option, or options that exclude each other.
+        {{"list", "a.pak", "--force"}, 2, "",
+         "The following argument was not expected: --force\nRun with --help for more information.\n"},
+        {{"list", "a.pak", "-o", "out"}, 2, "", "?"},
+        {{"verify", "a.pak", "--key", "k", "--no-key"}, 2, "", "?"},
+        {{"diff", "a.pak", "a.pak", "--new-key", "k", "--new-no-key"}, 2, "", "?"},
+        {{"extract", "a.pak", "-o", "x", "-o", "y"}, 2, "", "?"},
+        {{"cache", "--reset", "--clear"}, 2, "", "?"},
+        {{"report"}, 2, "", "ARCHIVE is required\nRun with --help for more information.\n"},
+        {{"report", "a.pak", "--json"}, 2, "", "?"},
+        {{"report", "a.pak", "-o"}, 2, "", "?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const ToolRun run = Inspect(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        if (c.status != 0)
+            EXPECT_EQ(run.out, "");
+        if (c.err == "?")
+            EXPECT_NE(run.err, "");
+        else
+            EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_TRUE(Tree("out").empty() && Tree("x").empty());
 
-    run = Inspect({"unpack", "a.pak"});
-    EXPECT_GE(run.status, 100);
-    EXPECT_EQ(run.err, "zelkor-inspect: unknown command unpack; the commands are list, verify, extract, diff, cache and report\n"
-                       "Run with --help for more information.\n");
-
+    // Standard output that cannot be written fails the run, for every command.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"list"}, {"--version", "unpack"}, {"list", "a.pak", "--force"},
-             {"verify", "a.pak", "--key", "k", "--no-key"}, {"list", "a.pak", "-o", "out"},
-             {"report"}, {"report", "a.pak", "--json"}}) {
-        run = Inspect(args);
-        EXPECT_GE(run.status, 100) << ::testing::PrintToString(args);
-        EXPECT_NE(run.err, "") << ::testing::PrintToString(args);
+             {"--help"}, {"extract", "--help"}, {"--version"}, {"list", "a.pak"}, {"verify", "a.pak", "--json"},
+             {"extract", "a.pak", "-o", "out"}, {"diff", "a.pak", "a.pak"}, {"list", "missing.pak", "--json"},
+             {"report", "a.pak", "-o", "page.html"}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" > /dev/full", ZELKOR_INSPECT_BINARY};
+        shell.insert(shell.end(), args.begin(), args.end());
+        const ToolRun run = testing::RunProgram("/bin/sh", shell, dir_.path());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(Count(run.err, "zelkor-inspect: cannot write the output\n"), 1u) << run.err;
     }
 }
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "inspect/inspected_archive.h"
+
+namespace CLI {
+class App;
+}
+
+namespace zelkor {
+
+// The key file choice for one archive on the command line: `--key FILE` or
+// `--no-key`, which exclude each other, or neither (the default key file). The
+// second archive of diff takes them with a prefix (`--new-key`, `--new-no-key`).
+class KeyFileOptions {
+public:
+    // Adds both options to `command`; `archive` names the archive in their help.
+    void AddTo(CLI::App& command, const std::string& prefix, const std::string& archive);
+
+    // The archive at `path`, read with the choice made. Throws as InspectedArchive.
+    InspectedArchive Open(const std::string& path) const;
+
+private:
+    bool given_ = false;
+    bool none_ = false;
+    std::string keyPath_;
+};
+
+}  // namespace zelkor

@@ -1,0 +1,17 @@
+#include "inspect/list_command.h"
+
+#include "inspect/archive_lister.h"
+#include "platform/exit_status.h"
+
+namespace zelkor {
+
+int ListCommand::RunOn(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out, std::ostream&)
+{
+    if (Json())
+        ArchiveLister::PrintJson(archive, selector, out);
+    else
+        ArchiveLister::PrintText(archive, selector, out);
+    return ExitSuccess;
+}
+
+}  // namespace zelkor

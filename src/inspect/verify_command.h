@@ -1,0 +1,18 @@
+#pragma once
+
+#include "inspect/archive_command.h"
+
+namespace zelkor {
+
+// `verify ARCHIVE [PATTERN...] [--json]`: the report of ArchiveVerifier; exit
+// status 1 when an entry is bad.
+class VerifyCommand : public ArchiveCommand {
+public:
+    VerifyCommand() : ArchiveCommand(true) {}
+
+private:
+    int RunOn(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out,
+              std::ostream& err) override;
+};
+
+}  // namespace zelkor
