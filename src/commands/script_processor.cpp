@@ -1,5 +1,6 @@
 #include "commands/script_processor.h"
 
+#include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,12 @@
 namespace zelkor {
 
 using Element = boost::property_tree::ptree;
+
+bool ScriptProcessor::StrictFromEnvironment()
+{
+    const char* value = std::getenv("ZELKOR_STRICT");
+    return value && *value && std::string_view(value) != "0";
+}
 
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
 {

@@ -42,6 +42,10 @@ public:
     }
     ScriptProcessor(FileJobPool& jobs, WarningLog& warnings) : ScriptProcessor(jobs, warnings, Options{}) {}
 
+    // Whether ZELKOR_STRICT asks for strict mode: any value but empty and 0, so
+    // that a pipeline that asks for it in any words gets it.
+    static bool StrictFromEnvironment();
+
     // Executes the script whose loaded tree is `tree`; `scriptName` is its path
     // as given, for warnings.
     void Run(const boost::property_tree::ptree& tree, const std::string& scriptName);

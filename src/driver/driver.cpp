@@ -134,14 +134,6 @@ void OpenCache(std::optional<CompressionCache>& cache, WarningLog& warnings)
         cache.reset();
 }
 
-// ZELKOR_STRICT asks for strict mode: any value but empty and 0, so that a
-// pipeline that asks for it in any words gets it.
-bool StrictMode()
-{
-    const char* value = std::getenv("ZELKOR_STRICT");
-    return value && *value && std::string_view(value) != "0";
-}
-
 // On a terminal, a status line for the whole run: the File elements of every
 // pack command of every script, and their sizes as they are now.
 std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
@@ -207,7 +199,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, {progress.line.get(), StrictMode()}},
+                      ExecuteStage{&trees, argv, &warnings, cache ? &*cache : nullptr, {progress.line.get(), ScriptProcessor::StrictFromEnvironment()}},
                       tbb::auto_partitioner());
 }
 

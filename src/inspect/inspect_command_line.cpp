@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "inspect/cache_command.h"
+#include "inspect/check_command.h"
 #include "inspect/diff_command.h"
 #include "inspect/extract_command.h"
 #include "inspect/inspect_messages.h"
@@ -41,6 +42,7 @@ constexpr CommandRow Commands[] = {
     {"extract", "Write every entry below a directory", Make<ExtractCommand>},
     {"diff", "What changed between two builds: entries added, removed, changed or moved", Make<DiffCommand>},
     {"cache", "The compression cache: entries, bytes, cap, hits, misses and compression saved", Make<CacheCommand>},
+    {"check", "What zelkor would say of scripts, found without packing or writing anything", Make<CheckCommand>},
     {"report", "One HTML page of what takes space: totals, a size map, tables", Make<ReportCommand>},
 };
 

@@ -1,5 +1,8 @@
 // What a script holds that the language does not have is named, one warning each,
 // in document order, as the processor reaches it; the run goes on as before.
+#include <algorithm>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "processor_fixture.h"
@@ -22,14 +25,35 @@ class ScriptWarningsTest : public testing::ProcessorTest {
 protected:
     void SetUp() override { dir_.Write("src/c.txt", "see"); }
 
+    // Every case is checked first: `zelkor-inspect check` must say exactly what
+    // the run then says, and write nothing at all.
     void ExpectWarnings(const std::vector<Case>& cases)
     {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.commands);
-            ToolRun run = RunCommands(c.commands);
+            WriteScript("script.xml", c.commands);
+            const std::vector<std::string> before = Listing();
+            ToolRun check = testing::RunInspect({"check", "script.xml"}, dir_.path());
+            EXPECT_EQ(Listing(), before);
+            ToolRun run = Run({"script.xml"});
             EXPECT_EQ(run.err, c.err);
             EXPECT_EQ(run.status, c.status);
+            EXPECT_EQ(check.err, c.err);
+            EXPECT_EQ(check.status, c.status);
         }
+    }
+
+    // Every path below the directory, with its size, sorted.
+    std::vector<std::string> Listing() const
+    {
+        std::vector<std::string> paths;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
+            paths.push_back(entry.path().string());
+            if (entry.is_regular_file())
+                paths.back() += " " + std::to_string(entry.file_size());
+        }
+        std::sort(paths.begin(), paths.end());
+        return paths;
     }
 };
 
@@ -201,6 +225,51 @@ TEST_F(ScriptWarningsTest, WarningsComeAsTheProcessorReachesEachElement)
          "No such node (<xmlattr>.ArchivePath)\n",
          2},
     });
+}
+
+TEST_F(ScriptWarningsTest, CheckSummarisesEachCommandAndWritesNothing)
+{
+    dir_.Write("src/d.txt", "dee");
+    std::filesystem::resize_file(dir_.Write("src/huge", ""), std::uint64_t{5} << 30);
+    WriteScript("script.xml",
+                "<CreateOrvanPack ArchivePath=\"a.pak\">\n" + FileElement("c", "src/c.txt") +
+                    FileElement("d", "src/d.txt") + "</CreateOrvanPack>\n"
+                    "<CreateOrvanPack ArchivePath=\"missing/b.pak\"/>\n"
+                    "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\"><Add>x</Add>"
+                    "</CreateOrvanPackXml>\n"
+                    "<CreateOrvanPackXml Input=\"src\" XmlPath=\"nowhere/g.xml\" ArchivePath=\"g.pak\"/>\n");
+    WriteScript("big.xml", "<CreateOrvanPack ArchivePath=\"big.pak\">\n" + FileElement("h", "src/huge") +
+                               FileElement("h2", "src/huge") + "</CreateOrvanPack>\n");
+    const std::vector<std::string> before = Listing();
+    ToolRun check = testing::RunInspect({"check", "script.xml", "big.xml"}, dir_.path());
+    // Scripts one after the other, in the order given.
+    EXPECT_EQ(check.err, "Cannot create missing/b.pak!\nCannot write nowhere/g.xml!\n"
+                         "Cannot store src/huge!\nCannot store src/huge!\n");
+    EXPECT_EQ(check.out, "script.xml(2): a.pak: 2 files, 6 bytes to read\n"
+                         "script.xml(6): missing/b.pak: 0 files, 0 bytes to read\n"
+                         "script.xml(7): g.xml: a script of 4 files\n"
+                         "script.xml(8): nowhere/g.xml: a script of 3 files\n"
+                         "big.xml(2): big.pak: 0 files, 0 bytes to read\n");
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(Listing(), before);
+
+    // Sources that may not fit; JSON; a clean script; a malformed one.
+    std::filesystem::resize_file(dir_ / "src/huge", (std::uint64_t{4} << 30) - 1);
+    ToolRun note = testing::RunInspect({"check", "big.xml"}, dir_.path());
+    EXPECT_EQ(note.err, "");
+    EXPECT_NE(note.out.find("big.xml(2): big.pak: note: its sources hold 8589934590 bytes, more than the 4 GiB"),
+              std::string::npos) << note.out;
+    ToolRun json = testing::RunInspect({"check", "big.xml", "--json"}, dir_.path());
+    EXPECT_EQ(json.out, "{\"scripts\":[\"big.xml\"],\"warnings\":[],\"failure\":null,\"commands\":[{\"script\":"
+                        "\"big.xml\",\"line\":2,\"command\":\"pack\",\"output\":\"big.pak\",\"files\":2,"
+                        "\"bytes\":8589934590,\"mayNotFit\":true}],\"status\":0}\n");
+    EXPECT_EQ(json.status, 0);
+    WriteScript("bad.xml", "<CreateOrvanPack");
+    ToolRun bad = testing::RunInspect({"check", "big.xml", "bad.xml"}, dir_.path());
+    EXPECT_EQ(bad.err, "bad.xml(2): expected >\n");
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(Run({"big.xml", "bad.xml"}).err, bad.err);
 }
 
 }  // namespace

@@ -531,7 +531,7 @@ TEST_F(InspectRoundTripTest, CommandLine)
 {
     Pack("a.pak", true);
     const std::string unknown = "zelkor-inspect: unknown command unpack; the commands are list, verify, extract,"
-                                " diff, cache and report\nRun with --help for more information.\n";
+                                " diff, cache, check and report\nRun with --help for more information.\n";
     // A bad command line is the tools' failure status, whatever the option
     // parser's own code for it; help and the version are a success.
     const struct {
