@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/little_endian.h"
+
 namespace zelkor {
 
 // First field of every archive.
@@ -38,33 +40,6 @@ inline constexpr std::size_t MaxNameLength = 0xFFFF;
 inline constexpr std::uint64_t ArchiveAddressLimit = std::uint64_t{1} << 32;
 
 using Share = std::array<std::uint8_t, ShareSize>;
-
-// --- Little-endian helpers ------------------------------------------------------
-
-inline void EncodeFixed16(std::uint8_t* out, std::uint16_t value)
-{
-    out[0] = static_cast<std::uint8_t>(value);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-inline void EncodeFixed32(std::uint8_t* out, std::uint32_t value)
-{
-    out[0] = static_cast<std::uint8_t>(value);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-    out[2] = static_cast<std::uint8_t>(value >> 16);
-    out[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-inline std::uint16_t DecodeFixed16(const std::uint8_t* in)
-{
-    return static_cast<std::uint16_t>(in[0] | (in[1] << 8));
-}
-
-inline std::uint32_t DecodeFixed32(const std::uint8_t* in)
-{
-    return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
-           (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
-}
 
 // --- Records ----------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/archive_write_error.h"
+#include "platform/joint_commit.h"
 
 namespace zelkor {
 
@@ -36,6 +37,9 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     Close();
     failedPath_.clear();
     held_ = false;
+    // A commit of this archive that a crash cut short is finished first, so that
+    // a Create that fails leaves a matching pair behind.
+    JointCommit::Complete(archivePath.path);
     archiveShown_ = archivePath.shown;
     keyFileShown_ = keyPath ? keyPath->shown : std::string();
 
@@ -152,17 +156,16 @@ void ArchiveWriter::Close()
 {
     if (!archive_)
         return;
-    // Both files reach the disk before either is renamed; then the key file goes
-    // into place first and the archive last, so an archive never stands beside a
-    // key file older than itself once both are there.
-    if (keyFile_ && !keyFile_->Sync())
-        FailWriting(*keyFile_);
-    if (!archive_->Sync())
+    // The pair goes into place as one: after a crash or a signal at any moment,
+    // the old pair stays, or the new one is completed (now, or from the commit
+    // record by whoever opens the archive next).
+    if (keyFile_) {
+        OutputGuard* const guards[] = {keyFile_.get(), archive_.get()};
+        if (OutputGuard* failed = JointCommit::Commit(guards))
+            FailWriting(*failed);
+    } else if (!archive_->Commit()) {
         FailWriting(*archive_);
-    if (keyFile_ && !keyFile_->Commit())
-        FailWriting(*keyFile_);
-    if (!archive_->Commit())
-        FailWriting(*archive_);
+    }
     keyFile_.reset();
     archive_.reset();
 }

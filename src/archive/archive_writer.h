@@ -20,10 +20,12 @@ namespace zelkor {
 // both files in place.
 //
 // Both files are written beside their paths (OutputGuard) and appear only when
-// Close succeeds: their data is flushed to the disk, then the key file and last
-// the archive are renamed into place. Until then, and for good when the writer is
-// destroyed without Close (an exception passed) or a write fails, whatever stood
-// at the two paths stays as it was and the temporary files are removed.
+// Close succeeds: their data is flushed to the disk, then the key file and the
+// archive are renamed into place together (JointCommit). Until then, and for
+// good when the writer is destroyed without Close (an exception passed) or a
+// write fails, whatever stood at the two paths stays as it was and the
+// temporary files are removed. Create first completes a commit of the archive
+// that a crash left unfinished.
 //
 // While a writer holds its paths, they are locked: a second Create on either
 // path, from this process or another, fails and disturbs nothing.

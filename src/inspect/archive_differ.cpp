@@ -212,8 +212,8 @@ void ArchiveDiffer::PrintText(const InspectedArchive& older, const InspectedArch
         return;
     }
     out << report.added << " added, " << report.removed << " removed, " << report.changed << " changed, "
-        << report.moved << " moved, " << report.unchanged << " unchanged; a delta carries " << report.deltaBytes
-        << " stored bytes (of the added and changed entries)\n";
+        << report.moved << " moved, " << report.unchanged << " unchanged; " << report.deltaBytes
+        << " stored bytes in the added and changed entries, the most a binary delta needs to carry\n";
 }
 
 void ArchiveDiffer::PrintJson(const InspectedArchive& older, const InspectedArchive& newer, const Report& report,

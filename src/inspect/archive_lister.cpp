@@ -14,7 +14,13 @@ struct Totals {
     std::uint64_t entries = 0;
     std::uint64_t rawBytes = 0;
     std::uint64_t storedBytes = 0;
+    // Entries large enough for compression to have cost something, stored raw
+    // because it did not make them smaller (or a Store pattern named them).
+    std::uint64_t largeRawEntries = 0;
+    std::uint64_t largeRawBytes = 0;
 };
+
+constexpr std::uint64_t LargeEntry = 64 * 1024;
 
 const char* Method(const FileEntry& fields)
 {
@@ -34,6 +40,10 @@ Totals ForEachSelected(const InspectedArchive& archive, EntrySelector& selector,
         ++totals.entries;
         totals.rawBytes += entry.fields.rawSize;
         totals.storedBytes += entry.fields.storedSize;
+        if (entry.fields.rawSize > LargeEntry && entry.fields.storedSize == entry.fields.rawSize) {
+            ++totals.largeRawEntries;
+            totals.largeRawBytes += entry.fields.rawSize;
+        }
     }
     return totals;
 }
@@ -60,6 +70,11 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, EntrySelector& se
         out << percent;
     }
     out << '\n';
+    if (totals.largeRawEntries > 0)
+        out << totals.largeRawBytes << " bytes in " << totals.largeRawEntries
+            << (totals.largeRawEntries == 1 ? " entry" : " entries")
+            << " of more than 64 KiB stored raw: compressing them gained nothing (a Store pattern skips the"
+               " attempt)\n";
 }
 
 void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
@@ -85,6 +100,8 @@ void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& se
                         ? JsonDocument::Value(static_cast<double>(totals.storedBytes) /
                                               static_cast<double>(totals.rawBytes))
                         : JsonDocument::Value(nullptr);
+    sums["largeRawEntries"] = totals.largeRawEntries;
+    sums["largeRawBytes"] = totals.largeRawBytes;
     json.Member("totals", sums);
     json.End();
 }

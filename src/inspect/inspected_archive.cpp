@@ -5,16 +5,23 @@
 #include "inspect/inspect_messages.h"
 #include "platform/file_system.h"
 #include "platform/hex.h"
+#include "platform/joint_commit.h"
 #include "platform/utf8.h"
 
 namespace zelkor {
 
 InspectedArchive::InspectedArchive(const std::string& archivePath, KeyChoice choice,
                                    const std::string& keyPath)
-    : archivePath_(archivePath),
+    : archivePath_(CompleteCommit(archivePath)),
       keyPath_(ChooseKeyFile(archivePath, choice, keyPath)),
       reader_(archivePath, keyPath_ ? &*keyPath_ : nullptr)
 {
+}
+
+const std::string& InspectedArchive::CompleteCommit(const std::string& archivePath)
+{
+    JointCommit::Complete(archivePath);
+    return archivePath;
 }
 
 std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& archivePath,

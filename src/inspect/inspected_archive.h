@@ -16,7 +16,8 @@ namespace zelkor {
 //
 // An archive does not record whether a key file belongs to it, so the choice is
 // the user's: by default the archive's path + ".zlk" when something exists
-// there, otherwise none.
+// there, otherwise none. A rebuild of the pair that a crash cut short between
+// its two renames is completed first (JointCommit::Complete).
 class InspectedArchive {
 public:
     enum class KeyChoice {
@@ -71,6 +72,9 @@ public:
     static std::string Printable(std::string_view bytes);
 
 private:
+    // Completes a commit of the archive and its key file that a crash left
+    // unfinished, before either is opened; gives `archivePath` back.
+    static const std::string& CompleteCommit(const std::string& archivePath);
     static std::optional<std::string> ChooseKeyFile(const std::string& archivePath, KeyChoice choice,
                                                     const std::string& keyPath);
 

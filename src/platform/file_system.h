@@ -18,17 +18,26 @@ constexpr std::size_t MaxEntryNameLength = 255;
 
 enum class FollowLinks { Yes, No };
 
+// The directory part of `path` with its separator ("" for a bare name), and
+// the name after it.
+std::string DirectoryPart(const std::string& path);
+std::string NamePart(const std::string& path);
+
+// `path` as an absolute path: the working directory is put before a relative one.
+std::optional<std::string> AbsolutePath(const std::string& path);
+
 // The status of the file at `path`; with FollowLinks::No, a link's own.
 std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow = FollowLinks::Yes);
 
 // Where the symbolic link at `path` points, as written in it.
 std::optional<std::string> ReadLink(const std::string& path);
 
-// Whether the system's rule for links in directories that everybody may write
-// to lets this process follow the link at `path` (whose status is `link`): in
-// such a directory that is also restricted (only a name's owner may remove it),
-// only a link owned by the directory's owner or by the process itself is
-// followed. True for a link anywhere else.
+// Whether the system's rule for links in shared directories lets this process
+// follow the link at `path` (whose own status is `link`): in a directory that
+// everybody may write to and that only lets a name's owner remove it (the
+// sticky bit, as on /tmp), only a link owned by the directory's owner or by the
+// process's user is followed. True for a link anywhere else; false when the
+// directory's status cannot be had.
 bool MayFollowLink(const std::string& path, const FileStatus& link);
 
 // Removes the file (not a directory) at `path`.

@@ -13,45 +13,57 @@ namespace {
 // Links followed before giving up, as the system does (a loop never ends otherwise).
 constexpr int MaxLinks = 40;
 
-// The directory part of `path` with its trailing slash ("" for a bare name).
-std::string DirectoryOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
+constexpr std::string_view CommitSuffix = "commit";
 
-std::string NameOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+}  // namespace
 
-// The file that writing to `path` would reach: links are followed to their end,
-// even to a file that does not exist yet.
-std::string ResolveLinks(std::string path)
+std::optional<std::string> OutputGuard::Resolve(const std::string& target)
 {
+    if (target.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    std::string path = target;
     for (int i = 0; i < MaxLinks; ++i) {
         const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
         if (!status || !status->IsLink())
             return path;
+        if (!MayFollowLink(path, *status)) {
+            errno = EACCES;
+            return std::nullopt;
+        }
         const std::optional<std::string> next = ReadLink(path);
         if (!next)
             return path;
-        path = next->front() == '/' ? *next : DirectoryOf(path) + *next;
+        path = next->front() == '/' ? *next : DirectoryPart(path) + *next;
     }
     return path;
 }
-
-}  // namespace
 
 std::string OutputGuard::RandomSuffix()
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::string suffix(6, ' ');
-    for (char& c : suffix)
-        c = letters[generator() % (sizeof letters - 1)];
+    do {
+        for (char& c : suffix)
+            c = letters[generator() % (sizeof letters - 1)];
+    } while (suffix == CommitSuffix);
     return suffix;
+}
+
+bool OutputGuard::IsTemporaryName(std::string_view name, std::string_view target)
+{
+    constexpr std::size_t SuffixLength = 6;
+    if (name.size() <= SuffixLength)
+        return false;
+    const std::string_view suffix = name.substr(name.size() - SuffixLength);
+    for (const char c : suffix) {
+        const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alphanumeric)
+            return false;
+    }
+    return suffix != CommitSuffix && name == HiddenName(target, suffix);
 }
 
 namespace {
@@ -101,13 +113,12 @@ bool OutputGuard::Open()
     held_ = false;
     synced_ = false;
     replaced_.reset();
-    if (target_.find('\0') != std::string::npos) {
-        errno = EINVAL;
+    const std::optional<std::string> resolved = Resolve(target_);
+    if (!resolved)
         return false;
-    }
-    resolved_ = ResolveLinks(target_);
-    const std::string directory = DirectoryOf(resolved_);
-    const std::string name = NameOf(resolved_);
+    resolved_ = *resolved;
+    const std::string directory = DirectoryPart(resolved_);
+    const std::string name = NamePart(resolved_);
     if (name.empty() || name == "." || name == "..") {
         errno = EISDIR;
         return false;
@@ -128,8 +139,10 @@ bool OutputGuard::Open()
             return false;
         replaced_ = probe.Status();
     }
-    if (options_.lock && !Lock(directory, name))
+    if (options_.lock && !lock_.Take(directory, name)) {
+        held_ = lock_.Held();
         return false;
+    }
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = directory + HiddenName(name, RandomSuffix());
@@ -149,47 +162,9 @@ bool OutputGuard::Open()
             break;
     }
     const int error = errno;
-    Unlock();
+    lock_.Release();
     errno = error;
     return false;
-}
-
-bool OutputGuard::Lock(const std::string& directory, const std::string& name)
-{
-    const std::string path = directory + HiddenName(name, "lock");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        File lock = File::Open(path, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow |
-                                         OpenFlags::NonBlocking);
-        if (!lock.IsOpen())
-            return false;
-        if (!lock.Lock(false)) {
-            held_ = errno == EWOULDBLOCK;
-            return false;
-        }
-        // The holder before us may have removed the file between our open and our
-        // lock; then the lock is on a file nobody else will find, and we go again.
-        const std::optional<FileStatus> status = lock.Status();
-        const std::optional<FileStatus> named = StatusOf(path);
-        if (status && named && status->SameFileAs(*named)) {
-            lockCleanup_ = SignalCleanup::Registration(path);
-            lock_ = std::move(lock);
-            lockPath_ = path;
-            return true;
-        }
-    }
-    errno = EAGAIN;
-    return false;
-}
-
-void OutputGuard::Unlock()
-{
-    if (!lock_.IsOpen())
-        return;
-    // Removed while still held, so that nobody takes a lock on it meanwhile.
-    RemoveFile(lockPath_);
-    lockCleanup_.Release();
-    lock_.Close();
-    lockPath_.clear();
 }
 
 bool OutputGuard::Sync()
@@ -202,25 +177,62 @@ bool OutputGuard::Sync()
     return synced_;
 }
 
+bool OutputGuard::Prepare()
+{
+    if (temporary_.empty() || !Sync() || !file_.Close())
+        return false;
+    prepared_ = true;
+    return true;
+}
+
+void OutputGuard::Uncover()
+{
+    if (prepared_)
+        temporaryCleanup_.Release();
+}
+
+bool OutputGuard::Place()
+{
+    if (!prepared_ || !RenameFile(temporary_, resolved_))
+        return false;
+    temporaryCleanup_.Release();
+    temporary_.clear();
+    prepared_ = false;
+    return true;
+}
+
+void OutputGuard::SyncDirectory() const
+{
+    if (!options_.sync)
+        return;
+    const std::string directory = DirectoryPart(resolved_);
+    const File parent = File::Open(directory.empty() ? "." : directory, OpenFlags::Read | OpenFlags::Directory);
+    if (parent.IsOpen())
+        parent.Sync();
+}
+
+void OutputGuard::Finish()
+{
+    lock_.Release();
+}
+
+void OutputGuard::Keep()
+{
+    temporaryCleanup_.Release();
+    temporary_.clear();
+    prepared_ = false;
+}
+
 bool OutputGuard::Commit()
 {
-    if (temporary_.empty())
-        return false;
-    if (!Sync() || !file_.Close() || !RenameFile(temporary_, resolved_)) {
+    if (!Prepare() || !Place()) {
         const int error = errno;
         Discard();
         errno = error;
         return false;
     }
-    temporary_.clear();
-    temporaryCleanup_.Release();
-    if (options_.sync) {
-        const std::string directory = DirectoryOf(resolved_);
-        const File parent = File::Open(directory.empty() ? "." : directory, OpenFlags::Read | OpenFlags::Directory);
-        if (parent.IsOpen())
-            parent.Sync();
-    }
-    Unlock();
+    SyncDirectory();
+    Finish();
     return true;
 }
 
@@ -232,7 +244,8 @@ void OutputGuard::Discard()
         temporary_.clear();
     }
     temporaryCleanup_.Release();
-    Unlock();
+    prepared_ = false;
+    lock_.Release();
 }
 
 }  // namespace zelkor

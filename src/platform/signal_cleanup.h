@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zelkor {
 
@@ -14,10 +15,15 @@ namespace zelkor {
 // which is reported like any failed write.
 //
 // A file is registered by holding a Registration for its path from before it is
-// created until after it has been renamed into place or removed. At a request to
-// stop, only registered paths are removed (relative ones resolve against the
-// working directory, which the tools never change). Registering and releasing
-// are safe on any thread at any time.
+// created until after it has been renamed into place or removed. Temporary
+// files that are complete and must reach their targets whatever happens (a
+// pair committed together) are covered by one Completion instead: at a request
+// to stop, they are renamed over their targets in order, each target's
+// directory flushed to the disk, before any registered file is removed. One
+// Completion covers all its files from the moment it exists, never some of
+// them. Relative paths resolve against
+// the working directory, which the tools never change. Registering and
+// releasing are safe on any thread at any time.
 class SignalCleanup {
 public:
     static void Install();
@@ -33,6 +39,32 @@ public:
         Registration& operator=(const Registration&) = delete;
 
         // Stops covering the path; the file itself is left as it is.
+        void Release();
+
+    private:
+        int slot_ = -1;
+    };
+
+    // Renames each temporary file to its target at a request to stop, in
+    // order, until released; a file renamed already is passed over. The table
+    // of completions is small (one per command being committed); when it is
+    // full, the completion covers nothing, and a commit left unfinished is
+    // completed later from its record instead.
+    class Completion {
+    public:
+        struct Rename {
+            std::string temporary;
+            std::string target;
+        };
+
+        Completion() = default;
+        explicit Completion(const std::vector<Rename>& renames);
+        ~Completion();
+        Completion(Completion&& other) noexcept;
+        Completion& operator=(Completion&& other) noexcept;
+        Completion(const Completion&) = delete;
+        Completion& operator=(const Completion&) = delete;
+
         void Release();
 
     private:

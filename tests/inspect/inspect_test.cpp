@@ -12,6 +12,7 @@
 #include "archive/entry_codec.h"
 #include "inspect/inspected_archive.h"
 #include "inspect_fixture.h"
+#include "support/test_data.h"
 #include "support/archive_contents.h"
 
 namespace zelkor {
@@ -319,7 +320,8 @@ TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
     EXPECT_EQ(KeysOf(run.out), (Keys{"archive", "keyFile", "entries", "totals"}));
     EXPECT_EQ(KeysOf(run.out, {"entries", ""}),
               (Keys{"index", "name", "nameHash", "rawSize", "storedSize", "method", "contentHash"}));
-    EXPECT_EQ(KeysOf(run.out, {"totals"}), (Keys{"entries", "rawBytes", "storedBytes", "ratio"}));
+    EXPECT_EQ(KeysOf(run.out, {"totals"}),
+              (Keys{"entries", "rawBytes", "storedBytes", "ratio", "largeRawEntries", "largeRawBytes"}));
     const json list = json::parse(run.out);
     EXPECT_EQ(list["archive"], "a.pak");
     EXPECT_EQ(list["keyFile"], "a.pak.zlk");
@@ -346,6 +348,21 @@ TEST_F(InspectRoundTripTest, ListJsonDescribesEveryEntry)
     EXPECT_EQ(list["totals"]["rawBytes"], raw);
     EXPECT_EQ(list["totals"]["storedBytes"], stored);
     EXPECT_DOUBLE_EQ(list["totals"]["ratio"].get<double>(), static_cast<double>(stored) / raw);
+    EXPECT_EQ(list["totals"]["largeRawEntries"], 0);
+
+    // Entries over 64 KiB that compression could not shrink are counted, as a
+    // hint for Store; smaller ones cost too little to matter.
+    sources_["big.bin"] = testing::RandomBytes(100000, 3);
+    dir_.Write("src/big.bin", sources_["big.bin"]);
+    Pack("b.pak", true);
+    const json big = json::parse(Inspect({"list", "b.pak", "--json"}).out);
+    EXPECT_EQ(big["totals"]["largeRawEntries"], 1);
+    EXPECT_EQ(big["totals"]["largeRawBytes"], 100000);
+    const std::string text = Inspect({"list", "b.pak"}).out;
+    EXPECT_NE(text.find("\n100000 bytes in 1 entry of more than 64 KiB stored raw: compressing them gained nothing"
+                        " (a Store pattern skips the attempt)\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST_F(InspectRoundTripTest, PatternsSelectEntriesByName)
@@ -434,8 +451,8 @@ TEST_F(InspectRoundTripTest, DiffTellsWhatChangedBetweenTwoBuilds)
                   ", 1 stored\n"
                   "note: the archives are encrypted with different key material, so every stored byte"
                   " differs, whatever the contents\n"
-                  "1 added, 1 removed, 2 changed, 1 moved, 2 unchanged; a delta carries 10 stored bytes (of"
-                  " the added and changed entries)\n");
+                  "1 added, 1 removed, 2 changed, 1 moved, 2 unchanged; 10 stored bytes in the added and"
+                  " changed entries, the most a binary delta needs to carry\n");
 
     run = Inspect({"diff", "old.pak", "new.pak", "--json"});
     EXPECT_EQ(run.status, 1);

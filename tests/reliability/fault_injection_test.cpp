@@ -4,13 +4,20 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include <xxhash.h>
+
+#include "archive/archive_format.h"
+#include "archive/archive_writer.h"
+#include "archive/loaded_file.h"
 #include "platform/file.h"
+#include "platform/joint_commit.h"
 #include "support/archive_contents.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -234,6 +241,109 @@ TEST_F(FaultInjectionTest, InterruptedRebuildsKeepTheLastGoodArchive)
     ASSERT_EQ(Run({"new.xml"}).status, 0);
     EXPECT_EQ(ReadArchive(dir_ / "a.pak", dir_ / "a.pak.zlk").size(), 24u);
     EXPECT_TRUE(Leftovers(dir_.path()).empty());
+}
+
+// Builds a.pak and its key file a.pak.zlk in `dir`, holding `content` as "f",
+// in a child process killed outright between the key file's rename and the
+// archive's, as a crash at that moment would end it.
+void KillBetweenTheRenames(const fs::path& dir, const std::string& content)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        JointCommit::SetHookBetweenRenames([] { ::raise(SIGKILL); });
+        std::vector<std::uint8_t> bytes(content.begin(), content.end());
+        LoadedFile file{bytes, bytes.size(), XXH32(bytes.data(), bytes.size(), ContentHashSeed)};
+        const std::string keyPath = (dir / "a.pak.zlk").string();
+        ArchiveWriter writer;
+        if (writer.Create((dir / "a.pak").string(), &keyPath) && writer.AddFile("f", file))
+            writer.Close();
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+TEST_F(FaultInjectionTest, AKillBetweenTheRenamesIsCompletedByWhoeverComesNext)
+{
+    dir_.Write("old", "the last good build");
+    dir_.Write("old.xml", PackScript("a.pak", FileElement("old", "old"), true));
+    // A pack command on the same paths that fails before its own commit (a File
+    // without ArchivedPath) still finishes the commit it finds.
+    dir_.Write("failing.xml", PackScript("a.pak", "<File><![CDATA[old]]></File>\n", true));
+    for (const bool inspect : {true, false}) {
+        SCOPED_TRACE(inspect ? "zelkor-inspect verify" : "the next pack command");
+        ASSERT_EQ(Run({"old.xml"}).status, 0);
+        KillBetweenTheRenames(dir_.path(), "the killed build");
+        // The new key file beside the old archive: neither build decodes.
+        EXPECT_ANY_THROW(ReadArchive(dir_ / "a.pak", dir_ / "a.pak.zlk"));
+        EXPECT_TRUE(fs::exists(dir_ / ".a.pak.zelkor-commit"));
+
+        const ToolRun next = inspect ? testing::RunInspect({"verify", "a.pak"}, dir_.path())
+                                     : Run({"failing.xml"});
+        EXPECT_EQ(next.status, inspect ? 0 : 2) << next.err;
+        EXPECT_EQ(ArchivedContents(ReadArchive(dir_ / "a.pak", dir_ / "a.pak.zlk")), Names{"the killed build"});
+        const Names leftovers = Leftovers(dir_.path());
+        EXPECT_TRUE(leftovers.empty()) << leftovers.front();
+    }
+}
+
+TEST_F(FaultInjectionTest, LinksInSharedDirectoriesAreFollowedOnlyWhenTheSystemWouldFollowThem)
+{
+    // Giving a link another owner takes root; CI runs the tests as root.
+    if (::geteuid() != 0)
+        FAIL() << "this test changes the owner of a link (lchown) and must run as root";
+    constexpr uid_t Other = 65534;  // nobody
+    dir_.Write("src", "content");
+    dir_.Write("tree/t", "t");
+    const struct {
+        const char* why;
+        mode_t mode;        // of the directory that holds the links
+        uid_t directoryOwner;
+        uid_t linkOwner;
+        bool followed;
+    } rows[] = {
+        {"another user's link in /tmp's mode", 01777, 0, Other, false},
+        {"the caller's own link", 01777, 0, 0, true},
+        {"a link of the directory's owner", 01777, Other, Other, true},
+        {"a directory that is not sticky", 0777, 0, Other, true},
+        {"a sticky directory that not everybody may write", 01775, 0, Other, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        fs::remove_all(dir_ / "shared");
+        fs::remove_all(dir_ / "real");
+        fs::create_directories(dir_ / "shared");
+        fs::create_directories(dir_ / "real");
+        for (const char* name : {"a.pak", "k.zlk", "s.xml"}) {
+            const fs::path link = dir_ / "shared" / name;
+            fs::create_symlink(dir_ / "real" / name, link);
+            ASSERT_EQ(::lchown(link.c_str(), row.linkOwner, row.linkOwner), 0);
+        }
+        ASSERT_EQ(::chown((dir_ / "shared").c_str(), row.directoryOwner, row.directoryOwner), 0);
+        ASSERT_EQ(::chmod((dir_ / "shared").c_str(), row.mode), 0);
+        dir_.Write("links.xml",
+                   "<ScriptFile>\n"
+                   "<CreateOrvanPack ArchivePath=\"shared/a.pak\">" + FileElement("f", "src") + "</CreateOrvanPack>\n"
+                   "<CreateOrvanPack ArchivePath=\"b.pak\" BuildKeyfile=\"true\" KeyPath=\"shared/k.zlk\">" +
+                       FileElement("f", "src") + "</CreateOrvanPack>\n"
+                   "<CreateOrvanPackXml Input=\"tree\" XmlPath=\"shared/s.xml\" ArchivePath=\"t.pak\"/>\n"
+                   "</ScriptFile>\n");
+        const ToolRun run = Run({"links.xml"});
+        if (row.followed) {
+            EXPECT_EQ(run.err, "");
+            EXPECT_EQ(ArchivedContents(ReadArchive(dir_ / "real/a.pak")), Names{"content"});
+            EXPECT_EQ(ArchivedNames(ReadArchive(dir_ / "b.pak", dir_ / "real/k.zlk")), Names{"f"});
+            EXPECT_TRUE(fs::exists(dir_ / "real/s.xml"));
+        } else {
+            EXPECT_EQ(run.err, "Cannot create shared/a.pak!\nCannot create shared/k.zlk!\nCannot write shared/s.xml!\n");
+            EXPECT_EQ(run.status, 1);
+            EXPECT_TRUE(fs::is_empty(dir_ / "real"));
+            EXPECT_FALSE(fs::exists(dir_ / "b.pak"));
+        }
+        // Nothing beside the links either: no temporary file, no lock.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "shared"), {}), 3);
+    }
 }
 
 TEST_F(FaultInjectionTest, AFullFileSystemKeepsTheLastGoodArchive)

@@ -30,6 +30,31 @@ bool IsDirectory(const std::string& path)
 
 }  // namespace
 
+std::string DirectoryPart(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NamePart(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<std::string> AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path.front() == '/')
+        return path;
+    char directory[PATH_MAX];
+    if (!::getcwd(directory, sizeof directory))
+        return std::nullopt;
+    std::string absolute = directory;
+    if (absolute.back() != '/')
+        absolute += '/';
+    return absolute + path;
+}
+
 std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow)
 {
     struct stat info {};
@@ -58,11 +83,11 @@ std::optional<std::string> ReadLink(const std::string& path)
 
 bool MayFollowLink(const std::string& path, const FileStatus& link)
 {
-    // The system's own rule for sticky, world-writable directories (such as
-    // /tmp): there a link is followed only when it belongs to the directory's
-    // owner or to whoever follows it, so that nobody can plant one for another.
-    const std::size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    // The rule the kernel applies to its own opens there (protected_symlinks),
+    // so that nobody can plant a link for another user to write through.
+    std::string directory = DirectoryPart(path);
+    if (directory.empty())
+        directory = ".";
     struct stat info {};
     if (!Passable(directory) || ::stat(directory.c_str(), &info) != 0)
         return false;

@@ -1,0 +1,224 @@
+#include "platform/joint_commit.h"
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+#include "platform/commit_record.h"
+#include "platform/file_system.h"
+#include "platform/output_lock.h"
+#include "platform/signal_cleanup.h"
+
+namespace zelkor {
+
+namespace {
+
+std::atomic<void (*)()> hookBetweenRenames{nullptr};
+
+void SyncDirectory(const std::string& directory)
+{
+    const File parent = File::Open(directory.empty() ? "." : directory, OpenFlags::Read | OpenFlags::Directory);
+    if (parent.IsOpen())
+        parent.Sync();
+}
+
+void DiscardAll(std::span<OutputGuard* const> guards)
+{
+    for (OutputGuard* guard : guards)
+        guard->Discard();
+}
+
+// Writes `record` at `path` and flushes it and its directory to the disk.
+bool WriteRecord(const std::string& path, const CommitRecord& record)
+{
+    const std::vector<std::uint8_t> bytes = record.Encode();
+    File file = File::Open(path, OpenFlags::Write | OpenFlags::Create | OpenFlags::Truncate | OpenFlags::NoFollow);
+    if (!file.IsOpen() || !file.WriteAll(bytes.data(), bytes.size()) || !file.Sync() || !file.Close())
+        return false;
+    SyncDirectory(DirectoryPart(path));
+    return true;
+}
+
+}  // namespace
+
+void JointCommit::SetHookBetweenRenames(void (*hook)())
+{
+    hookBetweenRenames.store(hook);
+}
+
+OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards)
+{
+    if (guards.empty())
+        return nullptr;
+    for (OutputGuard* guard : guards) {
+        if (!guard->Prepare()) {
+            const int error = errno;
+            DiscardAll(guards);
+            errno = error;
+            return guard;
+        }
+    }
+
+    // Targets beside the primary are named by their names, so that the record
+    // holds wherever the directory is reached from; others by absolute paths.
+    OutputGuard* primary = guards.back();
+    const std::string directory = DirectoryPart(primary->Resolved());
+    CommitRecord record;
+    for (OutputGuard* guard : guards) {
+        std::optional<std::string> target = NamePart(guard->Resolved());
+        if (DirectoryPart(guard->Resolved()) != directory)
+            target = AbsolutePath(guard->Resolved());
+        if (!target) {
+            const int error = errno;
+            DiscardAll(guards);
+            errno = error;
+            return guard;
+        }
+        record.pairs.push_back({*target, NamePart(guard->Temporary())});
+    }
+    const std::string recordPath = directory + CommitRecord::NameFor(NamePart(primary->Resolved()));
+    SignalCleanup::Registration recordCleanup(recordPath);
+    if (!WriteRecord(recordPath, record)) {
+        const int error = errno;
+        RemoveFile(recordPath);
+        DiscardAll(guards);
+        errno = error;
+        return primary;
+    }
+
+    // Decided: from here on every file goes to its target, whatever happens. One
+    // completion covers them all at once before any stops being removed, so
+    // that no signal can put some in place and remove the others.
+    std::vector<SignalCleanup::Completion::Rename> renames;
+    for (OutputGuard* guard : guards)
+        renames.push_back({guard->Temporary(), guard->Resolved()});
+    SignalCleanup::Completion completion(renames);
+    for (OutputGuard* guard : guards)
+        guard->Uncover();
+    for (std::size_t i = 0; i < guards.size(); ++i) {
+        if (!guards[i]->Place()) {
+            const int error = errno;
+            if (i == 0) {
+                RemoveFile(recordPath);
+                DiscardAll(guards);
+            } else {
+                // Half in place: the rest stays for Complete.
+                for (std::size_t rest = i; rest < guards.size(); ++rest)
+                    guards[rest]->Keep();
+                recordCleanup.Release();
+                completion.Release();
+            }
+            errno = error;
+            return guards[i];
+        }
+        if (i == 0) {
+            if (void (*hook)() = hookBetweenRenames.load())
+                hook();
+        }
+    }
+    for (OutputGuard* guard : guards)
+        guard->SyncDirectory();
+    RemoveFile(recordPath);
+    recordCleanup.Release();
+    for (OutputGuard* guard : guards)
+        guard->Finish();
+    return nullptr;
+}
+
+namespace {
+
+// Reads and checks the record at `path`. Nothing when it is not the process
+// user's own (left alone: `remove` false) or does not decode (`remove` true).
+std::optional<CommitRecord> ReadRecord(const std::string& path, bool& remove)
+{
+    remove = false;
+    FileStatus status;
+    File file = File::OpenRegular(path, OpenFlags::Read | OpenFlags::NoFollow, &status);
+    if (!file.IsOpen() || status.owner != EffectiveUser())
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes(CommitRecord::MaxSize + 1);
+    const std::optional<std::size_t> got = file.ReadAt(0, bytes.data(), bytes.size());
+    if (!got)
+        return std::nullopt;
+    bytes.resize(*got);
+    std::optional<CommitRecord> record = CommitRecord::Decode(bytes, NamePart(path));
+    remove = !record;
+    return record;
+}
+
+// Whether the temporary file at `path` is one that may go to `target`: a
+// regular file (not a link) of the process's user, or of the target's owner
+// (a replaced file's owner is given to its successor).
+bool Completable(const std::string& path, const std::string& target)
+{
+    const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
+    if (!status || !status->IsRegular())
+        return false;
+    if (status->owner == EffectiveUser())
+        return true;
+    const std::optional<FileStatus> existing = StatusOf(target, FollowLinks::No);
+    return existing && existing->owner == status->owner;
+}
+
+}  // namespace
+
+void JointCommit::Complete(const std::string& primary)
+{
+    const std::optional<std::string> resolved = OutputGuard::Resolve(primary);
+    if (!resolved)
+        return;
+    const std::string directory = DirectoryPart(*resolved);
+    const std::string recordPath = directory + CommitRecord::NameFor(NamePart(*resolved));
+    if (!StatusOf(recordPath, FollowLinks::No))
+        return;  // the usual case: nothing was left
+
+    // A writer that holds the lock is still at work, and finishes the commit itself.
+    std::vector<OutputLock> locks(1);
+    if (!locks[0].Take(directory, NamePart(*resolved)))
+        return;
+    bool remove = false;
+    const std::optional<CommitRecord> record = ReadRecord(recordPath, remove);
+    if (!record) {
+        if (remove)
+            RemoveFile(recordPath);
+        return;
+    }
+    std::vector<std::string> targets;
+    std::vector<std::string> temporaries;
+    for (const CommitRecord::Pair& pair : record->pairs) {
+        const std::string target = pair.target.front() == '/' ? pair.target : directory + pair.target;
+        targets.push_back(target);
+        temporaries.push_back(DirectoryPart(target) + pair.temporary);
+        if (targets.size() < record->pairs.size()) {
+            locks.emplace_back();
+            if (!locks.back().Take(DirectoryPart(target), NamePart(target)))
+                return;
+        }
+    }
+
+    // The renames went in order, so the files still there are a tail of the
+    // list. One missing inside that tail was removed by someone, and one that
+    // is not a file of ours was put there by someone: the commit cannot be
+    // completed whole, and is given up, the targets keeping what they hold.
+    std::size_t first = targets.size();
+    for (std::size_t i = 0; i < targets.size() && first == targets.size(); ++i) {
+        if (StatusOf(temporaries[i], FollowLinks::No))
+            first = i;
+    }
+    bool whole = true;
+    for (std::size_t i = first; i < targets.size(); ++i)
+        whole = whole && Completable(temporaries[i], targets[i]);
+    for (std::size_t i = first; i < targets.size(); ++i) {
+        if (whole) {
+            if (!RenameFile(temporaries[i], targets[i]))
+                return;  // the record stays for a later try
+        } else if (Completable(temporaries[i], targets[i])) {
+            RemoveFile(temporaries[i]);
+        }
+    }
+    for (const std::string& target : targets)
+        SyncDirectory(DirectoryPart(target));
+    RemoveFile(recordPath);
+}
+
+}  // namespace zelkor

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "platform/output_guard.h"
+
+namespace zelkor {
+
+// Puts the files of several OutputGuards in place as one, so that after a crash
+// at any moment either every target still holds its old file, or a record of
+// the commit (CommitRecord) is left beside the primary target from which
+// Complete puts every new file in place.
+//
+// Commit, in order: every guard's file flushed to the disk and closed; the
+// record written and flushed with its directory; from then on a request to stop
+// (SignalCleanup) completes the renames instead of removing the files; the
+// renames back to back, the primary's last; the targets' directories flushed;
+// the record removed; the locks released. Complete is for whoever works on the
+// primary target next (a writer before it opens its guards, a reader before it
+// opens the files). Both are safe on any thread; they share no state but the
+// test hook.
+class JointCommit {
+public:
+    // `guards` are open, with `lock` and `sync`, the primary last. Null when
+    // every file is in place. Otherwise the guard whose file could not be
+    // flushed, recorded or renamed: when that happened before the first rename,
+    // every guard is discarded and no target has changed; after it, the record
+    // and the temporary files not yet renamed are kept for Complete.
+    static OutputGuard* Commit(std::span<OutputGuard* const> guards);
+
+    // When a record is left beside `primary` (a path as given to an
+    // OutputGuard, links followed the same way) and every target it names can
+    // be locked: renames the temporary files still there over their targets,
+    // flushes their directories, and removes the record. A record that is not
+    // the process user's own is left alone; one that does not decode (a write
+    // cut short, before any rename) is removed, and so is one whose files are
+    // gone. A record whose primary file is gone while an earlier one is still
+    // there cannot be completed whole: it and its remaining files are removed,
+    // and the targets keep what they hold.
+    static void Complete(const std::string& primary);
+
+    // For tests: called by Commit between the first rename and the next, so that
+    // a signal or a kill can be delivered exactly there. Null for none.
+    static void SetHookBetweenRenames(void (*hook)());
+};
+
+}  // namespace zelkor

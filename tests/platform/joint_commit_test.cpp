@@ -1,0 +1,233 @@
+#include "platform/joint_commit.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/commit_record.h"
+#include "platform/file_system.h"
+#include "platform/signal_cleanup.h"
+#include "support/temp_dir.h"
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WriteFile;
+
+// --- The record ---------------------------------------------------------------
+
+TEST(CommitRecordTest, RoundTripAndEveryRefusedForm)
+{
+    const std::string key = OutputGuard::HiddenName("a.zlk", "Ab3dE9");
+    const std::string archive = OutputGuard::HiddenName("a.pak", "x0Y1z2");
+    const CommitRecord good{{{"/keys/a.zlk", key}, {"a.pak", archive}}};
+    const std::string recordName = CommitRecord::NameFor("a.pak");
+    EXPECT_EQ(recordName, ".a.pak.zelkor-commit");
+    const std::vector<std::uint8_t> bytes = good.Encode();
+    ASSERT_EQ(CommitRecord::Decode(bytes, recordName)->pairs, good.pairs);
+    EXPECT_FALSE(CommitRecord::Decode(bytes, CommitRecord::NameFor("b.pak")));
+
+    // Damaged bytes: cut short anywhere, any byte changed, one byte more.
+    for (std::size_t size = 0; size < bytes.size(); ++size)
+        EXPECT_FALSE(CommitRecord::Decode(std::span(bytes).first(size), recordName)) << size;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        std::vector<std::uint8_t> flipped = bytes;
+        flipped[at] ^= 0x20;
+        EXPECT_FALSE(CommitRecord::Decode(flipped, recordName)) << at;
+    }
+    std::vector<std::uint8_t> longer = bytes;
+    longer.push_back(0);
+    EXPECT_FALSE(CommitRecord::Decode(longer, recordName));
+
+    // Well-formed records that could make a rename reach anything else.
+    const struct {
+        const char* why;
+        std::vector<CommitRecord::Pair> pairs;
+    } refused[] = {
+        {"no pairs", {}},
+        {"five pairs", std::vector<CommitRecord::Pair>(5, {"a.pak", archive})},
+        {"the primary elsewhere", {{"/out/a.pak", archive}}},
+        {"the primary in a subdirectory", {{"sub/a.pak", archive}}},
+        {"another primary", {{"b.pak", OutputGuard::HiddenName("b.pak", "x0Y1z2")}}},
+        {"another file's temporary", {{"a.pak", OutputGuard::HiddenName("b.pak", "x0Y1z2")}}},
+        {"a temporary elsewhere", {{"a.pak", "../" + archive}}},
+        {"a temporary that is the record", {{"a.pak", recordName}}},
+        {"a lock for a temporary", {{"a.pak", OutputGuard::HiddenName("a.pak", "lock")}}},
+        {"a suffix that is not letters and digits", {{"a.pak", OutputGuard::HiddenName("a.pak", "x0Y-z2")}}},
+        {"a relative path for a key", {{"keys/a.zlk", key}, {"a.pak", archive}}},
+        {"a key named ..", {{"/keys/..", OutputGuard::HiddenName("..", "Ab3dE9")}, {"a.pak", archive}}},
+        {"one target twice", {{"a.pak", archive}, {"a.pak", archive}}},
+        {"a NUL in a target", {{std::string("/k/a\0b", 6), key}, {"a.pak", archive}}},
+    };
+    for (const auto& row : refused)
+        EXPECT_FALSE(CommitRecord::Decode(CommitRecord{row.pairs}.Encode(), recordName)) << row.why;
+}
+
+// --- Commits --------------------------------------------------------------------
+
+class JointCommitTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(dir_ / "keys");
+        dir_.Write("a.pak", "old archive");
+        dir_.Write("keys/a.zlk", "old key");
+    }
+
+    std::string Path(const std::string& relative) const { return (dir_ / relative).string(); }
+
+    // Writes a new key file and archive in a child process that has the
+    // tools' signal handling, with `hook` between the two renames; the
+    // child's wait status.
+    int CommitInChild(void (*hook)())
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            SignalCleanup::Install();
+            JointCommit::SetHookBetweenRenames(hook);
+            OutputGuard key(Path("keys/a.zlk"), {.lock = true, .sync = true});
+            OutputGuard archive(Path("a.pak"), {.lock = true, .sync = true});
+            if (!key.Open() || !archive.Open() || !key.Output().WriteAll("new key", 7) ||
+                !archive.Output().WriteAll("new archive", 11))
+                ::_exit(3);
+            OutputGuard* const guards[] = {&key, &archive};
+            ::_exit(JointCommit::Commit(guards) ? 1 : 0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return status;
+    }
+
+    // Every name in the temporary directory, its subdirectory's included.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_.path()))
+            names.push_back(fs::relative(entry.path(), dir_.path()).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void ExpectPair(const std::string& key, const std::string& archive) const
+    {
+        EXPECT_EQ(dir_.Read("keys/a.zlk"), key);
+        EXPECT_EQ(dir_.Read("a.pak"), archive);
+    }
+
+    const std::vector<std::string> onlyThePair_ = {"a.pak", "keys", "keys/a.zlk"};
+    TempDir dir_;
+};
+
+TEST_F(JointCommitTest, CommitsBothAndLeavesNothingElse)
+{
+    EXPECT_TRUE(WIFEXITED(CommitInChild(nullptr)));
+    ExpectPair("new key", "new archive");
+    EXPECT_EQ(Names(), onlyThePair_);
+}
+
+TEST_F(JointCommitTest, ASignalBetweenTheRenamesCompletesTheSecond)
+{
+    const int status = CommitInChild([] { ::raise(SIGTERM); });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    ExpectPair("new key", "new archive");
+    EXPECT_EQ(Names(), onlyThePair_);
+}
+
+TEST_F(JointCommitTest, AKillBetweenTheRenamesIsCompletedByTheNextOne)
+{
+    const int status = CommitInChild([] { ::raise(SIGKILL); });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // What a crash at that moment leaves: the new key beside the old archive,
+    // the archive's temporary file, the record, and the two lock files.
+    ExpectPair("new key", "old archive");
+    EXPECT_TRUE(fs::exists(dir_ / ".a.pak.zelkor-commit"));
+    EXPECT_EQ(Names().size(), onlyThePair_.size() + 4);
+
+    JointCommit::Complete(Path("a.pak"));
+    ExpectPair("new key", "new archive");
+    EXPECT_EQ(Names(), onlyThePair_);  // the lock files went with the locks Complete took
+}
+
+TEST_F(JointCommitTest, RecordsThatAreStaleForeignOrHeldAreNotFollowed)
+{
+    const std::string recordPath = Path(".a.pak.zelkor-commit");
+    const std::string temporary = OutputGuard::HiddenName("a.pak", "Q1w2E3");
+    const auto writeRecord = [&](const std::vector<std::uint8_t>& bytes) {
+        WriteFile(recordPath, std::string(bytes.begin(), bytes.end()));
+    };
+    const CommitRecord record{{{"a.pak", temporary}}};
+
+    // Stale: its temporary file is gone. The record goes, the archive stays.
+    writeRecord(record.Encode());
+    JointCommit::Complete(Path("a.pak"));
+    EXPECT_FALSE(fs::exists(recordPath));
+    EXPECT_EQ(dir_.Read("a.pak"), "old archive");
+
+    // Torn or forged (it does not decode): removed, and nothing is renamed.
+    dir_.Write(temporary, "planted");
+    writeRecord({'Z', 'L', 'K', 'C', 1});
+    JointCommit::Complete(Path("a.pak"));
+    EXPECT_FALSE(fs::exists(recordPath));
+    EXPECT_EQ(dir_.Read("a.pak"), "old archive");
+
+    // A temporary that is a link is never renamed over the archive.
+    fs::remove(dir_ / temporary);
+    fs::create_symlink("keys/a.zlk", dir_ / temporary);
+    writeRecord(record.Encode());
+    JointCommit::Complete(Path("a.pak"));
+    EXPECT_EQ(dir_.Read("a.pak"), "old archive");
+    EXPECT_TRUE(fs::is_symlink(dir_ / temporary));
+    fs::remove(dir_ / temporary);
+
+    // A writer still at work holds the lock, and completes the commit itself.
+    dir_.Write(temporary, "new archive");
+    writeRecord(record.Encode());
+    {
+        OutputGuard writer(Path("a.pak"), {.lock = true, .sync = false});
+        ASSERT_TRUE(writer.Open());
+        JointCommit::Complete(Path("a.pak"));
+        EXPECT_TRUE(fs::exists(recordPath));
+        EXPECT_EQ(dir_.Read("a.pak"), "old archive");
+    }
+
+    // Another user's record is left alone (as root, the test can make one).
+    if (EffectiveUser() == 0) {
+        ASSERT_EQ(::chown(recordPath.c_str(), 65534, 65534), 0);
+        JointCommit::Complete(Path("a.pak"));
+        EXPECT_TRUE(fs::exists(recordPath));
+        EXPECT_EQ(dir_.Read("a.pak"), "old archive");
+        ASSERT_EQ(::chown(recordPath.c_str(), 0, 0), 0);
+    }
+    JointCommit::Complete(Path("a.pak"));
+    EXPECT_FALSE(fs::exists(recordPath));
+    EXPECT_EQ(dir_.Read("a.pak"), "new archive");
+}
+
+TEST_F(JointCommitTest, ACommitWhosePrimaryFileWasRemovedIsGivenUp)
+{
+    // Killed before the first rename, and then the archive's temporary file was
+    // deleted by hand: completing the key file alone would break the old pair.
+    const std::string keyTemporary = OutputGuard::HiddenName("a.zlk", "Ab3dE9");
+    dir_.Write("keys/" + keyTemporary, "new key");
+    const CommitRecord record{
+        {{*AbsolutePath(Path("keys/a.zlk")), keyTemporary}, {"a.pak", OutputGuard::HiddenName("a.pak", "x0Y1z2")}}};
+    const std::vector<std::uint8_t> bytes = record.Encode();
+    WriteFile(dir_ / ".a.pak.zelkor-commit", std::string(bytes.begin(), bytes.end()));
+    JointCommit::Complete(Path("a.pak"));
+    ExpectPair("old key", "old archive");
+    EXPECT_EQ(Names(), onlyThePair_);
+}
+
+}  // namespace
+}  // namespace zelkor
