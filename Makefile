@@ -35,7 +35,7 @@ build: configure
 # build/demo: first a script is generated for examples/assets (and a small
 # archive packed by hand), then the generated script builds the main archive.
 # Finally both archives are verified (config.pak has no key file, so the default
-# finds none) and the main one is listed.
+# finds none), and the main one is listed and drawn as a page (assets.pak.html).
 DEMO_DIR := build/demo
 
 demo: build
@@ -46,8 +46,14 @@ demo: build
 	$(INSPECT) verify $(DEMO_DIR)/assets.pak
 	$(INSPECT) verify $(DEMO_DIR)/config.pak
 	$(INSPECT) list $(DEMO_DIR)/assets.pak
+	$(INSPECT) report $(DEMO_DIR)/assets.pak
+
+# What the tests need beyond the build: an HTML parser and a browser, to read the
+# report page of zelkor-inspect as they do.
+TEST_PACKAGES := python3 python3-html5lib chromium
 
 test: build
+	@scripts/bootstrap $(TEST_PACKAGES)
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 # The benchmark (bench/run_bench.py) measures side by side, in one run: the LZ4
@@ -101,14 +107,14 @@ SANITIZER_PACKAGES := clang libclang-rt-14-dev
 .PHONY: test-asan test-tsan fuzz
 
 test-asan:
-	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@scripts/bootstrap $(SANITIZER_PACKAGES) $(TEST_PACKAGES)
 	@CC=clang CXX=clang++ cmake -S . -B build-asan -DZELKOR_SANITIZER=address -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan:
-	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@scripts/bootstrap $(SANITIZER_PACKAGES) $(TEST_PACKAGES)
 	@CC=clang CXX=clang++ cmake -S . -B build-tsan -DZELKOR_SANITIZER=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@scripts/run-tsan-tests build-tsan $(JOBS)
