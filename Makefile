@@ -4,6 +4,9 @@
 #   make bench  install what is missing, build (Release), run the throughput benchmark
 #   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs
 #   make package  build the Debian package (build/zelkor_2.5.N_ARCH.deb)
+#   make windows          cross-build for 64-bit Windows into build-windows/
+#   make windows-test     the Windows build's tests, under Wine
+#   make windows-package  build-windows/zelkor-VERSION-win64.zip
 
 MAKEFLAGS  += --no-print-directory
 
@@ -32,7 +35,7 @@ build: configure
 # build/demo: first a script is generated for examples/assets (and a small
 # archive packed by hand), then the generated script builds the main archive.
 # Finally both archives are verified (config.pak has no key file, so the default
-# finds none) and the main one is listed.
+# finds none), and the main one is listed and drawn as a page (assets.pak.html).
 DEMO_DIR := build/demo
 
 demo: build
@@ -43,8 +46,14 @@ demo: build
 	$(INSPECT) verify $(DEMO_DIR)/assets.pak
 	$(INSPECT) verify $(DEMO_DIR)/config.pak
 	$(INSPECT) list $(DEMO_DIR)/assets.pak
+	$(INSPECT) report $(DEMO_DIR)/assets.pak
+
+# What the tests need beyond the build: an HTML parser and a browser, to read the
+# report page of zelkor-inspect as they do.
+TEST_PACKAGES := python3 python3-html5lib chromium
 
 test: build
+	@scripts/bootstrap $(TEST_PACKAGES)
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 # The benchmark (bench/run_bench.py) measures side by side, in one run: the LZ4
@@ -98,14 +107,14 @@ SANITIZER_PACKAGES := clang libclang-rt-14-dev
 .PHONY: test-asan test-tsan fuzz
 
 test-asan:
-	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@scripts/bootstrap $(SANITIZER_PACKAGES) $(TEST_PACKAGES)
 	@CC=clang CXX=clang++ cmake -S . -B build-asan -DZELKOR_SANITIZER=address -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan:
-	@scripts/bootstrap $(SANITIZER_PACKAGES)
+	@scripts/bootstrap $(SANITIZER_PACKAGES) $(TEST_PACKAGES)
 	@CC=clang CXX=clang++ cmake -S . -B build-tsan -DZELKOR_SANITIZER=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@scripts/run-tsan-tests build-tsan $(JOBS)
@@ -118,3 +127,28 @@ fuzz:
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DZELKOR_SANITIZER=fuzz -DZELKOR_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
+# The Windows cross build (mingw-w64, posix threads, everything static) in
+# WINDOWS_DIR. Its libraries are built once from Debian's sources into
+# WINDOWS_DEPS and reused while their Debian versions stay the same; every
+# program is then checked to import system DLLs alone.
+WINDOWS_DIR       ?= build-windows
+WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
+WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
+
+.PHONY: windows windows-test windows-package
+
+windows:
+	@scripts/bootstrap-windows
+	@scripts/build-windows-deps $(WINDOWS_DEPS)
+	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
+	       -DZELKOR_WINDOWS_DEPS=$(abspath $(WINDOWS_DEPS)) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WINDOWS_DIR) -j $(JOBS)
+	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) -name '*.exe' -not -path '$(WINDOWS_DEPS)/*' \
+	       -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
+
+windows-test: windows
+	@scripts/run-windows-tests $(WINDOWS_DIR)
+
+windows-package: windows
+	@scripts/package-windows $(WINDOWS_DIR)

@@ -15,6 +15,7 @@
 #include "inspect/extract_command.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/list_command.h"
+#include "inspect/report_command.h"
 #include "inspect/verify_command.h"
 #include "platform/exit_status.h"
 
@@ -42,6 +43,7 @@ constexpr CommandRow Commands[] = {
     {"diff", "What changed between two builds: entries added, removed, changed or moved", Make<DiffCommand>},
     {"cache", "The compression cache: entries, bytes, cap, hits, misses and compression saved", Make<CacheCommand>},
     {"check", "What zelkor would say of scripts, found without packing or writing anything", Make<CheckCommand>},
+    {"report", "One HTML page of what takes space: totals, a size map, tables", Make<ReportCommand>},
 };
 
 // The first argument that is not an option must name a command; CLI11 would only
@@ -68,7 +70,7 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv)
 InspectCommandLine::Parsed InspectCommandLine::Parse(int argc, const char* const* argv, std::ostream& out,
                                                      std::ostream& err)
 {
-    CLI::App app{"Lists, verifies, compares and extracts Zelkor archives, and shows the compression cache.",
+    CLI::App app{"Lists, verifies, compares, extracts and reports on Zelkor archives, and shows the compression cache.",
                  "zelkor-inspect"};
     app.set_version_flag("--version", std::string("zelkor-inspect ") + ZELKOR_VERSION);
     app.require_subcommand(1);

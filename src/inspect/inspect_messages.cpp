@@ -25,6 +25,22 @@ std::string PatternsWithoutNames(std::string_view archive)
            " is read without a key file, which holds the names: name it with --key FILE";
 }
 
+std::string CannotCreatePage(std::string_view page)
+{
+    return "cannot create " + InspectedArchive::Printable(page);
+}
+
+std::string CannotWritePage(std::string_view page)
+{
+    return "cannot write " + InspectedArchive::Printable(page);
+}
+
+std::string PageOverInput(std::string_view page, std::string_view what)
+{
+    return "not writing the page over " + InspectedArchive::Printable(page) + ", " + std::string(what) +
+           "; name another file with -o";
+}
+
 std::string DecodesWithoutKeyFile(std::string_view keyPath)
 {
     return "every entry failed to decode with the key file " + InspectedArchive::Printable(keyPath) +

@@ -25,6 +25,12 @@ inline constexpr std::string_view ForeignKeyFileAdvice =
 inline constexpr std::string_view OutOfMemory = "out of memory";
 inline constexpr std::string_view CannotWriteOutput = "cannot write the output";
 
+// The page of report: it cannot be made at `page`, or `page` is one of the
+// files it describes (`what`: "the archive itself", "the archive's key file").
+std::string CannotCreatePage(std::string_view page);
+std::string CannotWritePage(std::string_view page);
+std::string PageOverInput(std::string_view page, std::string_view what);
+
 // The `hint:` of verify and extract when every entry failed to decode: the
 // entry decodes without the key file read; the key file read is likely another
 // build's; none was read, and the archive likely has one.

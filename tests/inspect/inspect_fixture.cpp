@@ -56,23 +56,32 @@ void InspectTest::Craft(const std::string& archive, const Entries& entries, bool
 
 void InspectTest::CraftEmptyEntries(const std::string& archive, std::size_t count)
 {
-    std::string archiveBytes(ArchiveHeader::Size + count * FileEntry::Size, '\0');
+    CraftRecords(archive, count, [](std::size_t i) { return Record{"e/" + std::to_string(i), 0, 0}; });
+}
+
+void InspectTest::CraftRecords(const std::string& archive, std::size_t count,
+                               const std::function<Record(std::size_t)>& describe)
+{
+    std::string archiveBytes(ArchiveHeader::Size, '\0');
     ArchiveHeader().EncodeTo(std::span<std::uint8_t, ArchiveHeader::Size>(
         reinterpret_cast<std::uint8_t*>(archiveBytes.data()), ArchiveHeader::Size));
     // Any shares but zero ones (refused as planted) will do for empty entries.
     std::string keyBytes(KeyFileHeader::Size, '\x5a');
     const std::uint32_t emptyHash = EntryCodec::ContentHash({});
     for (std::size_t i = 0; i < count; ++i) {
-        const std::string name = "e/" + std::to_string(i);
+        const Record record = describe(i);
         FileEntry fields;
+        fields.rawSize = record.rawSize;
+        fields.storedSize = record.storedSize;
         fields.contentHash = emptyHash;
-        fields.dataOffset = static_cast<std::uint32_t>(ArchiveHeader::Size + (i + 1) * FileEntry::Size);
-        fields.nameHash = NameHash(name);
-        fields.EncodeTo(std::span<std::uint8_t, FileEntry::Size>(
-            reinterpret_cast<std::uint8_t*>(archiveBytes.data()) + fields.dataOffset - FileEntry::Size,
-            FileEntry::Size));
-        const std::vector<std::uint8_t> record = NameRecord{name, emptyHash}.Encode();
-        keyBytes.append(record.begin(), record.end());
+        fields.dataOffset = static_cast<std::uint32_t>(archiveBytes.size() + FileEntry::Size);
+        fields.nameHash = NameHash(record.name);
+        std::uint8_t encoded[FileEntry::Size];
+        fields.EncodeTo(std::span<std::uint8_t, FileEntry::Size>(encoded, FileEntry::Size));
+        archiveBytes.append(reinterpret_cast<const char*>(encoded), FileEntry::Size);
+        archiveBytes.append(record.storedSize, '\0');
+        const std::vector<std::uint8_t> name = NameRecord{record.name, emptyHash}.Encode();
+        keyBytes.append(name.begin(), name.end());
     }
     dir_.Write(archive, archiveBytes);
     dir_.Write(archive + ".zlk", keyBytes);

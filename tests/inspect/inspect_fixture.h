@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -34,6 +35,18 @@ protected:
     // Writes `archive` and its key file byte by byte: `count` empty entries named
     // "e/0", "e/1"... (the writer would take far longer for millions of them).
     void CraftEmptyEntries(const std::string& archive, std::size_t count);
+
+    // The records of one crafted entry; its stored bytes are zeros, so only
+    // commands that read records alone (list, report) see it as intended.
+    struct Record {
+        std::string name;
+        std::uint32_t rawSize = 0;
+        std::uint32_t storedSize = 0;
+    };
+    // Writes `archive` and its key file byte by byte with `count` entries, the
+    // i-th as `describe(i)` gives it.
+    void CraftRecords(const std::string& archive, std::size_t count,
+                      const std::function<Record(std::size_t)>& describe);
 
     ToolRun Inspect(const std::vector<std::string>& args) { return RunInspect(args, dir_.path()); }
 

@@ -548,7 +548,7 @@ TEST_F(InspectRoundTripTest, CommandLine)
 {
     Pack("a.pak", true);
     const std::string unknown = "zelkor-inspect: unknown command unpack; the commands are list, verify, extract,"
-                                " diff, cache and check\nRun with --help for more information.\n";
+                                " diff, cache, check and report\nRun with --help for more information.\n";
     // A bad command line is the tools' failure status, whatever the option
     // parser's own code for it; help and the version are a success.
     const struct {
@@ -582,6 +582,9 @@ TEST_F(InspectRoundTripTest, CommandLine)
         {{"diff", "a.pak", "a.pak", "--new-key", "k", "--new-no-key"}, 2, "", "?"},
         {{"extract", "a.pak", "-o", "x", "-o", "y"}, 2, "", "?"},
         {{"cache", "--reset", "--clear"}, 2, "", "?"},
+        {{"report"}, 2, "", "ARCHIVE is required\nRun with --help for more information.\n"},
+        {{"report", "a.pak", "--json"}, 2, "", "?"},
+        {{"report", "a.pak", "-o"}, 2, "", "?"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -600,7 +603,8 @@ TEST_F(InspectRoundTripTest, CommandLine)
     // Standard output that cannot be written fails the run, for every command.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--help"}, {"extract", "--help"}, {"--version"}, {"list", "a.pak"}, {"verify", "a.pak", "--json"},
-             {"extract", "a.pak", "-o", "out"}, {"diff", "a.pak", "a.pak"}, {"list", "missing.pak", "--json"}}) {
+             {"extract", "a.pak", "-o", "out"}, {"diff", "a.pak", "a.pak"}, {"list", "missing.pak", "--json"},
+             {"report", "a.pak", "-o", "page.html"}}) {
         SCOPED_TRACE(::testing::PrintToString(args));
         std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" > /dev/full", ZELKOR_INSPECT_BINARY};
         shell.insert(shell.end(), args.begin(), args.end());

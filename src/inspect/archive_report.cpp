@@ -1,0 +1,191 @@
+#include "inspect/archive_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <stdexcept>
+#include <tuple>
+#include <unordered_map>
+
+#include "inspect/inspect_messages.h"
+#include "inspect/repeated_hashes.h"
+#include "inspect/report_page.h"
+#include "platform/output_guard.h"
+
+namespace zelkor {
+
+namespace {
+
+using Listed = ArchiveReport::Listed;
+
+// Larger stored size first; of equal ones, the earlier entry.
+bool Ahead(const Listed& a, const Listed& b)
+{
+    return a.stored != b.stored ? a.stored > b.stored : a.index < b.index;
+}
+
+// The `limit` entries ahead of all others, among those offered one by one.
+class Leaders {
+public:
+    explicit Leaders(std::size_t limit) : limit_(limit) {}
+
+    // Whether an entry of this size and index would be kept.
+    bool Wanted(std::uint64_t stored, std::uint64_t index) const
+    {
+        return heap_.size() < limit_ || Ahead(Listed{index, {}, 0, 0, stored}, heap_.front());
+    }
+
+    void Offer(Listed listed)
+    {
+        if (heap_.size() == limit_) {
+            std::pop_heap(heap_.begin(), heap_.end(), Ahead);
+            heap_.back() = std::move(listed);
+        } else {
+            heap_.push_back(std::move(listed));
+        }
+        std::push_heap(heap_.begin(), heap_.end(), Ahead);
+    }
+
+    // The kept entries, first ahead.
+    std::vector<Listed> Take()
+    {
+        std::sort_heap(heap_.begin(), heap_.end(), Ahead);
+        return std::move(heap_);
+    }
+
+private:
+    std::size_t limit_;
+    std::vector<Listed> heap_;  // a heap whose front is the last of the kept
+};
+
+Listed Listing(const ArchiveReader::Entry& entry)
+{
+    return Listed{entry.position.index, entry.name.substr(0, ArchiveReport::KeptNameLimit), entry.fields.nameHash,
+                  entry.fields.rawSize, entry.fields.storedSize};
+}
+
+// How many name hashes two or more selected entries share, and how many
+// entries share them.
+std::pair<std::uint64_t, std::uint64_t> SharedNameHashes(const InspectedArchive& archive, EntrySelector& selector)
+{
+    const ArchiveReader& reader = archive.Reader();
+    const auto walk = [&](const std::function<void(std::uint32_t)>& take) {
+        ArchiveReader::Entry entry;
+        for (ArchiveReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
+             walk.Next(entry);) {
+            if (selector.Selects(entry.name))
+                take(entry.fields.nameHash);
+        }
+    };
+    const std::vector<std::uint32_t> shared = RepeatedHashes(walk, reader.EntryCount(), ArchiveReport::SharedSearchBudget);
+    std::uint64_t entries = 0;
+    if (!shared.empty()) {
+        walk([&](std::uint32_t hash) {
+            if (std::binary_search(shared.begin(), shared.end(), hash))
+                ++entries;
+        });
+    }
+    return {shared.size(), entries};
+}
+
+std::string Kibibytes(std::size_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024);
+    return text;
+}
+
+}  // namespace
+
+std::string ArchiveReport::Extension(std::string_view name)
+{
+    const std::size_t separator = name.find_last_of("/\\");
+    const std::string_view last = separator == std::string_view::npos ? name : name.substr(separator + 1);
+    const std::size_t dot = last.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || last.size() - dot - 1 > 16 || dot + 1 == last.size())
+        return {};
+    std::string extension(last.substr(dot + 1));
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return extension;
+}
+
+ArchiveReport::Contents ArchiveReport::Gather(const InspectedArchive& archive, EntrySelector& selector)
+{
+    Contents contents(archive.HasNames());
+    std::unordered_map<std::string, SizeMap::Sizes> extensions;
+    Leaders largest(LargestCount);
+    Leaders incompressible(IncompressibleRows);
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+        if (!selector.Selects(entry.name))
+            continue;
+        const std::uint64_t raw = entry.fields.rawSize;
+        const std::uint64_t stored = entry.fields.storedSize;
+        const std::uint64_t index = entry.position.index;
+        const SizeMap::Sizes sizes{1, raw, stored};
+        contents.totals.Add(sizes);
+        // As list tells the method: compressed only when strictly smaller.
+        const bool storedRaw = stored >= raw;
+        contents.storedRaw += storedRaw ? 1 : 0;
+        if (archive.HasNames()) {
+            std::string extension = Extension(entry.name);
+            const auto found = extensions.find(extension);
+            if (found != extensions.end())
+                found->second.Add(sizes);
+            else if (extensions.size() < ExtensionLimit)
+                extensions.emplace(std::move(extension), sizes);
+            else
+                contents.otherExtensions.Add(sizes);
+        }
+        if (largest.Wanted(stored, index))
+            largest.Offer(Listing(entry));
+        if (storedRaw && raw > IncompressibleFrom) {
+            contents.allIncompressible.Add(sizes);
+            if (incompressible.Wanted(stored, index))
+                incompressible.Offer(Listing(entry));
+        }
+        contents.map.Add(entry.name, entry.fields.nameHash, raw, stored);
+    }
+    contents.extensions.assign(extensions.begin(), extensions.end());
+    std::sort(contents.extensions.begin(), contents.extensions.end(), [](const auto& a, const auto& b) {
+        return a.second.stored != b.second.stored ? a.second.stored > b.second.stored : a.first < b.first;
+    });
+    contents.largest = largest.Take();
+    contents.incompressible = incompressible.Take();
+    std::tie(contents.sharedNameHashes, contents.sharingEntries) = SharedNameHashes(archive, selector);
+    return contents;
+}
+
+void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& selector, const std::string& outputPath,
+                          std::ostream& out)
+{
+    const Contents contents = Gather(archive, selector);
+    ReportPage::Drawn drawn;
+    const std::string page = ReportPage::Render(archive, selector, contents, drawn);
+
+    OutputGuard guard(outputPath);
+    const std::string printable = InspectedArchive::Printable(outputPath);
+    if (!guard.Open())
+        throw std::runtime_error(inspect_message::CannotCreatePage(outputPath));
+    // The page never takes the place of what it describes.
+    std::vector<std::pair<std::string, const char*>> inputs{{archive.ArchivePath(), "the archive itself"}};
+    if (archive.KeyPath())
+        inputs.emplace_back(*archive.KeyPath(), "the archive's key file");
+    for (const auto& [input, what] : inputs) {
+        FileStatus status;
+        const File file = File::OpenRegular(input, OpenFlags::Read, &status);
+        if (file.IsOpen() && guard.Replaced() && guard.Replaced()->SameFileAs(status))
+            throw std::runtime_error(inspect_message::PageOverInput(outputPath, what));
+    }
+    if (!guard.Output().WriteAll(page.data(), page.size()) || !guard.Commit())
+        throw std::runtime_error(inspect_message::CannotWritePage(outputPath));
+
+    out << "report of " << InspectedArchive::Printable(archive.ArchivePath()) << " " << archive.KeyFileSummary()
+        << ": " << selector.Entries(contents.totals.files) << ", " << drawn.tiles << " rectangles, in " << printable
+        << " (" << Kibibytes(page.size()) << ")\n";
+}
+
+}  // namespace zelkor
