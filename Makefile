@@ -49,8 +49,9 @@ demo: build
 	$(INSPECT) report $(DEMO_DIR)/assets.pak
 
 # What the tests need beyond the build: an HTML parser and a browser, to read the
-# report page of zelkor-inspect as they do.
-TEST_PACKAGES := python3 python3-html5lib chromium
+# report page of zelkor-inspect as they do, and a web server (nginx, with its
+# WebDAV module) that the remote cache's tests start as its server.
+TEST_PACKAGES := python3 python3-html5lib chromium nginx
 
 test: build
 	@scripts/bootstrap $(TEST_PACKAGES)

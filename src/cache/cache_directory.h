@@ -32,6 +32,7 @@ class CacheDirectory {
 public:
     static constexpr const char* TagName = "CACHEDIR.TAG";
     static constexpr const char* StatsName = "stats";
+    static constexpr const char* RemoteName = "remote";
     static constexpr const char* SizeName = ".size";
 
     enum class Mode {

@@ -10,8 +10,8 @@
 
 namespace zelkor {
 
-// Where the compression cache keeps its entries: a local directory today, a
-// remote server next. A store moves whole entries (CacheEntry's bytes) by key
+// Where the compression cache keeps its entries: a local directory, an HTTP
+// server, or both layered. A store moves whole entries (CacheEntry's bytes) by key
 // and keeps its size within its cap; it checks nothing of what an entry holds,
 // which is the cache's work (CompressionCache), so every store is held to the
 // same checks.
@@ -32,6 +32,9 @@ public:
         };
         Kind kind = Kind::Missing;
         std::span<std::uint8_t> entry;  // the whole entry, at the start of the buffer
+        // The store that answered, when it is another than the one asked (a
+        // layered store's part): Remove, Checked and the damaged warning go to it.
+        CacheStore* from = nullptr;
     };
 
     virtual ~CacheStore() = default;
@@ -48,6 +51,11 @@ public:
     // Removes the entry under `key`, which was found damaged.
     virtual void Remove(const CacheKey& key) = 0;
 
+    // The entry `got` (found under `key`) passed every check and is used; called
+    // before the entry's bytes change hands. A layered store keeps a copy of what
+    // a farther part sent in a nearer one.
+    virtual void Checked(const CacheKey& /*key*/, const Got& /*got*/) {}
+
     // Accounts for the entries put in this run, removes what the cap asks for, and
     // adds the run's `counters` to the store's own. False when the store could not
     // be written; a store shared with others may skip its counters for the run
@@ -55,7 +63,8 @@ public:
     virtual bool Flush(const CacheCounters& counters) = 0;
 
     // The warnings that name this store: "Cannot use cache DIR!" and
-    // "Cache DIR held a damaged entry KEY!".
+    // "Cache DIR held a damaged entry KEY!" (or their remote forms). An empty
+    // UnusableMessage: the store has said so itself.
     virtual std::string UnusableMessage() const = 0;
     virtual std::string DamagedMessage(const CacheKey& key) const = 0;
 };

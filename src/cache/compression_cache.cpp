@@ -1,5 +1,6 @@
 #include "cache/compression_cache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -10,7 +11,11 @@
 #include "archive/archive_format.h"
 #include "archive/lz4_block_reader.h"
 #include "cache/cache_entry.h"
+#include "cache/layered_store.h"
 #include "cache/local_store.h"
+#include "cache/remote_store.h"
+#include "cache/remote_url.h"
+#include "platform/messages.h"
 #include "platform/warning_log.h"
 
 namespace zelkor {
@@ -49,18 +54,31 @@ CompressionCache::~CompressionCache() = default;
 
 std::unique_ptr<CompressionCache> CompressionCache::Open(const CacheSettings& settings, WarningLog& warnings)
 {
-    if (!settings.Enabled())
-        return nullptr;
-    std::unique_ptr<LocalStore> store = LocalStore::Open(settings);
-    if (!store) {
-        warnings.Warn(LocalStore::UnusableMessage(settings.directory));
-        return nullptr;
+    std::unique_ptr<LocalStore> local;
+    if (settings.Enabled()) {
+        local = LocalStore::Open(settings);
+        if (!local)
+            warnings.Warn(LocalStore::UnusableMessage(settings.directory));
     }
-    return std::make_unique<CompressionCache>(std::move(store), warnings);
+    std::unique_ptr<RemoteStore> remote;
+    if (settings.RemoteEnabled()) {
+        const std::optional<RemoteUrl> url = RemoteUrl::Parse(settings.remote);
+        if (url)
+            remote = RemoteStore::Open(*url, {settings.remoteTimeout, settings.remoteToken});
+        if (!remote)
+            warnings.Warn(message::CannotUseRemoteCache(url ? url->Shown() : RemoteUrl::ShownOf(settings.remote)));
+    }
+    if (remote)
+        return std::make_unique<CompressionCache>(
+            std::make_unique<LayeredStore>(std::move(local), std::move(remote), settings.remoteReadOnly, warnings),
+            warnings);
+    if (local)
+        return std::make_unique<CompressionCache>(std::move(local), warnings);
+    return nullptr;
 }
 
 bool CompressionCache::Get(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
-                           std::span<std::uint8_t>& block)
+                           CacheStore::Got& got, std::span<std::uint8_t>& block)
 {
     if (disabled_.load())
         return false;
@@ -71,7 +89,7 @@ bool CompressionCache::Get(const CacheKey& key, std::uint64_t rawSize, const Cac
         const auto blockAt = reinterpret_cast<std::uintptr_t>(room.data()) + CacheEntry::HeaderSize;
         return room.subspan((BlockAlignment - blockAt % BlockAlignment) % BlockAlignment, size);
     };
-    const CacheStore::Got got = store_->Get(key, CacheEntry::MaxSize(rawSize), aligned);
+    got = store_->Get(key, CacheEntry::MaxSize(rawSize), aligned);
     switch (got.kind) {
     case CacheStore::Got::Kind::Missing:
         ++misses_;
@@ -80,22 +98,24 @@ bool CompressionCache::Get(const CacheKey& key, std::uint64_t rawSize, const Cac
         Disable();
         return false;
     case CacheStore::Got::Kind::TooLarge:
-        Damaged(key);
+        Damaged(key, got);
         return false;
     case CacheStore::Got::Kind::Found:
         break;
     }
     std::span<const std::uint8_t> found;
     if (CacheEntry::Decode(got.entry, key, rawSize, found) != CacheEntry::Status::Ok) {
-        Damaged(key);
+        Damaged(key, got);
         return false;
     }
     block = got.entry.subspan(CacheEntry::HeaderSize, found.size());
     return true;
 }
 
-CompressionCache::Outcome CompressionCache::Hand(std::uint64_t rawSize, std::span<std::uint8_t> block, Hit& hit)
+CompressionCache::Outcome CompressionCache::Hand(const CacheKey& key, const CacheStore::Got& got,
+                                                 std::uint64_t rawSize, std::span<std::uint8_t> block, Hit& hit)
 {
+    store_->Checked(key, got);
     ++hits_;
     savedBytes_ += rawSize;
     hit.compressed = !block.empty();
@@ -107,11 +127,12 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
                                                  const CacheStore::Buffer& buffer, Lz4BlockReader& reader, Hit& hit,
                                                  std::uint32_t* contentHash)
 {
+    CacheStore::Got got;
     std::span<std::uint8_t> block;
-    if (!Get(key, raw.size(), buffer, block))
+    if (!Get(key, raw.size(), buffer, got, block))
         return Outcome::Miss;
     if (block.empty())
-        return Hand(raw.size(), block, hit);
+        return Hand(key, got, raw.size(), block, hit);
     std::size_t at = 0;
     XXH32_state_t xxh;
     XXH32_reset(&xxh, ContentHashSeed);
@@ -126,14 +147,14 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
     if (same) {
         if (contentHash)
             *contentHash = XXH32_digest(&xxh);
-        return Hand(raw.size(), block, hit);
+        return Hand(key, got, raw.size(), block, hit);
     }
     // Either the entry is not what its key says, or `raw` changed after its key
     // was taken (a source rewritten while it was mapped): the block tells which.
     std::uint32_t decodedHash = 0;
     if (KeyOfBlock(block, raw.size(), reader, decodedHash) == key)
         return Outcome::SourceChanged;
-    Damaged(key);
+    Damaged(key, got);
     return Outcome::Miss;
 }
 
@@ -141,18 +162,19 @@ CompressionCache::Outcome CompressionCache::FindUnread(const CacheKey& key, std:
                                                        const CacheStore::Buffer& buffer, Lz4BlockReader& reader,
                                                        Hit& hit, std::uint32_t& contentHash)
 {
+    CacheStore::Got got;
     std::span<std::uint8_t> block;
-    if (!Get(key, rawSize, buffer, block))
+    if (!Get(key, rawSize, buffer, got, block))
         return Outcome::Miss;
     if (block.empty())
-        return Hand(rawSize, block, hit);
+        return Hand(key, got, rawSize, block, hit);
     std::uint32_t decodedHash = 0;
     if (KeyOfBlock(block, rawSize, reader, decodedHash) != key) {
-        Damaged(key);
+        Damaged(key, got);
         return Outcome::Miss;
     }
     contentHash = decodedHash;
-    return Hand(rawSize, block, hit);
+    return Hand(key, got, rawSize, block, hit);
 }
 
 void CompressionCache::Store(const CacheKey& key, std::uint64_t rawSize, std::span<const std::uint8_t> block)
@@ -183,18 +205,26 @@ CacheCounters CompressionCache::Counted() const
     return counters;
 }
 
-void CompressionCache::Damaged(const CacheKey& key)
+void CompressionCache::Damaged(const CacheKey& key, const CacheStore::Got& got)
 {
-    store_->Remove(key);
+    CacheStore& origin = got.from ? *got.from : *store_;
+    origin.Remove(key);
     ++damaged_;
     ++misses_;
-    std::call_once(damagedWarned_, [&] { warnings_.Warn(store_->DamagedMessage(key)); });
+    const std::lock_guard<std::mutex> lock(damagedWarnedMutex_);
+    if (std::find(damagedWarned_.begin(), damagedWarned_.end(), &origin) == damagedWarned_.end()) {
+        damagedWarned_.push_back(&origin);
+        warnings_.Warn(origin.DamagedMessage(key));
+    }
 }
 
 void CompressionCache::Disable()
 {
     disabled_.store(true);
-    std::call_once(disabledWarned_, [&] { warnings_.Warn(store_->UnusableMessage()); });
+    std::call_once(disabledWarned_, [&] {
+        if (const std::string message = store_->UnusableMessage(); !message.empty())
+            warnings_.Warn(message);
+    });
 }
 
 }  // namespace zelkor

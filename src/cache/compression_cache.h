@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <vector>
 
 #include "cache/cache_key.h"
 #include "cache/cache_settings.h"
@@ -21,10 +22,11 @@ class WarningLog;
 //
 // Honest on every hit: no block is handed out unless it has been decoded and
 // its raw bytes shown to be the ones asked for. An entry that fails is damaged:
-// it is removed, counted, and a miss; the first one of a run is named in a
-// warning ("Cache DIR held a damaged entry KEY!"). A store that cannot be used
-// turns the cache off for the rest of the run, with one warning
-// ("Cannot use cache DIR!"); the run goes on without it.
+// it is removed, counted, and a miss; the first one of a run from each store is
+// named in a warning ("Cache DIR held a damaged entry KEY!", "Remote cache URL
+// sent a damaged entry KEY!"). A store that cannot be used turns the cache off
+// for the rest of the run, with one warning ("Cannot use cache DIR!"); the run
+// goes on without it.
 //
 // Thread-safe; Flush once at the end of the run.
 class CompressionCache {
@@ -34,9 +36,10 @@ public:
     CompressionCache(const CompressionCache&) = delete;
     CompressionCache& operator=(const CompressionCache&) = delete;
 
-    // The cache the settings ask for over its local directory, which is created
-    // if need be; nothing when the settings turn no cache on, or (with the
-    // warning) when the directory cannot be used.
+    // The cache the settings ask for: over its local directory, which is created
+    // if need be, and a remote store in front of which it is layered (either
+    // may be missing). Nothing when the settings turn no cache on, or (with the
+    // warnings) when neither can be used.
     static std::unique_ptr<CompressionCache> Open(const CacheSettings& settings, WarningLog& warnings);
 
     bool Usable() const { return !disabled_.load(); }
@@ -80,18 +83,22 @@ public:
     CacheCounters Counted() const;
 
 private:
-    // The entry under `key`, checked as a whole; false for a miss (counted).
-    bool Get(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
+    // The entry under `key` (in `got`), checked as a whole; false for a miss
+    // (counted).
+    bool Get(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer, CacheStore::Got& got,
              std::span<std::uint8_t>& block);
-    void Damaged(const CacheKey& key);
+    void Damaged(const CacheKey& key, const CacheStore::Got& got);
     void Disable();
-    Outcome Hand(std::uint64_t rawSize, std::span<std::uint8_t> block, Hit& hit);
+    // A hit on the entry `got`, whose block is shown to be good.
+    Outcome Hand(const CacheKey& key, const CacheStore::Got& got, std::uint64_t rawSize, std::span<std::uint8_t> block,
+                 Hit& hit);
 
     std::unique_ptr<CacheStore> store_;
     WarningLog& warnings_;
     std::atomic<bool> disabled_{false};
     std::once_flag disabledWarned_;
-    std::once_flag damagedWarned_;
+    std::mutex damagedWarnedMutex_;
+    std::vector<const CacheStore*> damagedWarned_;  // the stores named in a warning
     std::atomic<std::uint64_t> hits_{0};
     std::atomic<std::uint64_t> misses_{0};
     std::atomic<std::uint64_t> savedBytes_{0};

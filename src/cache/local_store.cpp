@@ -156,6 +156,19 @@ bool LocalStore::Flush(const CacheCounters& counters)
     return update != CacheDirectory::Update::Failed;
 }
 
+void LocalStore::RecordRemote(const std::string& url, const RemoteCounters& counters)
+{
+    const Directory& root = directory_->Root();
+    const std::vector<std::uint8_t> bytes = counters.Encode(url);
+    std::string temporary;
+    SignalCleanup::Registration cleanup;
+    File file = root.CreateUnique(std::string(".") + CacheDirectory::RemoteName + ".zelkor-", temporary, cleanup);
+    const bool written = file.IsOpen() && file.WriteAll(bytes.data(), bytes.size()) && file.Close() &&
+                         root.Rename(temporary, CacheDirectory::RemoteName);
+    if (!written && !temporary.empty())
+        root.Remove(temporary);
+}
+
 std::string LocalStore::UnusableMessage() const
 {
     return UnusableMessage(directory_->Path());
@@ -189,6 +202,11 @@ std::optional<LocalStore::Statistics> LocalStore::Inspect(const std::string& dir
     }
     statistics.counters = CacheCounters::Decode(
         CacheDirectory::ReadCounters(cache->Root(), CacheDirectory::StatsName, CacheCounters::FileSize));
+    if (File record = cache->Root().OpenForReading(CacheDirectory::RemoteName); record.IsOpen()) {
+        std::vector<std::uint8_t> bytes(RemoteCounters::NumbersSize + RemoteCounters::LongestUrl);
+        if (const std::optional<std::size_t> got = record.ReadAt(0, bytes.data(), bytes.size()))
+            statistics.remote = RemoteCounters::Decode(std::span(bytes).first(*got));
+    }
     return statistics;
 }
 
@@ -213,6 +231,8 @@ LocalStore::Reset LocalStore::Clear(const std::string& directory, bool entries, 
                                                      std::fill(tally.begin(), tally.end(), 0);
                                                  })) && ok;
     }
+    // The last run's remote counters are counters too.
+    cache->Root().Remove(CacheDirectory::RemoteName);
     ok = done(CacheDirectory::UpdateCounters(cache->Root(), CacheDirectory::StatsName, CacheCounters::FileSize,
                                              lockWait, [](std::span<std::uint8_t> bytes) {
                                                  std::fill(bytes.begin(), bytes.end(), 0);

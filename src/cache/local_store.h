@@ -11,6 +11,7 @@
 #include "cache/cache_directory.h"
 #include "cache/cache_settings.h"
 #include "cache/cache_store.h"
+#include "cache/remote_counters.h"
 
 namespace zelkor {
 
@@ -50,12 +51,19 @@ public:
 
     static std::string UnusableMessage(const std::string& directory);
 
+    // Replaces the record of the last run with a remote cache (DIR/remote) by
+    // this run's: the remote's URL as shown and its counters. A record that
+    // cannot be written is left out; it is statistics.
+    void RecordRemote(const std::string& url, const RemoteCounters& counters);
+
     // --- For zelkor-inspect ---------------------------------------------------------
 
     struct Statistics {
         std::uint64_t entries = 0;
         std::uint64_t bytes = 0;
         CacheCounters counters;  // since they were last reset
+        // The last run with a remote cache, when one has recorded itself here.
+        std::optional<RemoteCounters::Record> remote;
     };
     // Counts the entries and bytes of the cache in `directory` (a full scan)
     // and reads its counters; nothing is written. Nothing when it is no cache.

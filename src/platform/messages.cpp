@@ -36,6 +36,23 @@ std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
 }
 
+std::string CannotUseRemoteCache(std::string_view url) { return Join("Cannot use remote cache ", url, "!"); }
+
+std::string RemoteCacheSentDamagedEntry(std::string_view url, std::string_view key)
+{
+    return Join("Remote cache ", url, " sent a damaged entry ", key, "!");
+}
+
+std::string RemoteCacheModeNotAMode(std::string_view value, std::string_view taken)
+{
+    return Join("ZELKOR_REMOTE_CACHE_MODE=\"", value, "\" is not read-only or read-write, taken as ", taken, "!");
+}
+
+std::string RemoteCacheTimeoutNotSeconds(std::string_view value, std::string_view taken)
+{
+    return Join("ZELKOR_REMOTE_CACHE_TIMEOUT=\"", value, "\" is not a number of seconds, taken as ", taken, "!");
+}
+
 std::string At(std::string_view script, unsigned long line)
 {
     return line == 0 ? std::string(script) : Join(script, "(", std::to_string(line), ")");

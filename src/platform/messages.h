@@ -22,6 +22,11 @@ std::string CannotScan(std::string_view directory);
 std::string CannotUseCache(std::string_view directory);
 std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key);
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
+// The remote compression cache, named by its URL without credentials.
+std::string CannotUseRemoteCache(std::string_view url);
+std::string RemoteCacheSentDamagedEntry(std::string_view url, std::string_view key);
+std::string RemoteCacheModeNotAMode(std::string_view value, std::string_view taken);
+std::string RemoteCacheTimeoutNotSeconds(std::string_view value, std::string_view taken);
 
 // Where in a script: "SCRIPT(LINE)", or "SCRIPT" when the line is unknown (0).
 std::string At(std::string_view script, unsigned long line);

@@ -1,0 +1,144 @@
+#include "cache/layered_store.h"
+
+#include <algorithm>
+
+#include "cache/cache_entry.h"
+#include "platform/warning_log.h"
+
+namespace zelkor {
+
+LayeredStore::LayeredStore(std::unique_ptr<LocalStore> local, std::unique_ptr<RemoteStore> remote, bool readOnly,
+                           WarningLog& warnings, std::size_t queueBound)
+    : local_(std::move(local)),
+      remote_(std::move(remote)),
+      readOnly_(readOnly),
+      warnings_(warnings),
+      started_(std::chrono::steady_clock::now()),
+      uploads_([this](const CacheKey& key, std::span<const std::uint8_t> header,
+                      std::span<const std::uint8_t> block) { return remote_->Put(key, header, block); },
+               [this] { GiveUpRemote(); }, queueBound)
+{
+}
+
+LayeredStore::~LayeredStore()
+{
+    // An upload under way ends soon, so that the queue's thread can be joined.
+    uploads_.Stop();
+    remote_->Abandon();
+}
+
+std::chrono::milliseconds LayeredStore::EndWait(std::chrono::steady_clock::duration run)
+{
+    return std::max(std::chrono::milliseconds(1000), std::chrono::duration_cast<std::chrono::milliseconds>(run) / 20);
+}
+
+CacheStore::Got LayeredStore::Get(const CacheKey& key, std::uint64_t maxSize, const Buffer& buffer)
+{
+    if (LocalOn()) {
+        Got got = local_->Get(key, maxSize, buffer);
+        switch (got.kind) {
+        case Got::Kind::Found:
+        case Got::Kind::TooLarge:
+            got.from = local_.get();
+            return got;
+        case Got::Kind::Failed:
+            GiveUpLocal();
+            break;
+        case Got::Kind::Missing:
+            break;
+        }
+    }
+    if (RemoteOn()) {
+        Got got = remote_->Get(key, maxSize, buffer);
+        switch (got.kind) {
+        case Got::Kind::Found:
+        case Got::Kind::TooLarge:
+            got.from = remote_.get();
+            return got;
+        case Got::Kind::Failed:
+            GiveUpRemote();
+            break;
+        case Got::Kind::Missing:
+            return {};
+        }
+    }
+    return {LocalOn() || RemoteOn() ? Got::Kind::Missing : Got::Kind::Failed, {}};
+}
+
+bool LayeredStore::Put(const CacheKey& key, std::span<const std::uint8_t> header, std::span<const std::uint8_t> block)
+{
+    if (LocalOn() && !local_->Put(key, header, block))
+        GiveUpLocal();
+    if (RemoteOn() && !readOnly_)
+        uploads_.Push(key, header, block);
+    return LocalOn() || RemoteOn();
+}
+
+void LayeredStore::Remove(const CacheKey& key)
+{
+    if (LocalOn())
+        local_->Remove(key);
+}
+
+void LayeredStore::Checked(const CacheKey& key, const Got& got)
+{
+    if (got.from != remote_.get())
+        return;
+    remote_->Checked(key, got);
+    // The server's entry, now known good, is kept here for the next run.
+    if (LocalOn() && got.entry.size() >= CacheEntry::HeaderSize &&
+        !local_->Put(key, got.entry.first(CacheEntry::HeaderSize), got.entry.subspan(CacheEntry::HeaderSize)))
+        GiveUpLocal();
+}
+
+bool LayeredStore::Flush(const CacheCounters& counters)
+{
+    if (RemoteOn() && !readOnly_)
+        uploads_.Drain(EndWait(std::chrono::steady_clock::now() - started_));
+    // Stopped before the remote is abandoned: an upload that fails then is one
+    // the end of the run dropped, not a failing server.
+    uploads_.Stop();
+    remote_->Abandon();
+    if (!LocalOn())
+        return true;
+    if (!local_->Flush(counters)) {
+        GiveUpLocal();
+        return true;
+    }
+    local_->RecordRemote(remote_->Url().Shown(), RemoteCounted());
+    return true;
+}
+
+RemoteCounters LayeredStore::RemoteCounted() const
+{
+    RemoteCounters counters = remote_->Counted();
+    counters.uploadsDropped = uploads_.Dropped();
+    counters.unusable = remoteOff_.load();
+    return counters;
+}
+
+std::string LayeredStore::UnusableMessage() const
+{
+    return {};
+}
+
+std::string LayeredStore::DamagedMessage(const CacheKey& key) const
+{
+    return local_ ? local_->DamagedMessage(key) : remote_->DamagedMessage(key);
+}
+
+void LayeredStore::GiveUpLocal()
+{
+    localOff_.store(true);
+    std::call_once(localWarned_, [&] { warnings_.Warn(local_->UnusableMessage()); });
+}
+
+void LayeredStore::GiveUpRemote()
+{
+    remoteOff_.store(true);
+    uploads_.Stop();
+    remote_->Abandon();
+    std::call_once(remoteWarned_, [&] { warnings_.Warn(remote_->UnusableMessage()); });
+}
+
+}  // namespace zelkor
