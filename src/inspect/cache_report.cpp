@@ -54,6 +54,20 @@ void CacheReport::PrintText(const std::string& directory, const LocalStore::Stat
         out << ", " << counters.damaged << (counters.damaged == 1 ? " damaged entry" : " damaged entries")
             << " removed";
     out << '\n';
+    if (!statistics.remote)
+        return;
+    const RemoteCounters& remote = statistics.remote->counters;
+    const auto count = [](std::uint64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    out << "last run with the remote cache " << InspectedArchive::Printable(statistics.remote->url) << ": "
+        << count(remote.hits, "hit", "hits") << ", " << count(remote.misses, "miss", "misses") << ", "
+        << count(remote.damaged, "damaged entry", "damaged entries") << ", "
+        << count(remote.uploads, "upload", "uploads") << " done, " << remote.uploadsDropped << " dropped, "
+        << Size(remote.bytesDown) << " down, " << Size(remote.bytesUp) << " up";
+    if (remote.unusable)
+        out << "; it could not be used";
+    out << '\n';
 }
 
 void CacheReport::PrintJson(const std::string& directory, const LocalStore::Statistics& statistics,
@@ -68,6 +82,22 @@ void CacheReport::PrintJson(const std::string& directory, const LocalStore::Stat
     json.Member("misses", statistics.counters.misses);
     json.Member("savedBytes", statistics.counters.savedBytes);
     json.Member("damaged", statistics.counters.damaged);
+    if (statistics.remote) {
+        const RemoteCounters& remote = statistics.remote->counters;
+        JsonDocument::Value last;
+        last["url"] = JsonDocument::Text(statistics.remote->url);
+        last["hits"] = remote.hits;
+        last["misses"] = remote.misses;
+        last["damaged"] = remote.damaged;
+        last["uploads"] = remote.uploads;
+        last["uploadsDropped"] = remote.uploadsDropped;
+        last["bytesDown"] = remote.bytesDown;
+        last["bytesUp"] = remote.bytesUp;
+        last["unusable"] = remote.unusable;
+        json.Member("remote", last);
+    } else {
+        json.Member("remote", nullptr);
+    }
     json.End();
 }
 

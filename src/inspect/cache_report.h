@@ -14,12 +14,14 @@ namespace zelkor {
 class CacheReport {
 public:
     // "cache DIR: N entries, 17.7 MiB of a cap of 5.0 GiB (0.3%)" and the
-    // counters, on two lines; damaged entries only when there were any.
+    // counters, on two lines; damaged entries only when there were any; a third
+    // line for the last run with a remote cache, when one recorded itself.
     static void PrintText(const std::string& directory, const LocalStore::Statistics& statistics,
                           std::uint64_t capacity, std::ostream& out);
 
     // {"directory", "entries", "bytes", "capacity", "hits", "misses",
-    // "savedBytes", "damaged"}.
+    // "savedBytes", "damaged", "remote": {"url", "hits", "misses", "damaged",
+    // "uploads", "uploadsDropped", "bytesDown", "bytesUp", "unusable"} or null}.
     static void PrintJson(const std::string& directory, const LocalStore::Statistics& statistics,
                           std::uint64_t capacity, std::ostream& out);
 };
