@@ -50,7 +50,7 @@ void CopyShortPeriod(std::uint8_t* to, std::size_t offset, std::size_t count)
         period += offset;
     std::size_t done = 0;
     for (; done < period && done < count; ++done)
-        to[done] = to[done - offset];
+        to[done] = (to - offset)[done];
     for (; done < count; done += 8)
         std::memcpy(to + done, to + done - period, 8);
 }

@@ -6,8 +6,10 @@
 
 namespace zelkor {
 
-NameClashes::NameClashes(std::span<const std::string* const> names) : names_(names), sharing_(names.size())
+NameClashes::NameClashes(std::vector<const std::string*> candidates)
+    : names_(std::move(candidates)), sharing_(names_.size())
 {
+    const std::vector<const std::string*>& names = names_;
     // (hash, index) pairs in one word, so that a sort brings equal hashes together.
     std::vector<std::uint64_t> hashed;
     hashed.reserve(names.size());

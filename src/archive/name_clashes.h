@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,12 +16,13 @@ namespace zelkor {
 // The candidates (every name a command might store, in order) are hashed and
 // sorted once, so that only those sharing a hash are followed as entries are
 // stored: about 8 bytes per candidate while it is built, 1 bit per candidate
-// afterwards, plus what the sharing ones hold. The names must outlive it.
+// afterwards, plus what the sharing ones hold. The names it points at must
+// outlive it.
 // Used by one thread at a time.
 class NameClashes {
 public:
     // `names[i]` is candidate i's archived name, or null when it has none.
-    explicit NameClashes(std::span<const std::string* const> names);
+    explicit NameClashes(std::vector<const std::string*> names);
 
     struct Clash {
         std::size_t earlier;  // the candidate stored before that this one shadows
@@ -35,7 +35,7 @@ public:
     std::optional<Clash> Stored(std::size_t i);
 
 private:
-    std::span<const std::string* const> names_;
+    std::vector<const std::string*> names_;
     std::vector<bool> sharing_;  // candidate i shares its hash with another
     // For each shared hash: the first candidate of it stored, and the first of
     // each normalised name (so that a crafted run of names of one hash costs

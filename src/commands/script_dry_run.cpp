@@ -10,6 +10,7 @@
 #include "archive/archive_format.h"
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
+#include "commands/command_warnings.h"
 #include "generate/directory_scanner.h"
 #include "platform/exit_status.h"
 #include "platform/file.h"
@@ -101,11 +102,7 @@ private:
                     outputs.push_back(*status);
         }
 
-        std::vector<const std::string*> names;
-        names.reserve(pack.sources.size());
-        for (const PackSource& source : pack.sources)
-            names.push_back(source.archivedPath ? &*source.archivedPath : nullptr);
-        NameClashes clashes(names);
+        NameClashes clashes(ArchivedNames(pack));
         for (std::size_t i = 0; i < pack.sources.size(); ++i) {
             const PackSource& source = pack.sources[i];
             FileStatus status;
@@ -127,13 +124,8 @@ private:
             }
             ++summary.files;
             summary.bytes += status.size;
-            if (const auto clash = clashes.Stored(i)) {
-                const PackSource& earlier = pack.sources[clash->earlier];
-                Warn(pack, message::InScript(message::At(*script_, source.line),
-                                             clash->sameName
-                                                 ? message::SameEntryAs(name, earlier.line)
-                                                 : message::NameHashOf(name, *earlier.archivedPath, earlier.line)));
-            }
+            if (const auto clash = clashes.Stored(i))
+                Warn(pack, ClashWarning(*script_, pack, i, *clash));
         }
     }
 
@@ -143,15 +135,8 @@ private:
         DirectoryScanner::Result scan = DirectoryScanner::Scan(generate.sourceDirectory);
         const std::vector<bool> used = ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
         summary.files = scan.paths.size() + generate.addedPaths.size();
-        for (const std::string& directory : scan.unreadable)
-            warnings_.Warn(message::CannotScan(directory));
-        for (std::size_t k = 0; k < used.size(); ++k) {
-            if (!used[k]) {
-                const unsigned long line = k < generate.ignoreLines.size() ? generate.ignoreLines[k] : 0;
-                warnings_.Warn(message::InScript(message::At(*script_, line),
-                                                 message::IgnoreMatchedNothing(generate.ignorePatterns[k])));
-            }
-        }
+        for (const std::string& line : ScanWarnings(*script_, generate, scan, used))
+            warnings_.Warn(line);
         if (!CouldCreate(generate.outputPath))
             warnings_.Warn(message::CannotWrite(generate.outputShown));
     }

@@ -10,6 +10,7 @@
 #include "archive/archive_writer.h"
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
+#include "commands/command_warnings.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
 #include "generate/script_writer.h"
@@ -100,11 +101,7 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
     // its turn.
     const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
     // Entries a reader would not tell apart are named as the later one is stored.
-    std::vector<const std::string*> names;
-    names.reserve(pack.sources.size());
-    for (const PackSource& source : pack.sources)
-        names.push_back(source.archivedPath ? &*source.archivedPath : nullptr);
-    NameClashes clashes(names);
+    NameClashes clashes(ArchivedNames(pack));
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (options_.progress)
             options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
@@ -118,13 +115,9 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
             PackWarning(pack, message::CannotStore(source.written));
             return;
         }
-        if (const auto clash = clashes.Stored(static_cast<std::size_t>(&source - pack.sources.data()))) {
-            const PackSource& earlier = pack.sources[clash->earlier];
-            const std::string at = message::At(*scriptName_, source.line);
-            PackWarning(pack, message::InScript(
-                at, clash->sameName ? message::SameEntryAs(*source.archivedPath, earlier.line)
-                                    : message::NameHashOf(*source.archivedPath, *earlier.archivedPath, earlier.line)));
-        }
+        const auto i = static_cast<std::size_t>(&source - pack.sources.data());
+        if (const auto clash = clashes.Stored(i))
+            PackWarning(pack, ClashWarning(*scriptName_, pack, i, *clash));
     });
 }
 
@@ -134,16 +127,8 @@ void ScriptProcessor::RunGenerate(const GenerateCommand& generate)
     const std::vector<bool> used = ApplyIgnorePatterns(scan.paths, generate.ignorePatterns);
     const bool written = ScriptWriter::Write(generate, scan.paths);
 
-    for (const std::string& directory : scan.unreadable)
-        warnings_.Warn(message::CannotScan(directory));
-    // A pattern that removes nothing is most likely misspelt.
-    for (std::size_t k = 0; k < used.size(); ++k) {
-        if (!used[k]) {
-            const unsigned long line = k < generate.ignoreLines.size() ? generate.ignoreLines[k] : 0;
-            warnings_.Warn(message::InScript(message::At(*scriptName_, line),
-                                             message::IgnoreMatchedNothing(generate.ignorePatterns[k])));
-        }
-    }
+    for (const std::string& line : ScanWarnings(*scriptName_, generate, scan, used))
+        warnings_.Warn(line);
     if (!written)
         warnings_.Warn(message::CannotWrite(generate.outputShown));
 }

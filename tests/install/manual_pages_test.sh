@@ -29,6 +29,7 @@ Cannot scan DIR!
 Cannot write PATH!
 Cannot use cache DIR!
 Cache DIR held a damaged entry KEY!
+Cache DIR held a damaged entry KEY!
 ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!
 SCRIPT(LINE): Ignore pattern PATTERN matched nothing!
 SCRIPT(LINE): ArchivedPath NAME names the same entry as line FIRST!
