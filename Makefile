@@ -71,7 +71,7 @@ BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd
+	@scripts/bootstrap lz4 python3 zstd nginx
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
 ifneq ($(BENCH_BASELINE),)

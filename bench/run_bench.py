@@ -15,6 +15,10 @@ noise on a shared machine hits all of them alike:
   C   S with a compression cache that starts empty (the cost of filling it)
   W   a rebuild after 1% of the files changed, with the cache that S filled
   R   the same rebuild without a cache
+  H   S again with the cache that S filled (nothing changed): a warm local cache
+  B   agent B of a build farm: S with an empty local cache and a warm remote
+      cache (nginx on loopback, started here, filled by another agent)
+  CR  C with the remote cache on, the server empty (the cost of filling both)
 
 It also builds the corpus twice with a key seed (the bytes must be the same),
 measures the zstd patch between that build and one of the changed copy, and
@@ -32,6 +36,7 @@ import json
 import os
 import pathlib
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -177,6 +182,52 @@ def reproducibility(build, zelkor, corpus, changed, work):
     }
 
 
+class CacheServer:
+    """Debian's nginx on a free loopback port, taking PUT (WebDAV), for the
+    remote cache; one process, stopped at the end."""
+
+    def __init__(self, work):
+        if not os.access("/usr/sbin/nginx", os.X_OK):
+            sys.exit("nginx is not installed (scripts/bootstrap nginx installs it)")
+        self.dir = work / "nginx"
+        (self.dir / "root").mkdir(parents=True)
+        (self.dir / "temp").mkdir()
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            self.port = probe.getsockname()[1]
+        temp_paths = "".join(f"  {t}_temp_path {self.dir}/temp;\n"
+                             for t in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        (self.dir / "nginx.conf").write_text(
+            f"daemon off;\nmaster_process off;\npid {self.dir}/nginx.pid;\nerror_log {self.dir}/error.log;\n"
+            "events { worker_connections 256; }\n"
+            f"http {{\n  access_log off;\n{temp_paths}  client_max_body_size 0;\n"
+            f"  server {{\n    listen 127.0.0.1:{self.port};\n    root {self.dir}/root;\n"
+            "    location / { dav_methods PUT; create_full_put_path on; }\n  }\n}\n")
+        self.process = subprocess.Popen(["/usr/sbin/nginx", "-p", self.dir, "-e", self.dir / "error.log",
+                                         "-c", self.dir / "nginx.conf"], stdout=subprocess.DEVNULL)
+        for _ in range(500):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.02)
+        self.process.kill()
+        sys.exit(f"nginx did not start: {(self.dir / 'error.log').read_text()}")
+
+    def url(self, prefix):
+        return f"http://127.0.0.1:{self.port}/{prefix}"
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def remote_record(inspect, cache):
+    """What the last run recorded of its remote cache in the directory `cache`."""
+    shown = subprocess.run([inspect, "cache", cache, "--json"], check=True, capture_output=True, text=True)
+    return json.loads(shown.stdout)["remote"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", type=pathlib.Path, default=pathlib.Path("build"))
@@ -223,21 +274,44 @@ def main():
                                 f'ArchivePath="{work}/r.pak" BuildKeyfile="true" KeyPath="{work}/r.pak.zlk"')
     cold_cache, warm_cache, pristine_cache = work / "cache-cold", work / "cache-warm", work / "cache-pristine"
     run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
+    inspect = build / "zelkor-inspect"
+    # The remote cache: another agent fills the server's /warm, which B reads
+    # into an empty directory of its own each run; each run of CR fills a prefix
+    # of its own, /cold-N, beside a cold local cache.
+    server = CacheServer(work)
+    fill_cache = work / "cache-fill"
+    run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(fill_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")})
+    filled = remote_record(inspect, fill_cache)
+    agent_cache, remote_cold_cache = work / "cache-agent", work / "cache-remote-cold"
     # Every run of C gets a directory of its own, removed only at the end: file
     # systems allocate new files slowly next to many just deleted (ext4 skips
     # their inodes for a while), which a first use of a cache never meets.
     cold_runs = [0]
 
-    def next_cold_cache():
-        cold_runs[0] += 1
-        environments["C"]["ZELKOR_CACHE_DIR"] = f"{cold_cache}-{cold_runs[0]}"
+    def next_cold_cache(name, directory):
+        def fresh_cache():
+            cold_runs[0] += 1
+            environments[name]["ZELKOR_CACHE_DIR"] = f"{directory}-{cold_runs[0]}"
+            if name == "CR":
+                environments[name]["ZELKOR_REMOTE_CACHE"] = server.url(f"cold-{cold_runs[0]}")
+        return fresh_cache
 
+    def warm_copy(directory):
+        return lambda: (shutil.rmtree(directory, ignore_errors=True),
+                        subprocess.run(["cp", "-al", pristine_cache, directory], check=True))
+
+    hot_cache = work / "cache-hot"
     fresh = {
-        "C": next_cold_cache,
-        "W": lambda: (shutil.rmtree(warm_cache, ignore_errors=True),
-                      subprocess.run(["cp", "-al", pristine_cache, warm_cache], check=True)),
+        "C": next_cold_cache("C", cold_cache),
+        "W": warm_copy(warm_cache),
+        "H": warm_copy(hot_cache),
+        "B": next_cold_cache("B", agent_cache),
+        "CR": next_cold_cache("CR", remote_cold_cache),
     }
-    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W": {"ZELKOR_CACHE_DIR": str(warm_cache)}}
+    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W": {"ZELKOR_CACHE_DIR": str(warm_cache)},
+                    "H": {"ZELKOR_CACHE_DIR": str(hot_cache)},
+                    "B": {"ZELKOR_CACHE_DIR": str(agent_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")},
+                    "CR": {"ZELKOR_CACHE_DIR": str(remote_cold_cache)}}
 
     lz4_limit = build / "bench" / "lz4_limit"
     tar_lz4 = f"set -o pipefail; tar -cf - -C {corpus.parent} {corpus.name} | lz4 -9 -c -q > {work}/t.tar.lz4"
@@ -250,6 +324,9 @@ def main():
         "C": [zelkor, script_s],
         "W": [zelkor, script_r],
         "R": [zelkor, script_r],
+        "H": [zelkor, script_s],
+        "B": [zelkor, script_s],
+        "CR": [zelkor, script_s],
     }
     if args.baseline:
         contenders["S0"] = [args.baseline.resolve(), script_s]
@@ -279,8 +356,12 @@ def main():
         print(f"round {rep + 1}/{args.reps}: " +
               ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
 
+    agent = remote_record(inspect, environments["B"]["ZELKOR_CACHE_DIR"])
+    cold_remote = remote_record(inspect, environments["CR"]["ZELKOR_CACHE_DIR"])
+    server.stop()
     for index in range(1, cold_runs[0] + 1):
-        shutil.rmtree(f"{cold_cache}-{index}", ignore_errors=True)
+        for directory in (cold_cache, agent_cache, remote_cold_cache):
+            shutil.rmtree(f"{directory}-{index}", ignore_errors=True)
     median = {name: statistics.median(values) for name, values in times.items()}
     speed = {name: total / 1e6 / seconds for name, seconds in median.items()}
     ratios = {
@@ -291,6 +372,9 @@ def main():
     }
     ratios["C/S"] = median["C"] / median["S"]
     ratios["R/W"] = median["R"] / median["W"]
+    ratios["S/B"] = median["S"] / median["B"]
+    ratios["B/H"] = median["B"] / median["H"]
+    ratios["CR/C"] = median["CR"] / median["C"]
     if "N0" in speed:
         ratios["S0/L"] = speed["S0"] / speed["L"]
         ratios["N/N0"] = speed["N"] / speed["N0"]
@@ -316,6 +400,13 @@ def main():
           f"with the filled cache and without one; C/S {ratios['C/S']:.3f} (target <= 1.05), "
           f"R/W {ratios['R/W']:.1f} (target >= 10)")
 
+    print(f"remote cache: B with a warm server and an empty directory, S/B {ratios['S/B']:.1f} (target >= 4), "
+          f"B/H {ratios['B/H']:.2f} against a warm local cache (target <= 1.5); cold with the server on, "
+          f"CR/C {ratios['CR/C']:.3f} (target <= 1.05)")
+    print(f"remote cache: the filling agent uploaded {filled['uploads']} entries, dropped {filled['uploadsDropped']}; "
+          f"B's last run took {agent['hits']} hits, {agent['misses']} misses, {agent['bytesDown'] / MiB:.1f} MiB down; "
+          f"CR's last run uploaded {cold_remote['uploads']}, dropped {cold_remote['uploadsDropped']}")
+
     reproducible = reproducibility(build, zelkor, corpus, changed, work)
     print(f"key seed: rebuild byte-identical: {'yes' if reproducible['identical_rebuild'] else 'NO'}; "
           f"patch after {changed_count} files changed: {reproducible['patch_bytes']} bytes for "
@@ -340,6 +431,7 @@ def main():
         "peak_rss_bound_bytes": peak_bound,
         "single_source_peak_rss_bytes": {name: peak for name, (_, peak) in memory.items()},
         "reproducibility": reproducible,
+        "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote},
     }
     text = json.dumps(record, indent=2) + "\n"
     stamp = record["time"].replace(":", "")

@@ -31,6 +31,10 @@ Cannot use cache DIR!
 Cache DIR held a damaged entry KEY!
 Cache DIR held a damaged entry KEY!
 ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!
+Cannot use remote cache URL!
+Remote cache URL sent a damaged entry KEY!
+ZELKOR_REMOTE_CACHE_MODE="VALUE" is not read-only or read-write, taken as read-only!
+ZELKOR_REMOTE_CACHE_TIMEOUT="VALUE" is not a number of seconds, taken as 10!
 SCRIPT(LINE): Ignore pattern PATTERN matched nothing!
 SCRIPT(LINE): ArchivedPath NAME names the same entry as line FIRST!
 SCRIPT(LINE): ArchivedPath NAME has the name hash of OTHER (line FIRST)!
