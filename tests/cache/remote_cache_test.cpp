@@ -347,7 +347,10 @@ public:
     // A build with `environment` (NAME=VALUE, or -u NAME) set for it.
     testing::ToolRun Build(const std::vector<std::string>& environment) const
     {
-        std::vector<std::string> args = {"-u", "ZELKOR_CACHE_DIR", "-u", "ZELKOR_REMOTE_CACHE"};
+        std::vector<std::string> args;
+        for (const char* variable : {"ZELKOR_CACHE_DIR", "ZELKOR_REMOTE_CACHE", "ZELKOR_REMOTE_CACHE_MODE",
+                                     "ZELKOR_REMOTE_CACHE_TOKEN", "ZELKOR_REMOTE_CACHE_TIMEOUT"})
+            args.insert(args.end(), {"-u", variable});
         args.insert(args.end(), environment.begin(), environment.end());
         args.push_back(ZELKOR_BINARY);
         args.push_back("s.xml");

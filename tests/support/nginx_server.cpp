@@ -79,7 +79,7 @@ NginxServer::NginxServer(const Options& options) : dir_(std::make_unique<TempDir
                                      (*dir_ / "nginx.conf").string()},
             dir_->path());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline && !LoopbackAccepts(port_) && fs::exists(*dir_ / "root")) {
+        while (std::chrono::steady_clock::now() < deadline && !LoopbackAccepts(port_)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (::kill(process_->Pid(), 0) != 0)
                 break;
