@@ -51,13 +51,13 @@ std::optional<std::string> TakeString(std::span<const std::uint8_t> bytes, std::
 
 bool ValidPair(const CommitRecord::Pair& pair)
 {
-    const bool bare = pair.target.find('/') == std::string::npos;
-    if (!bare && pair.target.front() != '/')
-        return false;
     const std::string name = NamePart(pair.target);
+    const bool bare = name == pair.target;
+    if (!bare && !IsAbsolutePath(pair.target))
+        return false;
     if (name.empty() || name == "." || name == "..")
         return false;
-    return pair.temporary.find('/') == std::string::npos && OutputGuard::IsTemporaryName(pair.temporary, name);
+    return NamePart(pair.temporary) == pair.temporary && OutputGuard::IsTemporaryName(pair.temporary, name);
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ std::optional<CommitRecord> CommitRecord::Decode(std::span<const std::uint8_t> b
     // Nothing may follow the pairs, and the primary is the file the record is
     // named after, in the record's own directory.
     const std::string& primary = record.pairs.back().target;
-    if (at != body.size() || primary.find('/') != std::string::npos || NameFor(primary) != recordName)
+    if (at != body.size() || NamePart(primary) != primary || NameFor(primary) != recordName)
         return std::nullopt;
     return record;
 }

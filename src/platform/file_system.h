@@ -19,9 +19,15 @@ constexpr std::size_t MaxEntryNameLength = 255;
 enum class FollowLinks { Yes, No };
 
 // The directory part of `path` with its separator ("" for a bare name), and
-// the name after it.
+// the name after it. Windows also separates with "\\", and a drive's colon ends
+// a directory part ("C:name").
 std::string DirectoryPart(const std::string& path);
 std::string NamePart(const std::string& path);
+
+// Whether `path` starts from a root, not from the working directory: "/" on
+// POSIX systems; on Windows also "\\", a drive letter with a separator
+// ("C:/", "C:\\"), and a UNC path ("//server/share", "\\\\server\\share").
+bool IsAbsolutePath(const std::string& path);
 
 // `path` as an absolute path: the working directory is put before a relative one.
 std::optional<std::string> AbsolutePath(const std::string& path);

@@ -186,7 +186,7 @@ void JointCommit::Complete(const std::string& primary)
     std::vector<std::string> targets;
     std::vector<std::string> temporaries;
     for (const CommitRecord::Pair& pair : record->pairs) {
-        const std::string target = pair.target.front() == '/' ? pair.target : directory + pair.target;
+        const std::string target = IsAbsolutePath(pair.target) ? pair.target : directory + pair.target;
         targets.push_back(target);
         temporaries.push_back(DirectoryPart(target) + pair.temporary);
         if (targets.size() < record->pairs.size()) {

@@ -35,7 +35,7 @@ std::optional<std::string> OutputGuard::Resolve(const std::string& target)
         const std::optional<std::string> next = ReadLink(path);
         if (!next)
             return path;
-        path = next->front() == '/' ? *next : DirectoryPart(path) + *next;
+        path = IsAbsolutePath(*next) ? *next : DirectoryPart(path) + *next;
     }
     return path;
 }

@@ -42,9 +42,14 @@ std::string NamePart(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool IsAbsolutePath(const std::string& path)
+{
+    return !path.empty() && path.front() == '/';
+}
+
 std::optional<std::string> AbsolutePath(const std::string& path)
 {
-    if (!path.empty() && path.front() == '/')
+    if (IsAbsolutePath(path))
         return path;
     char directory[PATH_MAX];
     if (!::getcwd(directory, sizeof directory))
