@@ -10,6 +10,7 @@
 #include "inspect/inspect_messages.h"
 #include "inspect/repeated_hashes.h"
 #include "inspect/report_page.h"
+#include "platform/file_system.h"
 #include "platform/output_guard.h"
 
 namespace zelkor {
@@ -166,20 +167,23 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
     ReportPage::Drawn drawn;
     const std::string page = ReportPage::Render(archive, selector, contents, drawn);
 
+    // The page never takes the place of what it describes. Asked before the
+    // output is opened: on Windows the archive, open for reading here, keeps
+    // its path from being opened for writing at all.
+    std::vector<std::pair<std::string, const char*>> inputs{{archive.ArchivePath(), "the archive itself"}};
+    if (archive.KeyPath())
+        inputs.emplace_back(*archive.KeyPath(), "the archive's key file");
+    const std::optional<FileStatus> existing = StatusOf(outputPath);
+    for (const auto& [input, what] : inputs) {
+        FileStatus status;
+        const File file = File::OpenRegular(input, OpenFlags::Read, &status);
+        if (file.IsOpen() && existing && existing->SameFileAs(status))
+            throw std::runtime_error(inspect_message::PageOverInput(outputPath, what));
+    }
     OutputGuard guard(outputPath);
     const std::string printable = InspectedArchive::Printable(outputPath);
     if (!guard.Open())
         throw std::runtime_error(inspect_message::CannotCreatePage(outputPath));
-    // The page never takes the place of what it describes.
-    std::vector<std::pair<std::string, const char*>> inputs{{archive.ArchivePath(), "the archive itself"}};
-    if (archive.KeyPath())
-        inputs.emplace_back(*archive.KeyPath(), "the archive's key file");
-    for (const auto& [input, what] : inputs) {
-        FileStatus status;
-        const File file = File::OpenRegular(input, OpenFlags::Read, &status);
-        if (file.IsOpen() && guard.Replaced() && guard.Replaced()->SameFileAs(status))
-            throw std::runtime_error(inspect_message::PageOverInput(outputPath, what));
-    }
     if (!guard.Output().WriteAll(page.data(), page.size()) || !guard.Commit())
         throw std::runtime_error(inspect_message::CannotWritePage(outputPath));
 
