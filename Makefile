@@ -148,7 +148,8 @@ windows:
 	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) -name '*.exe' -not -path '$(WINDOWS_DEPS)/*' \
 	       -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
 
-windows-test: windows
+# The Linux build too: one test compares the Windows build's archives with its.
+windows-test: windows build
 	@scripts/run-windows-tests $(WINDOWS_DIR)
 
 windows-package: windows

@@ -2,7 +2,9 @@
 // computation, and the rules for the seed file.
 #include "archive/archive_crypto.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <numeric>
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/hex.h"
+#include "support/system_tests.h"
 #include "support/temp_dir.h"
 
 namespace zelkor {
@@ -50,11 +53,14 @@ TEST(KeyMaterialTest, SeedFilesAreRegularFilesOfBoundedSize)
 {
     testing::TempDir dir;
     std::filesystem::create_directory(dir / "directory");
+#ifndef _WIN32
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+#endif
     const std::vector<std::pair<std::string, std::size_t>> files = {
         {"empty", 0},
         {"short", MinKeySeedSize - 1},
         {"shortest", MinKeySeedSize},
+        {"held", MinKeySeedSize},
         {"longest", MaxKeySeedSize},
         {"long", MaxKeySeedSize + 1},
     };
@@ -64,10 +70,16 @@ TEST(KeyMaterialTest, SeedFilesAreRegularFilesOfBoundedSize)
             content[i] = static_cast<char>(i * 7 + size);
         dir.Write(name, content);
     }
-    const std::vector<std::pair<std::string, bool>> cases = {
+    std::vector<std::pair<std::string, bool>> cases = {
         {"empty", false},  {"short", false},    {"shortest", true}, {"longest", true},
-        {"long", false},   {"missing", false},  {"directory", false}, {"fifo", false},
+        {"long", false},   {"missing", false},  {"directory", false},
     };
+    // A FIFO, which would block a reader; on Windows, a file another program
+    // holds without sharing it.
+    cases.emplace_back(testing::OnWindows ? "held" : "fifo", false);
+    std::optional<testing::ExclusiveHold> hold;
+    if (testing::OnWindows)
+        hold.emplace(dir / "held");
     for (const auto& [name, readable] : cases) {
         const std::optional<KeyMaterial> material = KeyMaterial::FromSeedFile((dir / name).string());
         ASSERT_EQ(material.has_value(), readable) << name;

@@ -68,7 +68,7 @@ TEST_F(ScriptPathsTest, BackslashesSeparateDirectoriesAndMessagesKeepThem)
         Names created;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "out"))
             if (entry.is_regular_file())
-                created.push_back(std::filesystem::relative(entry.path(), dir_.path()).string());
+                created.push_back(std::filesystem::relative(entry.path(), dir_.path()).generic_string());
         std::sort(created.begin(), created.end());
         EXPECT_EQ(created, c.created);
         EXPECT_EQ(NamesWithBackslashes(), Names{});

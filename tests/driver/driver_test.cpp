@@ -4,6 +4,7 @@
 
 #include "support/golden_file.h"
 #include "support/run_tool.h"
+#include "support/system_tests.h"
 #include "support/temp_dir.h"
 
 namespace zelkor {
@@ -101,6 +102,7 @@ TEST_F(DriverTest, HelpAndVersionOnlyAsTheOnlyArgument)
 
 TEST_F(DriverTest, AStandardOutputThatCannotBeWrittenFailsTheRun)
 {
+    ZELKOR_POSIX_ONLY("/dev/full");
     WriteEmptyScript("s.xml");
     dir_.Write("g.xml", "<ScriptFile><CreateOrvanPackXml Input=\".\" XmlPath=\"out.xml\" ArchivePath=\"a\"/>"
                         "</ScriptFile>");
@@ -179,12 +181,15 @@ TEST_F(DriverTest, AStatusLineOnATerminalOnly)
 
     // The line is drawn, the warning appears above it on a line of its own, the
     // last drawing counts every file, and the line is cleared at the end.
-    const std::string terminal = testing::RunOnTerminal(ZELKOR_BINARY, {"s.xml"}, dir_.path());
-    EXPECT_NE(terminal.find("of 6 files"), std::string::npos) << terminal;
-    EXPECT_NE(terminal.find("\r\033[KCannot compress missing!\r\n"), std::string::npos) << terminal;
-    const std::size_t last = terminal.rfind("\r\033[K");
-    EXPECT_EQ(terminal.substr(last), "\r\033[K");
-    EXPECT_EQ(terminal.substr(terminal.rfind("\r\033[K", last - 1), 21), "\r\033[K6 of 6 files, 0.0");
+    // (The tests start no console on Windows, which has no pseudo-terminal.)
+    if (!testing::OnWindows) {
+        const std::string terminal = testing::RunOnTerminal(ZELKOR_BINARY, {"s.xml"}, dir_.path());
+        EXPECT_NE(terminal.find("of 6 files"), std::string::npos) << terminal;
+        EXPECT_NE(terminal.find("\r\033[KCannot compress missing!\r\n"), std::string::npos) << terminal;
+        const std::size_t last = terminal.rfind("\r\033[K");
+        EXPECT_EQ(terminal.substr(last), "\r\033[K");
+        EXPECT_EQ(terminal.substr(terminal.rfind("\r\033[K", last - 1), 21), "\r\033[K6 of 6 files, 0.0");
+    }
 
     // Elsewhere, standard error is only the warning.
     EXPECT_EQ(Run({"s.xml"}).err, "Cannot compress missing!\n");

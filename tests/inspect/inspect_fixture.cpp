@@ -94,8 +94,11 @@ std::map<std::string, std::string> InspectTest::Tree(const std::string& relative
     if (!fs::exists(root))
         return files;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (item.is_regular_file() && !item.is_symlink())
-            files[fs::relative(item.path(), root).string()] = ReadFile(item.path());
+        if (!item.is_regular_file() || item.is_symlink())
+            continue;
+        // UTF-8 with slashes, as the archive names them, on every system.
+        const std::u8string name = fs::relative(item.path(), root).generic_u8string();
+        files[std::string(name.begin(), name.end())] = ReadFile(item.path());
     }
     return files;
 }

@@ -3,8 +3,10 @@
 #include "platform/mapped_file.h"
 #include "platform/output_guard.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/system_tests.h"
 #include "support/temp_dir.h"
 
 namespace zelkor {
@@ -70,6 +73,8 @@ TEST(FileTest, OpensRelativeToAnOpenDirectory)
     EXPECT_EQ(std::string(buffer), "inside");
 
     // The directory stays the one opened, even when its path now names another.
+    if (testing::RunningUnderWine())
+        return;
     fs::rename(dir / "sub", dir / "moved");
     EXPECT_TRUE(File::OpenAt(sub, "f", OpenFlags::Read).IsOpen());
     EXPECT_FALSE(File::OpenAt(sub, "missing", OpenFlags::Read).IsOpen());
@@ -102,13 +107,14 @@ TEST(FileTest, CallsRelativeToADirectory)
 {
     TempDir dir;
     dir.Write("d/file", "12345");
-    fs::create_symlink("file", dir / "d/link");
+    const bool linked = testing::MakeSymlink("file", dir / "d/link");
     const File d = File::Open((dir / "d").string(), OpenFlags::Read | OpenFlags::Directory);
     ASSERT_TRUE(d.IsOpen());
 
     EXPECT_EQ(d.StatusAt("file")->size, 5u);
     EXPECT_TRUE(d.StatusAt("file")->IsRegular());
-    EXPECT_TRUE(d.StatusAt("link")->IsLink());  // the link itself, not its file
+    if (linked)
+        EXPECT_TRUE(d.StatusAt("link")->IsLink());  // the link itself, not its file
     EXPECT_FALSE(d.StatusAt("missing"));
 
     ASSERT_TRUE(d.MakeDirectoryAt("sub"));
@@ -126,7 +132,8 @@ TEST(FileTest, CallsRelativeToADirectory)
     EXPECT_TRUE(d.RenameAt("moved", "file", true));
     EXPECT_EQ(dir.Read("d/file"), "x");
 
-    EXPECT_TRUE(d.RemoveAt("link"));
+    if (linked)
+        EXPECT_TRUE(d.RemoveAt("link"));
     EXPECT_TRUE(fs::exists(dir / "d/file"));
     EXPECT_FALSE(d.RemoveAt(std::string("file\0x", 6)));
     EXPECT_EQ(errno, EINVAL);
@@ -134,6 +141,7 @@ TEST(FileTest, CallsRelativeToADirectory)
 
 TEST(FileTest, TimesAndAttributes)
 {
+    ZELKOR_POSIX_ONLY("permission bits");
     TempDir dir;
     const fs::path path = dir.Write("f", "x");
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(24));
@@ -163,10 +171,15 @@ TEST(FileSystemTest, CallsOnPaths)
     EXPECT_FALSE(MakeDirectory(base + "/a/b"));
     EXPECT_EQ(errno, EEXIST);
 
-    fs::create_symlink("file", dir / "a/link");
-    EXPECT_TRUE(StatusOf(base + "/a/link")->IsRegular());
-    EXPECT_TRUE(StatusOf(base + "/a/link", FollowLinks::No)->IsLink());
-    EXPECT_EQ(ReadLink(base + "/a/link"), "file");
+    if (testing::MakeSymlink("file", dir / "a/link")) {
+        EXPECT_TRUE(StatusOf(base + "/a/link")->IsRegular());
+        EXPECT_TRUE(StatusOf(base + "/a/link", FollowLinks::No)->IsLink());
+        // POSIX systems give the link's text; Windows the file it leads to, whole.
+        if (testing::OnWindows)
+            EXPECT_EQ(NamePart(*ReadLink(base + "/a/link")), "file");
+        else
+            EXPECT_EQ(ReadLink(base + "/a/link"), "file");
+    }
     EXPECT_FALSE(ReadLink(base + "/a/file"));
     EXPECT_FALSE(StatusOf(base + std::string("/a/file\0", 8)));
 
@@ -186,6 +199,14 @@ TEST(MappedFileTest, AFileCutShortWhileMappedReadsAsZerosAndSaysSo)
     std::optional<MappedFile> mapped = MappedFile::Map(file, content.size());
     ASSERT_TRUE(mapped);
     EXPECT_EQ(mapped->Bytes()[content.size() - 1], 'm');
+    if (testing::OnWindows) {
+        // Windows refuses to cut a mapped file short: the mapping stays whole.
+        EXPECT_FALSE(file.Truncate(4096));
+        EXPECT_EQ(errno, EBUSY);
+        EXPECT_EQ(mapped->Bytes()[content.size() - 1], 'm');
+        EXPECT_FALSE(mapped->Damaged());
+        return;
+    }
     ASSERT_TRUE(file.Truncate(4096));
     unsigned sum = 0;
     {
@@ -236,6 +257,8 @@ TEST(OutputGuardTest, UnwritableTargets)
 
 TEST(OutputGuardTest, LinksStayLinksAndAttributesStay)
 {
+    ZELKOR_POSIX_ONLY("permission bits");
+#ifndef _WIN32
     TempDir dir;
     dir.Write("real", "old");
     ASSERT_EQ(::chmod((dir / "real").c_str(), 0640), 0);
@@ -248,6 +271,7 @@ TEST(OutputGuardTest, LinksStayLinksAndAttributesStay)
     EXPECT_EQ(dir.Read("real"), "new");
     EXPECT_EQ(fs::status(dir / "real").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
 }
 
 TEST(OutputGuardTest, LongNamesFitAndLocksExclude)

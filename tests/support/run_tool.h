@@ -40,6 +40,9 @@ private:
     std::string program_;
     std::unique_ptr<TempDir> capture_;
     pid_t pid_ = 0;
+#ifdef _WIN32
+    void* process_ = nullptr;  // the process's handle, until waited for
+#endif
 };
 
 // Runs `program` with `args` (after argument 0, the program itself) in the working

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -12,10 +13,27 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir(const fs::path& base)
 {
-    std::string pattern = ((base.empty() ? fs::temp_directory_path() : base) / "zelkor-test-XXXXXX").string();
+    const fs::path parent = base.empty() ? fs::temp_directory_path() : base;
+#ifdef _WIN32
+    // No mkdtemp: a random name, taken only when nothing has it yet.
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        std::string name = "zelkor-test-";
+        for (int i = 0; i < 6; ++i)
+            name += letters[random() % (sizeof letters - 1)];
+        std::error_code error;
+        if (fs::create_directory(parent / name, error))
+            path_ = parent / name;
+    }
+    if (path_.empty())
+        throw std::runtime_error("cannot create a temporary directory");
+#else
+    std::string pattern = (parent / "zelkor-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary directory");
     path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir()
@@ -36,7 +54,7 @@ TempDir::~TempDir()
 
 fs::path TempDir::Write(std::string_view relative, std::string_view content) const
 {
-    fs::path target = path_ / relative;
+    fs::path target = path_ / Utf8Path(relative);
     if (target.has_parent_path())
         fs::create_directories(target.parent_path());
     WriteFile(target, content);
@@ -45,7 +63,7 @@ fs::path TempDir::Write(std::string_view relative, std::string_view content) con
 
 std::string TempDir::Read(std::string_view relative) const
 {
-    return ReadFile(path_ / relative);
+    return ReadFile(path_ / Utf8Path(relative));
 }
 
 std::string ReadFile(const fs::path& path)

@@ -18,8 +18,15 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    // `relative` below this directory.
-    std::filesystem::path operator/(std::string_view relative) const { return path_ / relative; }
+    // `relative` (UTF-8) below this directory.
+    std::filesystem::path operator/(std::string_view relative) const { return path_ / Utf8Path(relative); }
+
+    // A path from UTF-8 text, on every system (Windows' standard library
+    // would read a std::string in the system's code page).
+    static std::filesystem::path Utf8Path(std::string_view text)
+    {
+        return std::filesystem::path(std::u8string(text.begin(), text.end()));
+    }
 
     // Writes `content` to `relative`, creating parent directories; returns the full path.
     std::filesystem::path Write(std::string_view relative, std::string_view content) const;
