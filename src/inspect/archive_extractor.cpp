@@ -13,8 +13,10 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(EntryWalk& walk, OutputTree&
     const InspectedArchive& archive = walk.Archive();
     std::ostream& messages = walk.Messages();
     Summary summary;
-    // Where this run has put an entry so far, and which entry it was.
+    // Where this run has put an entry so far, and which entry it was; with
+    // Windows' names, also by the name folded to one case, and as written.
     std::unordered_map<std::string, std::uint64_t> placedBy;
+    std::unordered_map<std::string, std::string> placedFolded;
     std::vector<std::uint8_t> content;  // reused for every entry
 
     ArchiveReader::Entry entry;
@@ -44,6 +46,18 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(EntryWalk& walk, OutputTree&
         }
 
         const std::string relative = path.Relative();
+        if (WindowsFileNames) {
+            // NTFS takes names that differ only in case for one: the later
+            // entry would overwrite the earlier one.
+            const auto folded = placedFolded.find(ExtractPath::FoldedCase(relative));
+            if (folded != placedFolded.end() && folded->second != relative) {
+                const ExtractPath other = ExtractPath::Parse(folded->second);
+                refuse("entry " + std::to_string(placedBy.at(folded->second)) + " is at " +
+                       tree.Display(other.Components(), other.Components().size()) +
+                       ", a name that differs only in case, which Windows takes for the same");
+                continue;
+            }
+        }
         const auto earlier = placedBy.find(relative);
         if (earlier != placedBy.end() && !force) {
             const std::string other = "entry " + std::to_string(earlier->second);
@@ -63,10 +77,12 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(EntryWalk& walk, OutputTree&
         case OutputTree::Outcome::Written:
             ++summary.written;
             placedBy[relative] = index;
+            placedFolded.emplace(ExtractPath::FoldedCase(relative), relative);
             break;
         case OutputTree::Outcome::Unchanged:
             ++summary.unchanged;
             placedBy[relative] = index;
+            placedFolded.emplace(ExtractPath::FoldedCase(relative), relative);
             break;
         case OutputTree::Outcome::Exists:
             refuse(result.detail + " (use --force to overwrite it)");

@@ -33,7 +33,45 @@ std::string_view RefusalOfWholeName(std::string_view name)
 
 }  // namespace
 
-ExtractPath ExtractPath::Parse(std::string_view name)
+std::string_view ExtractPath::WindowsRefusal(std::string_view component)
+{
+    // The device names count before the first dot, with spaces before it
+    // dropped, as Windows reads them ("con .txt" is the console too).
+    std::string_view base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    const std::string folded = FoldedCase(base);
+    static constexpr std::string_view Devices[] = {"con", "prn", "aux", "nul"};
+    bool device = false;
+    for (const std::string_view name : Devices)
+        device = device || folded == name;
+    if (folded.size() == 4 && (folded.rfind("com", 0) == 0 || folded.rfind("lpt", 0) == 0) && folded[3] >= '1' &&
+        folded[3] <= '9')
+        device = true;
+    if (device)
+        return "Windows reads the name as a device";
+    if (component.find(':') != std::string_view::npos)
+        return "Windows reads a colon in a name as a drive or a stream";
+    if (!component.empty() && (component.back() == '.' || component.back() == ' '))
+        return "Windows drops a dot or a space at the end of a name";
+    for (const char c : component) {
+        if (static_cast<unsigned char>(c) < 32 || std::string_view("<>\"|?*").find(c) != std::string_view::npos)
+            return "Windows does not allow the character in a name";
+    }
+    return {};
+}
+
+std::string ExtractPath::FoldedCase(std::string_view relative)
+{
+    std::string folded(relative);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+ExtractPath ExtractPath::Parse(std::string_view name, bool windowsNames)
 {
     ExtractPath path;
     if (const std::string_view refusal = RefusalOfWholeName(name); !refusal.empty()) {
@@ -67,6 +105,14 @@ ExtractPath ExtractPath::Parse(std::string_view name)
         // "./C:/x" would start with a drive once its "." is dropped.
         path.components_.clear();
         path.refusal_ = "the name has a drive prefix";
+    } else if (windowsNames) {
+        for (const std::string& component : path.components_) {
+            if (const std::string_view refusal = WindowsRefusal(component); !refusal.empty()) {
+                path.refusal_ = std::string(refusal) + " (" + component + ")";
+                path.components_.clear();
+                break;
+            }
+        }
     }
     return path;
 }

@@ -13,6 +13,15 @@ namespace zelkor {
 // or nothing on failure, with errno telling why; a path holding a NUL byte names
 // no file (EINVAL). Safe on any thread.
 
+// Whether the system's file names follow Windows' rules: no device names
+// (CON, NUL, COM1, ...), no colons, no dot or space at a name's end, and names
+// that differ only in case naming one file.
+#ifdef _WIN32
+constexpr bool WindowsFileNames = true;
+#else
+constexpr bool WindowsFileNames = false;
+#endif
+
 // The longest name of one directory entry (not a path) that file systems take.
 constexpr std::size_t MaxEntryNameLength = 255;
 

@@ -82,6 +82,51 @@ TEST_F(InspectRoundTripTest, EveryFileComesBackWithItsKeyFile)
     EXPECT_EQ(Tree("out"), sources_);
 }
 
+TEST_F(InspectRoundTripTest, NamesWindowsWouldMisreadAreRefusedThereAndTheRestExtracted)
+{
+    // Each row: an archived name, and whether Windows' rules refuse it (on
+    // POSIX systems every one is written, the two spellings of one name in case
+    // included).
+    const struct {
+        std::string name;
+        bool refusedOnWindows;
+    } cases[] = {
+        {"CON", true},
+        {"docs/nul.txt", true},
+        {"aux/readme.txt", true},
+        {"Com3.log", true},
+        {"readme.txt:hidden", true},
+        {"C:relative.txt", false},  // a drive prefix: refused everywhere
+        {"trailing.", true},
+        {"space /inside.txt", true},
+        {"Readme.TXT", false},
+        {"README.txt", true},  // the same file as the row above on NTFS
+        {"\xC3\xA9t\xC3\xA9/Gr\xC3\xB6\xC3\x9F" "e.txt", false},
+        {"console.txt", false},
+    };
+    Entries entries;
+    for (const auto& c : cases)
+        entries.push_back({c.name, "content of " + c.name});
+    Craft("w.pak", entries, true);
+    const ToolRun extract = Inspect({"extract", "w.pak", "-o", "out"});
+    EXPECT_EQ(extract.status, 1);
+    std::map<std::string, std::string> written;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string& name = cases[i].name;
+        const bool refused = name == "C:relative.txt" || (testing::OnWindows && cases[i].refusedOnWindows);
+        const std::string warning = "entry " + std::to_string(i) + " (" + name + "): not written: ";
+        EXPECT_EQ(Count(extract.err, warning), refused ? 1u : 0u) << name << "\n" << extract.err;
+        if (!refused)
+            written[name] = "content of " + name;
+    }
+    EXPECT_EQ(Tree("out"), written);
+    if (testing::OnWindows)
+        EXPECT_NE(extract.err.find("entry 9 (README.txt): not written: entry 8 is at out/Readme.TXT, a name that "
+                                   "differs only in case"),
+                  std::string::npos)
+            << extract.err;
+}
+
 TEST_F(InspectRoundTripTest, WithoutNamesEntriesComeBackUnderTheirNameHash)
 {
     Pack("a.pak", false);
