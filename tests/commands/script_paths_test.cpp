@@ -4,6 +4,7 @@
 
 #include "processor_fixture.h"
 #include "support/golden_file.h"
+#include "support/system_tests.h"
 
 namespace zelkor {
 namespace {
@@ -40,7 +41,10 @@ TEST_F(ScriptPathsTest, BackslashesSeparateDirectoriesAndMessagesKeepThem)
         std::string err;
         Names created;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
+        {"<CreateOrvanPack ArchivePath=\"out\\Gr\xC3\xB6\xC3\x9F" "e.pak\">" + FileElement("\xC3\xA9", "src\\sub\\c.txt") +
+             "</CreateOrvanPack>",
+         "", {"out/Gr\xC3\xB6\xC3\x9F" "e.pak"}},
         {"<CreateOrvanPack ArchivePath=\"out\\a.pak\" BuildKeyfile=\"true\">" +
              FileElement("sub\\c.txt", "src\\sub\\c.txt") + "</CreateOrvanPack>",
          "", {"out/a.pak", "out/a.pak.zlk"}},
@@ -58,6 +62,21 @@ TEST_F(ScriptPathsTest, BackslashesSeparateDirectoriesAndMessagesKeepThem)
         {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"nodir\\h.xml\" ArchivePath=\"h.pak\"/>",
          "Cannot write nodir\\h.xml!\n", {}},
     };
+    if (testing::OnWindows) {
+        // Paths from a drive letter, in the system's own \\?\ form, one past
+        // the classic limit of 260 characters, and one relative to a drive.
+        const std::string root = dir_.path().string();
+        const std::string longName = std::string(240, 'l') + ".pak";
+        cases.push_back({"<CreateOrvanPack ArchivePath=\"" + root + "\\out\\i.pak\" BuildKeyfile=\"true\">" +
+                             FileElement("c", root + "\\src\\sub\\c.txt") + "</CreateOrvanPack>",
+                         "", {"out/i.pak", "out/i.pak.zlk"}});
+        cases.push_back({"<CreateOrvanPack ArchivePath=\"\\\\?\\" + root + "\\out\\j.pak\"/>", "", {"out/j.pak"}});
+        cases.push_back({"<CreateOrvanPack ArchivePath=\"out\\" + longName + "\" BuildKeyfile=\"true\">" +
+                             FileElement("c", "src/sub/c.txt") + "</CreateOrvanPack>",
+                         "", {"out/" + longName, "out/" + longName + ".zlk"}});
+        // Drive-relative: below that drive's working directory, the tool's own.
+        cases.push_back({"<CreateOrvanPack ArchivePath=\"" + root.substr(0, 2) + "out\\k.pak\"/>", "", {"out/k.pak"}});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.commands);
         std::filesystem::remove_all(dir_ / "out");
@@ -68,7 +87,10 @@ TEST_F(ScriptPathsTest, BackslashesSeparateDirectoriesAndMessagesKeepThem)
         Names created;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "out"))
             if (entry.is_regular_file())
-                created.push_back(std::filesystem::relative(entry.path(), dir_.path()).generic_string());
+            {
+                const std::u8string name = std::filesystem::relative(entry.path(), dir_.path()).generic_u8string();
+                created.push_back(std::string(name.begin(), name.end()));
+            }
         std::sort(created.begin(), created.end());
         EXPECT_EQ(created, c.created);
         EXPECT_EQ(NamesWithBackslashes(), Names{});
