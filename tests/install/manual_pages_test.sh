@@ -16,6 +16,14 @@ for page in zelkor zelkor-inspect; do
     [ -z "$warnings" ] || { echo "$page.1: $warnings"; status=1; }
 done
 
+# Both pages say how the Windows build differs, extract's name rules included.
+for page in zelkor zelkor-inspect; do
+    rendered=$(render "$page")
+    grep -qx WINDOWS <<<"$rendered" || { echo "$page.1 has no WINDOWS section"; status=1; }
+done
+grep -q 'COM1 to COM9, LPT1 to LPT9' <<<"$(render zelkor-inspect | tr '\n' ' ')" ||
+    { echo "zelkor-inspect.1 does not name the device names extract refuses on Windows"; status=1; }
+
 zelkor=$(render zelkor)
 while IFS= read -r text; do
     [ -n "$text" ] || continue
