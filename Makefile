@@ -64,6 +64,7 @@ test: build
 # parallel), built once into build/bench. Results go to build/bench/latest.json.
 #   make bench BENCH_MB=32 BENCH_REPS=5   smaller corpus, more repetitions
 #   make bench BENCH_BASELINE=            without the "before" figures
+# With the Windows build in WINDOWS_DIR (make windows), it runs under Wine too.
 BENCH_MB       ?= 128
 BENCH_REPS     ?= 5
 BENCH_BASELINE ?= 0aae028
@@ -84,10 +85,10 @@ ifneq ($(BENCH_BASELINE),)
 	  cmake --build $(BASELINE_DIR)/build -j $(JOBS) --target zelkor >/dev/null; \
 	fi
 	python3 bench/run_bench.py --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) \
-	        --reps $(BENCH_REPS) --baseline $(BASELINE_DIR)/build/zelkor
+	        --reps $(BENCH_REPS) --baseline $(BASELINE_DIR)/build/zelkor --windows-build $(WINDOWS_DIR)
 else
 	python3 bench/run_bench.py --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) \
-	        --reps $(BENCH_REPS)
+	        --reps $(BENCH_REPS) --windows-build $(WINDOWS_DIR)
 endif
 
 clean:

@@ -19,6 +19,8 @@ noise on a shared machine hits all of them alike:
   B   agent B of a build farm: S with an empty local cache and a warm remote
       cache (nginx on loopback, started here, filled by another agent)
   CR  C with the remote cache on, the server empty (the cost of filling both)
+  SW  S with the Windows build under Wine (when --windows-build holds
+      zelkor.exe): SW/S compares the systems on the same work
 
 It also builds the corpus twice with a key seed (the bytes must be the same),
 measures the zstd patch between that build and one of the changed copy, and
@@ -222,6 +224,30 @@ class CacheServer:
         self.process.wait()
 
 
+class WineSession:
+    """Wine for the Windows build's runs, set up as scripts/run-windows-tests
+    does: the build's own prefix, no debug output, and one wineserver kept for
+    the whole benchmark, so that no run pays for starting Wine's services."""
+
+    def __init__(self, windows_build):
+        self.environment = dict(os.environ, WINEPREFIX=str(windows_build / "wine"), WINEDEBUG="-all",
+                                WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.environment.pop("DISPLAY", None)
+        self.wine = shutil.which("wine64") or "/usr/lib/wine/wine64"
+        self.wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+        subprocess.run([self.wineserver, "-p"], env=self.environment, check=True)
+        subprocess.run([self.wine, "wineboot"], env=self.environment, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+    def command(self):
+        # env hands the prefix to the run without touching the others' environments.
+        return ["env", *(f"{name}={self.environment[name]}" for name in ("WINEPREFIX", "WINEDEBUG",
+                                                                         "WINEDLLOVERRIDES")), self.wine]
+
+    def stop(self):
+        subprocess.run([self.wineserver, "-k"], env=self.environment)
+
+
 def remote_record(inspect, cache):
     """What the last run recorded of its remote cache in the directory `cache`."""
     shown = subprocess.run([inspect, "cache", cache, "--json"], check=True, capture_output=True, text=True)
@@ -236,6 +262,8 @@ def main():
     parser.add_argument("--seed", type=int, default=20140707)
     parser.add_argument("--reps", type=int, default=5, help="repetitions of every measurement")
     parser.add_argument("--baseline", type=pathlib.Path, help="zelkor binary from before the change")
+    parser.add_argument("--windows-build", type=pathlib.Path, default=pathlib.Path("build-windows"),
+                        help="the Windows build, measured under Wine when it holds zelkor.exe")
     args = parser.parse_args()
 
     build = args.build.resolve()
@@ -331,6 +359,13 @@ def main():
     if args.baseline:
         contenders["S0"] = [args.baseline.resolve(), script_s]
         contenders["N0"] = [args.baseline.resolve(), *scripts_n]
+    wine = WineSession(args.windows_build.resolve()) if (args.windows_build / "zelkor.exe").is_file() else None
+    if wine:
+        # The same script, writing an archive of its own; Wine sees the
+        # machine's paths below its drive Z:, the working directory's drive.
+        script_sw = work / "sw.xml"
+        script_sw.write_text(script_s.read_text().replace(f"{work}/s.pak", f"{work}/sw.pak"))
+        contenders["SW"] = [*wine.command(), args.windows_build.resolve() / "zelkor.exe", script_sw]
 
     # Warm the page cache and check that every contender works.
     for name, argv in contenders.items():
@@ -352,13 +387,16 @@ def main():
                 fresh.get(name, lambda: None)()
                 seconds, peak = run(contenders[name], work, env=environments.get(name))
                 times[name].append(seconds)
-                peaks[name].append(peak)
+                if name != "SW":  # under Wine the peak is the launcher's, not the archiver's
+                    peaks[name].append(peak)
         print(f"round {rep + 1}/{args.reps}: " +
               ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
 
     agent = remote_record(inspect, environments["B"]["ZELKOR_CACHE_DIR"])
     cold_remote = remote_record(inspect, environments["CR"]["ZELKOR_CACHE_DIR"])
     server.stop()
+    if wine:
+        wine.stop()
     for index in range(1, cold_runs[0] + 1):
         for directory in (cold_cache, agent_cache, remote_cold_cache):
             shutil.rmtree(f"{directory}-{index}", ignore_errors=True)
@@ -375,6 +413,8 @@ def main():
     ratios["S/B"] = median["S"] / median["B"]
     ratios["B/H"] = median["B"] / median["H"]
     ratios["CR/C"] = median["CR"] / median["C"]
+    if "SW" in speed:
+        ratios["SW/S"] = speed["SW"] / speed["S"]
     if "N0" in speed:
         ratios["S0/L"] = speed["S0"] / speed["L"]
         ratios["N/N0"] = speed["N"] / speed["N0"]
@@ -406,6 +446,12 @@ def main():
     print(f"remote cache: the filling agent uploaded {filled['uploads']} entries, dropped {filled['uploadsDropped']}; "
           f"B's last run took {agent['hits']} hits, {agent['misses']} misses, {agent['bytesDown'] / MiB:.1f} MiB down; "
           f"CR's last run uploaded {cold_remote['uploads']}, dropped {cold_remote['uploadsDropped']}")
+
+    if "SW/S" in ratios:
+        print(f"Windows: SW under Wine {speed['SW']:.1f} MB/s against S {speed['S']:.1f} MB/s, "
+              f"SW/S {ratios['SW/S']:.2f} (target >= 0.8)")
+    else:
+        print(f"Windows: no {args.windows_build / 'zelkor.exe'} (make windows), SW not measured")
 
     reproducible = reproducibility(build, zelkor, corpus, changed, work)
     print(f"key seed: rebuild byte-identical: {'yes' if reproducible['identical_rebuild'] else 'NO'}; "
