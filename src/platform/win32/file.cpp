@@ -80,15 +80,15 @@ HANDLE Checked(HANDLE handle, OpenFlags flags)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return handle;
-    const std::optional<FileStatus> status = win32::StatusOfHandle(reinterpret_cast<std::intptr_t>(handle), true);
+    const std::optional<FileKind> kind = win32::KindOfHandle(reinterpret_cast<std::intptr_t>(handle));
     int refusal = 0;
-    if (!status)
+    if (!kind)
         refusal = errno;
-    else if (Has(flags, OpenFlags::NoFollow) && status->IsLink())
+    else if (Has(flags, OpenFlags::NoFollow) && *kind == FileKind::Link)
         refusal = ELOOP;
-    else if (Has(flags, OpenFlags::Directory) && !status->IsDirectory())
+    else if (Has(flags, OpenFlags::Directory) && *kind != FileKind::Directory)
         refusal = ENOTDIR;
-    else if (!Has(flags, OpenFlags::Directory) && status->IsDirectory() && Has(flags, OpenFlags::Write))
+    else if (!Has(flags, OpenFlags::Directory) && *kind == FileKind::Directory && Has(flags, OpenFlags::Write))
         refusal = EISDIR;
     if (refusal == 0)
         return handle;
@@ -351,8 +351,7 @@ bool File::Sync() const
         return true;
     // A directory opened to be read cannot be flushed, and need not be: NTFS
     // logs its entries' changes itself.
-    const std::optional<FileStatus> status = Status();
-    if (status && status->IsDirectory())
+    if (win32::KindOfHandle(handle_) == FileKind::Directory)
         return true;
     win32::SetErrnoFromLastError();
     return false;
@@ -448,8 +447,8 @@ HANDLE OpenEntry(HANDLE directory, const std::string& name, bool onlyFile)
     const HANDLE entry = win32::OpenRelative(directory, win32::Wide(name), request);
     if (entry == INVALID_HANDLE_VALUE || !onlyFile)
         return entry;
-    const std::optional<FileStatus> status = win32::StatusOfHandle(reinterpret_cast<std::intptr_t>(entry), true);
-    if (status && status->IsDirectory()) {
+    const std::optional<FileKind> kind = win32::KindOfHandle(reinterpret_cast<std::intptr_t>(entry));
+    if (kind == FileKind::Directory) {
         ::CloseHandle(entry);
         errno = EISDIR;
         return INVALID_HANDLE_VALUE;

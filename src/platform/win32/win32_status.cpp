@@ -54,6 +54,28 @@ std::optional<FileStatus> StatusOfHandle(std::intptr_t native, bool asLink)
     return status;
 }
 
+std::optional<FileKind> KindOfHandle(std::intptr_t native)
+{
+    const auto handle = reinterpret_cast<HANDLE>(native);
+    const DWORD type = ::GetFileType(handle);
+    if (type != FILE_TYPE_DISK) {
+        if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
+            SetErrnoFromLastError();
+            return std::nullopt;
+        }
+        return FileKind::Other;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        SetErrnoFromLastError();
+        return std::nullopt;
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT))
+        return FileKind::Link;
+    return (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
+}
+
 std::optional<FileStatus> StatusOfPath(const std::wstring& path, bool follow)
 {
     // Opened for its attributes alone, which no other program's sharing refuses.

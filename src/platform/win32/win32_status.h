@@ -15,6 +15,11 @@ namespace zelkor::win32 {
 // link or junction opened itself (not followed) as a link.
 std::optional<FileStatus> StatusOfHandle(std::intptr_t handle, bool asLink);
 
+// Only the kind of the open `handle`, as StatusOfHandle(handle, true) tells
+// it, without the volume's serial number, which is slow to ask for (under
+// Wine a query of the volume on every call).
+std::optional<FileKind> KindOfHandle(std::intptr_t handle);
+
 // The status of the file at `path` (as WidePath gives it); with `follow`
 // false, a link's own. Nothing, with errno set, when it cannot be had.
 std::optional<FileStatus> StatusOfPath(const std::wstring& path, bool follow);
