@@ -2,8 +2,10 @@
 // a store held in memory, and rebuilds through the archiver.
 #include "cache/compression_cache.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -96,11 +98,25 @@ TEST(FileTest, PositionedAndGatheredTransfers)
     EXPECT_EQ(std::string(first, first + 3), "elo");
     EXPECT_EQ(std::string(second, second + 5), "world");
     EXPECT_EQ(file.ReadAt(9, {std::span(first)}), 0u);
+    // Positioned reads leave the position alone too, from any thread: a
+    // sequential write goes where the position was.
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i)
+        readers.emplace_back([&file] {
+            char byte = 0;
+            for (int n = 0; n < 100; ++n)
+                EXPECT_EQ(file.ReadAt(5, &byte, 1), 1u);
+        });
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(file.Position(), 0u);
+    ASSERT_TRUE(file.WriteAll("H", 1));
+    EXPECT_EQ(dir.Read("f"), "Heloworld");
 
     ASSERT_TRUE(file.Truncate(2));
     EXPECT_EQ(file.Status()->size, 2u);
     ASSERT_TRUE(file.Truncate(6));
-    EXPECT_EQ(dir.Read("f"), std::string("he\0\0\0\0", 6));
+    EXPECT_EQ(dir.Read("f"), std::string("He\0\0\0\0", 6));
 }
 
 TEST(FileTest, CallsRelativeToADirectory)

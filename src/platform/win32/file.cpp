@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 #include <thread>
 #include <utility>
@@ -175,6 +176,26 @@ void MovePointer(HANDLE handle, std::uint64_t position)
     ::SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);
 }
 
+// A positioned transfer on a synchronous handle moves the handle's pointer
+// too, which the POSIX calls it stands for never do: the pointer is put back,
+// under a lock per handle (one of a few, chosen by the handle), so that two
+// threads' positioned calls on one file cannot put back each other's moves.
+// Windows serialises a synchronous handle's transfers anyway.
+bool PositionedTransfer(HANDLE handle, bool write, std::uint8_t* data, std::size_t size, std::uint64_t offset,
+                        std::size_t& done)
+{
+    static std::mutex locks[64];
+    const std::lock_guard<std::mutex> lock(locks[(reinterpret_cast<std::uintptr_t>(handle) >> 3) % 64]);
+    const std::optional<std::uint64_t> position = Pointer(handle);
+    const bool moved = Transfer(handle, write, data, size, &offset, done);
+    if (position) {
+        const int error = errno;
+        MovePointer(handle, *position);
+        errno = error;
+    }
+    return moved;
+}
+
 }  // namespace
 
 File::~File()
@@ -265,14 +286,9 @@ bool File::WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces)
 
 bool File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 {
-    // A positioned write moves a synchronous handle's pointer: it is put back.
-    const HANDLE handle = Native(*this);
-    const std::optional<std::uint64_t> position = Pointer(handle);
     std::size_t done = 0;
-    const bool written = Transfer(handle, true, static_cast<std::uint8_t*>(const_cast<void*>(data)), size, &offset, done);
-    if (position)
-        MovePointer(handle, *position);
-    return written;
+    return PositionedTransfer(Native(*this), true, static_cast<std::uint8_t*>(const_cast<void*>(data)), size, offset,
+                              done);
 }
 
 std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
@@ -285,10 +301,8 @@ std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
 
 std::optional<std::size_t> File::ReadAt(std::uint64_t offset, void* data, std::size_t size) const
 {
-    // Threads that read one file by position never use its pointer, which a
-    // positioned read on Windows moves.
     std::size_t done = 0;
-    if (!Transfer(Native(*this), false, static_cast<std::uint8_t*>(data), size, &offset, done))
+    if (!PositionedTransfer(Native(*this), false, static_cast<std::uint8_t*>(data), size, offset, done))
         return std::nullopt;
     return done;
 }

@@ -52,9 +52,10 @@ std::wstring Utf16(const std::string& utf8)
     return fs::path(std::u8string(utf8.begin(), utf8.end())).wstring();
 }
 
-// The process's environment with `settings` ("NAME=VALUE") put in, as a block
-// for CreateProcessW: each "NAME=VALUE" ends in a NUL, and a NUL ends the block.
-std::wstring EnvironmentWith(const std::vector<std::wstring>& settings)
+// The process's environment without the variables `removed` and with
+// `settings` ("NAME=VALUE") put in, as a block for CreateProcessW: each
+// "NAME=VALUE" ends in a NUL, and a NUL ends the block.
+std::wstring EnvironmentWith(const std::vector<std::wstring>& settings, const std::vector<std::wstring>& removed)
 {
     std::vector<std::wstring> entries;
     if (wchar_t* current = ::GetEnvironmentStringsW()) {
@@ -63,6 +64,8 @@ std::wstring EnvironmentWith(const std::vector<std::wstring>& settings)
         ::FreeEnvironmentStringsW(current);
     }
     const auto name = [](const std::wstring& entry) { return entry.substr(0, entry.find(L'=', 1)); };
+    for (const std::wstring& gone : removed)
+        std::erase_if(entries, [&](const std::wstring& entry) { return _wcsicmp(name(entry).c_str(), gone.c_str()) == 0; });
     for (const std::wstring& setting : settings) {
         std::erase_if(entries, [&](const std::wstring& entry) { return _wcsicmp(name(entry).c_str(), name(setting).c_str()) == 0; });
         entries.push_back(setting);
@@ -83,15 +86,25 @@ StartedProgram::StartedProgram(const std::string& program, const std::vector<std
     : program_(program), capture_(std::make_unique<TempDir>())
 {
     // Tests set a variable for the program they start as POSIX systems do,
-    // through /usr/bin/env NAME=VALUE ... PROGRAM ARGUMENT...; on Windows the
-    // settings go into the new process's environment instead.
+    // through /usr/bin/env [-u NAME] NAME=VALUE ... PROGRAM ARGUMENT...; on
+    // Windows the settings go into the new process's environment instead.
     std::vector<std::string> rest = args;
     std::string target = program;
     std::vector<std::wstring> settings;
-    if (program == "/usr/bin/env") {
+    std::vector<std::wstring> removed;
+    const bool viaEnv = program == "/usr/bin/env";
+    if (viaEnv) {
         std::size_t at = 0;
-        while (at < rest.size() && rest[at].find('=') != std::string::npos)
-            settings.push_back(Utf16(rest[at++]));
+        for (;;) {
+            if (at + 1 < rest.size() && rest[at] == "-u") {
+                removed.push_back(Utf16(rest[at + 1]));
+                at += 2;
+            } else if (at < rest.size() && rest[at].find('=') != std::string::npos) {
+                settings.push_back(Utf16(rest[at++]));
+            } else {
+                break;
+            }
+        }
         if (at == rest.size())
             throw std::runtime_error("no program after /usr/bin/env");
         target = rest[at];
@@ -101,7 +114,7 @@ StartedProgram::StartedProgram(const std::string& program, const std::vector<std
     std::wstring commandLine = Quoted(executable.wstring());
     for (const std::string& arg : rest)
         commandLine += L" " + Quoted(Utf16(arg));
-    std::wstring environment = settings.empty() ? std::wstring() : EnvironmentWith(settings);
+    std::wstring environment = viaEnv ? EnvironmentWith(settings, removed) : std::wstring();
 
     const HANDLE input = Inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
     const HANDLE output = Inheritable(*capture_ / "stdout", GENERIC_WRITE, CREATE_ALWAYS);
@@ -114,7 +127,7 @@ StartedProgram::StartedProgram(const std::string& program, const std::vector<std
     startup.hStdError = error;
     PROCESS_INFORMATION started{};
     const BOOL ok = ::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                     CREATE_UNICODE_ENVIRONMENT, settings.empty() ? nullptr : environment.data(),
+                                     CREATE_UNICODE_ENVIRONMENT, viaEnv ? environment.data() : nullptr,
                                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &started);
     ::CloseHandle(input);
     ::CloseHandle(output);
