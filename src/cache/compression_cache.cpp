@@ -16,6 +16,7 @@
 #include "cache/remote_store.h"
 #include "cache/remote_url.h"
 #include "platform/messages.h"
+#include "platform/wall_clock.h"
 #include "platform/warning_log.h"
 
 namespace zelkor {
@@ -68,13 +69,18 @@ std::unique_ptr<CompressionCache> CompressionCache::Open(const CacheSettings& se
         if (!remote)
             warnings.Warn(message::CannotUseRemoteCache(url ? url->Shown() : RemoteUrl::ShownOf(settings.remote)));
     }
+    // The store owns the local directory, which the records are kept in too.
+    const Directory* root = local ? &local->Root() : nullptr;
+    std::unique_ptr<CompressionCache> cache;
     if (remote)
-        return std::make_unique<CompressionCache>(
+        cache = std::make_unique<CompressionCache>(
             std::make_unique<LayeredStore>(std::move(local), std::move(remote), settings.remoteReadOnly, warnings),
             warnings);
-    if (local)
-        return std::make_unique<CompressionCache>(std::move(local), warnings);
-    return nullptr;
+    else if (local)
+        cache = std::make_unique<CompressionCache>(std::move(local), warnings);
+    if (cache && root)
+        cache->KeepRecords(*root, settings);
+    return cache;
 }
 
 bool CompressionCache::Get(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
@@ -186,6 +192,15 @@ void CompressionCache::Store(const CacheKey& key, std::uint64_t rawSize, std::sp
         Disable();
 }
 
+void CompressionCache::KeepRecords(const Directory& root, const CacheSettings& settings, std::int64_t settle)
+{
+    const std::int64_t now = WallClockNanoseconds();
+    const std::size_t limit = RecordTable::LimitFor(settings.capacity);
+    sources_ = std::make_unique<StatusRecords>(root, StatusRecords::Options{limit, settle, !settings.rehash},
+                                               now);
+    builds_ = std::make_unique<BuildRecords>(root, limit, now);
+}
+
 void CompressionCache::Flush()
 {
     if (disabled_.load())
@@ -193,6 +208,12 @@ void CompressionCache::Flush()
     if (!store_->Flush(Counted()))
         Disable();
     hits_ = misses_ = savedBytes_ = damaged_ = 0;
+    // The records are a help to the next run: one that cannot be written is
+    // left out without a word, as the record of a remote cache is.
+    if (sources_)
+        sources_->Flush();
+    if (builds_)
+        builds_->Flush();
 }
 
 CacheCounters CompressionCache::Counted() const
