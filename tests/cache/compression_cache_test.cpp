@@ -107,6 +107,19 @@ TEST(CompressionCacheTest, SettingsFromTheEnvironment)
         EXPECT_EQ(settings.capacity, c.capacity) << (c.size ? c.size : "unset");
         EXPECT_EQ(settings.Warning(), c.warning);
     }
+    // The trust in status records is turned off by any value but empty and 0.
+    static const char* rehash = nullptr;
+    const auto rehashing = [](const char* name) -> const char* {
+        return std::string_view(name) == "ZELKOR_CACHE_REHASH" ? rehash : nullptr;
+    };
+    const struct {
+        const char* value;
+        bool rehash;
+    } rehashCases[] = {{nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}, {"00", true}};
+    for (const auto& c : rehashCases) {
+        rehash = c.value;
+        EXPECT_EQ(CacheSettings::FromEnvironment(rehashing).rehash, c.rehash) << (c.value ? c.value : "unset");
+    }
 }
 
 TEST(CompressionCacheTest, TheLeastRecentlyUsedEntriesAreChosenFirst)
