@@ -12,15 +12,17 @@
 namespace zelkor {
 
 // A small file of records in the cache directory, read and written whole: a
-// header (its kind, the format's version, and the fingerprint of the cache
-// keys it was made with), the body, and an XXH64 checksum of everything before
-// it. docs/format.md gives the layout.
+// header (its kind, the format's version, the fingerprint of the cache keys it
+// was made with, and the machine it was made on), the body, and an XXH64
+// checksum of everything before it. docs/format.md gives the layout.
 //
 // Written beside its name and renamed into place, so that concurrent runs on
 // one directory each put a whole file there (the last rename wins) and a
 // reader never sees a torn one. A file that is cut short, damaged, of another
-// kind or version, or made with other cache keys (another LZ4 version or
-// level) reads as missing.
+// kind or version, made with other cache keys (another LZ4 version or level)
+// or on another machine (a cache directory shared over the network), or that
+// someone else than this process's user owns or may write, reads as missing:
+// what it says is only ever this machine's, and this user's, own word.
 class RecordFile {
 public:
     static constexpr std::uint32_t Version = 1;
@@ -28,8 +30,9 @@ public:
     static constexpr std::size_t MagicAt = 0;
     static constexpr std::size_t VersionAt = 4;
     static constexpr std::size_t FingerprintAt = 8;
-    static constexpr std::size_t BodySizeAt = 40;
-    static constexpr std::size_t HeaderSize = 48;
+    static constexpr std::size_t MachineAt = 40;
+    static constexpr std::size_t BodySizeAt = 72;
+    static constexpr std::size_t HeaderSize = 80;
     static constexpr std::size_t ChecksumSize = 8;
 
     // The body of the file `name` in `directory`, when it is whole, of kind

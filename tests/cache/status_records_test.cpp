@@ -160,11 +160,21 @@ TEST_F(StatusRecordsTest, RecordsOutliveTheRunAndADamagedFileIsIgnoredAndRewritt
     EXPECT_TRUE(Records()->Trusted("/src/a", status));
     // A flipped bit anywhere, a file cut short, one grown: no records.
     const std::string good = dir_.Read("sources");
+    // Writable by others: whoever may write it could have put any record there.
+    namespace fs = std::filesystem;
+    fs::permissions(dir_ / "sources", fs::perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(Records()->Size(), 0u);
+    fs::permissions(dir_ / "sources", fs::perms::group_write, fs::perm_options::remove);
+    EXPECT_EQ(Records()->Size(), 1u);
+    // Made on another machine (a cache shared over the network), by another
+    // version, or damaged.
     for (const std::size_t at : {std::size_t{0}, RecordFile::VersionAt, RecordFile::FingerprintAt + 5,
+                                 RecordFile::MachineAt, RecordFile::MachineAt + 31,
                                  RecordFile::BodySizeAt, RecordFile::HeaderSize + 3, good.size() - 1}) {
         std::string damaged = good;
         damaged[at] ^= 0x10;
         dir_.Write("sources", damaged);
+        fs::permissions(dir_ / "sources", fs::perms(0644));
         EXPECT_EQ(Records()->Size(), 0u) << at;
     }
     for (const std::string& damaged : {good.substr(0, good.size() - 1), good + "x", std::string()}) {
