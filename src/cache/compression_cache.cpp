@@ -25,22 +25,24 @@ namespace {
 
 constexpr std::size_t BlockAlignment = 64;
 
-// The key and content hash of the raw bytes that `block` decodes to, if it
-// decodes to bytes of `rawSize` at all.
+// The key, and with `contentHash` the content hash, of the raw bytes that
+// `block` decodes to, if it decodes to bytes of `rawSize` at all.
 std::optional<CacheKey> KeyOfBlock(std::span<const std::uint8_t> block, std::uint64_t rawSize,
-                                   Lz4BlockReader& reader, std::uint32_t& contentHash)
+                                   Lz4BlockReader& reader, std::uint32_t* contentHash)
 {
     CacheKey::Hasher hasher;
     XXH32_state_t xxh;
     XXH32_reset(&xxh, ContentHashSeed);
     const bool decoded = reader.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
         hasher.Update(piece);
-        XXH32_update(&xxh, piece.data(), piece.size());
+        if (contentHash)
+            XXH32_update(&xxh, piece.data(), piece.size());
         return true;
     });
     if (!decoded)
         return std::nullopt;
-    contentHash = XXH32_digest(&xxh);
+    if (contentHash)
+        *contentHash = XXH32_digest(&xxh);
     return hasher.Finish();
 }
 
@@ -157,8 +159,7 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
     }
     // Either the entry is not what its key says, or `raw` changed after its key
     // was taken (a source rewritten while it was mapped): the block tells which.
-    std::uint32_t decodedHash = 0;
-    if (KeyOfBlock(block, raw.size(), reader, decodedHash) == key)
+    if (KeyOfBlock(block, raw.size(), reader, nullptr) == key)
         return Outcome::SourceChanged;
     Damaged(key, got);
     return Outcome::Miss;
@@ -166,7 +167,7 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
 
 CompressionCache::Outcome CompressionCache::FindUnread(const CacheKey& key, std::uint64_t rawSize,
                                                        const CacheStore::Buffer& buffer, Lz4BlockReader& reader,
-                                                       Hit& hit, std::uint32_t& contentHash)
+                                                       Hit& hit, std::uint32_t* contentHash)
 {
     CacheStore::Got got;
     std::span<std::uint8_t> block;
@@ -175,11 +176,12 @@ CompressionCache::Outcome CompressionCache::FindUnread(const CacheKey& key, std:
     if (block.empty())
         return Hand(key, got, rawSize, block, hit);
     std::uint32_t decodedHash = 0;
-    if (KeyOfBlock(block, rawSize, reader, decodedHash) != key) {
+    if (KeyOfBlock(block, rawSize, reader, contentHash ? &decodedHash : nullptr) != key) {
         Damaged(key, got);
         return Outcome::Miss;
     }
-    contentHash = decodedHash;
+    if (contentHash)
+        *contentHash = decodedHash;
     return Hand(key, got, rawSize, block, hit);
 }
 

@@ -67,10 +67,11 @@ public:
 
     // For raw bytes of `rawSize` that were not read (their key known otherwise):
     // a hit with a block only when the block decodes to bytes whose key is
-    // `key`; `contentHash` then gets their content hash. A hit without a block
-    // leaves `contentHash` alone: the bytes must be read for the archive anyway.
+    // `key`; `contentHash`, when given, then gets their content hash. A hit
+    // without a block leaves `contentHash` alone: the bytes must be read for
+    // the archive anyway.
     Outcome FindUnread(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
-                       Lz4BlockReader& reader, Hit& hit, std::uint32_t& contentHash);
+                       Lz4BlockReader& reader, Hit& hit, std::uint32_t* contentHash);
 
     // Records the stored form of raw bytes of `rawSize` whose key is `key`:
     // `block` is their LZ4 block, or empty when compression did not pay. The

@@ -10,6 +10,7 @@
 #include <xxhash.h>
 
 #include "archive/archive_format.h"
+#include "platform/file_system.h"
 #include "platform/mapped_file.h"
 
 namespace zelkor {
@@ -70,35 +71,45 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
-    FileStatus status;
-    File source = File::OpenRegular(path, OpenFlags::Read, &status);
-    if (!source.IsOpen())
-        return std::nullopt;
-    for (const FileStatus& output : options.excluded) {
-        if (status.SameFileAs(output))
-            return std::nullopt;
-    }
-    encryptWith_ = options.key;
-    storeRaw_ = options.storeRaw;
+    const auto excluded = [&](const FileStatus& status) {
+        return std::any_of(options.excluded.begin(), options.excluded.end(),
+                           [&](const FileStatus& output) { return status.SameFileAs(output); });
+    };
     StatusRecords* records = cache_ && cache_->Usable() ? cache_->Sources() : nullptr;
     const std::optional<std::string> name = records ? StatusRecords::NameOf(path) : std::nullopt;
+    const bool trusting = name && !options.storeRaw && records->Trusting();
     std::optional<LoadedFile> loaded;
-    if (name && !storeRaw_) {
-        if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, status))
-            loaded = LoadTrusted(*record);
+    // A trusted source whose block the cache holds is not even opened.
+    if (trusting) {
+        const std::optional<FileStatus> status = StatusOf(path);
+        if (status && status->IsRegular() && !excluded(*status)) {
+            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status))
+                loaded = LoadTrusted(*record);
+        }
     }
     if (!loaded) {
+        FileStatus status;
+        File source = File::OpenRegular(path, OpenFlags::Read, &status);
+        if (!source.IsOpen() || excluded(status)) {
+            rawKnown_.reset();
+            return std::nullopt;
+        }
+        // Trusted as stored raw, but only for the file now open if it is the same.
+        if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
+            rawKnown_.reset();
+        encryptWith_ = options.key;
+        storeRaw_ = options.storeRaw;
         key_.reset();
         loaded = LoadFrom(source, status.size);
+        encryptWith_ = nullptr;
+        storeRaw_ = false;
+        rawKnown_.reset();
         // Recorded only when a second look shows nothing moved while it was read.
         if (loaded && name) {
             if (const std::optional<FileStatus> after = source.Status())
                 records->Read(*name, status, *after, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
         }
     }
-    encryptWith_ = nullptr;
-    storeRaw_ = false;
-    rawKnown_.reset();
     if (loaded && options.key && !loaded->encrypted) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
@@ -119,7 +130,10 @@ std::optional<LoadedFile> FileJob::LoadTrusted(const StatusRecords::Record& reco
     CompressionCache::Hit hit;
     LoadedFile loaded;
     loaded.rawSize = size;
-    if (cache_->FindUnread(record.key, size, output, reader_, hit, loaded.contentHash) != CompressionCache::Outcome::Hit)
+    // The block is proven to hold the bytes of the recorded key, whose content
+    // hash the same record gives.
+    loaded.contentHash = record.contentHash;
+    if (cache_->FindUnread(record.key, size, output, reader_, hit, nullptr) != CompressionCache::Outcome::Hit)
         return std::nullopt;
     if (!hit.compressed) {
         rawKnown_ = record;

@@ -254,7 +254,7 @@ TEST_F(HonestCacheTest, StoredFormsRoundTrip)
     EXPECT_FALSE(hit_.compressed);
     // Without the raw bytes at hand, the block's own bytes are hashed.
     std::uint32_t contentHash = 0;
-    ASSERT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, contentHash), Outcome::Hit);
+    ASSERT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, &contentHash), Outcome::Hit);
     EXPECT_EQ(contentHash, EntryCodec::ContentHash(text));
     cache_->Flush();
     EXPECT_EQ(store_->flushed.hits, 3u);
@@ -281,7 +281,7 @@ TEST_F(HonestCacheTest, APoisonedEntryIsAMissRemovedCountedAndNamedOnce)
     // Found without the raw bytes, the same.
     Plant(text, Compress(other));
     std::uint32_t contentHash = 7;
-    EXPECT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, contentHash), Outcome::Miss);
+    EXPECT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, &contentHash), Outcome::Miss);
     EXPECT_EQ(contentHash, 7u);
     EXPECT_TRUE(store_->entries_.empty());
     // An entry larger than any stored form of those bytes is not even read.
