@@ -59,37 +59,55 @@ test: build
 
 # The benchmark (bench/run_bench.py) measures side by side, in one run: the LZ4
 # limit on one core, the archiver with one script and with one script per
-# hardware thread, on one hardware thread, tar | lz4 -9, and the archiver as it
+# hardware thread, on one hardware thread, tar | lz4 -9, rebuilds with and
+# without the cache (zip -FS of the same tree beside them), the archiver as it
 # was at BENCH_BASELINE (the commit before pack commands loaded files in
-# parallel), built once into build/bench. Results go to build/bench/latest.json.
+# parallel), and its warm rebuild as it was at BENCH_BEFORE (the commit before
+# sources were trusted by their status), each built once into build/bench.
+# Results go to build/bench/latest.json.
 #   make bench BENCH_MB=32 BENCH_REPS=5   smaller corpus, more repetitions
-#   make bench BENCH_BASELINE=            without the "before" figures
+#   make bench BENCH_BASELINE= BENCH_BEFORE=   without the "before" figures
 # With the Windows build in WINDOWS_DIR (make windows), it runs under Wine too.
 BENCH_MB       ?= 128
 BENCH_REPS     ?= 5
 BENCH_BASELINE ?= 0aae028
+BENCH_BEFORE   ?= 9354c66
 BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
+BEFORE_DIR     := $(BENCH_DIR)/before-$(BENCH_BEFORE)
+
+# $(call archiver_at,COMMIT,DIR): the archiver at COMMIT, built once in DIR/build.
+define archiver_at
+	@if [ ! -x $(2)/build/zelkor ]; then \
+	  echo "Building the archiver at $(1) for comparison"; \
+	  rm -rf $(2) && mkdir -p $(2)/src && \
+	  git archive $(1) | tar -x -C $(2)/src && \
+	  cmake -S $(2)/src -B $(2)/build -DCMAKE_BUILD_TYPE=Release \
+	        -DZELKOR_BUILD_TESTS=OFF >/dev/null && \
+	  cmake --build $(2)/build -j $(JOBS) --target zelkor >/dev/null; \
+	fi
+endef
+
+BENCH_ARGS := --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) --reps $(BENCH_REPS) \
+              --windows-build $(WINDOWS_DIR)
+ifneq ($(BENCH_BASELINE),)
+BENCH_ARGS += --baseline $(BASELINE_DIR)/build/zelkor
+endif
+ifneq ($(BENCH_BEFORE),)
+BENCH_ARGS += --before $(BEFORE_DIR)/build/zelkor
+endif
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd nginx
+	@scripts/bootstrap lz4 python3 zstd nginx zip
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
 ifneq ($(BENCH_BASELINE),)
-	@if [ ! -x $(BASELINE_DIR)/build/zelkor ]; then \
-	  echo "Building the archiver at $(BENCH_BASELINE) for comparison"; \
-	  rm -rf $(BASELINE_DIR) && mkdir -p $(BASELINE_DIR)/src && \
-	  git archive $(BENCH_BASELINE) | tar -x -C $(BASELINE_DIR)/src && \
-	  cmake -S $(BASELINE_DIR)/src -B $(BASELINE_DIR)/build -DCMAKE_BUILD_TYPE=Release \
-	        -DZELKOR_BUILD_TESTS=OFF >/dev/null && \
-	  cmake --build $(BASELINE_DIR)/build -j $(JOBS) --target zelkor >/dev/null; \
-	fi
-	python3 bench/run_bench.py --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) \
-	        --reps $(BENCH_REPS) --baseline $(BASELINE_DIR)/build/zelkor --windows-build $(WINDOWS_DIR)
-else
-	python3 bench/run_bench.py --build $(BUILD_DIR) --out $(BENCH_DIR) --mb $(BENCH_MB) \
-	        --reps $(BENCH_REPS) --windows-build $(WINDOWS_DIR)
+	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR))
 endif
+ifneq ($(BENCH_BEFORE),)
+	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR))
+endif
+	python3 bench/run_bench.py $(BENCH_ARGS)
 
 clean:
 	@rm -rf $(BUILD_DIR)

@@ -13,9 +13,16 @@ noise on a shared machine hits all of them alike:
   S0, N0  S and N with the archiver as it was before compression ran in
       parallel inside a pack command (when --baseline names that binary)
   C   S with a compression cache that starts empty (the cost of filling it)
-  W   a rebuild after 1% of the files changed, with the cache that S filled
+  W1  a rebuild after 1% of the files changed, with the cache that S filled
   R   the same rebuild without a cache
-  H   S again with the cache that S filled (nothing changed): a warm local cache
+  W0r S again with the cache that S filled (nothing changed, random keys): a
+      warm local cache
+  W0  S with a key seed, nothing changed since its last build, warm cache: the
+      build is left in place
+  W0rb  W0r with the archiver as it was before sources were trusted by their
+      status (when --before names that binary)
+  CP  cp of W0's archive: the copy limit
+  Z   zip -FS of the same tree, nothing changed (when zip is installed)
   B   agent B of a build farm: S with an empty local cache and a warm remote
       cache (nginx on loopback, started here, filled by another agent)
   CR  C with the remote cache on, the server empty (the cost of filling both)
@@ -125,14 +132,19 @@ def generated_script(zelkor, work, tree, name, attributes):
     return work / f"{name}.xml"
 
 
-def changed_copy(corpus, out, seed, share=0.01):
-    """A copy of the corpus (hard links) with `share` of its files changed, a
-    fixed seeded choice: a third grown, a third shrunk, a third rewritten. The
-    changed files are new files, so the corpus itself stays as it was."""
-    import random
+def linked_copy(corpus, out):
+    """A copy of the corpus made of hard links, to be changed by change_files."""
     copy = out / f"{corpus.name}-changed"
     shutil.rmtree(copy, ignore_errors=True)
     subprocess.run(["cp", "-al", corpus, copy], check=True)
+    return copy
+
+
+def change_files(copy, seed, share=0.01):
+    """Changes `share` of the files of the copy, a fixed seeded choice: a third
+    grown, a third shrunk, a third rewritten. The changed files are new files,
+    so the corpus itself stays as it was. Returns how many changed."""
+    import random
     files = sorted(p for p in copy.rglob("*") if p.is_file())
     generator = random.Random(seed)
     chosen = generator.sample(files, max(1, round(len(files) * share)))
@@ -146,7 +158,14 @@ def changed_copy(corpus, out, seed, share=0.01):
         else:
             data = generator.randbytes(len(data))
         path.write_bytes(data)
-    return copy, len(chosen)
+    return len(chosen)
+
+
+def settle(tree):
+    """Waits until the last change in `tree` lies 2.5 seconds back: sources are
+    trusted by their status once it lies two seconds back."""
+    newest = max(p.stat().st_ctime for p in tree.rglob("*"))
+    time.sleep(max(0.0, newest + 2.5 - time.time()))
 
 
 def entries(inspect, archive):
@@ -264,6 +283,8 @@ def main():
     parser.add_argument("--baseline", type=pathlib.Path, help="zelkor binary from before the change")
     parser.add_argument("--windows-build", type=pathlib.Path, default=pathlib.Path("build-windows"),
                         help="the Windows build, measured under Wine when it holds zelkor.exe")
+    parser.add_argument("--before", type=pathlib.Path,
+                        help="zelkor binary from before sources were trusted by their status (W0rb)")
     args = parser.parse_args()
 
     build = args.build.resolve()
@@ -297,11 +318,17 @@ def main():
 
     # The cache: C builds the corpus into an empty cache; W rebuilds the changed
     # copy with the cache the corpus filled; R rebuilds the changed copy without.
-    changed, changed_count = changed_copy(corpus, out, args.seed)
+    # The cache that W1 starts from holds the build of the copy before its
+    # files changed, as the last build of a tree does.
+    changed = linked_copy(corpus, out)
     script_r = generated_script(zelkor, work, changed, "changed",
                                 f'ArchivePath="{work}/r.pak" BuildKeyfile="true" KeyPath="{work}/r.pak.zlk"')
     cold_cache, warm_cache, pristine_cache = work / "cache-cold", work / "cache-warm", work / "cache-pristine"
+    # Linking the copy changed the corpus files' change times.
+    settle(corpus)
     run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
+    run([zelkor, script_r], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
+    changed_count = change_files(changed, args.seed)
     inspect = build / "zelkor-inspect"
     # The remote cache: another agent fills the server's /warm, which B reads
     # into an empty directory of its own each run; each run of CR fills a prefix
@@ -328,16 +355,26 @@ def main():
         return lambda: (shutil.rmtree(directory, ignore_errors=True),
                         subprocess.run(["cp", "-al", pristine_cache, directory], check=True))
 
-    hot_cache = work / "cache-hot"
+    hot_cache, before_cache, seeded_cache = work / "cache-hot", work / "cache-before", work / "cache-seeded"
+    # W0 builds the corpus with a key seed into an archive of its own, with a
+    # cache of its own that only its first run fills: every later run finds
+    # nothing changed.
+    seed = work / "seed"
+    seed.write_bytes(bytes(range(64)))
+    script_w0 = generated_script(zelkor, work, corpus, "w0",
+                                 f'ArchivePath="{work}/w0.pak" BuildKeyfile="true" KeyPath="{work}/w0.pak.zlk" '
+                                 f'KeySeedPath="{seed}"')
     fresh = {
         "C": next_cold_cache("C", cold_cache),
-        "W": warm_copy(warm_cache),
-        "H": warm_copy(hot_cache),
+        "W1": warm_copy(warm_cache),
+        "W0r": warm_copy(hot_cache),
+        "W0rb": warm_copy(before_cache),
         "B": next_cold_cache("B", agent_cache),
         "CR": next_cold_cache("CR", remote_cold_cache),
     }
-    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W": {"ZELKOR_CACHE_DIR": str(warm_cache)},
-                    "H": {"ZELKOR_CACHE_DIR": str(hot_cache)},
+    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W1": {"ZELKOR_CACHE_DIR": str(warm_cache)},
+                    "W0r": {"ZELKOR_CACHE_DIR": str(hot_cache)}, "W0rb": {"ZELKOR_CACHE_DIR": str(before_cache)},
+                    "W0": {"ZELKOR_CACHE_DIR": str(seeded_cache)},
                     "B": {"ZELKOR_CACHE_DIR": str(agent_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")},
                     "CR": {"ZELKOR_CACHE_DIR": str(remote_cold_cache)}}
 
@@ -350,12 +387,18 @@ def main():
         "S1": ["taskset", "-c", "0", zelkor, script_s],
         "T": ["bash", "-c", tar_lz4],
         "C": [zelkor, script_s],
-        "W": [zelkor, script_r],
+        "W1": [zelkor, script_r],
         "R": [zelkor, script_r],
-        "H": [zelkor, script_s],
+        "W0r": [zelkor, script_s],
+        "W0": [zelkor, script_w0],
+        "CP": ["cp", work / "w0.pak", work / "cp.pak"],
         "B": [zelkor, script_s],
         "CR": [zelkor, script_s],
     }
+    if shutil.which("zip"):
+        contenders["Z"] = ["zip", "-FS", "-q", "-r", work / "z.zip", corpus.name]
+    if args.before:
+        contenders["W0rb"] = [args.before.resolve(), script_s]
     if args.baseline:
         contenders["S0"] = [args.baseline.resolve(), script_s]
         contenders["N0"] = [args.baseline.resolve(), *scripts_n]
@@ -366,12 +409,17 @@ def main():
         script_sw = work / "sw.xml"
         script_sw.write_text(script_s.read_text().replace(f"{work}/s.pak", f"{work}/sw.pak"))
         contenders["SW"] = [*wine.command(), args.windows_build.resolve() / "zelkor.exe", script_sw]
+    cwd = {"Z": corpus.parent}
 
-    # Warm the page cache and check that every contender works.
+    # Warm the page cache and check that every contender works (and fill W0's
+    # cache and archive, and Z's zip, which later runs find unchanged).
     for name, argv in contenders.items():
         if argv:
             fresh.get(name, lambda: None)()
-            run(argv, work, env=environments.get(name))
+            run(argv, cwd.get(name, work), env=environments.get(name))
+    # W0's first run recorded its build; the second finds it unchanged.
+    run(contenders["W0"], work, env=environments["W0"])
+    w0_identity = (work / "w0.pak").stat().st_ino
 
     times = {name: [] for name in contenders}
     peaks = {name: [] for name in contenders}
@@ -385,7 +433,7 @@ def main():
                 times[name].append(float(result.stdout.split()[0]))
             else:
                 fresh.get(name, lambda: None)()
-                seconds, peak = run(contenders[name], work, env=environments.get(name))
+                seconds, peak = run(contenders[name], cwd.get(name, work), env=environments.get(name))
                 times[name].append(seconds)
                 if name != "SW":  # under Wine the peak is the launcher's, not the archiver's
                     peaks[name].append(peak)
@@ -409,9 +457,15 @@ def main():
         "S/T": speed["S"] / speed["T"],
     }
     ratios["C/S"] = median["C"] / median["S"]
-    ratios["R/W"] = median["R"] / median["W"]
+    ratios["C/R"] = median["C"] / median["R"]
+    ratios["R/W1"] = median["R"] / median["W1"]
+    ratios["W0/CP"] = median["W0"] / median["CP"]
+    if "Z" in median:
+        ratios["W0/Z"] = median["W0"] / median["Z"]
+    if "W0rb" in median:
+        ratios["W0r/W0rb"] = median["W0r"] / median["W0rb"]
     ratios["S/B"] = median["S"] / median["B"]
-    ratios["B/H"] = median["B"] / median["H"]
+    ratios["B/W0r"] = median["B"] / median["W0r"]
     ratios["CR/C"] = median["CR"] / median["C"]
     if "SW" in speed:
         ratios["SW/S"] = speed["SW"] / speed["S"]
@@ -436,12 +490,18 @@ def main():
     print(f"peak RSS of S {peak['S'] / MiB:.0f} MiB; bound 64 MiB + 2 x largest {in_flight} files = "
           f"{peak_bound / MiB:.0f} MiB")
 
-    print(f"cache: C builds into an empty cache, W and R rebuild after {changed_count} files changed, "
-          f"with the filled cache and without one; C/S {ratios['C/S']:.3f} (target <= 1.05), "
-          f"R/W {ratios['R/W']:.1f} (target >= 10)")
+    print(f"cache: C builds into an empty cache, W1 and R rebuild after {changed_count} files changed, "
+          f"with the filled cache and without one; C/S {ratios['C/S']:.3f}, C/R {ratios['C/R']:.3f} "
+          f"(target <= 1.05), R/W1 {ratios['R/W1']:.1f} (target >= 10)")
+    left_in_place = (work / "w0.pak").stat().st_ino == w0_identity
+    zip_ratio = f"W0/Z {ratios['W0/Z']:.2f} (target <= 1)" if "W0/Z" in ratios else "Z not run (no zip)"
+    before = (f"W0r/W0rb {ratios['W0r/W0rb']:.2f} (target <= 0.5)" if "W0r/W0rb" in ratios
+              else "W0rb not run (no --before)")
+    print(f"nothing changed: W0 {median['W0']:.3f} s (archive left in place: {'yes' if left_in_place else 'NO'}), "
+          f"W0/CP {ratios['W0/CP']:.2f} (target <= 2), {zip_ratio}; random keys: W0r {median['W0r']:.3f} s, {before}")
 
     print(f"remote cache: B with a warm server and an empty directory, S/B {ratios['S/B']:.1f} (target >= 4), "
-          f"B/H {ratios['B/H']:.2f} against a warm local cache (target <= 1.5); cold with the server on, "
+          f"B/W0r {ratios['B/W0r']:.2f} against a warm local cache (target <= 1.5); cold with the server on, "
           f"CR/C {ratios['CR/C']:.3f} (target <= 1.05)")
     print(f"remote cache: the filling agent uploaded {filled['uploads']} entries, dropped {filled['uploadsDropped']}; "
           f"B's last run took {agent['hits']} hits, {agent['misses']} misses, {agent['bytesDown'] / MiB:.1f} MiB down; "

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/archive_write_error.h"
+#include "platform/file_system.h"
 #include "platform/joint_commit.h"
 
 namespace zelkor {
@@ -152,10 +153,44 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     return true;
 }
 
+namespace {
+
+// The status of the file at the path `guard` wrote to, when it is still the
+// file that was written (`written`, the temporary file before its rename).
+std::optional<FileStatus> StatusIfWritten(const OutputGuard& guard, const std::optional<FileStatus>& written)
+{
+    const std::optional<FileStatus> now = StatusOf(guard.Resolved());
+    if (!now || !written || !now->SameFileAs(*written))
+        return std::nullopt;
+    return now;
+}
+
+}  // namespace
+
+std::optional<FileStatus> ArchiveWriter::ReplacedArchive() const
+{
+    return archive_ ? archive_->Replaced() : std::nullopt;
+}
+
+std::optional<FileStatus> ArchiveWriter::ReplacedKeyFile() const
+{
+    return keyFile_ ? keyFile_->Replaced() : std::nullopt;
+}
+
+void ArchiveWriter::Abandon()
+{
+    keyFile_.reset();
+    archive_.reset();
+}
+
 void ArchiveWriter::Close()
 {
+    writtenArchive_.reset();
+    writtenKeyFile_.reset();
     if (!archive_)
         return;
+    const std::optional<FileStatus> archiveWritten = archive_->Status();
+    const std::optional<FileStatus> keyFileWritten = keyFile_ ? keyFile_->Status() : std::nullopt;
     // The pair goes into place as one: after a crash or a signal at any moment,
     // the old pair stays, or the new one is completed (now, or from the commit
     // record by whoever opens the archive next).
@@ -166,6 +201,9 @@ void ArchiveWriter::Close()
     } else if (!archive_->Commit()) {
         FailWriting(*archive_);
     }
+    writtenArchive_ = StatusIfWritten(*archive_, archiveWritten);
+    if (keyFile_)
+        writtenKeyFile_ = StatusIfWritten(*keyFile_, keyFileWritten);
     keyFile_.reset();
     archive_.reset();
 }

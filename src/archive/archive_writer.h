@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,21 @@ public:
     // Puts both files in place (see above). Nothing to do when no file is open.
     void Close();
 
+    // Gives up what Create started: the temporary files are removed, the locks
+    // released, and whatever stands at both paths stays as it is.
+    void Abandon();
+
+    // After a successful Create: the files now at the two paths, which Close
+    // would replace (nothing when there is none, or no key file is written).
+    std::optional<FileStatus> ReplacedArchive() const;
+    std::optional<FileStatus> ReplacedKeyFile() const;
+
+    // After a successful Close: the status of the files this writer put at the
+    // two paths, as found there right after (nothing when another file stood
+    // there by then, or no key file was written).
+    const std::optional<FileStatus>& WrittenArchive() const { return writtenArchive_; }
+    const std::optional<FileStatus>& WrittenKeyFile() const { return writtenKeyFile_; }
+
 private:
     [[noreturn]] void FailWriting(const OutputGuard& failed);
 
@@ -99,6 +115,8 @@ private:
     std::unique_ptr<OutputGuard> keyFile_;
     std::string failedPath_;
     bool held_ = false;
+    std::optional<FileStatus> writtenArchive_;
+    std::optional<FileStatus> writtenKeyFile_;
     // Archive bytes from here on have not been handed to the disk yet.
     std::uint64_t writebackFrom_ = 0;
     static constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;

@@ -75,7 +75,7 @@ bool CacheDirectory::LooksLikeACache(const Directory& root)
         const std::string& name = entry.name;
         if (name.size() == 2 && IsLowerHex(name[0]) && IsLowerHex(name[1]))
             return entry.status.IsDirectory();
-        if (name == StatsName || name == RemoteName)
+        if (name == StatsName || name == RemoteName || name == SourcesName || name == BuildsName)
             return entry.status.IsRegular();
         // A temporary file or probe that an interrupted run left behind.
         return name[0] == '.' && name.find(".zelkor-") != std::string::npos && entry.status.IsRegular();

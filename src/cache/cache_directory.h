@@ -34,6 +34,9 @@ public:
     static constexpr const char* StatsName = "stats";
     static constexpr const char* RemoteName = "remote";
     static constexpr const char* SizeName = ".size";
+    // The records kept beside the entries (StatusRecords, BuildRecords).
+    static constexpr const char* SourcesName = "sources";
+    static constexpr const char* BuildsName = "builds";
 
     enum class Mode {
         Use,     // made when missing, tagged when it is one, proven writable

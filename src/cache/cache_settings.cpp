@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/messages.h"
 
@@ -18,6 +19,8 @@ CacheSettings CacheSettings::FromEnvironment(Lookup lookup)
         else
             settings.badSize = size;
     }
+    if (const char* rehash = lookup("ZELKOR_CACHE_REHASH"))
+        settings.rehash = *rehash && std::string_view(rehash) != "0";
     if (const char* remote = lookup("ZELKOR_REMOTE_CACHE"))
         settings.remote = remote;
     if (const char* mode = lookup("ZELKOR_REMOTE_CACHE_MODE"); mode && *mode) {

@@ -14,7 +14,8 @@ namespace zelkor {
 // or empty: no local cache), ZELKOR_CACHE_SIZE caps it; ZELKOR_REMOTE_CACHE names
 // a remote store (unset or empty: none), ZELKOR_REMOTE_CACHE_MODE says whether
 // it is written, ZELKOR_REMOTE_CACHE_TOKEN authorises, ZELKOR_REMOTE_CACHE_TIMEOUT
-// bounds each request.
+// bounds each request; ZELKOR_CACHE_REHASH turns the trust in sources'
+// status records off.
 struct CacheSettings {
     static constexpr std::uint64_t DefaultCapacity = std::uint64_t{5} << 30;
     static constexpr std::chrono::milliseconds DefaultRemoteTimeout{10'000};
@@ -26,6 +27,9 @@ struct CacheSettings {
     // A ZELKOR_CACHE_SIZE that is not a size, as it was set (the default cap is
     // used then); empty when there is none.
     std::string badSize;
+    // ZELKOR_CACHE_REHASH set (to anything but empty or 0): every source is read
+    // and hashed, whatever its status record says.
+    bool rehash = false;
 
     // The remote store's URL as set, credentials and all (RemoteUrl reads it).
     std::string remote;

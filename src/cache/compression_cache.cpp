@@ -16,6 +16,7 @@
 #include "cache/remote_store.h"
 #include "cache/remote_url.h"
 #include "platform/messages.h"
+#include "platform/wall_clock.h"
 #include "platform/warning_log.h"
 
 namespace zelkor {
@@ -24,22 +25,24 @@ namespace {
 
 constexpr std::size_t BlockAlignment = 64;
 
-// The key and content hash of the raw bytes that `block` decodes to, if it
-// decodes to bytes of `rawSize` at all.
+// The key, and with `contentHash` the content hash, of the raw bytes that
+// `block` decodes to, if it decodes to bytes of `rawSize` at all.
 std::optional<CacheKey> KeyOfBlock(std::span<const std::uint8_t> block, std::uint64_t rawSize,
-                                   Lz4BlockReader& reader, std::uint32_t& contentHash)
+                                   Lz4BlockReader& reader, std::uint32_t* contentHash)
 {
     CacheKey::Hasher hasher;
     XXH32_state_t xxh;
     XXH32_reset(&xxh, ContentHashSeed);
     const bool decoded = reader.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
         hasher.Update(piece);
-        XXH32_update(&xxh, piece.data(), piece.size());
+        if (contentHash)
+            XXH32_update(&xxh, piece.data(), piece.size());
         return true;
     });
     if (!decoded)
         return std::nullopt;
-    contentHash = XXH32_digest(&xxh);
+    if (contentHash)
+        *contentHash = XXH32_digest(&xxh);
     return hasher.Finish();
 }
 
@@ -68,13 +71,18 @@ std::unique_ptr<CompressionCache> CompressionCache::Open(const CacheSettings& se
         if (!remote)
             warnings.Warn(message::CannotUseRemoteCache(url ? url->Shown() : RemoteUrl::ShownOf(settings.remote)));
     }
+    // The store owns the local directory, which the records are kept in too.
+    const Directory* root = local ? &local->Root() : nullptr;
+    std::unique_ptr<CompressionCache> cache;
     if (remote)
-        return std::make_unique<CompressionCache>(
+        cache = std::make_unique<CompressionCache>(
             std::make_unique<LayeredStore>(std::move(local), std::move(remote), settings.remoteReadOnly, warnings),
             warnings);
-    if (local)
-        return std::make_unique<CompressionCache>(std::move(local), warnings);
-    return nullptr;
+    else if (local)
+        cache = std::make_unique<CompressionCache>(std::move(local), warnings);
+    if (cache && root)
+        cache->KeepRecords(*root, settings);
+    return cache;
 }
 
 bool CompressionCache::Get(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
@@ -151,8 +159,7 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
     }
     // Either the entry is not what its key says, or `raw` changed after its key
     // was taken (a source rewritten while it was mapped): the block tells which.
-    std::uint32_t decodedHash = 0;
-    if (KeyOfBlock(block, raw.size(), reader, decodedHash) == key)
+    if (KeyOfBlock(block, raw.size(), reader, nullptr) == key)
         return Outcome::SourceChanged;
     Damaged(key, got);
     return Outcome::Miss;
@@ -160,7 +167,7 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
 
 CompressionCache::Outcome CompressionCache::FindUnread(const CacheKey& key, std::uint64_t rawSize,
                                                        const CacheStore::Buffer& buffer, Lz4BlockReader& reader,
-                                                       Hit& hit, std::uint32_t& contentHash)
+                                                       Hit& hit, std::uint32_t* contentHash)
 {
     CacheStore::Got got;
     std::span<std::uint8_t> block;
@@ -169,11 +176,12 @@ CompressionCache::Outcome CompressionCache::FindUnread(const CacheKey& key, std:
     if (block.empty())
         return Hand(key, got, rawSize, block, hit);
     std::uint32_t decodedHash = 0;
-    if (KeyOfBlock(block, rawSize, reader, decodedHash) != key) {
+    if (KeyOfBlock(block, rawSize, reader, contentHash ? &decodedHash : nullptr) != key) {
         Damaged(key, got);
         return Outcome::Miss;
     }
-    contentHash = decodedHash;
+    if (contentHash)
+        *contentHash = decodedHash;
     return Hand(key, got, rawSize, block, hit);
 }
 
@@ -186,6 +194,15 @@ void CompressionCache::Store(const CacheKey& key, std::uint64_t rawSize, std::sp
         Disable();
 }
 
+void CompressionCache::KeepRecords(const Directory& root, const CacheSettings& settings, std::int64_t settle)
+{
+    const std::int64_t now = WallClockNanoseconds();
+    const std::size_t limit = RecordTable::LimitFor(settings.capacity);
+    sources_ = std::make_unique<StatusRecords>(root, StatusRecords::Options{limit, settle, !settings.rehash},
+                                               now);
+    builds_ = std::make_unique<BuildRecords>(root, limit, now);
+}
+
 void CompressionCache::Flush()
 {
     if (disabled_.load())
@@ -193,6 +210,12 @@ void CompressionCache::Flush()
     if (!store_->Flush(Counted()))
         Disable();
     hits_ = misses_ = savedBytes_ = damaged_ = 0;
+    // The records are a help to the next run: one that cannot be written is
+    // left out without a word, as the record of a remote cache is.
+    if (sources_)
+        sources_->Flush();
+    if (builds_)
+        builds_->Flush();
 }
 
 CacheCounters CompressionCache::Counted() const

@@ -7,9 +7,11 @@
 #include <span>
 #include <vector>
 
+#include "cache/build_records.h"
 #include "cache/cache_key.h"
 #include "cache/cache_settings.h"
 #include "cache/cache_store.h"
+#include "cache/status_records.h"
 
 namespace zelkor {
 
@@ -65,10 +67,11 @@ public:
 
     // For raw bytes of `rawSize` that were not read (their key known otherwise):
     // a hit with a block only when the block decodes to bytes whose key is
-    // `key`; `contentHash` then gets their content hash. A hit without a block
-    // leaves `contentHash` alone: the bytes must be read for the archive anyway.
+    // `key`; `contentHash`, when given, then gets their content hash. A hit
+    // without a block leaves `contentHash` alone: the bytes must be read for
+    // the archive anyway.
     Outcome FindUnread(const CacheKey& key, std::uint64_t rawSize, const CacheStore::Buffer& buffer,
-                       Lz4BlockReader& reader, Hit& hit, std::uint32_t& contentHash);
+                       Lz4BlockReader& reader, Hit& hit, std::uint32_t* contentHash);
 
     // Records the stored form of raw bytes of `rawSize` whose key is `key`:
     // `block` is their LZ4 block, or empty when compression did not pay. The
@@ -81,6 +84,16 @@ public:
 
     // The counts of this run so far.
     CacheCounters Counted() const;
+
+    // The records kept in a local directory beside the entries (StatusRecords
+    // and BuildRecords), loaded now from `root`, which must outlive the cache;
+    // Flush writes them back. Without a local directory there are none.
+    // `settle`: how long before its recording a source must have last changed
+    // (StatusRecords).
+    void KeepRecords(const Directory& root, const CacheSettings& settings,
+                     std::int64_t settle = StatusRecords::DefaultSettle);
+    StatusRecords* Sources() { return sources_.get(); }
+    BuildRecords* Builds() { return builds_.get(); }
 
 private:
     // The entry under `key` (in `got`), checked as a whole; false for a miss
@@ -103,6 +116,8 @@ private:
     std::atomic<std::uint64_t> misses_{0};
     std::atomic<std::uint64_t> savedBytes_{0};
     std::atomic<std::uint64_t> damaged_{0};
+    std::unique_ptr<StatusRecords> sources_;
+    std::unique_ptr<BuildRecords> builds_;
 };
 
 }  // namespace zelkor

@@ -231,8 +231,13 @@ LocalStore::Reset LocalStore::Clear(const std::string& directory, bool entries, 
                                                      std::fill(tally.begin(), tally.end(), 0);
                                                  })) && ok;
     }
-    // The last run's remote counters are counters too.
+    // The last run's remote counters are counters too; the records of sources
+    // and builds go with the entries they point to.
     cache->Root().Remove(CacheDirectory::RemoteName);
+    if (entries) {
+        cache->Root().Remove(CacheDirectory::SourcesName);
+        cache->Root().Remove(CacheDirectory::BuildsName);
+    }
     ok = done(CacheDirectory::UpdateCounters(cache->Root(), CacheDirectory::StatsName, CacheCounters::FileSize,
                                              lockWait, [](std::span<std::uint8_t> bytes) {
                                                  std::fill(bytes.begin(), bytes.end(), 0);

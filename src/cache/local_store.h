@@ -51,6 +51,9 @@ public:
 
     static std::string UnusableMessage(const std::string& directory);
 
+    // The cache directory itself, for the records kept beside the entries.
+    const Directory& Root() const { return directory_->Root(); }
+
     // Replaces the record of the last run with a remote cache (DIR/remote) by
     // this run's: the remote's URL as shown and its counters. A record that
     // cannot be written is left out; it is statistics.

@@ -11,6 +11,7 @@
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
 #include "commands/command_warnings.h"
+#include "commands/unchanged_build.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
 #include "generate/script_writer.h"
@@ -86,11 +87,26 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         PackWarning(pack, message::CannotCreate(writer.FailedPath()));
         return;
     }
-    AddFiles(pack, writer);
+    // Nothing changed since the last build: its files are what this one would
+    // write, byte for byte. The writer was created all the same, so that every
+    // reason not to write the files holds as it does for a build.
+    std::optional<UnchangedBuild> unchanged;
+    if (material && !named && options_.cache)
+        unchanged.emplace(pack, *material, *options_.cache);
+    std::uint64_t bytes = 0;
+    if (unchanged && unchanged->Matches(writer, bytes)) {
+        writer.Abandon();
+        if (options_.progress)
+            options_.progress->Advance(pack.sources.size(), bytes);
+        return;
+    }
+    const bool quiet = AddFiles(pack, writer);
     writer.Close();
+    if (unchanged && quiet)
+        unchanged->Record(writer);
 }
 
-void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -102,23 +118,29 @@ void ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
     const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
     // Entries a reader would not tell apart are named as the later one is stored.
     NameClashes clashes(ArchivedNames(pack));
+    bool quiet = true;
+    const auto warn = [&](const std::string& line) {
+        quiet = false;
+        PackWarning(pack, line);
+    };
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (options_.progress)
             options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
         if (!loaded) {
-            PackWarning(pack, message::CannotCompress(source.written));
+            warn(message::CannotCompress(source.written));
             return;
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
         if (!writer.AddFile(*source.archivedPath, *loaded)) {
-            PackWarning(pack, message::CannotStore(source.written));
+            warn(message::CannotStore(source.written));
             return;
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
         if (const auto clash = clashes.Stored(i))
-            PackWarning(pack, ClashWarning(*scriptName_, pack, i, *clash));
+            warn(ClashWarning(*scriptName_, pack, i, *clash));
     });
+    return quiet;
 }
 
 void ScriptProcessor::RunGenerate(const GenerateCommand& generate)

@@ -7,6 +7,7 @@
 namespace zelkor {
 
 class ArchiveWriter;
+class CompressionCache;
 class FileJobPool;
 class ProgressLine;
 class WarningLog;
@@ -27,13 +28,18 @@ struct PackCommand;
 // the run after it, with "Strict mode: ARCHIVE not written!", as a failure.
 //
 // Within a pack command the files are loaded in parallel in jobs borrowed from
-// the pool, but everything observable happens in document order.
+// the pool, but everything observable happens in document order. A pack command
+// with a key seed whose inputs and outputs are as its last build left them
+// leaves both files in place (see UnchangedBuild).
 // One processor is driven by one thread at a time; the log may be shared.
 class ScriptProcessor {
 public:
     struct Options {
         ProgressLine* progress = nullptr;  // advanced by every File handled
         bool strict = false;
+        // The run's compression cache, whose records let a pack command with a
+        // key seed leave an unchanged build in place (UnchangedBuild).
+        CompressionCache* cache = nullptr;
     };
 
     ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, Options options)
@@ -56,8 +62,9 @@ private:
     // A pack command's warning; in strict mode it ends the run.
     void PackWarning(const PackCommand& pack, const std::string& line);
     void RunGenerate(const GenerateCommand& generate);
-    // Loads every source and adds it to `writer`, in order.
-    void AddFiles(const PackCommand& pack, ArchiveWriter& writer);
+    // Loads every source and adds it to `writer`, in order; false when that
+    // printed a warning.
+    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

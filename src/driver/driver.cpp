@@ -194,7 +194,7 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
         ~Progress() { warnings.SetProgress(nullptr); }
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
-    const ScriptProcessor::Options options{progress.line.get(), ScriptProcessor::StrictFromEnvironment()};
+    const ScriptProcessor::Options options{progress.line.get(), ScriptProcessor::StrictFromEnvironment(), cache.get()};
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
                       ExecuteStage{&trees, argv, &warnings, cache.get(), options}, tbb::auto_partitioner());
 }

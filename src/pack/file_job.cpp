@@ -10,6 +10,7 @@
 #include <xxhash.h>
 
 #include "archive/archive_format.h"
+#include "platform/file_system.h"
 #include "platform/mapped_file.h"
 
 namespace zelkor {
@@ -70,23 +71,75 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
-    FileStatus status;
-    File source = File::OpenRegular(path, OpenFlags::Read, &status);
-    if (!source.IsOpen())
-        return std::nullopt;
-    for (const FileStatus& output : options.excluded) {
-        if (status.SameFileAs(output))
-            return std::nullopt;
+    const auto excluded = [&](const FileStatus& status) {
+        return std::any_of(options.excluded.begin(), options.excluded.end(),
+                           [&](const FileStatus& output) { return status.SameFileAs(output); });
+    };
+    StatusRecords* records = cache_ && cache_->Usable() ? cache_->Sources() : nullptr;
+    const std::optional<std::string> name = records ? StatusRecords::NameOf(path) : std::nullopt;
+    const bool trusting = name && !options.storeRaw && records->Trusting();
+    std::optional<LoadedFile> loaded;
+    // A trusted source whose block the cache holds is not even opened.
+    if (trusting) {
+        const std::optional<FileStatus> status = StatusOf(path);
+        if (status && status->IsRegular() && !excluded(*status)) {
+            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status))
+                loaded = LoadTrusted(*record);
+        }
     }
-    encryptWith_ = options.key;
-    storeRaw_ = options.storeRaw;
-    std::optional<LoadedFile> loaded = LoadFrom(source, status.size);
-    encryptWith_ = nullptr;
-    storeRaw_ = false;
+    if (!loaded) {
+        FileStatus status;
+        File source = File::OpenRegular(path, OpenFlags::Read, &status);
+        if (!source.IsOpen() || excluded(status)) {
+            rawKnown_.reset();
+            return std::nullopt;
+        }
+        // Trusted as stored raw, but only for the file now open if it is the same.
+        if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
+            rawKnown_.reset();
+        encryptWith_ = options.key;
+        storeRaw_ = options.storeRaw;
+        key_.reset();
+        loaded = LoadFrom(source, status.size);
+        encryptWith_ = nullptr;
+        storeRaw_ = false;
+        rawKnown_.reset();
+        // Recorded only when a second look shows nothing moved while it was read.
+        if (loaded && name) {
+            if (const std::optional<FileStatus> after = source.Status())
+                records->Read(*name, status, *after, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
+        }
+    }
     if (loaded && options.key && !loaded->encrypted) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
     }
+    return loaded;
+}
+
+std::optional<LoadedFile> FileJob::LoadTrusted(const StatusRecords::Record& record)
+{
+    const std::uint64_t size = record.status.size;
+    if (size == 0 || size >= ArchiveAddressLimit)
+        return std::nullopt;
+    const auto output = [&](std::size_t needed) {
+        Fit(storedBytes, needed, false);
+        writtenEnd_ = std::max(writtenEnd_, needed);
+        return std::span(storedBytes.data(), needed);
+    };
+    CompressionCache::Hit hit;
+    LoadedFile loaded;
+    loaded.rawSize = size;
+    // The block is proven to hold the bytes of the recorded key, whose content
+    // hash the same record gives.
+    loaded.contentHash = record.contentHash;
+    if (cache_->FindUnread(record.key, size, output, reader_, hit, nullptr) != CompressionCache::Outcome::Hit)
+        return std::nullopt;
+    if (!hit.compressed) {
+        rawKnown_ = record;
+        return std::nullopt;
+    }
+    loaded.stored = hit.block;
     return loaded;
 }
 
@@ -172,6 +225,23 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
             betweenPasses_();
         return Own(loaded, raw, rawIsOurs, nullptr, true);
     }
+    // A trusted source that the cache stores raw: its record gives key and hash,
+    // and the bytes read only have to show the same content hash.
+    if (rawKnown_ && rawKnown_->status.size == size) {
+        loaded.contentHash = rawKnown_->contentHash;
+        loaded.stored = input;
+        std::optional<LoadedFile> owned;
+        if (rawIsOurs)
+            owned = EntryCodec::ContentHash(raw) == loaded.contentHash ? std::optional(loaded) : std::nullopt;
+        else
+            owned = Own(loaded, raw, false, nullptr, true);
+        if (owned) {
+            key_ = rawKnown_->key;
+            return owned;
+        }
+        // Not the recorded bytes after all: hashed and looked up in full.
+        rawKnown_.reset();
+    }
     // Bytes of our own are hashed once, for both hashes. A mapping can change
     // under us, so what is stored from it (a block's decoded bytes, or a copy)
     // is hashed as it is checked, and matched against what the first pass saw:
@@ -187,6 +257,8 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         betweenPasses_();
 
     loaded.contentHash = contentHash;
+    if (cached)
+        key_ = key;
     if (cached) {
         CompressionCache::Hit hit;
         switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash)) {

@@ -12,6 +12,7 @@
 #include "archive/loaded_file.h"
 #include "archive/lz4_block_reader.h"
 #include "cache/compression_cache.h"
+#include "cache/status_records.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
 
@@ -36,6 +37,13 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // copy hashed), and a file that changed between the passes is taken again once.
 // A file that LZ4 cannot take in one block (over about 2 GiB) needs no output
 // buffer at all: it is stored raw from the bytes read.
+//
+// With the cache's status records (StatusRecords), a source whose status is
+// what its record says is not hashed again: when the cache holds its block,
+// it is not read at all (the block is still proven to decode to bytes of the
+// recorded key); when the cache says it is stored raw, it is read and only its
+// content hash compared with the record's. Every other source that was read
+// whole and did not move meanwhile is recorded.
 //
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
@@ -89,6 +97,11 @@ public:
     ByteBuffer rawBytes;
 
 private:
+    // A source trusted by `record`: its block from the cache, not read. Nothing
+    // when the cache holds no block for it; with `rawKnown_` set then when the
+    // cache says it is stored raw.
+    std::optional<LoadedFile> LoadTrusted(const StatusRecords::Record& record);
+
     // Reads to the end of `source` into rawBytes; the number of bytes read.
     std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);
 
@@ -119,6 +132,10 @@ private:
     const ArchiveKey* encryptWith_ = nullptr;
     // During a Load that asks for it: no compression is tried.
     bool storeRaw_ = false;
+    // During a Load of a trusted source that the cache stores raw: its record.
+    std::optional<StatusRecords::Record> rawKnown_;
+    // The cache key of what the last Encode gave, when it took one.
+    std::optional<CacheKey> key_;
     // How far into either buffer the loads since the last ReleaseMemory may have
     // written.
     std::size_t writtenEnd_ = 0;

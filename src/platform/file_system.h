@@ -78,4 +78,9 @@ std::uint64_t ProcessId();
 // The user the process acts as, in the terms of FileStatus::owner.
 unsigned EffectiveUser();
 
+// What tells this machine from others that may share a directory with it: the
+// system's machine identifier where it has one (/etc/machine-id), else the
+// host's name; empty when neither can be had.
+std::string MachineIdentity();
+
 }  // namespace zelkor

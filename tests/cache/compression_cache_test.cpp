@@ -109,6 +109,19 @@ TEST(CompressionCacheTest, SettingsFromTheEnvironment)
         EXPECT_EQ(settings.capacity, c.capacity) << (c.size ? c.size : "unset");
         EXPECT_EQ(settings.Warning(), c.warning);
     }
+    // The trust in status records is turned off by any value but empty and 0.
+    static const char* rehash = nullptr;
+    const auto rehashing = [](const char* name) -> const char* {
+        return std::string_view(name) == "ZELKOR_CACHE_REHASH" ? rehash : nullptr;
+    };
+    const struct {
+        const char* value;
+        bool rehash;
+    } rehashCases[] = {{nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}, {"00", true}};
+    for (const auto& c : rehashCases) {
+        rehash = c.value;
+        EXPECT_EQ(CacheSettings::FromEnvironment(rehashing).rehash, c.rehash) << (c.value ? c.value : "unset");
+    }
 }
 
 TEST(CompressionCacheTest, TheLeastRecentlyUsedEntriesAreChosenFirst)
@@ -243,7 +256,7 @@ TEST_F(HonestCacheTest, StoredFormsRoundTrip)
     EXPECT_FALSE(hit_.compressed);
     // Without the raw bytes at hand, the block's own bytes are hashed.
     std::uint32_t contentHash = 0;
-    ASSERT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, contentHash), Outcome::Hit);
+    ASSERT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, &contentHash), Outcome::Hit);
     EXPECT_EQ(contentHash, EntryCodec::ContentHash(text));
     cache_->Flush();
     EXPECT_EQ(store_->flushed.hits, 3u);
@@ -270,7 +283,7 @@ TEST_F(HonestCacheTest, APoisonedEntryIsAMissRemovedCountedAndNamedOnce)
     // Found without the raw bytes, the same.
     Plant(text, Compress(other));
     std::uint32_t contentHash = 7;
-    EXPECT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, contentHash), Outcome::Miss);
+    EXPECT_EQ(cache_->FindUnread(KeyOf(text), text.size(), Room(), reader_, hit_, &contentHash), Outcome::Miss);
     EXPECT_EQ(contentHash, 7u);
     EXPECT_TRUE(store_->entries_.empty());
     // An entry larger than any stored form of those bytes is not even read.

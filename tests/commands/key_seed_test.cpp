@@ -1,7 +1,9 @@
 // KeySeedPath: the same script, sources and seed give byte-identical archives and
 // key files, from run to run and on one thread or many; a seed that cannot be
 // read skips its command and touches nothing.
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
@@ -12,6 +14,7 @@
 #include "script/script_loader.h"
 #include "commands/script_processor.h"
 #include "platform/warning_log.h"
+#include "support/file_times.h"
 #include "support/test_data.h"
 
 namespace zelkor {
@@ -126,6 +129,155 @@ TEST_F(KeySeedTest, SeedPathsTakeBackslashesAndTheArchiveStillDecrypts)
     }
     EXPECT_EQ(ArchivedContents(Archive("out/a.pak")), Names{"see"});
     EXPECT_EQ(dir_.Read("out/a.pak"), dir_.Read("out/b.pak"));
+}
+
+// --- Unchanged builds left in place -------------------------------------------
+
+class UnchangedBuildTest : public KeySeedTest {
+protected:
+    void SetUp() override
+    {
+        KeySeedTest::SetUp();
+        dir_.Write("src/text", testing::CompressibleText(400'000, 1));
+        dir_.Write("src/noise", testing::RandomBytes(300'000, 2));
+        dir_.Write("src/small", testing::CompressibleText(2000, 3));
+        dir_.Write("src/empty", "");
+        std::string files;
+        for (const char* name : {"text", "noise", "small", "empty"})
+            files += FileElement(name, std::string("src/") + name);
+        WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" "
+                             "KeySeedPath=\"seed\">\n" + files + "</CreateOrvanPack>\n");
+        // Sources are trusted by their status only once their last change lies
+        // two seconds back.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    }
+
+    ToolRun Build(const std::vector<std::string>& environment, const std::string& script = "s.xml")
+    {
+        std::vector<std::string> args = {"ZELKOR_CACHE_DIR=cache"};
+        args.insert(args.end(), environment.begin(), environment.end());
+        args.push_back(ZELKOR_BINARY);
+        args.push_back(script);
+        return testing::RunProgram("/usr/bin/env", args, dir_.path());
+    }
+
+    // Builds and returns whether the archive and key file stayed where they
+    // were; either way they hold what a build without a cache gave.
+    bool LeftInPlace(const std::vector<std::string>& environment = {})
+    {
+        const auto archive = Inode("out/a.pak");
+        const auto keyFile = Inode("out/a.pak.zlk");
+        const ToolRun run = Build(environment);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(dir_.Read("out/a.pak") == expected_.first);
+        EXPECT_TRUE(dir_.Read("out/a.pak.zlk") == expected_.second);
+        const bool archiveStayed = Inode("out/a.pak") == archive;
+        EXPECT_EQ(Inode("out/a.pak.zlk") == keyFile, archiveStayed);
+        return archiveStayed;
+    }
+
+    std::uint64_t Inode(const std::string& relative) const
+    {
+        return std::filesystem::exists(dir_ / relative) ? testing::InodeOf(dir_ / relative) : 0;
+    }
+
+    void Expect()
+    {
+        expected_ = {dir_.Read("out/a.pak"), dir_.Read("out/a.pak.zlk")};
+    }
+
+    // Replaces `relative` by a copy of itself: the same bytes in another file.
+    void ReplaceByCopy(const std::string& relative)
+    {
+        std::filesystem::copy_file(dir_ / relative, dir_ / "copy");
+        std::filesystem::rename(dir_ / "copy", dir_ / relative);
+    }
+
+    std::pair<std::string, std::string> expected_;
+};
+
+TEST_F(UnchangedBuildTest, NothingChangedLeavesTheLastBuildInPlace)
+{
+    // Byte for byte what a build without the cache gives, cold, left in place,
+    // rebuilt with every source read again, and rebuilt with sources trusted.
+    ASSERT_EQ(Run({"s.xml"}).status, 0);
+    Expect();
+    EXPECT_FALSE(LeftInPlace());  // cold
+    EXPECT_TRUE(LeftInPlace());
+    EXPECT_TRUE(LeftInPlace());
+    EXPECT_FALSE(LeftInPlace({"ZELKOR_CACHE_REHASH=1"}));
+    EXPECT_TRUE(LeftInPlace({"ZELKOR_CACHE_REHASH=0"}));
+    // Touched by someone else (only the times set back), or replaced by a copy
+    // of the same bytes: built again, with the sources trusted.
+    testing::SetModified(dir_ / "out/a.pak", testing::TimesOf(dir_ / "out/a.pak").modified - 1'000'000'000);
+    EXPECT_FALSE(LeftInPlace());
+    EXPECT_TRUE(LeftInPlace());
+    ReplaceByCopy("out/a.pak.zlk");
+    EXPECT_FALSE(LeftInPlace());
+    ReplaceByCopy("out/a.pak");
+    EXPECT_FALSE(LeftInPlace());
+    std::filesystem::remove(dir_ / "out/a.pak.zlk");
+    EXPECT_FALSE(LeftInPlace());
+    EXPECT_TRUE(LeftInPlace());
+    // Records of another cache directory are not this one's.
+    const ToolRun elsewhere = Build({"ZELKOR_CACHE_DIR=other-cache"});
+    EXPECT_EQ(elsewhere.status, 0);
+    EXPECT_NE(Inode("out/a.pak"), 0u);
+}
+
+TEST_F(UnchangedBuildTest, AnyChangedInputBuildsAgain)
+{
+    ASSERT_EQ(Build({}).status, 0);
+    Expect();
+    EXPECT_TRUE(LeftInPlace());
+    // Another seed: other bytes.
+    dir_.Write("seed", testing::RandomBytes(64, 7));
+    ASSERT_EQ(Build({}).status, 0);
+    EXPECT_FALSE(dir_.Read("out/a.pak") == expected_.first);
+    ASSERT_EQ(Run({"s.xml"}).status, 0);
+    Expect();
+    EXPECT_FALSE(LeftInPlace());
+    EXPECT_TRUE(LeftInPlace());
+
+    // One source changed: built again, and again while it changed too recently
+    // to be trusted.
+    dir_.Write("src/small", testing::CompressibleText(2000, 4));
+    ASSERT_EQ(Run({"s.xml"}).status, 0);
+    Expect();
+    EXPECT_FALSE(LeftInPlace());
+    EXPECT_FALSE(LeftInPlace());
+    // Another command at the same path (a source dropped), and one without a seed.
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeySeedPath=\"seed\">" +
+                             FileElement("text", "src/text") + "</CreateOrvanPack>\n");
+    ASSERT_EQ(Run({"s.xml"}).status, 0);
+    Expect();
+    EXPECT_FALSE(LeftInPlace());
+    EXPECT_TRUE(LeftInPlace());
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\">" +
+                             FileElement("text", "src/text") + "</CreateOrvanPack>\n");
+    for (int i = 0; i < 2; ++i) {
+        const auto before = Inode("out/a.pak");
+        ASSERT_EQ(Build({}).status, 0);
+        EXPECT_NE(Inode("out/a.pak"), before);
+    }
+}
+
+TEST_F(UnchangedBuildTest, ABuildThatWarnedIsBuiltAgainWithItsWarnings)
+{
+    WriteScript("w.xml", "<CreateOrvanPack ArchivePath=\"out/w.pak\" KeySeedPath=\"seed\">" +
+                             FileElement("text", "src/text") + FileElement("gone", "src/missing") +
+                             "</CreateOrvanPack>\n");
+    for (int i = 0; i < 3; ++i) {
+        const auto before = Inode("out/w.pak");
+        const ToolRun run = Build({}, "w.xml");
+        EXPECT_EQ(run.err, "Cannot compress src/missing!\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(Inode("out/w.pak"), before);
+    }
+    // In strict mode too: the warning ends the run and the last good build stays.
+    const ToolRun strict = Build({"ZELKOR_STRICT=1"}, "w.xml");
+    EXPECT_EQ(strict.status, 2);
 }
 
 // --- Warnings -----------------------------------------------------------------

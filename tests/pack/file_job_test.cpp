@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -20,6 +23,8 @@
 #include "cache/local_store.h"
 #include "platform/file.h"
 #include "platform/warning_log.h"
+#include "platform/directory.h"
+#include "support/file_times.h"
 #include "support/resident_pages.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
@@ -300,6 +305,130 @@ TEST_F(FileJobTest, AChangingSourceNeverReachesTheCache)
     EXPECT_EQ(entries(), 2u);
     EXPECT_EQ(cache.Counted().damaged, 0u);
     EXPECT_EQ(messages.str(), "");
+}
+
+// --- Sources trusted by their status records ------------------------------------------
+
+// A job over a local cache that keeps status records; `settle` as StatusRecords
+// takes it (0: a source is recorded however recently it changed).
+class TrustedSourceTest : public FileJobTest {
+protected:
+    void Open(std::int64_t settle, bool rehash = false)
+    {
+        job_ = FileJob();
+        cache_.reset();
+        root_.reset();
+        cache_ = std::make_unique<CompressionCache>(LocalStore::Open((dir_ / "cache").string(), {}), log_);
+        root_ = Directory::Open((dir_ / "cache").string());
+        ASSERT_TRUE(root_);
+        CacheSettings settings;
+        settings.rehash = rehash;
+        cache_->KeepRecords(*root_, settings, settle);
+        job_ = FileJob(cache_.get());
+        job_.BetweenPasses([this] { ++passes_; });
+    }
+
+    // Loads `path` and checks it holds `content`; how many times a mapped
+    // source was read through goes to passes_.
+    void Load(const std::string& path, const std::string& content)
+    {
+        passes_ = 0;
+        loaded_ = job_.Load(path);
+        ExpectLoaded(content);
+    }
+
+    std::ostringstream messages_;
+    WarningLog log_{messages_};
+    std::unique_ptr<CompressionCache> cache_;
+    std::optional<Directory> root_;
+    int passes_ = 0;
+};
+
+TEST_F(TrustedSourceTest, ASourceWhoseStatusMatchesItsRecordIsNotReadAgain)
+{
+    Open(0);
+    const std::string text = testing::CompressibleText(600'000, 4);
+    const std::string noise = RandomBytes(600'000, 4);
+    const std::string small = testing::CompressibleText(3000, 4);
+    const std::string textPath = dir_.Write("text", text).string();
+    const std::string noisePath = dir_.Write("noise", noise).string();
+    const std::string smallPath = dir_.Write("small", small).string();
+    Load(textPath, text);
+    EXPECT_EQ(passes_, 1);
+    Load(noisePath, noise);
+    Load(smallPath, small);
+    EXPECT_EQ(cache_->Sources()->Size(), 3u);
+
+    // The block comes from the cache, proven by its key; the source is not read.
+    Load(textPath, text);
+    EXPECT_EQ(passes_, 0);
+    EXPECT_TRUE(loaded_->IsCompressed());
+    Load(smallPath, small);
+    // Stored raw: read, and only its content hash compared.
+    Load(noisePath, noise);
+    EXPECT_FALSE(loaded_->IsCompressed());
+    EXPECT_EQ(cache_->Counted().hits, 3u);
+
+    // Entries gone from the cache: the trusted sources are read and hashed again.
+    ASSERT_EQ(LocalStore::Clear((dir_ / "cache").string(), true, std::chrono::milliseconds(100)),
+              LocalStore::Reset::Done);
+    Load(textPath, text);
+    EXPECT_EQ(passes_, 1);
+    Load(noisePath, noise);
+
+    // With the trust turned off, every source is read.
+    Open(0, true);
+    Load(textPath, text);
+    Load(textPath, text);
+    EXPECT_EQ(passes_, 1);
+    EXPECT_EQ(messages_.str(), "");
+}
+
+TEST_F(TrustedSourceTest, ASourceRewrittenWithinTheSameSecondIsReadAgain)
+{
+    // Rewritten in place right after it was read, with the same size and its
+    // modification time set back: only its change time tells, and within the
+    // file system's tick not even that. It was never recorded.
+    Open(StatusRecords::DefaultSettle);
+    const std::string first = testing::CompressibleText(600'000, 5);
+    std::string second = first;
+    second[123] ^= 0x01;
+    const std::string path = dir_.Write("source", first).string();
+    const testing::FileTimes times = testing::TimesOf(path);
+    Load(path, first);
+    EXPECT_EQ(cache_->Sources()->Size(), 0u);
+    RewriteInPlace(path, second);
+    testing::SetModified(path, times.modified);
+    Load(path, second);
+    EXPECT_EQ(passes_, 1);
+
+    // Recorded (a settle of zero), then rewritten a tick later the same way:
+    // the change time moved, and the source is read.
+    Open(0);
+    Load(path, second);
+    ASSERT_EQ(cache_->Sources()->Size(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const testing::FileTimes recorded = testing::TimesOf(path);
+    RewriteInPlace(path, first);
+    testing::SetModified(path, recorded.modified);
+    Load(path, first);
+    EXPECT_EQ(passes_, 1);
+}
+
+TEST_F(TrustedSourceTest, ASourceReplacedByRenameIsReadAgain)
+{
+    Open(0);
+    const std::string first = testing::CompressibleText(600'000, 6);
+    std::string second = first;
+    second[599'999] ^= 0x01;
+    const std::string path = dir_.Write("source", first).string();
+    Load(path, first);
+    // Another file of the same size and modification time takes its name.
+    const std::string replacement = dir_.Write("replacement", second).string();
+    testing::SetModified(replacement, testing::TimesOf(path).modified);
+    std::filesystem::rename(replacement, path);
+    Load(path, second);
+    EXPECT_EQ(passes_, 1);
 }
 
 // --- Sources that are refused ------------------------------------------------------

@@ -165,4 +165,19 @@ unsigned EffectiveUser()
     return static_cast<unsigned>(::geteuid());
 }
 
+std::string MachineIdentity()
+{
+    for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        File file = File::OpenRegular(path, OpenFlags::Read);
+        char text[128];
+        const std::optional<std::size_t> got = file.IsOpen() ? file.ReadAt(0, text, sizeof text) : std::nullopt;
+        if (got && *got > 0)
+            return std::string(text, *got);
+    }
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        return {};
+    return host;
+}
+
 }  // namespace zelkor

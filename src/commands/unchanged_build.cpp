@@ -1,0 +1,148 @@
+#include "commands/unchanged_build.h"
+
+#include <string_view>
+
+#include <cryptopp/sha.h>
+
+#include "archive/archive_writer.h"
+#include "cache/compression_cache.h"
+#include "commands/command_reader.h"
+#include "platform/file_system.h"
+#include "platform/little_endian.h"
+
+namespace zelkor {
+
+namespace {
+
+// SHA-256 over fields that each carry their length, so that no two inputs run
+// together into the same bytes.
+class FieldHasher {
+public:
+    void Add(std::span<const std::uint8_t> bytes)
+    {
+        std::uint8_t length[8];
+        EncodeFixed64(length, bytes.size());
+        sha_.Update(length, sizeof length);
+        sha_.Update(bytes.data(), bytes.size());
+    }
+    void Add(std::string_view text) { Add(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())); }
+    void Add(std::uint64_t value)
+    {
+        std::uint8_t bytes[8];
+        EncodeFixed64(bytes, value);
+        Add(std::span<const std::uint8_t>(bytes));
+    }
+    std::array<std::uint8_t, 32> Finish()
+    {
+        std::array<std::uint8_t, 32> digest;
+        sha_.Final(digest.data());
+        return digest;
+    }
+
+private:
+    CryptoPP::SHA256 sha_;
+};
+
+// Whether `written`, recorded after a build, is the file found now.
+bool SameOutput(const std::optional<RecordedStatus>& written, const std::optional<FileStatus>& now)
+{
+    if (!written || !now)
+        return !written && !now;
+    return now->IsRegular() && RecordedStatus::Of(*now) == *written;
+}
+
+}  // namespace
+
+UnchangedBuild::UnchangedBuild(const PackCommand& pack, const KeyMaterial& material, CompressionCache& cache)
+    : pack_(pack), material_(material), cache_(cache), archiveName_(StatusRecords::NameOf(pack.archive.path))
+{
+}
+
+template <typename StatusOf>
+std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) const
+{
+    if (!archiveName_)
+        return std::nullopt;
+    FieldHasher hasher;
+    hasher.Add("zelkor " ZELKOR_VERSION);
+    hasher.Add(*archiveName_);
+    if (pack_.keyFile) {
+        const std::optional<std::string> keyFile = StatusRecords::NameOf(pack_.keyFile->path);
+        if (!keyFile)
+            return std::nullopt;
+        hasher.Add(*keyFile);
+    } else {
+        hasher.Add(std::uint64_t{0});
+    }
+    KeyMaterial material = material_;
+    for (Share* share : material.InDrawOrder())
+        hasher.Add(std::span<const std::uint8_t>(share->data(), share->size()));
+    hasher.Add(pack_.sources.size());
+    for (const PackSource& source : pack_.sources) {
+        const std::optional<std::string> name = StatusRecords::NameOf(source.path);
+        if (!name)
+            return std::nullopt;
+        const std::optional<RecordedStatus> status = statusOf(*name, source);
+        if (!status)
+            return std::nullopt;
+        std::uint8_t bytes[RecordedStatus::Size];
+        status->EncodeTo(bytes);
+        hasher.Add(*name);
+        hasher.Add(std::span<const std::uint8_t>(bytes));
+        hasher.Add(source.archivedPath ? std::uint64_t{1} : std::uint64_t{0});
+        hasher.Add(source.archivedPath.value_or(""));
+        hasher.Add(source.storeRaw ? std::uint64_t{1} : std::uint64_t{0});
+    }
+    return hasher.Finish();
+}
+
+bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
+{
+    StatusRecords* sources = cache_.Sources();
+    BuildRecords* builds = cache_.Builds();
+    if (!sources || !builds || !sources->Trusting() || !cache_.Usable() || !archiveName_)
+        return false;
+    const std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
+    if (!last || !SameOutput(last->archive, writer.ReplacedArchive()) ||
+        !SameOutput(last->keyFile, writer.ReplacedKeyFile()))
+        return false;
+    bytes = 0;
+    std::vector<std::pair<std::string, FileStatus>> found;
+    found.reserve(pack_.sources.size());
+    const std::optional<Digest> inputs = Inputs([&](const std::string& name, const PackSource& source) {
+        const std::optional<FileStatus> status = StatusOf(source.path);
+        if (!status || !status->IsRegular())
+            return std::optional<RecordedStatus>();
+        bytes += status->size;
+        found.emplace_back(name, *status);
+        return std::optional(RecordedStatus::Of(*status));
+    });
+    if (!inputs || *inputs != last->inputs)
+        return false;
+    // The records stay in use, and the sources count as found unchanged.
+    for (const auto& [name, status] : found)
+        sources->Trusted(name, status);
+    builds->Use(*archiveName_);
+    return true;
+}
+
+void UnchangedBuild::Record(const ArchiveWriter& writer)
+{
+    StatusRecords* sources = cache_.Sources();
+    BuildRecords* builds = cache_.Builds();
+    if (!sources || !builds || !cache_.Usable() || !archiveName_ || !writer.WrittenArchive() ||
+        (pack_.keyFile && !writer.WrittenKeyFile()))
+        return;
+    const std::optional<Digest> inputs =
+        Inputs([&](const std::string& name, const PackSource&) { return sources->Confirmed(name); });
+    if (!inputs)
+        return;
+    BuildRecords::Record record;
+    record.inputs = *inputs;
+    record.archive = RecordedStatus::Of(*writer.WrittenArchive());
+    if (writer.WrittenKeyFile())
+        record.keyFile = RecordedStatus::Of(*writer.WrittenKeyFile());
+    builds->Put(*archiveName_, record);
+}
+
+}  // namespace zelkor

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "archive/archive_crypto.h"
+#include "cache/build_records.h"
+
+namespace zelkor {
+
+class ArchiveWriter;
+class CompressionCache;
+struct PackCommand;
+
+// A pack command with a key seed whose inputs all match its last build, so
+// that the archive and key file at its paths already hold the bytes a build
+// would give and are left in place. Inputs are the command itself (every path,
+// archived name and Store choice, in order), the key material, the tool's
+// version, and each source's status as the cache's status records found it
+// settled and unchanged; the outputs are the archive and key file at the paths,
+// by identity, size and times, as this tool last wrote them. A build is
+// recorded only when it printed no warning, so one that did is run again in
+// full, warnings and all.
+//
+// Only with a local cache directory that trusts status records (not with
+// ZELKOR_CACHE_REHASH).
+class UnchangedBuild {
+public:
+    UnchangedBuild(const PackCommand& pack, const KeyMaterial& material, CompressionCache& cache);
+
+    // Whether the command may be left as its last build left it: every source
+    // is a regular file whose status is the one recorded, and the files the
+    // created `writer` would replace are the ones recorded. The sources' sizes
+    // add up to `bytes`.
+    bool Matches(const ArchiveWriter& writer, std::uint64_t& bytes);
+
+    // After `writer` built the command in full without a warning: records the
+    // build, when every source was found settled and unchanged while it was read.
+    void Record(const ArchiveWriter& writer);
+
+private:
+    using Digest = std::array<std::uint8_t, 32>;
+    // The digest of the inputs with each source's status from `statusOf`
+    // (nothing: no digest).
+    template <typename StatusOf>
+    std::optional<Digest> Inputs(StatusOf statusOf) const;
+
+    const PackCommand& pack_;
+    const KeyMaterial& material_;
+    CompressionCache& cache_;
+    std::optional<std::string> archiveName_;
+};
+
+}  // namespace zelkor
