@@ -134,7 +134,7 @@ std::optional<std::vector<Directory::Entry>> Directory::List() const
                       : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory
                                                                      : FileKind::Regular;
         const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-        status.permissions = status.kind == FileKind::Directory ? 0777u : readOnly ? 0444u : 0666u;
+        status.permissions = status.kind == FileKind::Directory ? 0755u : readOnly ? 0444u : 0644u;
         status.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         status.modifiedNanoseconds =
             win32::UnixNanoseconds(found.ftLastWriteTime.dwLowDateTime, found.ftLastWriteTime.dwHighDateTime);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <iterator>
 
 #include "platform/win32/wide_path.h"
 #include "platform/win32/win32_error.h"
@@ -225,6 +226,22 @@ unsigned EffectiveUser()
 {
     // The owner every FileStatus on Windows reports: the process's own user.
     return 0;
+}
+
+std::string MachineIdentity()
+{
+    // The identifier Windows gives the installation, else the computer's name.
+    wchar_t guid[64] = {};
+    DWORD bytes = sizeof guid;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
+                       RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, guid, &bytes) == ERROR_SUCCESS &&
+        guid[0] != L'\0')
+        return win32::Narrow(guid);
+    wchar_t name[256] = {};
+    DWORD length = static_cast<DWORD>(std::size(name));
+    if (!::GetComputerNameExW(ComputerNameDnsFullyQualified, name, &length))
+        return {};
+    return win32::Narrow(std::wstring_view(name, length));
 }
 
 }  // namespace zelkor

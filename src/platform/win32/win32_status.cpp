@@ -42,15 +42,21 @@ std::optional<FileStatus> StatusOfHandle(std::intptr_t native, bool asLink)
     if (status.kind != FileKind::Link)
         status.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    status.permissions = status.kind == FileKind::Directory ? 0777u : readOnly ? 0444u : 0666u;
+    status.permissions = status.kind == FileKind::Directory ? 0755u : readOnly ? 0444u : 0644u;
     status.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     status.device = info.dwVolumeSerialNumber;
     status.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     status.owner = 0;
     status.group = 0;
     status.modifiedNanoseconds = UnixNanoseconds(info.ftLastWriteTime.dwLowDateTime, info.ftLastWriteTime.dwHighDateTime);
-    // Windows keeps no status-change time; the content's time is the nearest.
-    status.changedNanoseconds = status.modifiedNanoseconds;
+    // NTFS's change time moves with the content and with the file's metadata
+    // (a rename, an attribute), as a POSIX status-change time does.
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) && basic.ChangeTime.QuadPart != 0)
+        status.changedNanoseconds = UnixNanoseconds(static_cast<std::uint32_t>(basic.ChangeTime.LowPart),
+                                                    static_cast<std::uint32_t>(basic.ChangeTime.HighPart));
+    else
+        status.changedNanoseconds = status.modifiedNanoseconds;
     return status;
 }
 

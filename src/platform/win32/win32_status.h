@@ -10,7 +10,9 @@ namespace zelkor::win32 {
 
 // The status of the open file or directory `handle` (a HANDLE), in the platform
 // layer's terms: the volume's serial number as the device, the file index as the
-// inode, permissions from the read-only attribute, the process's user as the
+// inode, permissions from the read-only attribute as the owner's alone (0644,
+// 0444 read-only, 0755 a directory: who else may write is the business of the
+// file's access list, which Windows checks itself), the process's user as the
 // owner (the tools compare owners only with it). `asLink` reports a symbolic
 // link or junction opened itself (not followed) as a link.
 std::optional<FileStatus> StatusOfHandle(std::intptr_t handle, bool asLink);
