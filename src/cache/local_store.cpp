@@ -4,6 +4,7 @@
 
 #include "platform/little_endian.h"
 #include "platform/messages.h"
+#include "platform/wall_clock.h"
 
 namespace zelkor {
 
@@ -15,12 +16,6 @@ constexpr std::size_t TallySize = 16;
 // A use is recorded when the last one lies this far back: fine enough for the
 // order of eviction, and it spares the file system an update per hit.
 constexpr std::int64_t UseRecordedEvery = std::int64_t{3600} * 1'000'000'000;
-
-std::int64_t Now()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -61,7 +56,7 @@ CacheStore::Got LocalStore::Get(const CacheKey& key, std::uint64_t maxSize, cons
     const std::optional<std::size_t> got = entry.ReadAt(0, room.data(), size);
     if (!got)
         return {};
-    if (Now() - status.modifiedNanoseconds >= UseRecordedEvery)
+    if (NanosecondsSince(WallClockNanoseconds(), status.modifiedNanoseconds) >= UseRecordedEvery)
         entry.Touch();
     return {Got::Kind::Found, room.first(*got)};
 }

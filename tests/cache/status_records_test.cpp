@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -255,6 +256,39 @@ TEST_F(StatusRecordsTest, UnusedRecordsAgeOutAndTheFileKeepsItsBound)
     EXPECT_EQ(bounded.Size(), 3u);
     for (const char* name : {"r3", "r4", "r5"})
         EXPECT_TRUE(bounded.Find(name)) << name;
+}
+
+TEST_F(StatusRecordsTest, TimesOfUseFromTheFileAreNeverTrustedToFit)
+{
+    // A crafted or damaged file may give any time of use: the arithmetic on it
+    // saturates (UBSan found the overflow), a record unused since long ago ages
+    // out, and one used ahead of now is set to now once it is used.
+    constexpr std::int64_t Most = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Least = std::numeric_limits<std::int64_t>::min();
+    const std::int64_t now = WallClockNanoseconds();
+    const struct {
+        std::int64_t used;
+        bool idleKept;
+    } cases[] = {{Least, false}, {Least + 1, false}, {-1, false}, {0, false}, {now, true}, {Most, true}};
+    for (const auto& c : cases) {
+        RecordTable::Records records;
+        records["used"] = {Bytes{1}, c.used};
+        records["idle"] = {Bytes{2}, c.used};
+        ASSERT_TRUE(RecordFile::Write(root_, "t", 0x1234, RecordTable::EncodeBody(records)));
+        {
+            RecordTable table(root_, "t", 0x1234, 1 << 20, now);
+            table.Use("used");
+            table.Put("new", Bytes{3});
+            ASSERT_TRUE(table.Flush());
+        }
+        const auto body = RecordFile::Read(root_, "t", 0x1234, 1 << 20);
+        ASSERT_TRUE(body);
+        const auto read = RecordTable::DecodeBody(*body);
+        ASSERT_TRUE(read);
+        ASSERT_TRUE(read->contains("used")) << c.used;
+        EXPECT_EQ(read->at("used").used, now) << c.used;
+        EXPECT_EQ(read->contains("idle"), c.idleKept) << c.used;
+    }
 }
 
 TEST_F(StatusRecordsTest, ConcurrentRunsKeepEachOthersRecords)

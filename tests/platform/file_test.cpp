@@ -4,6 +4,7 @@
 #include "platform/output_guard.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -174,6 +176,25 @@ TEST(FileTest, TimesAndAttributes)
     EXPECT_EQ(file.Status()->permissions, 0604u);
     EXPECT_EQ(file.Status()->owner, after.owner);
 }
+
+#ifndef _WIN32
+TEST(FileTest, TimesBeyondTheRangeAreHeldAtItsEnds)
+{
+    // Anyone may date a file past 2262, where nanoseconds since the epoch no
+    // longer fit in 64 bits.
+    TempDir dir;
+    const fs::path path = dir.Write("f", "x");
+    const timespec far[2] = {{10'413'792'000, 5}, {10'413'792'000, 5}};  // the year 2300
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), far, 0), 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    if (info.st_mtim.tv_sec != far[1].tv_sec)
+        GTEST_SKIP() << "the file system keeps no such time";
+    EXPECT_EQ(StatusOf(path.string())->modifiedNanoseconds, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(File::Open(path.string(), OpenFlags::Read).Status()->modifiedNanoseconds,
+              std::numeric_limits<std::int64_t>::max());
+}
+#endif
 
 TEST(FileSystemTest, CallsOnPaths)
 {

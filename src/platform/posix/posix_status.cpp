@@ -1,12 +1,28 @@
 #include "platform/posix/posix_status.h"
 
+#include <limits>
+
 namespace zelkor::posix {
 
 namespace {
 
+// Times past the year 2262 or before 1677, which anyone may give a file, are
+// held at the ends of the range.
+std::int64_t Nanoseconds(std::int64_t seconds, std::int64_t nanoseconds)
+{
+    constexpr std::int64_t PerSecond = 1'000'000'000;
+    constexpr std::int64_t Most = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Least = std::numeric_limits<std::int64_t>::min();
+    if (seconds >= Most / PerSecond)
+        return Most;
+    if (seconds <= Least / PerSecond)
+        return Least;
+    return seconds * PerSecond + nanoseconds;
+}
+
 std::int64_t Nanoseconds(const timespec& time)
 {
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + static_cast<std::int64_t>(time.tv_nsec);
+    return Nanoseconds(static_cast<std::int64_t>(time.tv_sec), static_cast<std::int64_t>(time.tv_nsec));
 }
 
 FileKind KindOf(mode_t mode)
