@@ -199,9 +199,11 @@ TEST_F(ScriptWarningsTest, ControlCharactersInMessagesAreShownNotObeyed)
         {"<CreateOrvanPack ArchivePath=\"a.pak\">\n" + FileElement("a", "src/\x1b]0;owned\x07") +
              FileElement("b", "src/\xc2\x9b" "31m\x9b") +
              "<File ArchivedPath=\"c\">src/two&#10;lines&#0;</File>\n" +
-             FileElement("d", "src/tab\there") + "</CreateOrvanPack>\n",
+             FileElement("d", "src/tab\there") + FileElement("e", "docs/\xe2\x80\xae" "fdp.exe") +
+             "</CreateOrvanPack>\n",
          "Cannot compress src/\\x1b]0;owned\\x07!\nCannot compress src/\\xc2\\x9b31m\\x9b!\n"
-         "Cannot compress src/two\\x0alines\\0!\nCannot compress src/tab\\x09here!\n"},
+         "Cannot compress src/two\\x0alines\\0!\nCannot compress src/tab\\x09here!\n"
+         "Cannot compress docs/\\xe2\\x80\\xaefdp.exe!\n"},
     });
     // The message that ends a run, too.
     ToolRun run = Run({"no\x1b[2Jsuch.xml"});
