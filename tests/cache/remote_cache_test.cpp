@@ -560,8 +560,9 @@ TEST(RemoteCacheRunTest, AServerThatCannotBeUsedIsOneWarningAndTheBuildGoesOn)
         const auto statistics = farm.Cache(local.substr(17));
         ASSERT_TRUE(statistics) << c.url;
         EXPECT_EQ(statistics->entries, farm.Files()) << c.url;
-        if (statistics->remote)
+        if (statistics->remote) {
             EXPECT_EQ(statistics->remote->url, c.shown) << c.url;
+        }
     }
 }
 
