@@ -100,13 +100,15 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
-    const bool quiet = AddFiles(pack, writer);
+    std::vector<std::optional<LoadedFile::Settled>> reads(pack.sources.size());
+    const bool quiet = AddFiles(pack, writer, reads);
     writer.Close();
     if (unchanged && quiet)
-        unchanged->Record(writer);
+        unchanged->Record(writer, reads);
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
+                               std::vector<std::optional<LoadedFile::Settled>>& reads)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -137,6 +139,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
             return;
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
+        reads[i] = loaded->settled;
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });

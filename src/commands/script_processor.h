@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <boost/property_tree/ptree.hpp>
+
+#include "archive/loaded_file.h"
 
 namespace zelkor {
 
@@ -63,8 +67,9 @@ private:
     void PackWarning(const PackCommand& pack, const std::string& line);
     void RunGenerate(const GenerateCommand& generate);
     // Loads every source and adds it to `writer`, in order; false when that
-    // printed a warning.
-    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer);
+    // printed a warning. `reads[i]` tells how the bytes of source i were come by.
+    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer,
+                  std::vector<std::optional<LoadedFile::Settled>>& reads);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

@@ -126,6 +126,8 @@ std::unique_ptr<CompressionCache> OpenCache(WarningLog& warnings)
     const CacheSettings settings = CacheSettings::FromEnvironment();
     if (settings.Enabled() && !settings.badSize.empty())
         warnings.Warn(settings.Warning());
+    if (settings.Enabled() && !settings.badTrust.empty())
+        warnings.Warn(settings.TrustWarning());
     for (const std::string& warning : settings.RemoteWarnings())
         warnings.Warn(warning);
     return CompressionCache::Open(settings, warnings);

@@ -43,7 +43,8 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // it is not read at all (the block is still proven to decode to bytes of the
 // recorded key); when the cache says it is stored raw, it is read and only its
 // content hash compared with the record's. Every other source that was read
-// whole and did not move meanwhile is recorded.
+// whole and did not move meanwhile is recorded. Either way the loaded file
+// says which status its bytes stand for (LoadedFile::settled).
 //
 // Used by one thread at a time; movable, not copyable.
 class FileJob {

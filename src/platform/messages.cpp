@@ -36,6 +36,11 @@ std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
 }
 
+std::string CacheTrustNotHours(std::string_view value, std::string_view taken)
+{
+    return Join("ZELKOR_CACHE_TRUST_HOURS=\"", value, "\" is not a number of hours, taken as ", taken, "!");
+}
+
 std::string CannotUseRemoteCache(std::string_view url) { return Join("Cannot use remote cache ", url, "!"); }
 
 std::string RemoteCacheSentDamagedEntry(std::string_view url, std::string_view key)

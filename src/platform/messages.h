@@ -22,6 +22,7 @@ std::string CannotScan(std::string_view directory);
 std::string CannotUseCache(std::string_view directory);
 std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key);
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
+std::string CacheTrustNotHours(std::string_view value, std::string_view taken);
 // The remote compression cache, named by its URL without credentials.
 std::string CannotUseRemoteCache(std::string_view url);
 std::string RemoteCacheSentDamagedEntry(std::string_view url, std::string_view key);

@@ -39,6 +39,7 @@ Cannot use cache DIR!
 Cache DIR held a damaged entry KEY!
 Cache DIR held a damaged entry KEY!
 ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!
+ZELKOR_CACHE_TRUST_HOURS="VALUE" is not a number of hours, taken as 24!
 Cannot use remote cache URL!
 Remote cache URL sent a damaged entry KEY!
 ZELKOR_REMOTE_CACHE_MODE="VALUE" is not read-only or read-write, taken as read-only!

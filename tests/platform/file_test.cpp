@@ -1,3 +1,4 @@
+#include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
@@ -195,6 +196,40 @@ TEST(FileTest, TimesBeyondTheRangeAreHeldAtItsEnds)
               std::numeric_limits<std::int64_t>::max());
 }
 #endif
+
+TEST(FileTest, StatusTellsWhereTheFileLives)
+{
+    ZELKOR_POSIX_ONLY("mounts and /proc");
+    TempDir dir;
+    const std::string file = dir.Write("f", "x").string();
+    const struct {
+        std::string path;
+        bool keepsChangeTime;  // when the test's directory is on a file system that does
+    } cases[] = {
+        {file, true},
+        {"/proc/version", false},  // the kernel's word, no file system's
+    };
+    std::optional<FileStatus> first;
+    for (const auto& c : cases) {
+        const std::optional<FileStatus> byPath = StatusOf(c.path);
+        const std::optional<FileStatus> opened = File::Open(c.path, OpenFlags::Read).Status();
+        ASSERT_TRUE(byPath && opened) << c.path;
+        EXPECT_NE(byPath->mount, 0u) << c.path;
+        EXPECT_EQ(byPath->mount, opened->mount) << c.path;
+        EXPECT_EQ(byPath->fileSystem, opened->fileSystem) << c.path;
+        EXPECT_EQ(byPath->keepsChangeTime, opened->keepsChangeTime) << c.path;
+        EXPECT_TRUE(c.keepsChangeTime || !byPath->keepsChangeTime) << c.path;
+        if (first) {
+            EXPECT_NE(byPath->mount, first->mount) << c.path;
+        } else {
+            first = byPath;
+        }
+    }
+    // The test's own directory is on ext4 or tmpfs wherever this suite runs.
+    EXPECT_TRUE(first->keepsChangeTime) << "the temporary directory's file system is not trusted";
+    // Listings leave it out.
+    EXPECT_EQ(Directory::Open(dir.path().string())->List()->at(0).status.mount, 0u);
+}
 
 TEST(FileSystemTest, CallsOnPaths)
 {

@@ -339,10 +339,7 @@ void File::TakeAttributesOf(const FileStatus& status) const
 
 std::optional<FileStatus> File::Status() const
 {
-    struct stat info {};
-    if (::fstat(Descriptor(*this), &info) != 0)
-        return std::nullopt;
-    return posix::StatusFrom(info);
+    return posix::StatusOfDescriptor(Descriptor(*this));
 }
 
 std::optional<std::uint64_t> File::Position() const

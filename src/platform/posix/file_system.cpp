@@ -62,13 +62,9 @@ std::optional<std::string> AbsolutePath(const std::string& path)
 
 std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow)
 {
-    struct stat info {};
     if (!Passable(path))
         return std::nullopt;
-    const int rc = follow == FollowLinks::Yes ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
-    if (rc != 0)
-        return std::nullopt;
-    return posix::StatusFrom(info);
+    return posix::StatusOfPath(path.c_str(), follow == FollowLinks::Yes);
 }
 
 std::optional<std::string> ReadLink(const std::string& path)
