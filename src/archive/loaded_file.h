@@ -33,7 +33,7 @@ struct LoadedFile {
         FileStatus status;
         std::int64_t proven = 0;
     };
-    std::optional<Settled> settled;
+    std::optional<Settled> settled = std::nullopt;
 
     // Stored compressed exactly when the stored bytes are fewer than the raw ones.
     bool IsCompressed() const { return stored.size() < rawSize; }

@@ -72,7 +72,7 @@ bool LocalStore::Put(const CacheKey& key, std::span<const std::uint8_t> header, 
     const std::string name = key.Hex();
     std::string temporary;
     SignalCleanup::Registration cleanup;
-    File file = bucket->CreateUnique("." + name + ".zelkor-", temporary, cleanup);
+    File file = directory_->CreateUnique(*bucket, "." + name + ".zelkor-", temporary, cleanup);
     const bool written = file.IsOpen() && file.WriteAll({header, block}) && file.Close() &&
                          bucket->Rename(temporary, name);
     if (!written) {
@@ -121,7 +121,8 @@ CacheDirectory::Update LocalStore::Account(unsigned index)
             }
             EncodeFixed64(&tally[0], bytes);
             EncodeFixed64(&tally[8], entries);
-        });
+        },
+        directory_->Made());
 }
 
 bool LocalStore::Flush(const CacheCounters& counters)
@@ -147,7 +148,8 @@ bool LocalStore::Flush(const CacheCounters& counters)
             total += counters;
             const auto encoded = total.Encode();
             std::copy(encoded.begin(), encoded.end(), bytes.begin());
-        });
+        },
+        directory_->Made());
     return update != CacheDirectory::Update::Failed;
 }
 
@@ -157,7 +159,8 @@ void LocalStore::RecordRemote(const std::string& url, const RemoteCounters& coun
     const std::vector<std::uint8_t> bytes = counters.Encode(url);
     std::string temporary;
     SignalCleanup::Registration cleanup;
-    File file = root.CreateUnique(std::string(".") + CacheDirectory::RemoteName + ".zelkor-", temporary, cleanup);
+    File file = directory_->CreateUnique(root, std::string(".") + CacheDirectory::RemoteName + ".zelkor-", temporary,
+                                         cleanup);
     const bool written = file.IsOpen() && file.WriteAll(bytes.data(), bytes.size()) && file.Close() &&
                          root.Rename(temporary, CacheDirectory::RemoteName);
     if (!written && !temporary.empty())
@@ -224,7 +227,8 @@ LocalStore::Reset LocalStore::Clear(const std::string& directory, bool entries, 
                                                               std::vector<eviction::StoredEntry>()))
                                                          ok = bucket->Remove(entry.name) && ok;
                                                      std::fill(tally.begin(), tally.end(), 0);
-                                                 })) && ok;
+                                                 },
+                                                 cache->Made())) && ok;
     }
     // The last run's remote counters are counters too; the records of sources
     // and builds go with the entries they point to.
@@ -236,7 +240,7 @@ LocalStore::Reset LocalStore::Clear(const std::string& directory, bool entries, 
     ok = done(CacheDirectory::UpdateCounters(cache->Root(), CacheDirectory::StatsName, CacheCounters::FileSize,
                                              lockWait, [](std::span<std::uint8_t> bytes) {
                                                  std::fill(bytes.begin(), bytes.end(), 0);
-                                             })) && ok;
+                                             }, cache->Made())) && ok;
     return ok ? Reset::Done : Reset::Failed;
 }
 

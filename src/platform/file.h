@@ -102,9 +102,10 @@ public:
     // at once; on a regular file the flag changes nothing.
     // With `status`, the file's status (taken for the check) is stored there.
     static File OpenRegular(const std::string& path, OpenFlags flags, FileStatus* status = nullptr);
-    // The same, relative to an open directory, as OpenAt.
+    // The same, relative to an open directory, as OpenAt (a file that Create
+    // makes gets `permissions`, less the process's mask).
     static File OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags,
-                              FileStatus* status = nullptr);
+                              FileStatus* status = nullptr, unsigned permissions = 0666);
 
     bool IsOpen() const { return handle_ != NoHandle; }
     const std::string& Path() const { return path_; }

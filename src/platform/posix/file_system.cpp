@@ -111,7 +111,7 @@ bool MakeDirectory(const std::string& path, unsigned permissions)
     return Passable(path) && ::mkdir(path.c_str(), static_cast<mode_t>(permissions)) == 0;
 }
 
-bool MakeDirectories(const std::string& path)
+bool MakeDirectories(const std::string& path, unsigned permissions)
 {
     if (!Passable(path))
         return false;
@@ -122,8 +122,8 @@ bool MakeDirectories(const std::string& path)
         errno = ENOENT;
         return false;
     }
-    const auto made = [&directory] {
-        if (::mkdir(directory.c_str(), 0777) == 0)
+    const auto made = [&directory, permissions] {
+        if (::mkdir(directory.c_str(), static_cast<mode_t>(permissions)) == 0)
             return true;
         if (errno != EEXIST)
             return false;
@@ -137,7 +137,7 @@ bool MakeDirectories(const std::string& path)
     const std::size_t slash = directory.rfind('/');
     if (errno != ENOENT || slash == std::string::npos)
         return false;
-    return MakeDirectories(directory.substr(0, slash == 0 ? 1 : slash)) && made();
+    return MakeDirectories(directory.substr(0, slash == 0 ? 1 : slash), permissions) && made();
 }
 
 std::uint64_t ProcessId()
