@@ -5,19 +5,25 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <lz4.h>
 #include <lz4hc.h>
 
+#include "archive/lz4_block_reader.h"
 #include "cache/cache_entry.h"
+#include "cache/compression_cache.h"
+#include "cache/layered_store.h"
 #include "cache/cache_settings.h"
 #include "cache/local_store.h"
+#include "cache/remote_budget.h"
 #include "cache/remote_counters.h"
 #include "cache/remote_store.h"
 #include "cache/remote_url.h"
 #include "cache/upload_queue.h"
+#include "platform/warning_log.h"
 #include "support/archive_contents.h"
 #include "support/loopback_ports.h"
 #include "support/nginx_server.h"
@@ -325,6 +331,79 @@ TEST(RemoteStoreTest, EveryFailureIsFailedAndNoneWaitsPastItsTime)
         EXPECT_EQ(store->UnusableMessage().find("agent"), std::string::npos);
         EXPECT_EQ(store->UnusableMessage().find("ght"), std::string::npos);
     }
+}
+
+TEST(RemoteStoreTest, MissesThatCostTooMuchSpendTheBudget)
+{
+    // Each row: the request timeout, how long each miss takes, how many threads
+    // wait on the server, and after how many misses the remote is given up (0:
+    // not within 100). The clock moves only within the misses, as if the run
+    // did nothing else.
+    using std::chrono::milliseconds;
+    const struct {
+        long timeout;
+        long miss;
+        std::size_t lanes;
+        int givenUpAfter;
+    } cases[] = {
+        {10'000, 9'900, 1, 2},                      // a 404 just inside the timeout
+        {10'000, 1'000, 4, RemoteBudget::MaxSlow},  // slow is a second at most
+        {1'000, 250, 1, RemoteBudget::MaxSlow},     // or a quarter of the timeout
+        {1'000, 200, 1, 51},                        // not slow: half the time, past ten seconds
+        {1'000, 200, 2, 0},                         // the other thread's time is not spent waiting
+        {10'000, 5, 1, 0},                          // a server on loopback
+    };
+    for (const auto& c : cases) {
+        std::chrono::steady_clock::time_point now{};
+        RemoteBudget budget(milliseconds(c.timeout), [&] { return now; });
+        int givenUpAfter = 0;
+        for (int miss = 1; miss <= 100 && givenUpAfter == 0; ++miss) {
+            const auto began = budget.Now();
+            now += milliseconds(c.miss);
+            if (!budget.Missed(began, c.lanes))
+                givenUpAfter = miss;
+        }
+        EXPECT_EQ(givenUpAfter, c.givenUpAfter) << c.timeout << " " << c.miss << " " << c.lanes;
+        EXPECT_EQ(budget.Spent(), c.givenUpAfter != 0);
+    }
+}
+
+TEST(RemoteStoreTest, ASlowServerIsGivenUpWithOneWarning)
+{
+    // Every GET a 404 that took 0.45 s of a 1 s timeout (by the test's own
+    // clock): after eight, the remote is given up, warned about once, and never
+    // asked again; the local cache goes on.
+    testing::NginxServer server;
+    ASSERT_TRUE(server.Started()) << server.Failure();
+    testing::TempDir dir;
+    std::chrono::steady_clock::time_point now{};
+    RemoteStore::Options options{std::chrono::milliseconds(1000), {}, [&] {
+                                     now += std::chrono::milliseconds(450);
+                                     return now;
+                                 }};
+    std::unique_ptr<RemoteStore> remote = RemoteStore::Open(*RemoteUrl::Parse(server.Url()), options);
+    ASSERT_TRUE(remote);
+    const RemoteStore& asked = *remote;
+    std::ostringstream messages;
+    WarningLog log(messages);
+    CompressionCache cache(std::make_unique<LayeredStore>(LocalStore::Open((dir / "local").string(), {}),
+                                                          std::move(remote), true, log),
+                           log);
+    Lz4BlockReader reader;
+    Bytes room;
+    for (int i = 0; i < 20; ++i) {
+        const Bytes raw = ToBytes(testing::CompressibleText(1000, static_cast<unsigned>(i)));
+        CompressionCache::Hit hit;
+        std::uint32_t hash = 0;
+        const auto outcome = cache.Find(CacheKey::Of(raw, hash), raw, [&](std::size_t size) {
+            room.assign(size, 0);
+            return std::span(room);
+        }, reader, hit);
+        EXPECT_EQ(outcome, CompressionCache::Outcome::Miss) << i;
+    }
+    EXPECT_EQ(messages.str(), "Cannot use remote cache " + server.Url() + "!\n");
+    EXPECT_EQ(asked.Counted().misses, static_cast<std::uint64_t>(RemoteBudget::MaxSlow));
+    EXPECT_TRUE(cache.Usable());
 }
 
 // --- Build farms: archivers sharing one server ------------------------------------
