@@ -57,9 +57,12 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
     }
 }
 
-void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line)
+void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line, bool notWritten)
 {
-    warnings_.Warn(line);
+    if (notWritten)
+        warnings_.NotWritten(line);
+    else
+        warnings_.Warn(line);
     if (options_.strict)
         throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
 }
@@ -74,7 +77,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     if (pack.keySeed) {
         material = KeyMaterial::FromSeedFile(pack.keySeed->path);
         if (!material) {
-            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown));
+            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
             return;
         }
     }
@@ -84,7 +87,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         material ? writer.Create(pack.archive, keyFile, *material) : writer.Create(pack.archive, keyFile);
     if (!created) {
         // Nothing of this command is read; the next command runs.
-        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()), true);
         return;
     }
     // Nothing changed since the last build: its files are what this one would
@@ -101,14 +104,23 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         return;
     }
     std::vector<std::optional<LoadedFile::Settled>> reads(pack.sources.size());
-    const bool quiet = AddFiles(pack, writer, reads);
+    std::size_t stored = 0;
+    const bool quiet = AddFiles(pack, writer, reads, stored);
+    // A command that lists files and could store none of them (run from the
+    // wrong directory, say) does not replace the last good build with an empty
+    // archive.
+    if (stored == 0 && !pack.sources.empty()) {
+        writer.Abandon();
+        warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
+        return;
+    }
     writer.Close();
     if (unchanged && quiet)
         unchanged->Record(writer, reads);
 }
 
 bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
-                               std::vector<std::optional<LoadedFile::Settled>>& reads)
+                               std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -140,6 +152,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
         reads[i] = loaded->settled;
+        ++stored;
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });
@@ -155,7 +168,7 @@ void ScriptProcessor::RunGenerate(const GenerateCommand& generate)
     for (const std::string& line : ScanWarnings(*scriptName_, generate, scan, used))
         warnings_.Warn(line);
     if (!written)
-        warnings_.Warn(message::CannotWrite(generate.outputShown));
+        warnings_.NotWritten(message::CannotWrite(generate.outputShown));
 }
 
 }  // namespace zelkor

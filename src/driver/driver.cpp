@@ -92,8 +92,10 @@ constexpr const char* Usage =
     "language, every message and the archive layout. zelkor-inspect lists,\n"
     "verifies and extracts archives.\n"
     "\n"
-    "Exit status: 0 done without warnings; 1 done, with warnings on standard\n"
-    "error; 2 a failure ended the run.\n"
+    "Exit status: 0 done without warnings; 1 done, every output written, with\n"
+    "warnings on standard error; 2 a failure ended the run; 3 done, but an output\n"
+    "asked for was not written (Cannot create, Cannot write, none of a command's\n"
+    "files stored).\n"
     "\n"
     "Any other argument is a script path; a script named --help is run as ./--help.\n";
 
@@ -242,6 +244,8 @@ int RunArchiver(int argc, char** argv)
         std::cerr << ShowControls(failure, true) << std::endl;
         return ExitFailure;
     }
+    if (warnings.NotWrittenCount() != 0)
+        return ExitNotWritten;
     return warnings.Any() ? ExitWarnings : ExitSuccess;
 }
 

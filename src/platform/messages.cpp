@@ -19,6 +19,12 @@ std::string CannotCompress(std::string_view source) { return Join("Cannot compre
 std::string CannotStore(std::string_view source) { return Join("Cannot store ", source, "!"); }
 std::string CannotCreate(std::string_view path) { return Join("Cannot create ", path, "!"); }
 std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read key seed ", path, "!"); }
+
+std::string NoneStored(std::string_view archive, unsigned long files)
+{
+    return Join(archive, " not written: none of its ", std::to_string(files), " files could be stored!");
+}
+
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 

@@ -30,6 +30,7 @@ while IFS= read -r text; do
     grep -qxF -- "$text" <<<"$zelkor" || { echo "zelkor.1 lacks the line: $text"; status=1; }
 done <<'TEXTS'
 Cannot compress SOURCE!
+ARCHIVE not written: none of its N files could be stored!
 Cannot store SOURCE!
 Cannot create PATH!
 Cannot read key seed PATH!
