@@ -10,22 +10,15 @@
 
 namespace zelkor {
 
-// The content of one entry before encryption, both ways: the content hash, the
-// compression of raw bytes into stored bytes (one LZ4 high-compression block,
-// or the raw bytes themselves when the block is not strictly smaller), and the
-// decoding of stored bytes back into checked raw bytes.
+// The content of one entry before encryption, as a writer makes it: the content
+// hash, and the compression of raw bytes into stored bytes (one LZ4
+// high-compression block, or the raw bytes themselves when the block is not
+// strictly smaller). Readers decode with EntryReader (src/reader/).
 //
 // Encoding needs LZ4's working state (a quarter megabyte), which a codec makes
 // once and reuses for every file; one codec serves one thread at a time.
-// Decoding needs no state and is static.
 class EntryCodec {
 public:
-    enum class Status {
-        Ok,
-        BadCompression,  // the stored bytes are no LZ4 block of exactly rawSize bytes
-        HashMismatch,    // the raw bytes' hash differs from the content hash
-    };
-
     EntryCodec();
 
     // XXH32 of `raw` with ContentHashSeed.
@@ -43,20 +36,6 @@ public:
     // a few bytes of slack behind its result, or all of `out` when it ran out of
     // room).
     std::size_t OutputTouched() const { return outputTouched_; }
-
-    // Whether a compressed entry of these sizes can be a real LZ4 block at all;
-    // checked before rawSize bytes are allocated for it.
-    static bool CouldDecode(std::uint32_t rawSize, std::uint32_t storedSize);
-
-    // Turns the decrypted stored bytes of an entry back into its raw bytes in
-    // `content` (decompressing when there are fewer than rawSize of them) and
-    // checks them against the content hash. `stored` may be taken over.
-    static Status Decode(std::vector<std::uint8_t>&& stored, std::uint32_t rawSize,
-                         std::uint32_t contentHash, std::vector<std::uint8_t>& content);
-
-    // "ok", "stored bytes do not decompress to the raw size", "content hash does
-    // not match".
-    static const char* Describe(Status status);
 
 private:
     ByteBuffer state_;

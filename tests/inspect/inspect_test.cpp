@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/archive_format.h"
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 #include "archive/entry_codec.h"
 #include "inspect/inspected_archive.h"
 #include "inspect_fixture.h"
