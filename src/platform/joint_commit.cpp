@@ -162,6 +162,15 @@ bool Completable(const std::string& path, const std::string& target)
 
 }  // namespace
 
+bool JointCommit::Pending(const std::string& primary)
+{
+    const std::optional<std::string> resolved = OutputGuard::Resolve(primary);
+    if (!resolved)
+        return false;
+    const std::string recordPath = DirectoryPart(*resolved) + CommitRecord::NameFor(NamePart(*resolved));
+    return StatusOf(recordPath, FollowLinks::No).has_value();
+}
+
 void JointCommit::Complete(const std::string& primary)
 {
     const std::optional<std::string> resolved = OutputGuard::Resolve(primary);

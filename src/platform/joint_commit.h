@@ -40,6 +40,11 @@ public:
     // and the targets keep what they hold.
     static void Complete(const std::string& primary);
 
+    // Whether a record is left beside `primary` (links followed as Complete
+    // follows them): a commit is pending that Complete would finish. Writes
+    // nothing.
+    static bool Pending(const std::string& primary);
+
     // For tests: called by Commit between the first rename and the next, so that
     // a signal or a kill can be delivered exactly there. Null for none.
     static void SetHookBetweenRenames(void (*hook)());

@@ -255,7 +255,7 @@ void ArchiveReader::ReadNameRecord(SourceCursor& names, Entry& entry, bool readN
                               "NameRecord" + At(offset) + " has content hash " + Hex32(contentHash) +
                                   ", but its entry " + std::to_string(entry.position.index) + " has " +
                                   Hex32(entry.fields.contentHash),
-                              readName && NameHash(entry.name) == entry.fields.nameHash);
+                              readName && NameFits(entry.name, entry.fields));
 }
 
 FileEntry ArchiveReader::ReadFields(std::uint64_t offset) const

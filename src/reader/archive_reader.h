@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/archive_format.h"
@@ -57,6 +58,10 @@ public:
         FileEntry fields;
         std::string name;  // the archived path from the key file; empty without one
     };
+
+    // Whether `name` is the one that an entry's name hash was made from. A key
+    // file can name any file for any entry: readers trust only such names.
+    static bool NameFits(std::string_view name, const FileEntry& fields) { return NameHash(name) == fields.nameHash; }
 
     using ContentStatus = EntryReader::Status;
 

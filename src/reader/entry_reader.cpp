@@ -107,6 +107,18 @@ EntryReader::Status ReadStoredRaw(const ByteSource& source, const EntryCipher& c
     return hasher.Digest() == fields.contentHash ? EntryReader::Status::Ok : EntryReader::Status::HashMismatch;
 }
 
+// A compressed block whole in memory, decrypted, decoded by LZ4 itself.
+EntryReader::Status DecodeWhole(std::span<const std::uint8_t> stored, const FileEntry& fields,
+                                std::span<std::uint8_t> raw)
+{
+    const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()),
+                                             reinterpret_cast<char*>(raw.data()), static_cast<int>(stored.size()),
+                                             static_cast<int>(raw.size()));
+    if (produced < 0 || static_cast<std::size_t>(produced) != raw.size())
+        return EntryReader::Status::BadCompression;
+    return ContentHasher::Of(raw) == fields.contentHash ? EntryReader::Status::Ok : EntryReader::Status::HashMismatch;
+}
+
 EntryReader::Status ReadCompressed(const ByteSource& source, const EntryCipher& cipher, const FileEntry& fields,
                                    std::span<std::uint8_t> raw)
 {
@@ -115,13 +127,7 @@ EntryReader::Status ReadCompressed(const ByteSource& source, const EntryCipher& 
         const std::span<std::uint8_t> stored(window, fields.storedSize);
         ReadExactly(source, fields.dataOffset, stored, EntryOffset(fields));
         EntryCipher::Stream(cipher).Decrypt(stored);
-        const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()),
-                                                 reinterpret_cast<char*>(raw.data()),
-                                                 static_cast<int>(stored.size()), static_cast<int>(raw.size()));
-        if (produced < 0 || static_cast<std::size_t>(produced) != raw.size())
-            return EntryReader::Status::BadCompression;
-        return ContentHasher::Of(raw) == fields.contentHash ? EntryReader::Status::Ok
-                                                             : EntryReader::Status::HashMismatch;
+        return DecodeWhole(stored, fields, raw);
     }
     StoredInput input(source, cipher, fields);
     HashingProgress progress(raw);
@@ -150,6 +156,20 @@ EntryReader::Status EntryReader::Read(const ByteSource& source, const EntryCiphe
     if (fields.storedSize == fields.rawSize)
         return ReadStoredRaw(source, cipher, fields, raw);
     return ReadCompressed(source, cipher, fields, raw);
+}
+
+EntryReader::Status EntryReader::Decode(const EntryCipher& cipher, const FileEntry& fields,
+                                        std::span<std::uint8_t> stored, std::span<std::uint8_t> raw)
+{
+    if (!CouldDecode(fields.rawSize, fields.storedSize) || raw.size() != fields.rawSize ||
+        stored.size() != fields.storedSize)
+        return Status::BadCompression;
+    EntryCipher::Stream(cipher).Decrypt(stored);
+    if (fields.storedSize == fields.rawSize) {
+        std::copy(stored.begin(), stored.end(), raw.begin());
+        return ContentHasher::Of(raw) == fields.contentHash ? Status::Ok : Status::HashMismatch;
+    }
+    return DecodeWhole(stored, fields, raw);
 }
 
 void EntryReader::ReadRange(const ByteSource& source, const EntryCipher& cipher, const FileEntry& fields,

@@ -39,6 +39,11 @@ public:
     static Status Read(const ByteSource& source, const EntryCipher& cipher, const FileEntry& fields,
                        std::span<std::uint8_t> raw);
 
+    // The same for stored bytes already read (still encrypted) into `stored`,
+    // which is decrypted in place.
+    static Status Decode(const EntryCipher& cipher, const FileEntry& fields, std::span<std::uint8_t> stored,
+                         std::span<std::uint8_t> raw);
+
     // Bytes [offset, offset + out.size()) of an entry stored raw (storedSize
     // equal to rawSize; the range within it), decrypted. CFB decrypts from any
     // block, so this costs what it reads. Nothing is proven: the content hash
