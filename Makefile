@@ -98,9 +98,9 @@ BENCH_ARGS += --before $(BEFORE_DIR)/build/zelkor
 endif
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd nginx zip
+	@scripts/bootstrap lz4 python3 zstd nginx zip libphysfs-dev
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit reader_bench
 ifneq ($(BENCH_BASELINE),)
 	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR))
 endif

@@ -29,6 +29,11 @@ noise on a shared machine hits all of them alike:
   SW  S with the Windows build under Wine (when --windows-build holds
       zelkor.exe): SW/S compares the systems on the same work
 
+The reader library is measured too (bench/reader_figures.py): RD, the library
+reading every entry, against LD, the in-memory limit of that work, against
+itself on two threads (RD2), and against PhysicsFS reading zips of the same
+files (PZ deflated, PZS stored); and opening 100,000 entries against PhysicsFS.
+
 It also builds the corpus twice with a key seed (the bytes must be the same),
 measures the zstd patch between that build and one of the changed copy, and
 the peak memory of packing a 70 MiB and a 1 GiB sparse source alone.
@@ -52,6 +57,8 @@ import sys
 import time
 import xml.etree.ElementTree as ElementTree
 from xml.sax.saxutils import quoteattr
+
+from reader_figures import reader_figures
 
 MiB = 1024 * 1024
 
@@ -519,6 +526,9 @@ def main():
           f"{reproducible['changed_entries_stored_bytes']} stored bytes of changed entries "
           f"(target <= {reproducible['patch_target_bytes']}), archive {reproducible['archive_bytes']} bytes")
 
+    reader_ratios, reader = reader_figures(build, zelkor, work, files, args.reps, quick=args.mb < 32)
+    ratios.update(reader_ratios)
+
     memory = memory_cases(zelkor, work)
     print("peak RSS packing one source alone: " +
           ", ".join(f"{name} {peak / MiB:.0f} MiB ({seconds:.1f} s)" for name, (seconds, peak) in memory.items()))
@@ -538,6 +548,7 @@ def main():
         "single_source_peak_rss_bytes": {name: peak for name, (_, peak) in memory.items()},
         "reproducibility": reproducible,
         "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote},
+        "reader": reader,
     }
     text = json.dumps(record, indent=2) + "\n"
     stamp = record["time"].replace(":", "")

@@ -123,6 +123,13 @@ zlk_status Open(const zlk_open_options& options, zlk_archive** out, zlk_error* e
     return status;
 }
 
+// "game.pak: entry 3 (FileEntry at offset 1234)", for messages.
+std::string EntryWhere(const zlk_archive& archive, std::uint64_t index, const zelkor::FileEntry& fields)
+{
+    return archive.archive->Reader().ArchiveSource().Name() + ": entry " + std::to_string(index) +
+           " (FileEntry at offset " + std::to_string(fields.dataOffset - zelkor::FileEntry::Size) + ")";
+}
+
 bool ValidSource(const zlk_source* source)
 {
     return source && source->read_at;
@@ -272,16 +279,14 @@ zlk_status zlk_read(const zlk_archive* archive, uint64_t index, void* buffer, si
         zelkor::FileEntry fields;
         const auto status = archive->archive->Read(
             index, std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), capacity), fields);
-        const std::string where = archive->archive->Reader().ArchiveSource().Name() + ": entry " +
-                                  std::to_string(index) + " (FileEntry at offset " +
-                                  std::to_string(fields.dataOffset - zelkor::FileEntry::Size) + ")";
+        if (status == zelkor::EntryReader::Status::Ok)
+            return Ok(error);
+        const std::string where = EntryWhere(*archive, index, fields);
         if (!status)
             return Report(error, ZLK_BUFFER_TOO_SMALL,
                           where + " holds " + std::to_string(fields.rawSize) + " bytes, more than the buffer's " +
                               std::to_string(capacity));
-        if (*status != zelkor::EntryReader::Status::Ok)
-            return Report(error, ZLK_ENTRY_DAMAGED, where + ": " + zelkor::EntryReader::Describe(*status));
-        return Ok(error);
+        return Report(error, ZLK_ENTRY_DAMAGED, where + ": " + zelkor::EntryReader::Describe(*status));
     });
 }
 
@@ -296,14 +301,11 @@ zlk_status zlk_read_range(const zlk_archive* archive, uint64_t index, uint64_t o
                           archive->archive->Reader().ArchiveSource().Name());
     return Guarded(error, [&] {
         const zelkor::FileEntry fields = archive->archive->Fields(index);
-        const std::string where = archive->archive->Reader().ArchiveSource().Name() + ": entry " +
-                                  std::to_string(index) + " (FileEntry at offset " +
-                                  std::to_string(fields.dataOffset - zelkor::FileEntry::Size) + ")";
         if (fields.storedSize != fields.rawSize)
-            return Report(error, ZLK_NOT_RAW, where + " is stored compressed; read it whole");
+            return Report(error, ZLK_NOT_RAW, EntryWhere(*archive, index, fields) + " is stored compressed; read it whole");
         if (offset > fields.rawSize || length > fields.rawSize - offset)
             return Report(error, ZLK_MISUSE,
-                          where + " holds " + std::to_string(fields.rawSize) + " bytes; " + std::to_string(length) +
+                          EntryWhere(*archive, index, fields) + " holds " + std::to_string(fields.rawSize) + " bytes; " + std::to_string(length) +
                               " at " + std::to_string(offset) + " pass its end");
         archive->archive->ReadRange(fields, offset,
                                     std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), length));
