@@ -24,7 +24,7 @@ struct zlk_archive {
     zelkor::HookMemory memory;
     zlk_allocator hooks;
     bool hooked;
-    std::unique_ptr<zelkor::IndexedArchive> archive;
+    std::unique_ptr<zelkor::ReadableArchive> archive;
 };
 
 namespace {
@@ -126,8 +126,7 @@ zlk_status Open(const zlk_open_options& options, zlk_archive** out, zlk_error* e
 // "game.pak: entry 3 (FileEntry at offset 1234)", for messages.
 std::string EntryWhere(const zlk_archive& archive, std::uint64_t index, const zelkor::FileEntry& fields)
 {
-    return archive.archive->Reader().ArchiveSource().Name() + ": entry " + std::to_string(index) +
-           " (FileEntry at offset " + std::to_string(fields.dataOffset - zelkor::FileEntry::Size) + ")";
+    return archive.archive->Describe(index, fields);
 }
 
 bool ValidSource(const zlk_source* source)
@@ -229,7 +228,7 @@ uint64_t zlk_entry_count(const zlk_archive* archive)
 
 int zlk_has_names(const zlk_archive* archive)
 {
-    return archive && archive->archive->HasKeyFile() ? 1 : 0;
+    return archive && archive->archive->HasNames() ? 1 : 0;
 }
 
 zlk_status zlk_entry_at(const zlk_archive* archive, uint64_t index, zlk_entry* out)
@@ -272,9 +271,7 @@ zlk_status zlk_read(const zlk_archive* archive, uint64_t index, void* buffer, si
     if (!archive || (!buffer && capacity > 0))
         return Report(error, ZLK_MISUSE, "zlk_read: no archive, or no buffer");
     if (index >= archive->archive->EntryCount())
-        return Report(error, ZLK_MISUSE,
-                      "zlk_read: no entry " + std::to_string(index) + " in " +
-                          archive->archive->Reader().ArchiveSource().Name());
+        return Report(error, ZLK_MISUSE, "zlk_read: no entry " + std::to_string(index));
     return Guarded(error, [&] {
         zelkor::FileEntry fields;
         const auto status = archive->archive->Read(
@@ -296,9 +293,7 @@ zlk_status zlk_read_range(const zlk_archive* archive, uint64_t index, uint64_t o
     if (!archive || (!buffer && length > 0))
         return Report(error, ZLK_MISUSE, "zlk_read_range: no archive, or no buffer");
     if (index >= archive->archive->EntryCount())
-        return Report(error, ZLK_MISUSE,
-                      "zlk_read_range: no entry " + std::to_string(index) + " in " +
-                          archive->archive->Reader().ArchiveSource().Name());
+        return Report(error, ZLK_MISUSE, "zlk_read_range: no entry " + std::to_string(index));
     return Guarded(error, [&] {
         const zelkor::FileEntry fields = archive->archive->Fields(index);
         if (fields.storedSize != fields.rawSize)
@@ -307,7 +302,7 @@ zlk_status zlk_read_range(const zlk_archive* archive, uint64_t index, uint64_t o
             return Report(error, ZLK_MISUSE,
                           EntryWhere(*archive, index, fields) + " holds " + std::to_string(fields.rawSize) + " bytes; " + std::to_string(length) +
                               " at " + std::to_string(offset) + " pass its end");
-        archive->archive->ReadRange(fields, offset,
+        archive->archive->ReadRange(index, fields, offset,
                                     std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), length));
         return Ok(error);
     });

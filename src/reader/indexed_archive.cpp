@@ -123,9 +123,16 @@ std::optional<IndexedArchive::ContentStatus> IndexedArchive::Read(std::uint64_t 
                                buffer.first(fields.rawSize));
 }
 
-void IndexedArchive::ReadRange(const FileEntry& fields, std::uint64_t offset, std::span<std::uint8_t> out) const
+void IndexedArchive::ReadRange(std::uint64_t, const FileEntry& fields, std::uint64_t offset,
+                               std::span<std::uint8_t> out) const
 {
     EntryReader::ReadRange(reader_->ArchiveSource(), reader_->Cipher(), fields, offset, out);
+}
+
+std::string IndexedArchive::Describe(std::uint64_t index, const FileEntry& fields) const
+{
+    return reader_->ArchiveSource().Name() + ": entry " + std::to_string(index) + " (FileEntry at offset " +
+           std::to_string(std::uint64_t{fields.dataOffset} - FileEntry::Size) + ")";
 }
 
 const IndexedArchive::Names& IndexedArchive::LoadedNames() const
@@ -182,7 +189,7 @@ std::optional<std::string_view> IndexedArchive::NameAt(const Names& names, std::
 
 std::optional<std::string_view> IndexedArchive::TrustedName(std::uint64_t index, const FileEntry& fields) const
 {
-    if (!HasKeyFile())
+    if (!HasNames())
         return std::nullopt;
     const std::optional<std::string_view> name = NameAt(LoadedNames(), index);
     if (!name || !ArchiveReader::NameFits(*name, fields))
@@ -197,7 +204,7 @@ std::optional<std::uint64_t> IndexedArchive::Find(std::string_view path) const
                                  [](const HashSlot& a, std::uint32_t b) { return a.hash < b; });
     if (slot == byHash_.end() || slot->hash != hash)
         return std::nullopt;
-    if (!HasKeyFile())
+    if (!HasNames())
         return slot->index;
     const Names& names = LoadedNames();
     std::optional<std::uint64_t> untrusted;

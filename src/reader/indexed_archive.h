@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "reader/archive_reader.h"
+#include "reader/readable_archive.h"
 
 namespace zelkor {
 
@@ -28,53 +29,54 @@ namespace zelkor {
 // Calls that read throw SourceError when a source cannot be read, and
 // ArchiveFormatError when a file no longer holds what it held when it was
 // opened; a fault of one entry's content comes back as a status.
-class IndexedArchive {
+class IndexedArchive : public ReadableArchive {
 public:
-    using ContentStatus = EntryReader::Status;
 
     // Opens and checks both sources (`keyFile` null for none), as ArchiveReader
     // does. `memory` serves the index, the names and the buffers of the check,
     // and must outlive the archive.
     IndexedArchive(std::unique_ptr<ByteSource> archive, std::unique_ptr<ByteSource> keyFile,
                    std::pmr::memory_resource* memory = std::pmr::get_default_resource());
-    ~IndexedArchive();
+    ~IndexedArchive() override;
     IndexedArchive(const IndexedArchive&) = delete;
     IndexedArchive& operator=(const IndexedArchive&) = delete;
 
     const ArchiveReader& Reader() const { return *reader_; }
-    std::uint64_t EntryCount() const { return entries_.size(); }
-    bool HasKeyFile() const { return reader_->KeySource() != nullptr; }
+    std::uint64_t EntryCount() const override { return entries_.size(); }
+    bool HasNames() const override { return reader_->KeySource() != nullptr; }
 
     // The FileEntry of entry `index` (below EntryCount()), read again and
     // checked against the index.
-    FileEntry Fields(std::uint64_t index) const;
+    FileEntry Fields(std::uint64_t index) const override;
 
     // The entry's archived path from the key file, when there is one and the
     // path hashes to `fields.nameHash` (the entry's, from Fields). The view
     // ends before a NUL and lives as long as the archive.
-    std::optional<std::string_view> TrustedName(std::uint64_t index, const FileEntry& fields) const;
+    std::optional<std::string_view> TrustedName(std::uint64_t index, const FileEntry& fields) const override;
 
     // The entry that `path` names: among the entries whose name hash is the
     // path's, the first in archive order whose trusted name equals the path
     // once both are normalised (A-Z lowered, backslashes as slashes); failing
     // that, the first of them whose name cannot be trusted. Without a key file,
     // the first entry with the path's name hash. Nothing when none is.
-    std::optional<std::uint64_t> Find(std::string_view path) const;
+    std::optional<std::uint64_t> Find(std::string_view path) const override;
 
     // Entry `index`'s content, checked, into the start of `buffer`; its fields
     // go to `fields`. Nothing, and nothing written, when the buffer is smaller
     // than the entry's raw size. An entry that stores little is read with its
     // FileEntry in one read.
-    std::optional<ContentStatus> Read(std::uint64_t index, std::span<std::uint8_t> buffer, FileEntry& fields) const;
+    std::optional<ContentStatus> Read(std::uint64_t index, std::span<std::uint8_t> buffer,
+                                      FileEntry& fields) const override;
     // The content with the fields already read (Fields), into `raw` of exactly
     // the raw size.
     ContentStatus Read(const FileEntry& fields, std::span<std::uint8_t> raw) const;
 
-    // Bytes of an entry stored raw, unchecked (see EntryReader::ReadRange).
-    void ReadRange(const FileEntry& fields, std::uint64_t offset, std::span<std::uint8_t> out) const;
+    void ReadRange(std::uint64_t index, const FileEntry& fields, std::uint64_t offset,
+                   std::span<std::uint8_t> out) const override;
+    std::string Describe(std::uint64_t index, const FileEntry& fields) const override;
 
     // The bytes the index and the loaded names take.
-    std::size_t MemoryUse() const;
+    std::size_t MemoryUse() const override;
 
 private:
     struct Located {
