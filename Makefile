@@ -18,6 +18,9 @@ INSPECT    := $(BUILD_DIR)/zelkor-inspect
 
 PREFIX     ?= /usr/local
 
+# The Windows cross build's folder, defined here because make bench looks for it too.
+WINDOWS_DIR ?= build-windows
+
 .PHONY: all bootstrap configure build demo test bench clean install package
 
 all: build
@@ -76,9 +79,15 @@ BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 BEFORE_DIR     := $(BENCH_DIR)/before-$(BENCH_BEFORE)
 
-# $(call archiver_at,COMMIT,DIR): the archiver at COMMIT, built once in DIR/build.
+# $(call archiver_at,COMMIT,DIR,VARIABLE): the archiver at COMMIT, built once in DIR/build.
+# A clone without that commit (a shallow one) stops with a message naming the
+# variable that leaves the comparison out.
 define archiver_at
 	@if [ ! -x $(2)/build/zelkor ]; then \
+	  if ! git cat-file -e '$(1)^{commit}' 2>/dev/null; then \
+	    echo "make bench: commit $(1) is not in this clone (a shallow one?); fetch it, or leave its figures out with $(3)=" >&2; \
+	    exit 2; \
+	  fi; \
 	  echo "Building the archiver at $(1) for comparison"; \
 	  rm -rf $(2) && mkdir -p $(2)/src && \
 	  git archive $(1) | tar -x -C $(2)/src && \
@@ -98,14 +107,14 @@ BENCH_ARGS += --before $(BEFORE_DIR)/build/zelkor
 endif
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd nginx zip
+	@scripts/bootstrap lz4 python3 zstd nginx zip time
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
 ifneq ($(BENCH_BASELINE),)
-	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR))
+	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR),BENCH_BASELINE)
 endif
 ifneq ($(BENCH_BEFORE),)
-	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR))
+	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR),BENCH_BEFORE)
 endif
 	python3 bench/run_bench.py $(BENCH_ARGS)
 
@@ -152,7 +161,6 @@ fuzz:
 # WINDOWS_DIR. Its libraries are built once from Debian's sources into
 # WINDOWS_DEPS and reused while their Debian versions stay the same; every
 # program is then checked to import system DLLs alone.
-WINDOWS_DIR       ?= build-windows
 WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 
