@@ -46,7 +46,7 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
 // cache key too.
 class PieceHashes {
 public:
-    explicit PieceHashes(bool keyed) : keyed_(keyed) { XXH32_reset(&xxh_, ContentHashSeed); }
+    PieceHashes(bool keyed, int level) : keyed_(keyed), key_(level) { XXH32_reset(&xxh_, ContentHashSeed); }
 
     void Update(std::span<const std::uint8_t> piece)
     {
@@ -69,14 +69,26 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 {
 }
 
+std::uint64_t FileJob::MemoryNeeded(std::uint64_t size, bool storeRaw)
+{
+    if (size >= ArchiveAddressLimit)
+        return 0;
+    if (storeRaw)
+        return size >= StreamFrom ? StreamedSource::Piece : 2 * size + ReadSlack;
+    const bool compressible = size <= static_cast<std::uint64_t>(LZ4_MAX_INPUT_SIZE);
+    return size + ReadSlack + (compressible ? static_cast<std::uint64_t>(LZ4_compressBound(static_cast<int>(size))) : 0);
+}
+
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
+    streamed_.reset();
     const auto excluded = [&](const FileStatus& status) {
         return std::any_of(options.excluded.begin(), options.excluded.end(),
                            [&](const FileStatus& output) { return status.SameFileAs(output); });
     };
     StatusRecords* records = cache_ && cache_->Usable() ? cache_->Sources() : nullptr;
-    const std::optional<std::string> name = records ? StatusRecords::NameOf(path) : std::nullopt;
+    const std::optional<std::string> name =
+        records && options.level == CompressionLevel ? StatusRecords::NameOf(path) : std::nullopt;
     const bool trusting = name && !options.storeRaw && records->Trusting();
     std::optional<LoadedFile> loaded;
     // A trusted source whose block the cache holds is not even opened.
@@ -97,12 +109,16 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
         // Trusted as stored raw, but only for the file now open if it is the same.
         if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
             rawKnown_.reset();
+        if (options.storeRaw && status.size >= StreamFrom && status.size < ArchiveAddressLimit)
+            return LoadStreamed(std::move(source), status, records, name);
         encryptWith_ = options.key;
         storeRaw_ = options.storeRaw;
+        level_ = options.level;
         key_.reset();
         loaded = LoadFrom(source, status.size);
         encryptWith_ = nullptr;
         storeRaw_ = false;
+        level_ = CompressionLevel;
         rawKnown_.reset();
         // Recorded only when a second look shows nothing moved while it was read.
         if (loaded && name) {
@@ -110,9 +126,28 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
                 records->Read(*name, status, *after, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
         }
     }
-    if (loaded && options.key && !loaded->encrypted) {
+    if (loaded && options.key && !loaded->encrypted && !loaded->stream) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
+    }
+    return loaded;
+}
+
+std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& status, StatusRecords* records,
+                                                const std::optional<std::string>& name)
+{
+    rawKnown_.reset();
+    StreamedSource& streamed = streamed_.emplace(std::move(source));
+    LoadedFile loaded;
+    if (!streamed.Measure(loaded.rawSize, loaded.contentHash)) {
+        streamed_.reset();
+        return std::nullopt;
+    }
+    if (loaded.rawSize < ArchiveAddressLimit)
+        loaded.stream = &streamed;
+    if (name) {
+        if (const std::optional<FileStatus> after = streamed.Source().Status())
+            records->Read(*name, status, *after, loaded.rawSize, nullptr, loaded.contentHash);
     }
     return loaded;
 }
@@ -250,7 +285,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     std::uint32_t contentHash = 0;
     CacheKey key;
     if (cached)
-        key = rawIsOurs ? CacheKey::Of(raw, contentHash) : CacheKey::Of(raw);
+        key = rawIsOurs ? CacheKey::Of(raw, contentHash, level_) : CacheKey::Of(raw, level_);
     else
         contentHash = EntryCodec::ContentHash(raw);
     if (!rawIsOurs && betweenPasses_)
@@ -261,7 +296,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         key_ = key;
     if (cached) {
         CompressionCache::Hit hit;
-        switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash)) {
+        switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash, level_)) {
         case CompressionCache::Outcome::Hit:
             if (hit.compressed) {
                 loaded.stored = hit.block;
@@ -277,12 +312,12 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     }
     const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
     const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
-    loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
+    loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash, level_);
     writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
     // From a mapping, a block is proven to hold the bytes first seen before it is
     // used or cached.
     if (!rawIsOurs && loaded.IsCompressed()) {
-        PieceHashes hashes(cached);
+        PieceHashes hashes(cached, level_);
         const bool decoded = reader_.Decode(loaded.stored, size, [&](std::span<const std::uint8_t> piece) {
             hashes.Update(piece);
             return true;
@@ -311,7 +346,7 @@ std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::u
     writtenEnd_ = std::max(writtenEnd_, size);
     const std::span<std::uint8_t> copy(storedBytes.data(), size);
     constexpr std::size_t Piece = 256 * 1024;
-    PieceHashes hashes(key != nullptr);
+    PieceHashes hashes(key != nullptr, level_);
     std::optional<ArchiveKey::Stream> cipher;
     if (encryptWith_)
         cipher.emplace(*encryptWith_);
@@ -350,6 +385,7 @@ std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t leng
 
 void FileJob::ReleaseMemory(std::size_t keep)
 {
+    streamed_.reset();
     for (ByteBuffer* buffer : {&rawBytes, &storedBytes}) {
         if (buffer->size() > KeptCapacity)
             buffer->Reallocate(0);
