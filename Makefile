@@ -70,11 +70,17 @@ test: build
 # Results go to build/bench/latest.json.
 #   make bench BENCH_MB=32 BENCH_REPS=5   smaller corpus, more repetitions
 #   make bench BENCH_BASELINE= BENCH_BEFORE=   without the "before" figures
+#   make bench BENCH_LARGE_MB=1536   the three incompressible sources' size (0: left out)
+#   make bench BENCH_LEVELS="9 12" BENCH_LEVEL_PACKAGE=supertuxkart-data
+#       levels side by side, on the files of that Debian package (installed first)
 # With the Windows build in WINDOWS_DIR (make windows), it runs under Wine too.
 BENCH_MB       ?= 128
 BENCH_REPS     ?= 5
 BENCH_BASELINE ?= 0aae028
 BENCH_BEFORE   ?= 9354c66
+BENCH_LARGE_MB ?=
+BENCH_LEVELS   ?=
+BENCH_LEVEL_PACKAGE ?=
 BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 BEFORE_DIR     := $(BENCH_DIR)/before-$(BENCH_BEFORE)
@@ -105,9 +111,18 @@ endif
 ifneq ($(BENCH_BEFORE),)
 BENCH_ARGS += --before $(BEFORE_DIR)/build/zelkor
 endif
+ifneq ($(BENCH_LARGE_MB),)
+BENCH_ARGS += --large-mb $(BENCH_LARGE_MB)
+endif
+ifneq ($(BENCH_LEVELS),)
+BENCH_ARGS += --levels "$(BENCH_LEVELS)"
+endif
+ifneq ($(BENCH_LEVEL_PACKAGE),)
+BENCH_ARGS += --level-package $(BENCH_LEVEL_PACKAGE)
+endif
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd nginx zip time
+	@scripts/bootstrap lz4 python3 zstd nginx zip time $(BENCH_LEVEL_PACKAGE)
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit
 ifneq ($(BENCH_BASELINE),)
