@@ -26,6 +26,10 @@ constexpr std::size_t ReadSlack = 64 * 1024;
 // buffer, whose pages are warm.
 constexpr std::uint64_t MapFrom = 256 * 1024;
 
+// Sources smaller than this are neither looked up in the cache nor kept there:
+// compressing one costs less than creating its entry, or reading it back.
+constexpr std::size_t CachedFrom = 1024;
+
 // Buffers up to this size stay with the job when it is handed back: what files
 // of up to FileJobCapacity bytes need, with room for growth steps.
 constexpr std::size_t KeptCapacity = FileJobCapacity + FileJobCapacity / 16;
@@ -42,25 +46,16 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
         buffer.Reallocate(grown);
 }
 
-// The content hash of bytes that go by piece by piece, and with `keyed` their
-// cache key too.
-class PieceHashes {
+// The content hash of bytes that go by piece by piece.
+class PieceHash {
 public:
-    PieceHashes(bool keyed, int level) : keyed_(keyed), key_(level) { XXH32_reset(&xxh_, ContentHashSeed); }
+    PieceHash() { XXH32_reset(&xxh_, ContentHashSeed); }
 
-    void Update(std::span<const std::uint8_t> piece)
-    {
-        XXH32_update(&xxh_, piece.data(), piece.size());
-        if (keyed_)
-            key_.Update(piece);
-    }
+    void Update(std::span<const std::uint8_t> piece) { XXH32_update(&xxh_, piece.data(), piece.size()); }
     std::uint32_t ContentHash() { return XXH32_digest(&xxh_); }
-    CacheKey Key() { return key_.Finish(); }
 
 private:
     XXH32_state_t xxh_;
-    bool keyed_;
-    CacheKey::Hasher key_;
 };
 
 }  // namespace
@@ -258,7 +253,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         loaded.stored = input;
         if (!rawIsOurs && betweenPasses_)
             betweenPasses_();
-        return Own(loaded, raw, rawIsOurs, nullptr, true);
+        return Own(loaded, raw, rawIsOurs, true);
     }
     // A trusted source that the cache stores raw: its record gives key and hash,
     // and the bytes read only have to show the same content hash.
@@ -269,7 +264,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         if (rawIsOurs)
             owned = EntryCodec::ContentHash(raw) == loaded.contentHash ? std::optional(loaded) : std::nullopt;
         else
-            owned = Own(loaded, raw, false, nullptr, true);
+            owned = Own(loaded, raw, false, true);
         if (owned) {
             key_ = rawKnown_->key;
             return owned;
@@ -277,15 +272,17 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         // Not the recorded bytes after all: hashed and looked up in full.
         rawKnown_.reset();
     }
-    // Bytes of our own are hashed once, for both hashes. A mapping can change
-    // under us, so what is stored from it (a block's decoded bytes, or a copy)
-    // is hashed as it is checked, and matched against what the first pass saw:
-    // its key with a cache, its content hash without.
-    const bool cached = cache_ && cache_->Usable();
+    // The first pass takes both hashes at once. A mapping can change under us,
+    // so what is stored from it (a block's decoded bytes, or a copy) is hashed
+    // as it is checked and matched against the content hash the first pass
+    // saw: a change between the passes is an accident that xxHash finds, and a
+    // block is proven against its key again wherever the cache hands it out,
+    // so a second SHA-256 of the source would buy nothing.
+    const bool cached = cache_ && cache_->Usable() && size >= CachedFrom;
     std::uint32_t contentHash = 0;
     CacheKey key;
     if (cached)
-        key = rawIsOurs ? CacheKey::Of(raw, contentHash, level_) : CacheKey::Of(raw, level_);
+        key = CacheKey::Of(raw, contentHash, level_);
     else
         contentHash = EntryCodec::ContentHash(raw);
     if (!rawIsOurs && betweenPasses_)
@@ -303,7 +300,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
                 return loaded;
             }
             loaded.stored = input;
-            return Own(loaded, raw, rawIsOurs, nullptr, false);
+            return Own(loaded, raw, rawIsOurs, false);
         case CompressionCache::Outcome::SourceChanged:
             return std::nullopt;
         case CompressionCache::Outcome::Miss:
@@ -317,23 +314,22 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     // From a mapping, a block is proven to hold the bytes first seen before it is
     // used or cached.
     if (!rawIsOurs && loaded.IsCompressed()) {
-        PieceHashes hashes(cached, level_);
+        PieceHash hashes;
         const bool decoded = reader_.Decode(loaded.stored, size, [&](std::span<const std::uint8_t> piece) {
             hashes.Update(piece);
             return true;
         });
-        if (!decoded || (cached ? hashes.Key() != key : hashes.ContentHash() != contentHash))
+        if (!decoded || hashes.ContentHash() != contentHash)
             return std::nullopt;
-        loaded.contentHash = hashes.ContentHash();
     }
-    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs, cached ? &key : nullptr, !cached);
+    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs, true);
     if (owned && cached)
         cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
     return owned;
 }
 
 std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
-                                       const CacheKey* key, bool sameHash)
+                                       bool sameHash)
 {
     const std::size_t size = raw.size();
     if (rawIsOurs || loaded.IsCompressed() || size == 0)
@@ -346,7 +342,7 @@ std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::u
     writtenEnd_ = std::max(writtenEnd_, size);
     const std::span<std::uint8_t> copy(storedBytes.data(), size);
     constexpr std::size_t Piece = 256 * 1024;
-    PieceHashes hashes(key != nullptr, level_);
+    PieceHash hashes;
     std::optional<ArchiveKey::Stream> cipher;
     if (encryptWith_)
         cipher.emplace(*encryptWith_);
@@ -358,7 +354,7 @@ std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::u
             cipher->Encrypt(piece);
     }
     const std::uint32_t copied = hashes.ContentHash();
-    if ((key && hashes.Key() != *key) || (sameHash && copied != loaded.contentHash))
+    if (sameHash && copied != loaded.contentHash)
         return std::nullopt;
     loaded.contentHash = copied;
     loaded.encrypted = cipher.has_value();

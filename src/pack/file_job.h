@@ -140,11 +140,11 @@ private:
     std::optional<LoadedFile> Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
 
     // For stored bytes that are `raw` itself: unless `raw` is ours, a copy in
-    // the job's buffer, whose content hash becomes the entry's. Nothing when the
-    // copy has not the key `key` (if given) or, with `sameHash`, another content
-    // hash than the one recorded: then the bytes changed since they were hashed.
+    // the job's buffer, whose content hash becomes the entry's. Nothing when,
+    // with `sameHash`, the copy has another content hash than the one
+    // recorded: then the bytes changed since they were hashed.
     std::optional<LoadedFile> Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
-                                  const CacheKey* key, bool sameHash);
+                                  bool sameHash);
 
     EntryCodec codec_;
     Lz4BlockReader reader_;
