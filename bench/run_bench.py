@@ -293,7 +293,7 @@ class CacheServer:
             "events { worker_connections 256; }\n"
             f"http {{\n  access_log off;\n{temp_paths}  client_max_body_size 0;\n"
             f"  server {{\n    listen 127.0.0.1:{self.port};\n    root {self.dir}/root;\n"
-            "    location / { dav_methods PUT; create_full_put_path on; }\n  }\n}\n")
+            "    location / { dav_methods PUT; create_full_put_path on; log_not_found off; }\n  }\n}\n")
         self.process = subprocess.Popen(["/usr/sbin/nginx", "-p", self.dir, "-e", self.dir / "error.log",
                                          "-c", self.dir / "nginx.conf"], stdout=subprocess.DEVNULL)
         for _ in range(500):
