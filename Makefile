@@ -18,6 +18,9 @@ INSPECT    := $(BUILD_DIR)/zelkor-inspect
 
 PREFIX     ?= /usr/local
 
+# The Windows cross build's folder, defined here because make bench looks for it too.
+WINDOWS_DIR ?= build-windows
+
 .PHONY: all bootstrap configure build demo test bench clean install package
 
 all: build
@@ -67,18 +70,30 @@ test: build
 # Results go to build/bench/latest.json.
 #   make bench BENCH_MB=32 BENCH_REPS=5   smaller corpus, more repetitions
 #   make bench BENCH_BASELINE= BENCH_BEFORE=   without the "before" figures
+#   make bench BENCH_LARGE_MB=1536   the three incompressible sources' size (0: left out)
+#   make bench BENCH_LEVELS="9 12" BENCH_LEVEL_PACKAGE=supertuxkart-data
+#       levels side by side, on the files of that Debian package (installed first)
 # With the Windows build in WINDOWS_DIR (make windows), it runs under Wine too.
 BENCH_MB       ?= 128
 BENCH_REPS     ?= 5
 BENCH_BASELINE ?= 0aae028
 BENCH_BEFORE   ?= 9354c66
+BENCH_LARGE_MB ?=
+BENCH_LEVELS   ?=
+BENCH_LEVEL_PACKAGE ?=
 BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 BEFORE_DIR     := $(BENCH_DIR)/before-$(BENCH_BEFORE)
 
-# $(call archiver_at,COMMIT,DIR): the archiver at COMMIT, built once in DIR/build.
+# $(call archiver_at,COMMIT,DIR,VARIABLE): the archiver at COMMIT, built once in DIR/build.
+# A clone without that commit (a shallow one) builds nothing and says so; the
+# benchmark then leaves those figures out.
 define archiver_at
 	@if [ ! -x $(2)/build/zelkor ]; then \
+	  if ! git cat-file -e '$(1)^{commit}' 2>/dev/null; then \
+	    echo "make bench: commit $(1) is not in this clone (a shallow one?), so its figures are left out; fetch it, or say $(3)= to leave them out quietly" >&2; \
+	    exit 0; \
+	  fi; \
 	  echo "Building the archiver at $(1) for comparison"; \
 	  rm -rf $(2) && mkdir -p $(2)/src && \
 	  git archive $(1) | tar -x -C $(2)/src && \
@@ -96,16 +111,25 @@ endif
 ifneq ($(BENCH_BEFORE),)
 BENCH_ARGS += --before $(BEFORE_DIR)/build/zelkor
 endif
+ifneq ($(BENCH_LARGE_MB),)
+BENCH_ARGS += --large-mb $(BENCH_LARGE_MB)
+endif
+ifneq ($(BENCH_LEVELS),)
+BENCH_ARGS += --levels "$(BENCH_LEVELS)"
+endif
+ifneq ($(BENCH_LEVEL_PACKAGE),)
+BENCH_ARGS += --level-package $(BENCH_LEVEL_PACKAGE)
+endif
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd nginx zip libphysfs-dev
+	@scripts/bootstrap lz4 python3 zstd nginx zip time libphysfs-dev $(BENCH_LEVEL_PACKAGE)
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit reader_bench
 ifneq ($(BENCH_BASELINE),)
-	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR))
+	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR),BENCH_BASELINE)
 endif
 ifneq ($(BENCH_BEFORE),)
-	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR))
+	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR),BENCH_BEFORE)
 endif
 	python3 bench/run_bench.py $(BENCH_ARGS)
 
@@ -152,7 +176,6 @@ fuzz:
 # WINDOWS_DIR. Its libraries are built once from Debian's sources into
 # WINDOWS_DEPS and reused while their Debian versions stay the same; every
 # program is then checked to import system DLLs alone.
-WINDOWS_DIR       ?= build-windows
 WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 

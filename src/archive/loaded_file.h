@@ -5,6 +5,8 @@
 
 namespace zelkor {
 
+class EntryStream;
+
 // One source file in the form an archive stores it, from loading to the
 // archive writer: the stored bytes (one LZ4 block, or the raw bytes when
 // compression did not make them strictly smaller), the raw size and the content
@@ -20,9 +22,12 @@ struct LoadedFile {
     // the file was loaded, on any thread, since every entry's cipher starts
     // afresh), so the writer only writes them.
     bool encrypted = false;
+    // When set, the stored bytes are the raw bytes, not held here (`stored` is
+    // empty) but read from the stream as they are written.
+    EntryStream* stream = nullptr;
 
     // Stored compressed exactly when the stored bytes are fewer than the raw ones.
-    bool IsCompressed() const { return stored.size() < rawSize; }
+    bool IsCompressed() const { return stream == nullptr && stored.size() < rawSize; }
 };
 
 }  // namespace zelkor

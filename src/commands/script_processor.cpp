@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive_crypto.h"
+#include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
@@ -115,7 +116,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
     const std::vector<FileStatus> outputs = writer.Outputs();
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
-    const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
+    const FileJob::Options options{.excluded = outputs, .key = &writer.Key(), .level = pack.level};
     // Entries a reader would not tell apart are named as the later one is stored.
     NameClashes clashes(ArchivedNames(pack));
     bool quiet = true;
@@ -132,7 +133,23 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        if (!writer.AddFile(*source.archivedPath, *loaded)) {
+        if (loaded->stream) {
+            // Changed since it was measured: measured once more and written
+            // again; a source that changes again is left out.
+            ArchiveWriter::Streamed added = writer.AddStreamed(*source.archivedPath, *loaded);
+            if (added == ArchiveWriter::Streamed::Changed &&
+                loaded->stream->Measure(loaded->rawSize, loaded->contentHash))
+                added = loaded->rawSize < ArchiveAddressLimit ? writer.AddStreamed(*source.archivedPath, *loaded)
+                                                              : ArchiveWriter::Streamed::Refused;
+            if (added == ArchiveWriter::Streamed::Changed) {
+                warn(message::CannotCompress(source.written));
+                return;
+            }
+            if (added == ArchiveWriter::Streamed::Refused) {
+                warn(message::CannotStore(source.written));
+                return;
+            }
+        } else if (!writer.AddFile(*source.archivedPath, *loaded)) {
             warn(message::CannotStore(source.written));
             return;
         }
