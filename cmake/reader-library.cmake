@@ -54,7 +54,8 @@ add_custom_target(zelkor-reader-static ALL DEPENDS ${ZELKOR_READER_STATIC})
 # installed, so a staged or moved installation works as it is.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
-install(FILES ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor
+install(FILES ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor.h ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor
         COMPONENT reader-dev)
 install(TARGETS zelkor-reader
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader NAMELINK_COMPONENT reader-dev

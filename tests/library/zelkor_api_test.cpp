@@ -2,6 +2,7 @@
 // a caller can switch on, names found through their case and separator
 // variants, positioned reads, allocator hooks, and many threads on one archive.
 #include "zelkor/zelkor.h"
+#include "zelkor/zelkor.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -373,6 +374,25 @@ TEST_F(ZelkorApiTest, EightThreadsReadOneArchive)
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+// The C++ layer: the handle closes itself, moves, and reads into a span.
+TEST_F(ZelkorApiTest, TheCppLayer)
+{
+    zlk::Archive archive = zlk::Archive::open(Path("game.pak").c_str(), Path("game.pak.zlk").c_str());
+    ASSERT_TRUE(archive);
+    zlk::Archive moved = std::move(archive);
+    EXPECT_FALSE(archive);
+    const std::optional<std::uint64_t> index = moved.find("TEXTURES/hero.png");
+    ASSERT_TRUE(index);
+    const std::optional<zlk_entry> entry = moved.entry(*index);
+    ASSERT_TRUE(entry);
+    std::vector<std::byte> content(entry->raw_size);
+    ASSERT_EQ(moved.read(*index, content), ZLK_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.data()), content.size()), Sources()[0].content);
+    EXPECT_FALSE(moved.find("absent"));
+    EXPECT_EQ(zlk::name_hash("a/B"), zlk_name_hash("A\\b", 3));
+    EXPECT_FALSE(zlk::Archive::open(Path("absent.pak").c_str(), nullptr));
 }
 
 }  // namespace
