@@ -58,6 +58,20 @@ install(TARGETS zelkor-reader
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
 install(FILES ${ZELKOR_READER_STATIC} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
 
+# What a program that links the static library links besides: the libraries
+# as this build found them (Crypto++ is crypto++ on both systems; Windows adds
+# the system libraries that the platform layer calls), and the C++ runtime, so
+# that a program written in C alone links it too.
+set(ZELKOR_STATIC_LINK_LIBRARIES ${LZ4_LIBRARIES} ${XXHASH_LIBRARIES} ${CRYPTOPP_LIBRARIES})
+if(WIN32)
+  list(APPEND ZELKOR_STATIC_LINK_LIBRARIES bcrypt shell32 ntdll advapi32)
+endif()
+list(REMOVE_DUPLICATES ZELKOR_STATIC_LINK_LIBRARIES)
+list(APPEND ZELKOR_STATIC_LINK_LIBRARIES stdc++ m)
+if(WIN32)
+  set(ZELKOR_PC_SYSTEM_LIBRARIES "-lbcrypt -lshell32 -lntdll -ladvapi32 ")
+endif()
+
 file(RELATIVE_PATH ZELKOR_PC_PREFIX_FROM_PCDIR
      /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/zelkor-reader.pc.in ${CMAKE_BINARY_DIR}/zelkor-reader.pc @ONLY)
