@@ -57,6 +57,8 @@ install(TARGETS zelkor-reader
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT reader
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
 install(FILES ${ZELKOR_READER_STATIC} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/library.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zelkor
+        COMPONENT reader-dev)
 
 # What a program that links the static library links besides: the libraries
 # as this build found them (Crypto++ is crypto++ on both systems; Windows adds
