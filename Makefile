@@ -2,8 +2,10 @@
 #   make demo   install what is missing, build, run the tool on the bundled example
 #   make test   install what is missing, build, run every test
 #   make bench  install what is missing, build (Release), run the throughput benchmark
-#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs
-#   make package  build the Debian package (build/zelkor_2.5.N_ARCH.deb)
+#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs,
+#                 and the reader library with its header, pkg-config file and CMake package
+#   make package  build the Debian packages zelkor, libzelkor-reader1 and libzelkor-reader-dev
+#                 (build/*_2.5.N_ARCH.deb)
 #   make windows          cross-build for 64-bit Windows into build-windows/
 #   make windows-test     the Windows build's tests, under Wine
 #   make windows-package  build-windows/zelkor-VERSION-win64.zip
@@ -118,6 +120,7 @@ install: build
 
 package: build
 	@scripts/bootstrap dpkg-dev file
+	@rm -f $(BUILD_DIR)/*.deb
 	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null && ls -1 $(CURDIR)/$(BUILD_DIR)/*.deb
 
 # Sanitizer builds of the whole test suite, each in its own build folder, with
