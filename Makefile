@@ -154,7 +154,8 @@ fuzz:
 # The Windows cross build (mingw-w64, posix threads, everything static) in
 # WINDOWS_DIR. Its libraries are built once from Debian's sources into
 # WINDOWS_DEPS and reused while their Debian versions stay the same; every
-# program is then checked to import system DLLs alone.
+# program and DLL is then checked to import system DLLs alone (or the reader
+# library's DLL, checked with them).
 WINDOWS_DIR       ?= build-windows
 WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
@@ -167,8 +168,8 @@ windows:
 	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
 	       -DZELKOR_WINDOWS_DEPS=$(abspath $(WINDOWS_DEPS)) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WINDOWS_DIR) -j $(JOBS)
-	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) -name '*.exe' -not -path '$(WINDOWS_DEPS)/*' \
-	       -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
+	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) \( -name '*.exe' -o -name '*.dll' \) \
+	       -not -path '$(WINDOWS_DEPS)/*' -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
 
 # The Linux build too: one test compares the Windows build's archives with its.
 windows-test: windows build

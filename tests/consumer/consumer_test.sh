@@ -13,8 +13,9 @@
 #               Zelkor::reader_static
 #   readme      the C example of the README's "Reading archives from a game", as it stands
 #   windows     the Windows build's installation: the consumer cross-built with mingw against the
-#               DLL (pkg-config, shared and static; CMake, shared), the archive packed by
-#               zelkor.exe, everything run under Wine. WINDOWS_DEPS names the Windows libraries.
+#               DLL and the static library (with pkg-config, then with the CMake package), the
+#               archive packed by zelkor.exe, everything run under Wine. WINDOWS_DEPS names the
+#               Windows libraries (LZ4, xxHash, Crypto++) that the static library needs.
 # CC (default cc) is the C compiler of the Linux modes.
 set -euo pipefail
 
@@ -155,7 +156,7 @@ case "$mode" in
         wine_run="$source/scripts/wine-run"
         mingw=x86_64-w64-mingw32-gcc-posix
         pack "$wine_run" "$prefix/bin/zelkor.exe"
-        export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig:$deps/lib/pkgconfig" PKG_CONFIG_PATH=
+        export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH=
         # Against the DLL through its import library, the DLL beside the program.
         # shellcheck disable=SC2046
         $mingw "${c_flags[@]}" $(pkg-config --cflags zelkor-reader) "$source/tests/consumer/consumer.c" \
@@ -163,20 +164,25 @@ case "$mode" in
         x86_64-w64-mingw32-objdump -p consumer.exe | grep -q 'DLL Name: libzelkor-reader.dll' ||
             fail "consumer.exe does not import libzelkor-reader.dll"
         cp "$prefix/bin/libzelkor-reader.dll" .
+        "$source/scripts/check-windows-imports" consumer.exe libzelkor-reader.dll ||
+            fail "consumer.exe or the DLL imports more than the system's DLLs"
         run_consumer consumer.exe "$wine_run"
-        # Against the static library (ZLK_STATIC from pkg-config's --static): no DLL of ours.
+        # Against the static library (ZLK_STATIC from pkg-config's --static), with
+        # the libraries it needs where the game keeps them: no DLL of ours.
         # shellcheck disable=SC2046
         $mingw "${c_flags[@]}" $(pkg-config --static --cflags zelkor-reader) "$source/tests/consumer/consumer.c" \
-            -o consumer-static.exe -static $(pkg-config --static --libs zelkor-reader)
-        "$source/scripts/check-windows-imports" consumer-static.exe || fail "consumer-static.exe imports more than the system"
+            -o consumer-static.exe -static -L"$deps/lib" $(pkg-config --static --libs zelkor-reader)
+        "$source/scripts/check-windows-imports" consumer-static.exe || fail "consumer-static.exe imports more than the system's DLLs"
         run_consumer consumer-static.exe "$wine_run"
-        # find_package(Zelkor CONFIG) with the cross toolchain: the shared library.
+        # find_package(Zelkor CONFIG) with the cross toolchain: both libraries.
         cmake -S "$source/tests/consumer" -B consumer-build -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64-x86_64.cmake" -DZELKOR_WINDOWS_DEPS="$deps" \
-            -DZelkor_DIR="$prefix/lib/cmake/Zelkor" -DCMAKE_EXE_LINKER_FLAGS="-L$deps/lib" \
+            -DZelkor_DIR="$prefix/lib/cmake/Zelkor" -DCMAKE_EXE_LINKER_FLAGS="-static -L$deps/lib" \
             >cmake.out 2>&1 || { cat cmake.out; fail "configuring with the cross toolchain failed"; }
         cmake --build consumer-build >>cmake.out 2>&1 || { cat cmake.out; fail "cross-building failed"; }
         cp libzelkor-reader.dll consumer-build/
+        "$source/scripts/check-windows-imports" consumer-build/consumer_shared.exe consumer-build/libzelkor-reader.dll \
+            consumer-build/consumer_static.exe || fail "a program built with the CMake package imports more than it may"
         run_consumer consumer-build/consumer_shared.exe "$wine_run"
         run_consumer consumer-build/consumer_static.exe "$wine_run" ;;
     *) fail "unknown mode" ;;
