@@ -2,8 +2,10 @@
 #   make demo   install what is missing, build, run the tool on the bundled example
 #   make test   install what is missing, build, run every test
 #   make bench  install what is missing, build (Release), run the throughput benchmark
-#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs
-#   make package  build the Debian package (build/zelkor_2.5.N_ARCH.deb)
+#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs,
+#                 and the reader library with its header, pkg-config file and CMake package
+#   make package  build the Debian packages zelkor, libzelkor-reader1 and libzelkor-reader-dev
+#                 (build/*_2.5.N_ARCH.deb)
 #   make windows          cross-build for 64-bit Windows into build-windows/
 #   make windows-test     the Windows build's tests, under Wine
 #   make windows-package  build-windows/zelkor-VERSION-win64.zip
@@ -142,6 +144,7 @@ install: build
 
 package: build
 	@scripts/bootstrap dpkg-dev file
+	@rm -f $(BUILD_DIR)/*.deb
 	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null && ls -1 $(CURDIR)/$(BUILD_DIR)/*.deb
 
 # Sanitizer builds of the whole test suite, each in its own build folder, with
@@ -175,7 +178,8 @@ fuzz:
 # The Windows cross build (mingw-w64, posix threads, everything static) in
 # WINDOWS_DIR. Its libraries are built once from Debian's sources into
 # WINDOWS_DEPS and reused while their Debian versions stay the same; every
-# program is then checked to import system DLLs alone.
+# program and DLL is then checked to import system DLLs alone (or the reader
+# library's DLL, checked with them).
 WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 
@@ -187,8 +191,8 @@ windows:
 	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
 	       -DZELKOR_WINDOWS_DEPS=$(abspath $(WINDOWS_DEPS)) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WINDOWS_DIR) -j $(JOBS)
-	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) -name '*.exe' -not -path '$(WINDOWS_DEPS)/*' \
-	       -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
+	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) \( -name '*.exe' -o -name '*.dll' \) \
+	       -not -path '$(WINDOWS_DEPS)/*' -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
 
 # The Linux build too: one test compares the Windows build's archives with its.
 windows-test: windows build

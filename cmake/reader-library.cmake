@@ -62,6 +62,24 @@ install(TARGETS zelkor-reader
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT reader
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
 install(FILES ${ZELKOR_READER_STATIC} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/library.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zelkor
+        COMPONENT reader-dev)
+
+# What a program that links the static library links besides, in link order:
+# the libraries as this build found them (Crypto++ is crypto++ on both
+# systems; Windows adds the system libraries that the platform layer calls),
+# then the C++ runtime, so that a program written in C alone links it too. The
+# pkg-config file lists them itself rather than requiring the libraries'
+# modules, which pkg-config would put after the C++ runtime, too late for a
+# static link.
+set(ZELKOR_STATIC_LINK_LIBRARIES ${LZ4_LIBRARIES} ${XXHASH_LIBRARIES} ${CRYPTOPP_LIBRARIES})
+if(WIN32)
+  list(APPEND ZELKOR_STATIC_LINK_LIBRARIES bcrypt shell32 ntdll advapi32)
+endif()
+list(REMOVE_DUPLICATES ZELKOR_STATIC_LINK_LIBRARIES)
+list(APPEND ZELKOR_STATIC_LINK_LIBRARIES stdc++ m)
+list(TRANSFORM ZELKOR_STATIC_LINK_LIBRARIES PREPEND -l OUTPUT_VARIABLE ZELKOR_PC_PRIVATE_LIBRARIES)
+list(JOIN ZELKOR_PC_PRIVATE_LIBRARIES " " ZELKOR_PC_PRIVATE_LIBRARIES)
 
 file(RELATIVE_PATH ZELKOR_PC_PREFIX_FROM_PCDIR
      /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)

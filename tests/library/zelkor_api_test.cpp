@@ -64,10 +64,17 @@ protected:
         writer.Close();
     }
 
-    zlk_status Open(const char* key = "game.pak.zlk")
+    // Windows keeps a file that is open from being rewritten: an archive is
+    // closed before its file changes.
+    void Close()
     {
         zlk_close(archive_);
         archive_ = nullptr;
+    }
+
+    zlk_status Open(const char* key = "game.pak.zlk")
+    {
+        Close();
         const std::string keyPath = key ? Path(key) : std::string();
         return zlk_open(Path("game.pak").c_str(), key ? keyPath.c_str() : nullptr, &archive_, &error_);
     }
@@ -177,6 +184,7 @@ TEST_F(ZelkorApiTest, GradedDamage)
         offset += 20 + entries[i].stored_size;
     std::string damaged = pristine;
     damaged[offset + 20 + entries[3].stored_size / 2] ^= 0x40;
+    Close();
     dir_.Write("game.pak", damaged);
     ASSERT_EQ(Open(), ZLK_OK);
     ReadWhole(3, ZLK_ENTRY_DAMAGED);
@@ -184,6 +192,7 @@ TEST_F(ZelkorApiTest, GradedDamage)
     for (std::uint64_t i : {0u, 1u, 2u, 4u})
         EXPECT_EQ(ReadWhole(i), Sources()[i].content) << i;
 
+    Close();
     dir_.Write("game.pak", pristine.substr(0, pristine.size() - 10));
     EXPECT_EQ(Open(), ZLK_ARCHIVE_DAMAGED);
     EXPECT_EQ(archive_, nullptr);
