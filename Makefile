@@ -167,8 +167,10 @@ windows:
 	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) -name '*.exe' -not -path '$(WINDOWS_DEPS)/*' \
 	       -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
 
-# The Linux build too: one test compares the Windows build's archives with its.
+# The Linux build too: one test compares the Windows build's archives with its,
+# another has agents of both share a remote cache on nginx.
 windows-test: windows build
+	@scripts/bootstrap python3 nginx
 	@scripts/run-windows-tests $(WINDOWS_DIR)
 
 windows-package: windows
