@@ -11,6 +11,8 @@
 MAKEFLAGS  += --no-print-directory
 
 BUILD_DIR  ?= build
+# The Windows cross build (make windows), which make bench also measures.
+WINDOWS_DIR ?= build-windows
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 ZELKOR     := $(BUILD_DIR)/zelkor
@@ -152,7 +154,6 @@ fuzz:
 # WINDOWS_DIR. Its libraries are built once from Debian's sources into
 # WINDOWS_DEPS and reused while their Debian versions stay the same; every
 # program is then checked to import system DLLs alone.
-WINDOWS_DIR       ?= build-windows
 WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 
