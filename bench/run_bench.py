@@ -28,6 +28,9 @@ noise on a shared machine hits all of them alike:
   CR  C with the remote cache on, the server empty (the cost of filling both)
   SW  S with the Windows build under Wine (when --windows-build holds
       zelkor.exe): SW/S compares the systems on the same work
+  SWB agent B on Windows: SW with an empty local cache and the warm remote
+      cache of B, which the Linux agent filled (SW/SWB: what the remote cache
+      saves a Windows agent)
 
 The reader library is measured too (bench/reader_figures.py): RD, the library
 reading every entry, against LD, the in-memory limit of that work, against
@@ -430,6 +433,7 @@ def main():
     run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(fill_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")})
     filled = remote_record(inspect, fill_cache)
     agent_cache, remote_cold_cache = work / "cache-agent", work / "cache-remote-cold"
+    windows_agent_cache = work / "cache-windows-agent"
     # Every run of C gets a directory of its own, removed only at the end: file
     # systems allocate new files slowly next to many just deleted (ext4 skips
     # their inodes for a while), which a first use of a cache never meets.
@@ -501,6 +505,9 @@ def main():
         script_sw = work / "sw.xml"
         script_sw.write_text(script_s.read_text().replace(f"{work}/s.pak", f"{work}/sw.pak"))
         contenders["SW"] = [*wine.command(), args.windows_build.resolve() / "zelkor.exe", script_sw]
+        contenders["SWB"] = contenders["SW"]
+        fresh["SWB"] = next_cold_cache("SWB", windows_agent_cache)
+        environments["SWB"] = {"ZELKOR_CACHE_DIR": str(windows_agent_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")}
     cwd = {"Z": corpus.parent}
 
     # Warm the page cache and check that every contender works (and fill W0's
@@ -527,18 +534,19 @@ def main():
                 fresh.get(name, lambda: None)()
                 seconds, peak = run(contenders[name], cwd.get(name, work), env=environments.get(name))
                 times[name].append(seconds)
-                if name != "SW":  # under Wine the peak is the launcher's, not the archiver's
+                if name not in ("SW", "SWB"):  # under Wine the peak is the launcher's, not the archiver's
                     peaks[name].append(peak)
         print(f"round {rep + 1}/{args.reps}: " +
               ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
 
     agent = remote_record(inspect, environments["B"]["ZELKOR_CACHE_DIR"])
     cold_remote = remote_record(inspect, environments["CR"]["ZELKOR_CACHE_DIR"])
+    windows_agent = remote_record(inspect, environments["SWB"]["ZELKOR_CACHE_DIR"]) if wine else None
     server.stop()
     if wine:
         wine.stop()
     for index in range(1, cold_runs[0] + 1):
-        for directory in (cold_cache, agent_cache, remote_cold_cache):
+        for directory in (cold_cache, agent_cache, remote_cold_cache, windows_agent_cache):
             shutil.rmtree(f"{directory}-{index}", ignore_errors=True)
     median = {name: statistics.median(values) for name, values in times.items()}
     speed = {name: total / 1e6 / seconds for name, seconds in median.items()}
@@ -561,6 +569,7 @@ def main():
     ratios["CR/C"] = median["CR"] / median["C"]
     if "SW" in speed:
         ratios["SW/S"] = speed["SW"] / speed["S"]
+        ratios["SW/SWB"] = median["SW"] / median["SWB"]
     if "N0" in speed:
         ratios["S0/L"] = speed["S0"] / speed["L"]
         ratios["N/N0"] = speed["N"] / speed["N0"]
@@ -602,6 +611,9 @@ def main():
     if "SW/S" in ratios:
         print(f"Windows: SW under Wine {speed['SW']:.1f} MB/s against S {speed['S']:.1f} MB/s, "
               f"SW/S {ratios['SW/S']:.2f} (target >= 0.8)")
+        print(f"Windows: SWB with a warm server and an empty directory {median['SWB']:.2f} s, "
+              f"SW/SWB {ratios['SW/SWB']:.1f} (target >= 3); its last run took {windows_agent['hits']} hits, "
+              f"{windows_agent['misses']} misses, {windows_agent['bytesDown'] / MiB:.1f} MiB down")
     else:
         print(f"Windows: no {args.windows_build / 'zelkor.exe'} (make windows), SW not measured")
 
@@ -655,7 +667,8 @@ def main():
         "levels": {str(level): {"median_seconds": seconds, "archive_bytes": size}
                    for level, (seconds, size) in level_results.items()},
         "reproducibility": reproducible,
-        "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote},
+        "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote,
+                         "windows_agent_last_run": windows_agent},
         "reader": reader,
     }
     text = json.dumps(record, indent=2) + "\n"

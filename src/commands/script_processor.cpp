@@ -18,6 +18,7 @@
 #include "generate/script_writer.h"
 #include "pack/file_job_pool.h"
 #include "pack/parallel_loader.h"
+#include "platform/environment.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/warning_log.h"
@@ -33,8 +34,8 @@ using Element = boost::property_tree::ptree;
 
 bool ScriptProcessor::StrictFromEnvironment()
 {
-    const char* value = std::getenv("ZELKOR_STRICT");
-    return value && *value && std::string_view(value) != "0";
+    const std::optional<std::string> value = EnvironmentVariable("ZELKOR_STRICT");
+    return value && !value->empty() && *value != "0";
 }
 
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)

@@ -377,6 +377,19 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     const auto unusable = run("s.xml/cache");
     EXPECT_EQ(unusable.first, "Cannot use cache s.xml/cache!\n");
     EXPECT_EQ(unusable.second.size(), 15u);
+
+    // A directory named in letters that no code page holds together (Größe,
+    // 缓存): read from the environment as UTF-8 on every system, by both tools.
+    const std::string named = "Gr\xC3\xB6\xC3\x9F" "e-\xE7\xBC\x93\xE5\xAD\x98";
+    EXPECT_EQ(run(named).first + run(named).first, "");
+    const std::u8string where = (dir / named).u8string();
+    const auto namedStatistics = LocalStore::Inspect(std::string(where.begin(), where.end()));
+    ASSERT_TRUE(namedStatistics);
+    EXPECT_EQ(namedStatistics->counters.hits, 13u);
+    const testing::ToolRun namedReport =
+        testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=" + named, ZELKOR_INSPECT_BINARY, "cache"}, dir.path());
+    EXPECT_EQ(namedReport.status, 0) << namedReport.err;
+    EXPECT_EQ(namedReport.out.rfind("cache " + named + ": 13 entries, ", 0), 0u) << namedReport.out;
 }
 
 TEST(CompressionCacheRunTest, BothToolsReadTheEnvironmentAlike)
