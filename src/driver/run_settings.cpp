@@ -1,8 +1,9 @@
 #include "driver/run_settings.h"
 
-#include <cstdlib>
+#include <list>
 
 #include "cache/cache_settings.h"
+#include "platform/environment.h"
 #include "platform/messages.h"
 
 namespace zelkor {
@@ -52,7 +53,12 @@ RunSettings RunSettings::FromEnvironment(const Lookup& lookup)
 
 RunSettings RunSettings::FromEnvironment()
 {
-    return FromEnvironment([](const char* name) -> const char* { return std::getenv(name); });
+    // The values as the platform reads them, kept here while they are read.
+    std::list<std::string> values;
+    return FromEnvironment([&values](const char* name) -> const char* {
+        std::optional<std::string> value = EnvironmentVariable(name);
+        return value ? values.emplace_back(std::move(*value)).c_str() : nullptr;
+    });
 }
 
 std::vector<std::string> RunSettings::Warnings() const
