@@ -120,9 +120,19 @@ std::string NormalizeName(std::string_view archivedPath)
 
 std::uint32_t NameHash(std::string_view archivedPath)
 {
-    const std::string name = NormalizeName(archivedPath);
+    // Normalised a piece at a time on the stack, so that hashing a name, which
+    // readers do for every lookup, allocates nothing.
     CryptoPP::CRC32 crc;
-    crc.Update(reinterpret_cast<const CryptoPP::byte*>(name.data()), name.size());
+    CryptoPP::byte piece[256];
+    for (std::size_t done = 0; done < archivedPath.size();) {
+        const std::size_t count = std::min(sizeof piece, archivedPath.size() - done);
+        for (std::size_t i = 0; i < count; ++i) {
+            const char c = archivedPath[done + i];
+            piece[i] = static_cast<CryptoPP::byte>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c == '\\' ? '/' : c);
+        }
+        crc.Update(piece, count);
+        done += count;
+    }
     // The digest holds the CRC register least significant byte first.
     std::uint8_t digest[CryptoPP::CRC32::DIGESTSIZE];
     crc.Final(digest);

@@ -8,6 +8,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
+#include "archive/entry_stream.h"
 #include "archive/loaded_file.h"
 #include "platform/file.h"
 #include "platform/named_path.h"
@@ -86,6 +87,16 @@ public:
     // (no reader could write such a name out), or stored bytes that would reach
     // past ArchiveAddressLimit. Only valid after a successful Create.
     bool AddFile(const std::string& archivedPath, LoadedFile& file);
+
+    // Appends one file whose stored bytes are its raw bytes, read from
+    // `file.stream` a piece at a time, hashed, encrypted and written, so that no
+    // buffer holds the whole file; the entry is the one AddFile writes for the
+    // same bytes. Refused as AddFile refuses, having written nothing. Changed
+    // when the bytes read are not `file.rawSize` bytes of `file.contentHash`
+    // (the source changed since it was measured, or cannot be read): what was
+    // written of the entry is taken back, and the archive is as before.
+    enum class Streamed { Added, Refused, Changed };
+    Streamed AddStreamed(const std::string& archivedPath, const LoadedFile& file);
 
     // Puts both files in place (see above). Nothing to do when no file is open.
     void Close();

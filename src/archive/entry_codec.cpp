@@ -5,19 +5,16 @@
 
 #include <lz4.h>
 #include <lz4hc.h>
-#include <xxhash.h>
 
 #include "archive/archive_format.h"
+#include "archive/content_hasher.h"
 
 namespace zelkor {
 
 namespace {
 
 static_assert(CompressionLevel == LZ4HC_CLEVEL_DEFAULT);
-
-// An LZ4 block yields fewer than 255 bytes for each of its own: the longest
-// match costs a token, an offset and one byte per further 255 bytes.
-constexpr std::uint64_t MaxExpansion = 255;
+static_assert(MinCompressionLevel == 1 && MaxCompressionLevel == LZ4HC_CLEVEL_MAX);
 
 // Bytes that compression may write behind the end of its result.
 constexpr std::size_t CompressionSlack = 64;
@@ -31,15 +28,16 @@ EntryCodec::EntryCodec() : state_(static_cast<std::size_t>(LZ4_sizeofStateHC()))
 
 std::uint32_t EntryCodec::ContentHash(std::span<const std::uint8_t> raw)
 {
-    return XXH32(raw.data(), raw.size(), ContentHashSeed);
+    return ContentHasher::Of(raw);
 }
 
-LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out)
+LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, int level)
 {
-    return Encode(raw, out, ContentHash(raw));
+    return Encode(raw, out, ContentHash(raw), level);
 }
 
-LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, std::uint32_t contentHash)
+LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, std::uint32_t contentHash,
+                              int level)
 {
     LoadedFile file;
     file.rawSize = raw.size();
@@ -55,7 +53,7 @@ LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_
     // match can reach back into that file.
     const int capacity = static_cast<int>(std::min<std::size_t>(out.size(), INT_MAX));
     auto* stream = static_cast<LZ4_streamHC_t*>(static_cast<void*>(state_.data()));
-    LZ4_resetStreamHC_fast(stream, CompressionLevel);
+    LZ4_resetStreamHC_fast(stream, level);
     const int produced = LZ4_compress_HC_continue(stream, reinterpret_cast<const char*>(raw.data()),
                                                   reinterpret_cast<char*>(out.data()),
                                                   static_cast<int>(raw.size()), capacity);
@@ -65,47 +63,6 @@ LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_
     if (produced > 0 && static_cast<std::size_t>(produced) < raw.size())
         file.stored = out.first(static_cast<std::size_t>(produced));
     return file;
-}
-
-bool EntryCodec::CouldDecode(std::uint32_t rawSize, std::uint32_t storedSize)
-{
-    if (storedSize >= rawSize)
-        return storedSize == rawSize;
-    return rawSize <= static_cast<std::uint32_t>(LZ4_MAX_INPUT_SIZE) &&
-           std::uint64_t{rawSize} <= MaxExpansion * storedSize;
-}
-
-EntryCodec::Status EntryCodec::Decode(std::vector<std::uint8_t>&& stored, std::uint32_t rawSize,
-                                      std::uint32_t contentHash, std::vector<std::uint8_t>& content)
-{
-    if (!CouldDecode(rawSize, static_cast<std::uint32_t>(stored.size())) || stored.size() > rawSize)
-        return Status::BadCompression;
-    if (stored.size() < rawSize) {
-        content.assign(rawSize, 0);
-        const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()),
-                                                 reinterpret_cast<char*>(content.data()),
-                                                 static_cast<int>(stored.size()), static_cast<int>(rawSize));
-        if (produced < 0 || static_cast<std::uint32_t>(produced) != rawSize)
-            return Status::BadCompression;
-    } else {
-        content = std::move(stored);
-    }
-    if (ContentHash(content) != contentHash)
-        return Status::HashMismatch;
-    return Status::Ok;
-}
-
-const char* EntryCodec::Describe(Status status)
-{
-    switch (status) {
-    case Status::Ok:
-        return "ok";
-    case Status::BadCompression:
-        return "stored bytes do not decompress to the raw size";
-    case Status::HashMismatch:
-        return "content hash does not match";
-    }
-    return "unknown status";
 }
 
 }  // namespace zelkor

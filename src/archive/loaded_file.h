@@ -8,6 +8,8 @@
 
 namespace zelkor {
 
+class EntryStream;
+
 // One source file in the form an archive stores it, from loading to the
 // archive writer: the stored bytes (one LZ4 block, or the raw bytes when
 // compression did not make them strictly smaller), the raw size and the content
@@ -23,6 +25,9 @@ struct LoadedFile {
     // the file was loaded, on any thread, since every entry's cipher starts
     // afresh), so the writer only writes them.
     bool encrypted = false;
+    // When set, the stored bytes are the raw bytes, not held here (`stored` is
+    // empty) but read from the stream as they are written.
+    EntryStream* stream = nullptr;
 
     // How the bytes were come by, for a build that may later be left in place
     // as it is: the status of the source they were read from, found settled
@@ -36,7 +41,7 @@ struct LoadedFile {
     std::optional<Settled> settled = std::nullopt;
 
     // Stored compressed exactly when the stored bytes are fewer than the raw ones.
-    bool IsCompressed() const { return stored.size() < rawSize; }
+    bool IsCompressed() const { return stream == nullptr && stored.size() < rawSize; }
 };
 
 }  // namespace zelkor

@@ -1,9 +1,10 @@
 #include "cache/cache_settings.h"
 
 #include <cstdint>
-#include <cstdlib>
+#include <list>
 #include <string_view>
 
+#include "platform/environment.h"
 #include "platform/messages.h"
 
 namespace zelkor {
@@ -48,7 +49,13 @@ CacheSettings CacheSettings::FromEnvironment(Lookup lookup)
 
 CacheSettings CacheSettings::FromEnvironment()
 {
-    return FromEnvironment([](const char* name) -> const char* { return std::getenv(name); });
+    // The values as UTF-8 on every system (a cache directory may have any
+    // name), kept here while they are read.
+    std::list<std::string> values;
+    return FromEnvironment([&values](const char* name) -> const char* {
+        std::optional<std::string> value = EnvironmentVariable(name);
+        return value ? values.emplace_back(std::move(*value)).c_str() : nullptr;
+    });
 }
 
 std::string CacheSettings::Warning() const

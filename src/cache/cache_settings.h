@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,8 +51,9 @@ struct CacheSettings {
     std::string badRemoteMode;
     std::string badRemoteTimeout;
 
-    // Reads both variables through `lookup` (getenv's contract: null when unset).
-    using Lookup = const char* (*)(const char* name);
+    // Reads the variables through `lookup` (getenv's contract: null when unset;
+    // the text stays valid until FromEnvironment returns).
+    using Lookup = std::function<const char*(const char* name)>;
     static CacheSettings FromEnvironment(Lookup lookup);
     static CacheSettings FromEnvironment();
 

@@ -10,6 +10,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "archive/archive_format.h"
 #include "generate/generate_command.h"
 #include "pack/pack_source.h"
 #include "platform/named_path.h"
@@ -23,6 +24,7 @@ struct PackCommand {
     std::optional<NamedPath> keySeed;  // KeySeedPath, when given
     std::vector<PackSource> sources;   // the File children, in document order
     std::vector<std::string> storePatterns;  // of the Store attribute
+    int level = CompressionLevel;            // of the Level attribute; the default when absent or bad
 };
 
 PackCommand ReadPackCommand(const boost::property_tree::ptree& command);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive_crypto.h"
+#include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
@@ -17,6 +18,7 @@
 #include "generate/script_writer.h"
 #include "pack/file_job_pool.h"
 #include "pack/parallel_loader.h"
+#include "platform/environment.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/warning_log.h"
@@ -32,8 +34,8 @@ using Element = boost::property_tree::ptree;
 
 bool ScriptProcessor::StrictFromEnvironment()
 {
-    const char* value = std::getenv("ZELKOR_STRICT");
-    return value && *value && std::string_view(value) != "0";
+    const std::optional<std::string> value = EnvironmentVariable("ZELKOR_STRICT");
+    return value && !value->empty() && *value != "0";
 }
 
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
@@ -129,7 +131,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
     const std::vector<FileStatus> outputs = writer.Outputs();
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
-    const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
+    const FileJob::Options options{.excluded = outputs, .key = &writer.Key(), .level = pack.level};
     // Entries a reader would not tell apart are named as the later one is stored.
     NameClashes clashes(ArchivedNames(pack));
     bool quiet = true;
@@ -146,7 +148,27 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        if (!writer.AddFile(*source.archivedPath, *loaded)) {
+        if (loaded->stream) {
+            // Changed since it was measured: measured once more and written
+            // again; a source that changes again is left out.
+            ArchiveWriter::Streamed added = writer.AddStreamed(*source.archivedPath, *loaded);
+            // What is written now is no longer what the source's status was
+            // found settled for.
+            if (added == ArchiveWriter::Streamed::Changed)
+                loaded->settled.reset();
+            if (added == ArchiveWriter::Streamed::Changed &&
+                loaded->stream->Measure(loaded->rawSize, loaded->contentHash))
+                added = loaded->rawSize < ArchiveAddressLimit ? writer.AddStreamed(*source.archivedPath, *loaded)
+                                                              : ArchiveWriter::Streamed::Refused;
+            if (added == ArchiveWriter::Streamed::Changed) {
+                warn(message::CannotCompress(source.written));
+                return;
+            }
+            if (added == ArchiveWriter::Streamed::Refused) {
+                warn(message::CannotStore(source.written));
+                return;
+            }
+        } else if (!writer.AddFile(*source.archivedPath, *loaded)) {
             warn(message::CannotStore(source.written));
             return;
         }

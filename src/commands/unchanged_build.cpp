@@ -5,6 +5,7 @@
 
 #include <cryptopp/sha.h>
 
+#include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "cache/compression_cache.h"
 #include "commands/command_reader.h"
@@ -84,6 +85,12 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
     KeyMaterial material = material_;
     for (Share* share : material.InDrawOrder())
         hasher.Add(std::span<const std::uint8_t>(share->data(), share->size()));
+    // A build at another level than the default is other bytes; the default
+    // adds nothing, so that builds recorded before levels existed still match.
+    if (pack_.level != CompressionLevel) {
+        hasher.Add("Level");
+        hasher.Add(static_cast<std::uint64_t>(pack_.level));
+    }
     hasher.Add(pack_.sources.size());
     for (const PackSource& source : pack_.sources) {
         const std::optional<std::string> name = StatusRecords::NameOf(source.path);

@@ -41,7 +41,7 @@ ArchiveExtractor::Summary ArchiveExtractor::Extract(EntryWalk& walk, OutputTree&
 
         const ArchiveReader::ContentStatus status = walk.Decode(entry, content);
         if (status != ArchiveReader::ContentStatus::Ok) {
-            refuse(EntryCodec::Describe(status));
+            refuse(EntryReader::Describe(status));
             continue;
         }
 

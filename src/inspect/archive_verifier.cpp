@@ -127,7 +127,7 @@ std::vector<std::string> ArchiveVerifier::Faults(const InspectedArchive& archive
 {
     std::vector<std::string> faults;
     if (bad.status != ArchiveReader::ContentStatus::Ok)
-        faults.push_back(EntryCodec::Describe(bad.status));
+        faults.push_back(EntryReader::Describe(bad.status));
     if (bad.nameMismatch)
         faults.push_back(archive.NameHashMismatch(entry));
     return faults;

@@ -59,9 +59,9 @@ std::string InspectedArchive::NameHashMismatch(const ArchiveReader::Entry& entry
 {
     if (!HasNames())
         return {};
-    const std::uint32_t expected = NameHash(entry.name);
-    if (expected == entry.fields.nameHash)
+    if (ArchiveReader::NameFits(entry.name, entry.fields))
         return {};
+    const std::uint32_t expected = NameHash(entry.name);
     return "name hash " + Hex32(entry.fields.nameHash) + " does not match its name, whose hash is " +
            Hex32(expected);
 }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 #include "inspect/json_document.h"
 #include "platform/hex.h"
 

@@ -163,6 +163,9 @@ public:
     // Cuts or extends the file to `length` bytes. False on failure.
     bool Truncate(std::uint64_t length = 0);
 
+    // Moves the current position to `offset` from the start. False on failure.
+    bool Seek(std::uint64_t offset);
+
     // Calls on a directory, for names directly in it (no slash): the name's
     // status, a link not followed; removing a file (not a directory); making a
     // directory; renaming within it. Rename with `replace` replaces whatever

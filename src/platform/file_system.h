@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/file.h"
 
@@ -21,6 +22,14 @@ constexpr bool WindowsFileNames = true;
 #else
 constexpr bool WindowsFileNames = false;
 #endif
+
+// `name` (UTF-8) in one case, as the system compares file names that differ
+// only in case: two names with the same result are one file where
+// WindowsFileNames holds. On Windows every letter is upper-cased by the
+// system's own table, the one NTFS and CompareStringOrdinal compare names with
+// ("é" and "É" are one name, "ß" and "SS" are two); elsewhere, where names are
+// case-sensitive and only Windows' rule is ever asked for, ASCII letters alone.
+std::string FileNameInOneCase(std::string_view name);
 
 // The longest name of one directory entry (not a path) that file systems take.
 constexpr std::size_t MaxEntryNameLength = 255;

@@ -201,6 +201,15 @@ std::optional<CommitRecord> ReadRecord(const std::string& path, bool& remove)
 
 }  // namespace
 
+bool JointCommit::Pending(const std::string& primary)
+{
+    const std::optional<std::string> resolved = OutputGuard::Resolve(primary);
+    if (!resolved)
+        return false;
+    const std::string recordPath = DirectoryPart(*resolved) + CommitRecord::NameFor(NamePart(*resolved));
+    return StatusOf(recordPath, FollowLinks::No).has_value();
+}
+
 void JointCommit::Complete(const std::string& primary)
 {
     const std::optional<std::string> resolved = OutputGuard::Resolve(primary);

@@ -46,6 +46,11 @@ public:
     // are removed, and the targets keep what they hold.
     static void Complete(const std::string& primary);
 
+    // Whether a record is left beside `primary` (links followed as Complete
+    // follows them): a commit is pending that Complete would finish. Writes
+    // nothing.
+    static bool Pending(const std::string& primary);
+
     // Whether the name of the record beside `primary` is free for a commit:
     // nothing there, or a regular file of the process's user. Otherwise (a
     // FIFO, a directory, a link, another user's file put there) Commit would

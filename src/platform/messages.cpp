@@ -37,6 +37,16 @@ std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view k
     return Join("Cache ", directory, " held a damaged entry ", key, "!");
 }
 
+std::string ThreadsNotANumber(std::string_view value)
+{
+    return Join("ZELKOR_THREADS=\"", value, "\" is not a number of threads, taken as one per hardware thread!");
+}
+
+std::string MemoryNotASize(std::string_view value)
+{
+    return Join("ZELKOR_MEMORY=\"", value, "\" is not a size, taken as half the memory!");
+}
+
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
 {
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
@@ -81,6 +91,11 @@ std::string UnknownAttribute(std::string_view name, std::string_view element)
 std::string NotABoolean(std::string_view attribute, std::string_view value)
 {
     return Join(attribute, "=\"", value, "\" is not true or false, taken as false!");
+}
+
+std::string NotALevel(std::string_view attribute, std::string_view value, std::string_view taken)
+{
+    return Join(attribute, "=\"", value, "\" is not a level from 1 to 12, taken as ", Join(taken, "!"));
 }
 
 std::string RepeatedAttribute(std::string_view name)

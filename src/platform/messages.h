@@ -27,6 +27,9 @@ std::string CannotUseCache(std::string_view directory);
 std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key);
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
 std::string CacheTrustNotHours(std::string_view value, std::string_view taken);
+// The run's resources.
+std::string ThreadsNotANumber(std::string_view value);
+std::string MemoryNotASize(std::string_view value);
 // The remote compression cache, named by its URL without credentials.
 std::string CannotUseRemoteCache(std::string_view url);
 std::string RemoteCacheSentDamagedEntry(std::string_view url, std::string_view key);
@@ -42,6 +45,7 @@ std::string InScript(std::string_view at, std::string_view what);
 std::string UnknownElement(std::string_view name);
 std::string UnknownAttribute(std::string_view name, std::string_view element);
 std::string NotABoolean(std::string_view attribute, std::string_view value);
+std::string NotALevel(std::string_view attribute, std::string_view value, std::string_view taken);
 std::string RepeatedAttribute(std::string_view name);
 std::string IgnoreMatchedNothing(std::string_view pattern);
 

@@ -55,6 +55,21 @@ bool IsValidUtf8(std::string_view bytes)
     return true;
 }
 
+std::size_t Utf8FinishedLength(std::string_view bytes)
+{
+    // A sequence is at most four bytes: its lead is among the last three.
+    for (std::size_t back = 1; back <= std::min<std::size_t>(3, bytes.size()); ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if (byte < 0x80 || byte >= 0xF8)
+            break;
+        if (byte >= 0xC0) {
+            const std::size_t announced = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            return announced > back ? bytes.size() - back : bytes.size();
+        }
+    }
+    return bytes.size();
+}
+
 std::string ReplaceInvalidUtf8(std::string_view bytes)
 {
     std::string text;

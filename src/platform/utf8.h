@@ -15,6 +15,11 @@ std::size_t Utf8SequenceLength(std::string_view bytes);
 
 bool IsValidUtf8(std::string_view bytes);
 
+// The length of `bytes` without the UTF-8 sequence cut short at its end, if
+// any: a lead byte followed by fewer continuation bytes than it announces,
+// which bytes still to come may complete. Anything else counts whole.
+std::size_t Utf8FinishedLength(std::string_view bytes);
+
 // `bytes` with every byte that is not part of a valid sequence replaced by
 // U+FFFD, one each.
 std::string ReplaceInvalidUtf8(std::string_view bytes);

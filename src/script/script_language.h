@@ -39,6 +39,15 @@ std::optional<bool> Boolean(const std::string& value);
 // false (ScriptCheck names the latter).
 bool BooleanAttribute(const Element& element, std::string_view name);
 
+// A compression level: a decimal number from MinCompressionLevel to
+// MaxCompressionLevel, white space around it allowed. Nothing for anything
+// else, the empty value included.
+std::optional<int> Level(const std::string& value);
+
+// The Level attribute of a pack command, read as Level does; absent or not a
+// level reads as CompressionLevel (ScriptCheck names the latter).
+int LevelAttribute(const Element& element);
+
 // The text of an element (File, Add): its character data and CDATA sections
 // joined, untrimmed.
 inline const std::string& Text(const Element& element) { return element.data(); }

@@ -24,7 +24,7 @@
 #include <gtest/gtest.h>
 #include <xxhash.h>
 
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 #include "support/archive_contents.h"
 #include "platform/file.h"
 #include "pack/file_job.h"

@@ -346,6 +346,13 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
         dir.Write(name, i % 3 == 0 ? testing::RandomBytes(3000, i) : testing::CompressibleText(20000, i));
         files += "<File ArchivedPath=\"f" + std::to_string(i) + "\"><![CDATA[" + name + "]]></File>\n";
     }
+    // Sources under 1 KiB are neither looked up nor kept: compressing one
+    // costs less than its entry. One of 1 KiB is.
+    for (const std::size_t size : {std::size_t{1}, std::size_t{1023}, std::size_t{1024}}) {
+        const std::string name = "src/t" + std::to_string(size);
+        dir.Write(name, testing::CompressibleText(size, static_cast<unsigned>(size)));
+        files += "<File ArchivedPath=\"t" + std::to_string(size) + "\"><![CDATA[" + name + "]]></File>\n";
+    }
     dir.Write("s.xml", "<ScriptFile><CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyfile=\"true\">" + files +
                            "</CreateOrvanPack></ScriptFile>");
     const auto run = [&](const std::string& cache) {
@@ -367,8 +374,8 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     }
     const auto statistics = LocalStore::Inspect((dir / "cache").string());
     ASSERT_TRUE(statistics);
-    EXPECT_EQ(statistics->counters.misses, 12u);
-    EXPECT_EQ(statistics->counters.hits, 12u);
+    EXPECT_EQ(statistics->counters.misses, 13u);
+    EXPECT_EQ(statistics->counters.hits, 13u);
     EXPECT_TRUE(fs::is_regular_file(dir / "cache" / "CACHEDIR.TAG"));
 
     // What zelkor-inspect shows of it, and its counters and entries cleared.
@@ -380,9 +387,9 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
         return run.out;
     };
     std::string shown = report({});
-    EXPECT_EQ(shown.rfind("cache cache: 12 entries, ", 0), 0u) << shown;
+    EXPECT_EQ(shown.rfind("cache cache: 13 entries, ", 0), 0u) << shown;
     EXPECT_NE(shown.find("of a cap of 5.0 GiB"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("12 hits, 12 misses (50.0% hits)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("13 hits, 13 misses (50.0% hits)"), std::string::npos) << shown;
     EXPECT_NE(report({"--reset"}).find("0 hits, 0 misses, 0 bytes"), std::string::npos);
     EXPECT_EQ(report({"--clear", "--json"}).substr(0, 48), "{\"directory\":\"cache\",\"entries\":0,\"bytes\":0,\"capa");
 
@@ -390,7 +397,20 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     // is built all the same.
     const auto unusable = run("s.xml/cache");
     EXPECT_EQ(unusable.first, "Cannot use cache s.xml/cache!\n");
-    EXPECT_EQ(unusable.second.size(), 12u);
+    EXPECT_EQ(unusable.second.size(), 15u);
+
+    // A directory named in letters that no code page holds together (Größe,
+    // 缓存): read from the environment as UTF-8 on every system, by both tools.
+    const std::string named = "Gr\xC3\xB6\xC3\x9F" "e-\xE7\xBC\x93\xE5\xAD\x98";
+    EXPECT_EQ(run(named).first + run(named).first, "");
+    const std::u8string where = (dir / named).u8string();
+    const auto namedStatistics = LocalStore::Inspect(std::string(where.begin(), where.end()));
+    ASSERT_TRUE(namedStatistics);
+    EXPECT_EQ(namedStatistics->counters.hits, 13u);
+    const testing::ToolRun namedReport =
+        testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=" + named, ZELKOR_INSPECT_BINARY, "cache"}, dir.path());
+    EXPECT_EQ(namedReport.status, 0) << namedReport.err;
+    EXPECT_EQ(namedReport.out.rfind("cache " + named + ": 13 entries, ", 0), 0u) << namedReport.out;
 }
 
 TEST(CompressionCacheRunTest, BothToolsReadTheEnvironmentAlike)

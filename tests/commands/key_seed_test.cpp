@@ -100,9 +100,20 @@ TEST_F(KeySeedTest, SameInputsGiveTheSameBytesOnOneThreadOrMany)
                   .status,
               1);
 
+    // On the threads ZELKOR_THREADS asks for, and within a memory budget that
+    // admits the large source alone.
+    for (const auto& [name, variable] : {std::pair{"threads1", "ZELKOR_THREADS=1"},
+                                         std::pair{"threads3", "ZELKOR_THREADS=3"},
+                                         std::pair{"budget", "ZELKOR_MEMORY=1M"}}) {
+        WriteScript(std::string(name) + ".xml", ManyFilesCommand(out + "/" + name + ".pak", "seed"));
+        EXPECT_EQ(testing::RunProgram("/usr/bin/env", {variable, ZELKOR_BINARY, std::string(name) + ".xml"}, dir_.path())
+                      .status,
+                  1);
+    }
+
     const std::string archive = dir_.Read("out/first.pak");
     const std::string keyFile = dir_.Read("out/first.pak.zlk");
-    for (const std::string other : {"second", "one", "many", "cold", "warm"}) {
+    for (const std::string other : {"second", "one", "many", "cold", "warm", "threads1", "threads3", "budget"}) {
         SCOPED_TRACE(other);
         EXPECT_TRUE(dir_.Read("out/" + other + ".pak") == archive);
         EXPECT_TRUE(dir_.Read("out/" + other + ".pak.zlk") == keyFile);
@@ -243,6 +254,17 @@ TEST_F(UnchangedBuildTest, AnyChangedInputBuildsAgain)
     // One source changed: built again, and again while it changed too recently
     // to be trusted.
     dir_.Write("src/small", testing::CompressibleText(2000, 4));
+    ASSERT_EQ(Run({"s.xml"}).status, 0);
+    Expect();
+    EXPECT_FALSE(LeftInPlace());
+    EXPECT_FALSE(LeftInPlace());
+    // Another level: built again, each time, from sources read and hashed
+    // again (records of the default level's keys serve no other level).
+    std::string files;
+    for (const char* name : {"text", "noise", "small", "empty"})
+        files += FileElement(name, std::string("src/") + name);
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeySeedPath=\"seed\" "
+                         "Level=\"12\">" + files + "</CreateOrvanPack>\n");
     ASSERT_EQ(Run({"s.xml"}).status, 0);
     Expect();
     EXPECT_FALSE(LeftInPlace());

@@ -6,6 +6,7 @@
 
 #include "processor_fixture.h"
 #include "support/system_tests.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
@@ -258,26 +259,79 @@ TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)
 TEST_F(PackCommandTest, StorePatternsKeepMatchingFilesAsTheyAre)
 {
     dir_.Write("seed", std::string(32, 's'));
+    // Large enough to be streamed when stored as it is (no whole-file buffer).
+    const std::string noise = testing::RandomBytes(5 << 20, 4);
+    dir_.Write("src/noise", noise);
     const auto pack = [&](const std::string& archive, const std::string& store) {
         return RunCommands("  <CreateOrvanPack ArchivePath=\"out/" + archive +
                            "\" BuildKeyfile=\"true\" KeySeedPath=\"seed\"" + store + ">\n" +
                            FileElement("Data\\A.TXT", "src/a.txt") + FileElement("b.bin", "src/b.bin") +
-                           FileElement("c.txt", "src/c.txt") + "  </CreateOrvanPack>\n");
+                           FileElement("c.txt", "src/c.txt") + FileElement("noise", "src/noise") +
+                           "  </CreateOrvanPack>\n");
     };
     // Matched as the name hash compares names: letter case and separators do
     // not count; empty patterns are nothing.
     ASSERT_EQ(pack("s.pak", " Store=\";data/*.txt;;*.bin\"").status, 0);
     auto files = Archive("out/s.pak", "out/s.pak.zlk");
-    EXPECT_EQ(ArchivedContents(files), (Names{std::string(5000, 'a'), "\x01\x02\x03", "see"}));
+    EXPECT_EQ(ArchivedContents(files), (Names{std::string(5000, 'a'), "\x01\x02\x03", "see", noise}));
     EXPECT_FALSE(files[0].compressed);  // would compress, but is stored as it is
 
     // For files that would not compress anyway, the archive is byte for byte the
     // one built without Store.
     ASSERT_EQ(pack("plain.pak", "").status, 0);
     EXPECT_TRUE(Archive("out/plain.pak", "out/plain.pak.zlk")[0].compressed);
-    ASSERT_EQ(pack("bin.pak", " Store=\"*.BIN;c.*\"").status, 0);
+    ASSERT_EQ(pack("bin.pak", " Store=\"*.BIN;c.*;noise\"").status, 0);
     EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak"), testing::ReadFile(dir_ / "out/plain.pak"));
     EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak.zlk"), testing::ReadFile(dir_ / "out/plain.pak.zlk"));
+}
+
+TEST_F(PackCommandTest, EveryLevelRoundTripsThroughTheReader)
+{
+    dir_.Write("seed", std::string(32, 's'));
+    const std::string text = testing::CompressibleText(300'000, 5);
+    dir_.Write("src/text", text);
+    dir_.Write("src/noise", testing::RandomBytes(5000, 6));
+    const auto pack = [&](const std::string& archive, const std::string& level) {
+        return RunCommands("  <CreateOrvanPack ArchivePath=\"out/" + archive +
+                           "\" BuildKeyfile=\"true\" KeySeedPath=\"seed\"" + level + ">\n" +
+                           FileElement("text", "src/text") + FileElement("noise", "src/noise") +
+                           FileElement("a.txt", "src/a.txt") + "  </CreateOrvanPack>\n");
+    };
+    ASSERT_EQ(pack("default.pak", "").status, 0);
+    const Names contents = ArchivedContents(Archive("out/default.pak", "out/default.pak.zlk"));
+    std::vector<std::uintmax_t> sizes;
+    for (int level = 1; level <= 12; ++level) {
+        SCOPED_TRACE(level);
+        const std::string name = std::to_string(level) + ".pak";
+        const ToolRun run = pack(name, " Level=\"" + std::to_string(level) + "\"");
+        EXPECT_EQ(run.err, "");
+        ASSERT_EQ(run.status, 0);
+        const auto files = Archive("out/" + name, "out/" + name + ".zlk");
+        EXPECT_EQ(ArchivedContents(files), contents);
+        EXPECT_TRUE(files[0].compressed);
+        sizes.push_back(std::filesystem::file_size(dir_ / "out" / name));
+    }
+    // The default is level 9, byte for byte; the highest level packs the text
+    // smaller than the lowest.
+    EXPECT_EQ(testing::ReadFile(dir_ / "out/9.pak"), testing::ReadFile(dir_ / "out/default.pak"));
+    EXPECT_LT(sizes[11], sizes[0]);
+
+    // A cache filled at one level serves no other: each level's archive is the
+    // one built without a cache.
+    WriteScript("cached.xml", "<CreateOrvanPack ArchivePath=\"out/c9.pak\" KeySeedPath=\"seed\" BuildKeyfile=\"true\">" +
+                                  FileElement("text", "src/text") + FileElement("noise", "src/noise") +
+                                  FileElement("a.txt", "src/a.txt") +
+                                  "</CreateOrvanPack><CreateOrvanPack ArchivePath=\"out/c12.pak\" Level=\"12\" "
+                                  "KeySeedPath=\"seed\" BuildKeyfile=\"true\">" +
+                                  FileElement("text", "src/text") + FileElement("noise", "src/noise") +
+                                  FileElement("a.txt", "src/a.txt") + "</CreateOrvanPack>\n");
+    for (int round = 0; round < 2; ++round) {
+        const ToolRun cached =
+            testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", ZELKOR_BINARY, "cached.xml"}, dir_.path());
+        EXPECT_EQ(cached.status, 0) << cached.err;
+        EXPECT_EQ(testing::ReadFile(dir_ / "out/c9.pak"), testing::ReadFile(dir_ / "out/9.pak"));
+        EXPECT_EQ(testing::ReadFile(dir_ / "out/c12.pak"), testing::ReadFile(dir_ / "out/12.pak"));
+    }
 }
 
 // --- Strict mode ----------------------------------------------------------------

@@ -123,6 +123,28 @@ TEST_F(ScriptWarningsTest, BuildKeyfileValuesThatAreNotBooleans)
     });
 }
 
+TEST_F(ScriptWarningsTest, LevelValuesThatAreNotLevels)
+{
+    const auto bad = [](const std::string& value) {
+        return "script.xml(2): Level=\"" + value + "\" is not a level from 1 to 12, taken as 9!\n";
+    };
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"0\"/>\n", bad("0")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"13\"/>\n", bad("13")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"012\"/>\n", bad("012")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"-1\"/>\n", bad("-1")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"high\"/>\n", bad("high")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"\"/>\n", bad("")},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"9.5\"/>\n", bad("9.5")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\" 12 \"/>\n"
+         "<CreateOrvanPack ArchivePath=\"b.pak\" Level=\"01\"/>\n"
+         "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"1\"/>\n",
+         "", 0},
+    });
+    // A generate command carries its Level into the script it writes.
+    EXPECT_NE(dir_.Read("g.xml").find(" Level=\"1\" "), std::string::npos);
+}
+
 TEST_F(ScriptWarningsTest, RepeatedAttributes)
 {
     // Lookups take the first; each later one is named at its own line.

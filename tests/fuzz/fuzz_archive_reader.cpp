@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 #include "scratch_dir.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 
 namespace zelkor::testing {
 
@@ -18,7 +18,7 @@ std::vector<ArchivedFile> ReadArchive(const std::filesystem::path& archive,
         const auto status = reader.ReadContent(entry, content);
         if (status != ArchiveReader::ContentStatus::Ok)
             throw std::runtime_error(archive.string() + ": entry " + std::to_string(entry.position.index) + " (" +
-                                     entry.name + "): " + EntryCodec::Describe(status));
+                                     entry.name + "): " + EntryReader::Describe(status));
         files.push_back({entry.name, std::string(content.begin(), content.end()),
                          entry.fields.storedSize < entry.fields.rawSize});
     }

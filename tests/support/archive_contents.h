@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 
 namespace zelkor::testing {
 

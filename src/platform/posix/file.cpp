@@ -351,6 +351,11 @@ std::optional<std::uint64_t> File::Position() const
     return static_cast<std::uint64_t>(position);
 }
 
+bool File::Seek(std::uint64_t offset)
+{
+    return ::lseek(Descriptor(*this), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
 bool File::Truncate(std::uint64_t length)
 {
     return Retrying([&] { return ::ftruncate(Descriptor(*this), static_cast<off_t>(length)); }) == 0;

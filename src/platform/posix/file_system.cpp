@@ -176,4 +176,14 @@ std::string MachineIdentity()
     return host;
 }
 
+std::string FileNameInOneCase(std::string_view name)
+{
+    std::string folded(name);
+    for (char& c : folded) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return folded;
+}
+
 }  // namespace zelkor

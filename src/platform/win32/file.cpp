@@ -404,6 +404,16 @@ std::optional<std::uint64_t> File::Position() const
     return Pointer(Native(*this));
 }
 
+bool File::Seek(std::uint64_t offset)
+{
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (::SetFilePointerEx(Native(*this), to, nullptr, FILE_BEGIN))
+        return true;
+    win32::SetErrnoFromLastError();
+    return false;
+}
+
 bool File::Truncate(std::uint64_t length)
 {
     FILE_END_OF_FILE_INFO end{};

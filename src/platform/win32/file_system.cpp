@@ -244,4 +244,21 @@ std::string MachineIdentity()
     return win32::Narrow(std::wstring_view(name, length));
 }
 
+std::string FileNameInOneCase(std::string_view name)
+{
+    // Without LCMAP_LINGUISTIC_CASING the mapping is the file system's: one
+    // UTF-16 unit for one, whatever the user's language.
+    const std::wstring wide = win32::Wide(name);
+    if (wide.empty())
+        return {};
+    std::wstring upper(wide.size(), L'\0');
+    const int length = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                                       static_cast<int>(wide.size()), upper.data(), static_cast<int>(upper.size()),
+                                       nullptr, nullptr, 0);
+    if (length <= 0)
+        return std::string(name);
+    upper.resize(static_cast<std::size_t>(length));
+    return win32::Narrow(upper);
+}
+
 }  // namespace zelkor

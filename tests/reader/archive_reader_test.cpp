@@ -1,5 +1,5 @@
 // The reader's checks on damaged, truncated and mismatched archives and key files.
-#include "archive/archive_reader.h"
+#include "reader/archive_reader.h"
 
 #include <filesystem>
 #include <string>

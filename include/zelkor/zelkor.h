@@ -1,0 +1,252 @@
+/*
+ * zelkor.h: reading Zelkor archives from a game or an engine.
+ *
+ * Zelkor archives are built by the `zelkor` tool: every file is hashed
+ * (XXH32), compressed with LZ4 when that pays, encrypted with AES-256-CFB and
+ * appended; an optional key file beside the archive holds the second share of
+ * the key and the names. This library opens an archive with or without its key
+ * file, finds entries by path, and reads them back, checked, into memory the
+ * caller gives.
+ *
+ * CONVENTIONS
+ *
+ * Handles. A zlk_archive is opaque. zlk_open and zlk_open_source create it,
+ * zlk_close destroys it. Nothing else allocates anything the caller frees.
+ *
+ * Errors. Every call that can fail returns a zlk_status; ZLK_OK is 0. The
+ * statuses are graded: ZLK_ENTRY_DAMAGED concerns one entry, and the archive
+ * stays usable for the others; ZLK_ARCHIVE_DAMAGED, ZLK_FOREIGN_KEY_FILE and
+ * ZLK_IO mean that the archive (or a source) cannot be relied on. Calls that
+ * take a zlk_error (it may be NULL) fill it with the status and a message that
+ * names the file and the offset where it applies. No exception leaves the
+ * library, and there is no global "last error".
+ *
+ * Threads. An open archive is immutable. Every call that takes a
+ * `const zlk_archive *` may run on any number of threads at once, on the same
+ * archive, with no lock on the read path: reads are positioned (pread, or the
+ * caller's read_at, which must itself allow calls from several threads at
+ * once). The key file's names are loaded once, by the first call that needs
+ * them, and published atomically. zlk_close must not run while another call
+ * uses the archive. The library has no global state: it installs no signal
+ * handler, starts no thread and keeps nothing between calls but what a handle
+ * holds. (The first open in a process prepares the AES and CRC tables once,
+ * safely on any thread.)
+ *
+ * Writes. Opening and reading never write anything. Only
+ * zlk_complete_commit writes, and only when it is called.
+ *
+ * Memory. An open archive keeps an index of 16 bytes per entry, and, once
+ * names are asked for (zlk_find, or zlk_entry_at with a key file), the key
+ * file's names. zlk_read and zlk_read_range allocate nothing where the
+ * processor has AES instructions; they use about 40 KiB of stack. Allocator
+ * hooks (zlk_allocator) take every allocation an archive makes of its own.
+ *
+ * Hostile files. Sizes and offsets in a file are never trusted: the structure
+ * of both files is checked when they are opened, and every read checks again
+ * what it uses. No allocation is sized by an unchecked field: the file's
+ * length bounds them, and so does LZ4's greatest ratio (255:1) for every
+ * decode. A damaged or crafted file gives a status, never a crash, a hang or a
+ * read out of bounds.
+ *
+ * Names. Inside an archive an entry is known by the CRC-32 of its normalised
+ * path (zlk_name_hash: A-Z lowered, backslashes turned into slashes); the key
+ * file holds the paths. A name from the key file is trusted only when it
+ * hashes to its entry's name hash. When several entries answer to one path,
+ * zlk_find returns the first of them in archive order (see zlk_find).
+ */
+#ifndef ZELKOR_ZELKOR_H
+#define ZELKOR_ZELKOR_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The version of this header. zlk_version_number() gives the library's. */
+#define ZLK_VERSION_MAJOR 1
+#define ZLK_VERSION_MINOR 0
+#define ZLK_VERSION_PATCH 0
+#define ZLK_VERSION_NUMBER (ZLK_VERSION_MAJOR * 10000 + ZLK_VERSION_MINOR * 100 + ZLK_VERSION_PATCH)
+#define ZLK_VERSION_STRING "1.0.0"
+
+/* ZLK_API marks the library's functions. A program that links the static
+ * library on Windows defines ZLK_STATIC (the CMake package and pkg-config's
+ * --static do so). */
+#if defined(_WIN32) || defined(__CYGWIN__)
+#  if defined(ZLK_BUILDING_LIBRARY)
+#    define ZLK_API __declspec(dllexport)
+#  elif defined(ZLK_STATIC)
+#    define ZLK_API
+#  else
+#    define ZLK_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__) && __GNUC__ >= 4
+#  define ZLK_API __attribute__((visibility("default")))
+#else
+#  define ZLK_API
+#endif
+
+/* An open archive (or, once volume sets exist, a set read as one). */
+typedef struct zlk_archive zlk_archive;
+
+typedef enum zlk_status {
+    ZLK_OK = 0,
+    ZLK_NOT_FOUND,         /* no entry answers to the path; from an open, no file at the path */
+    ZLK_BUFFER_TOO_SMALL,  /* the buffer is smaller than the entry's raw size; nothing was written */
+    ZLK_ENTRY_DAMAGED,     /* this entry's bytes do not decode or do not match its hash; others may be fine */
+    ZLK_NOT_RAW,           /* a range was asked of an entry stored compressed */
+    ZLK_IO,                /* a file could not be opened or read, or a read_at callback failed */
+    ZLK_ARCHIVE_DAMAGED,   /* the archive or key file breaks the format, or changed since it was opened */
+    ZLK_FOREIGN_KEY_FILE,  /* the key file belongs to another archive */
+    ZLK_COMMIT_PENDING,    /* a rebuild was cut short before its commit completed: see zlk_complete_commit */
+    ZLK_NO_MEMORY,         /* an allocation failed */
+    ZLK_MISUSE             /* a NULL where a value is needed, an index or range out of bounds */
+} zlk_status;
+
+/* What went wrong, for a person: the status again, and a message (always
+ * NUL-terminated, cut at 255 bytes) that names the file and, where it applies,
+ * the offset. */
+typedef struct zlk_error {
+    zlk_status status;
+    char message[256];
+} zlk_error;
+
+/* The bytes of an archive or a key file, read through the caller's own I/O (a
+ * package, memory, an engine's file system). read_at reads `length` bytes at
+ * `offset` into `buffer` and returns how many it read: fewer only where the
+ * source ends, or a negative number on failure. It is called from several
+ * threads at once, and must not block forever. `release`, when not NULL, is
+ * called once when the archive no longer needs the source (at zlk_close, or
+ * when the open fails). */
+typedef struct zlk_source {
+    void *opaque;
+    uint64_t size;
+    int64_t (*read_at)(void *opaque, uint64_t offset, void *buffer, size_t length);
+    void (*release)(void *opaque); /* may be NULL */
+} zlk_source;
+
+/* One entry of an archive. */
+typedef struct zlk_entry {
+    uint64_t index;          /* in archive order, from 0 */
+    uint32_t raw_size;       /* bytes of content */
+    uint32_t stored_size;    /* bytes in the archive */
+    uint32_t content_hash;   /* XXH32 of the content, seed 0x0A0FED0C */
+    uint32_t name_hash;      /* zlk_name_hash of its path */
+    int compressed;          /* 0: stored raw (zlk_read_range works) */
+    /* The path from the key file, NUL-terminated, when there is a key file and
+     * the path hashes to name_hash; otherwise NULL. It lives as the archive.
+     * name_length counts the bytes before the terminating NUL. */
+    const char *name;
+    size_t name_length;
+} zlk_entry;
+
+/* Allocator hooks for one archive: every allocation the archive makes of its
+ * own (its index, its names, the buffers of opening) goes through them.
+ * `allocate` returns memory of `size` bytes aligned to `alignment` (a power of
+ * two), or NULL; `release` takes back what `allocate` gave, with the same size
+ * and alignment. Both may be called from any thread. */
+typedef struct zlk_allocator {
+    void *opaque;
+    void *(*allocate)(void *opaque, size_t size, size_t alignment);
+    void (*release)(void *opaque, void *pointer, size_t size, size_t alignment);
+} zlk_allocator;
+
+/* Options of zlk_open_with and zlk_open_source_with. Start from
+ * ZLK_OPEN_OPTIONS_INIT, so that fields added later keep their defaults. */
+typedef struct zlk_open_options {
+    size_t struct_size;              /* sizeof(zlk_open_options) */
+    const zlk_allocator *allocator;  /* NULL: malloc and free */
+    const char *archive_name;        /* how messages name a source archive; NULL: "archive source" */
+    const char *key_name;            /* how messages name a source key file; NULL: "key file source" */
+} zlk_open_options;
+
+#define ZLK_OPEN_OPTIONS_INIT { sizeof(zlk_open_options), NULL, NULL, NULL }
+
+/* Opens the archive at `archive_path` with the key file at `key_path` (NULL:
+ * none; the archive's own shares are then the key, and entries have no names)
+ * and checks both. On ZLK_OK, *out holds the archive; otherwise *out is NULL.
+ * A commit record left beside the archive by a rebuild that was cut short gives
+ * ZLK_COMMIT_PENDING, and nothing is opened. A missing file gives
+ * ZLK_NOT_FOUND. Opening reads the archive's records front to back (the format
+ * has no index), so it costs one read per entry that stores more than a few
+ * hundred bytes. */
+ZLK_API zlk_status zlk_open(const char *archive_path, const char *key_path, zlk_archive **out,
+                            zlk_error *error);
+
+/* The same, reading through the caller's sources. `key_file` may be NULL. The
+ * archive takes the sources: their release is called when it no longer needs
+ * them, also when the open fails. */
+ZLK_API zlk_status zlk_open_source(const zlk_source *archive, const zlk_source *key_file, zlk_archive **out,
+                                   zlk_error *error);
+
+/* zlk_open and zlk_open_source with options (NULL: the defaults). */
+ZLK_API zlk_status zlk_open_with(const char *archive_path, const char *key_path, const zlk_open_options *options,
+                                 zlk_archive **out, zlk_error *error);
+ZLK_API zlk_status zlk_open_source_with(const zlk_source *archive, const zlk_source *key_file,
+                                        const zlk_open_options *options, zlk_archive **out, zlk_error *error);
+
+/* Closes the archive and releases everything it holds. NULL is fine. */
+ZLK_API void zlk_close(zlk_archive *archive);
+
+/* The number of entries; 0 for NULL. */
+ZLK_API uint64_t zlk_entry_count(const zlk_archive *archive);
+
+/* Whether the archive was opened with a key file (entries then have names). */
+ZLK_API int zlk_has_names(const zlk_archive *archive);
+
+/* The fields of entry `index` (below zlk_entry_count) into *out. */
+ZLK_API zlk_status zlk_entry_at(const zlk_archive *archive, uint64_t index, zlk_entry *out);
+
+/* The entry that the archived path `path` (`length` bytes; case and separators
+ * as the name hash sees them) names, into *index. Among the entries whose name
+ * hash is the path's: the first in archive order whose trusted name equals the
+ * path once both are normalised; failing that, the first whose name cannot be
+ * trusted. Without a key file, the first entry with the path's name hash.
+ * ZLK_NOT_FOUND when none is. The first call with a key file loads the names. */
+ZLK_API zlk_status zlk_find(const zlk_archive *archive, const char *path, size_t length, uint64_t *index);
+
+/* Reads entry `index` whole into `buffer` (`capacity` bytes): reads, decrypts,
+ * decodes, and checks the content hash. On ZLK_OK the first raw_size bytes of
+ * the buffer hold the content. ZLK_BUFFER_TOO_SMALL writes nothing. On
+ * ZLK_ENTRY_DAMAGED the buffer holds anything. Allocates nothing. */
+ZLK_API zlk_status zlk_read(const zlk_archive *archive, uint64_t index, void *buffer, size_t capacity,
+                            zlk_error *error);
+
+/* Reads `length` bytes at `offset` of the content of an entry stored raw (big
+ * media, read as it plays): CFB decrypts from any 16-byte block, so a range
+ * costs what it reads. The content hash covers the whole entry, so a range is
+ * not checked; zlk_read checks. ZLK_NOT_RAW for an entry stored compressed,
+ * ZLK_MISUSE for a range past the end. */
+ZLK_API zlk_status zlk_read_range(const zlk_archive *archive, uint64_t index, uint64_t offset, void *buffer,
+                                  size_t length, zlk_error *error);
+
+/* The name hash of an archived path: CRC-32 (IEEE, as zlib) of the path with
+ * A-Z lowered and backslashes turned into slashes. */
+ZLK_API uint32_t zlk_name_hash(const char *path, size_t length);
+
+/* Completes the commit of a rebuild that was cut short (a crash or a kill
+ * between the renames that put a new archive and key file in place), as the
+ * next zelkor command would: the new files are put in place, or, when they
+ * cannot be whole, the record is removed and the old files stay. For a launcher
+ * or a patcher that may write beside the archive. `key_path` may be NULL.
+ * ZLK_OK when no commit is pending any more. */
+ZLK_API zlk_status zlk_complete_commit(const char *archive_path, const char *key_path, zlk_error *error);
+
+/* The memory the archive holds now: its index and, once loaded, its names. */
+ZLK_API size_t zlk_memory_use(const zlk_archive *archive);
+
+/* "ok", "not found", ...: a static string for every status. */
+ZLK_API const char *zlk_status_string(zlk_status status);
+
+/* The library's version: ZLK_VERSION_NUMBER and ZLK_VERSION_STRING as it was
+ * built. */
+ZLK_API uint32_t zlk_version_number(void);
+ZLK_API const char *zlk_version_string(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELKOR_ZELKOR_H */
