@@ -49,6 +49,13 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     JointCommit::Complete(archivePath.path);
     archiveShown_ = archivePath.shown;
     keyFileShown_ = keyPath ? keyPath->shown : std::string();
+    // Something put at the name of the archive's commit record (a FIFO, a
+    // link, another user's file) would make the commit fail once everything is
+    // written: the command is refused now instead, touching nothing.
+    if (!JointCommit::RecordNameFree(archivePath.path)) {
+        failedPath_ = archivePath.shown;
+        return false;
+    }
 
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();

@@ -50,8 +50,10 @@ public:
     // the archive and, when `keyFile` is not null, the key file, with their
     // headers. False when a path cannot be created (a missing or unwritable
     // directory, a path that is not a regular file or cannot be opened for
-    // writing) or is held by another writer; FailedPath then names it as shown
-    // (the key file when it failed first), and nothing at either path has changed.
+    // writing, something other than a file of the user's own at the name of the
+    // archive's commit record) or is held by another writer; FailedPath then
+    // names it as shown (the key file when it failed first), and nothing at
+    // either path has changed.
     bool Create(const NamedPath& archive, const NamedPath* keyFile);
 
     // The same with the given key material instead of fresh random blocks. False

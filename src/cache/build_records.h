@@ -16,8 +16,9 @@ namespace zelkor {
 
 // The last build of each archive that may be left in place when nothing changed:
 // a digest of everything its bytes follow from (the command, each source's
-// status, the key material), and the status of the archive and key file as the
-// build left them. Kept in the local cache directory beside StatusRecords, by
+// status, the key material), the status of the archive and key file as the
+// build left them, and when the oldest of the sources' bytes it holds were last
+// proven by a read. Kept in the local cache directory beside StatusRecords, by
 // the archive's absolute path.
 //
 // Thread-safe.
@@ -27,11 +28,13 @@ public:
     static constexpr std::uint32_t Magic = 0x42534B5A;  // "ZKSB"
 
     struct Record {
-        static constexpr std::size_t Size = 32 + RecordedStatus::Size + 1 + RecordedStatus::Size;
+        static constexpr std::size_t Size = 32 + RecordedStatus::Size + 1 + RecordedStatus::Size + 8;
 
         std::array<std::uint8_t, 32> inputs{};
         RecordedStatus archive;
         std::optional<RecordedStatus> keyFile;
+        // Nanoseconds since the epoch.
+        std::int64_t proven = 0;
 
         bool operator==(const Record& other) const = default;
     };

@@ -22,6 +22,12 @@ CacheSettings CacheSettings::FromEnvironment(Lookup lookup)
     }
     if (const char* rehash = lookup("ZELKOR_CACHE_REHASH"))
         settings.rehash = *rehash && std::string_view(rehash) != "0";
+    if (const char* trust = lookup("ZELKOR_CACHE_TRUST_HOURS"); trust && *trust) {
+        if (const std::optional<std::chrono::hours> parsed = ParseHours(trust))
+            settings.trust = *parsed;
+        else
+            settings.badTrust = trust;
+    }
     if (const char* remote = lookup("ZELKOR_REMOTE_CACHE"))
         settings.remote = remote;
     if (const char* mode = lookup("ZELKOR_REMOTE_CACHE_MODE"); mode && *mode) {
@@ -57,6 +63,28 @@ std::string CacheSettings::Warning() const
     if (badSize.empty())
         return {};
     return message::CacheSizeNotASize(badSize, ShowSize(DefaultCapacity));
+}
+
+std::string CacheSettings::TrustWarning() const
+{
+    if (badTrust.empty())
+        return {};
+    return message::CacheTrustNotHours(badTrust, std::to_string(DefaultTrust.count()));
+}
+
+std::optional<std::chrono::hours> CacheSettings::ParseHours(std::string_view text)
+{
+    std::int64_t hours = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        hours = hours * 10 + (c - '0');
+        if (hours > LongestTrust.count())
+            return std::nullopt;
+    }
+    if (text.empty())
+        return std::nullopt;
+    return std::chrono::hours(hours);
 }
 
 std::vector<std::string> CacheSettings::RemoteWarnings() const

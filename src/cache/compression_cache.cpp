@@ -198,7 +198,8 @@ void CompressionCache::KeepRecords(const Directory& root, const CacheSettings& s
 {
     const std::int64_t now = WallClockNanoseconds();
     const std::size_t limit = RecordTable::LimitFor(settings.capacity);
-    sources_ = std::make_unique<StatusRecords>(root, StatusRecords::Options{limit, settle, !settings.rehash},
+    const std::int64_t trustFor = std::chrono::duration_cast<std::chrono::nanoseconds>(settings.trust).count();
+    sources_ = std::make_unique<StatusRecords>(root, StatusRecords::Options{limit, settle, !settings.rehash, trustFor},
                                                now);
     builds_ = std::make_unique<BuildRecords>(root, limit, now);
 }

@@ -75,9 +75,12 @@ public:
     }
 
 private:
-    void Warn(const PackCommand& pack, const std::string& line)
+    void Warn(const PackCommand& pack, const std::string& line, bool notWritten = false)
     {
-        warnings_.Warn(line);
+        if (notWritten)
+            warnings_.NotWritten(line);
+        else
+            warnings_.Warn(line);
         if (strict_)
             throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
     }
@@ -88,11 +91,11 @@ private:
         if (named && strict_)
             throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
         if (pack.keySeed && !KeyMaterial::FromSeedFile(pack.keySeed->path))
-            return Warn(pack, message::CannotReadKeySeed(pack.keySeed->shown));
+            return Warn(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
         // The key file is created first, as a run does.
         for (const NamedPath* output : {pack.keyFile ? &*pack.keyFile : nullptr, &pack.archive}) {
             if (output && !CouldCreate(output->path))
-                return Warn(pack, message::CannotCreate(output->shown));
+                return Warn(pack, message::CannotCreate(output->shown), true);
         }
         // The outputs themselves are never read as sources.
         std::vector<FileStatus> outputs;
@@ -127,6 +130,8 @@ private:
             if (const auto clash = clashes.Stored(i))
                 Warn(pack, ClashWarning(*script_, pack, i, *clash));
         }
+        if (summary.files == 0 && !pack.sources.empty())
+            warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
     }
 
     void Generate(const GenerateCommand& generate, ScriptDryRun::Command& summary)
@@ -138,7 +143,7 @@ private:
         for (const std::string& line : ScanWarnings(*script_, generate, scan, used))
             warnings_.Warn(line);
         if (!CouldCreate(generate.outputPath))
-            warnings_.Warn(message::CannotWrite(generate.outputShown));
+            warnings_.NotWritten(message::CannotWrite(generate.outputShown));
     }
 
     WarningLog& warnings_;
@@ -152,6 +157,7 @@ ScriptDryRun::Result ScriptDryRun::Check(const std::vector<std::string>& scripts
 {
     Result result;
     const unsigned before = warnings.Count();
+    const unsigned notWrittenBefore = warnings.NotWrittenCount();
     try {
         // Every script is loaded before any is looked at, as a run loads them.
         std::vector<Element> trees(scripts.size());
@@ -163,7 +169,10 @@ ScriptDryRun::Result ScriptDryRun::Check(const std::vector<std::string>& scripts
     } catch (const std::exception& error) {
         result.failure = error.what();
     }
-    result.status = !result.failure.empty() ? ExitFailure : warnings.Count() != before ? ExitWarnings : ExitSuccess;
+    result.status = !result.failure.empty()                          ? ExitFailure
+                    : warnings.NotWrittenCount() != notWrittenBefore ? ExitNotWritten
+                    : warnings.Count() != before                     ? ExitWarnings
+                                                                     : ExitSuccess;
     return result;
 }
 

@@ -59,9 +59,12 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
     }
 }
 
-void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line)
+void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line, bool notWritten)
 {
-    warnings_.Warn(line);
+    if (notWritten)
+        warnings_.NotWritten(line);
+    else
+        warnings_.Warn(line);
     if (options_.strict)
         throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
 }
@@ -76,7 +79,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     if (pack.keySeed) {
         material = KeyMaterial::FromSeedFile(pack.keySeed->path);
         if (!material) {
-            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown));
+            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
             return;
         }
     }
@@ -86,7 +89,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         material ? writer.Create(pack.archive, keyFile, *material) : writer.Create(pack.archive, keyFile);
     if (!created) {
         // Nothing of this command is read; the next command runs.
-        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()), true);
         return;
     }
     // Nothing changed since the last build: its files are what this one would
@@ -102,13 +105,24 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
-    const bool quiet = AddFiles(pack, writer);
+    std::vector<std::optional<LoadedFile::Settled>> reads(pack.sources.size());
+    std::size_t stored = 0;
+    const bool quiet = AddFiles(pack, writer, reads, stored);
+    // A command that lists files and could store none of them (run from the
+    // wrong directory, say) does not replace the last good build with an empty
+    // archive.
+    if (stored == 0 && !pack.sources.empty()) {
+        writer.Abandon();
+        warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
+        return;
+    }
     writer.Close();
     if (unchanged && quiet)
-        unchanged->Record(writer);
+        unchanged->Record(writer, reads);
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
+                               std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -138,6 +152,10 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
             // Changed since it was measured: measured once more and written
             // again; a source that changes again is left out.
             ArchiveWriter::Streamed added = writer.AddStreamed(*source.archivedPath, *loaded);
+            // What is written now is no longer what the source's status was
+            // found settled for.
+            if (added == ArchiveWriter::Streamed::Changed)
+                loaded->settled.reset();
             if (added == ArchiveWriter::Streamed::Changed &&
                 loaded->stream->Measure(loaded->rawSize, loaded->contentHash))
                 added = loaded->rawSize < ArchiveAddressLimit ? writer.AddStreamed(*source.archivedPath, *loaded)
@@ -155,6 +173,8 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
             return;
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
+        reads[i] = loaded->settled;
+        ++stored;
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });
@@ -170,7 +190,7 @@ void ScriptProcessor::RunGenerate(const GenerateCommand& generate)
     for (const std::string& line : ScanWarnings(*scriptName_, generate, scan, used))
         warnings_.Warn(line);
     if (!written)
-        warnings_.Warn(message::CannotWrite(generate.outputShown));
+        warnings_.NotWritten(message::CannotWrite(generate.outputShown));
 }
 
 }  // namespace zelkor

@@ -1,5 +1,6 @@
 #include "commands/unchanged_build.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include <cryptopp/sha.h>
@@ -49,7 +50,13 @@ bool SameOutput(const std::optional<RecordedStatus>& written, const std::optiona
 {
     if (!written || !now)
         return !written && !now;
-    return now->IsRegular() && RecordedStatus::Of(*now) == *written;
+    return now->IsRegular() && now->keepsChangeTime && RecordedStatus::Of(*now) == *written;
+}
+
+// Whether a status of this file system can tell a later change.
+bool Telling(const std::optional<FileStatus>& status)
+{
+    return !status || status->keepsChangeTime;
 }
 
 }  // namespace
@@ -89,7 +96,8 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
         const std::optional<std::string> name = StatusRecords::NameOf(source.path);
         if (!name)
             return std::nullopt;
-        const std::optional<RecordedStatus> status = statusOf(*name, source);
+        const auto index = static_cast<std::size_t>(&source - pack_.sources.data());
+        const std::optional<RecordedStatus> status = statusOf(*name, index);
         if (!status)
             return std::nullopt;
         std::uint8_t bytes[RecordedStatus::Size];
@@ -110,42 +118,51 @@ bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
     if (!sources || !builds || !sources->Trusting() || !cache_.Usable() || !archiveName_)
         return false;
     const std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
-    if (!last || !SameOutput(last->archive, writer.ReplacedArchive()) ||
+    if (!last || !sources->Fresh(last->proven) || !SameOutput(last->archive, writer.ReplacedArchive()) ||
         !SameOutput(last->keyFile, writer.ReplacedKeyFile()))
         return false;
     bytes = 0;
-    std::vector<std::pair<std::string, FileStatus>> found;
-    found.reserve(pack_.sources.size());
-    const std::optional<Digest> inputs = Inputs([&](const std::string& name, const PackSource& source) {
-        const std::optional<FileStatus> status = StatusOf(source.path);
-        if (!status || !status->IsRegular())
+    std::vector<std::string> names;
+    names.reserve(pack_.sources.size());
+    const std::optional<Digest> inputs = Inputs([&](const std::string& name, std::size_t index) {
+        const std::optional<FileStatus> status = StatusOf(pack_.sources[index].path);
+        if (!status || !status->IsRegular() || !status->keepsChangeTime)
             return std::optional<RecordedStatus>();
         bytes += status->size;
-        found.emplace_back(name, *status);
+        names.push_back(name);
         return std::optional(RecordedStatus::Of(*status));
     });
     if (!inputs || *inputs != last->inputs)
         return false;
-    // The records stay in use, and the sources count as found unchanged.
-    for (const auto& [name, status] : found)
-        sources->Trusted(name, status);
+    // The sources' records stay in use with the build.
+    for (const std::string& name : names)
+        sources->Used(name);
     builds->Use(*archiveName_);
     return true;
 }
 
-void UnchangedBuild::Record(const ArchiveWriter& writer)
+void UnchangedBuild::Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
     if (!sources || !builds || !cache_.Usable() || !archiveName_ || !writer.WrittenArchive() ||
-        (pack_.keyFile && !writer.WrittenKeyFile()))
+        (pack_.keyFile && !writer.WrittenKeyFile()) || !Telling(writer.WrittenArchive()) ||
+        !Telling(writer.WrittenKeyFile()) || reads.size() != pack_.sources.size())
         return;
-    const std::optional<Digest> inputs =
-        Inputs([&](const std::string& name, const PackSource&) { return sources->Confirmed(name); });
+    // The status each entry's bytes were read at, and the oldest proof among them.
+    std::int64_t proven = sources->Now();
+    const std::optional<Digest> inputs = Inputs([&](const std::string&, std::size_t index) {
+        const std::optional<LoadedFile::Settled>& read = reads[index];
+        if (!read || !read->status.keepsChangeTime)
+            return std::optional<RecordedStatus>();
+        proven = std::min(proven, read->proven);
+        return std::optional(RecordedStatus::Of(read->status));
+    });
     if (!inputs)
         return;
     BuildRecords::Record record;
     record.inputs = *inputs;
+    record.proven = proven;
     record.archive = RecordedStatus::Of(*writer.WrittenArchive());
     if (writer.WrittenKeyFile())
         record.keyFile = RecordedStatus::Of(*writer.WrittenKeyFile());

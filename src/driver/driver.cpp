@@ -99,8 +99,10 @@ constexpr const char* Usage =
     "language, every message and the archive layout. zelkor-inspect lists,\n"
     "verifies and extracts archives.\n"
     "\n"
-    "Exit status: 0 done without warnings; 1 done, with warnings on standard\n"
-    "error; 2 a failure ended the run.\n"
+    "Exit status: 0 done without warnings; 1 done, every output written, with\n"
+    "warnings on standard error; 2 a failure ended the run; 3 done, but an output\n"
+    "asked for was not written (Cannot create, Cannot write, none of a command's\n"
+    "files stored).\n"
     "\n"
     "Any other argument is a script path; a script named --help is run as ./--help.\n";
 
@@ -133,6 +135,8 @@ std::unique_ptr<CompressionCache> OpenCache(WarningLog& warnings)
     const CacheSettings settings = CacheSettings::FromEnvironment();
     if (settings.Enabled() && !settings.badSize.empty())
         warnings.Warn(settings.Warning());
+    if (settings.Enabled() && !settings.badTrust.empty())
+        warnings.Warn(settings.TrustWarning());
     for (const std::string& warning : settings.RemoteWarnings())
         warnings.Warn(warning);
     return CompressionCache::Open(settings, warnings);
@@ -262,6 +266,8 @@ int RunArchiver(int argc, char** argv)
         std::cerr << ShowControls(failure, true) << std::endl;
         return ExitFailure;
     }
+    if (warnings.NotWrittenCount() != 0)
+        return ExitNotWritten;
     return warnings.Any() ? ExitWarnings : ExitSuccess;
 }
 

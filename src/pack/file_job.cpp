@@ -12,6 +12,7 @@
 #include "archive/archive_format.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
+#include "platform/wall_clock.h"
 
 namespace zelkor {
 
@@ -86,16 +87,26 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
         records && options.level == CompressionLevel ? StatusRecords::NameOf(path) : std::nullopt;
     const bool trusting = name && !options.storeRaw && records->Trusting();
     std::optional<LoadedFile> loaded;
-    // A trusted source whose block the cache holds is not even opened.
+    // A trusted source whose block the cache holds is not even opened. Only a
+    // block that was used makes the record count: without it, the file read
+    // instead may be another.
     if (trusting) {
         const std::optional<FileStatus> status = StatusOf(path);
         if (status && status->IsRegular() && !excluded(*status)) {
-            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status))
+            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status)) {
                 loaded = LoadTrusted(*record);
+                if (loaded) {
+                    records->Used(*name);
+                    loaded->settled = LoadedFile::Settled{*status, record->proven};
+                }
+            }
         }
     }
     if (!loaded) {
         FileStatus status;
+        // The two-second rule counts back from here: a change after this moment
+        // may be in what is read.
+        const std::int64_t opened = WallClockNanoseconds();
         File source = File::OpenRegular(path, OpenFlags::Read, &status);
         if (!source.IsOpen() || excluded(status)) {
             rawKnown_.reset();
@@ -105,7 +116,7 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
         if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
             rawKnown_.reset();
         if (options.storeRaw && status.size >= StreamFrom && status.size < ArchiveAddressLimit)
-            return LoadStreamed(std::move(source), status, records, name);
+            return LoadStreamed(std::move(source), status, opened, records, name);
         encryptWith_ = options.key;
         storeRaw_ = options.storeRaw;
         level_ = options.level;
@@ -117,8 +128,12 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
         rawKnown_.reset();
         // Recorded only when a second look shows nothing moved while it was read.
         if (loaded && name) {
-            if (const std::optional<FileStatus> after = source.Status())
-                records->Read(*name, status, *after, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
+            if (const std::optional<FileStatus> after = source.Status()) {
+                const std::optional<std::int64_t> proven = records->Read(
+                    *name, status, *after, opened, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
+                if (proven)
+                    loaded->settled = LoadedFile::Settled{status, *proven};
+            }
         }
     }
     if (loaded && options.key && !loaded->encrypted && !loaded->stream) {
@@ -128,8 +143,8 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
     return loaded;
 }
 
-std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& status, StatusRecords* records,
-                                                const std::optional<std::string>& name)
+std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& status, std::int64_t opened,
+                                                StatusRecords* records, const std::optional<std::string>& name)
 {
     rawKnown_.reset();
     StreamedSource& streamed = streamed_.emplace(std::move(source));
@@ -141,8 +156,11 @@ std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& s
     if (loaded.rawSize < ArchiveAddressLimit)
         loaded.stream = &streamed;
     if (name) {
-        if (const std::optional<FileStatus> after = streamed.Source().Status())
-            records->Read(*name, status, *after, loaded.rawSize, nullptr, loaded.contentHash);
+        if (const std::optional<FileStatus> after = streamed.Source().Status()) {
+            if (const std::optional<std::int64_t> proven =
+                    records->Read(*name, status, *after, opened, loaded.rawSize, nullptr, loaded.contentHash))
+                loaded.settled = LoadedFile::Settled{status, *proven};
+        }
     }
     return loaded;
 }

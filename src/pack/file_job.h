@@ -52,7 +52,8 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // it is not read at all (the block is still proven to decode to bytes of the
 // recorded key); when the cache says it is stored raw, it is read and only its
 // content hash compared with the record's. Every other source that was read
-// whole and did not move meanwhile is recorded.
+// whole and did not move meanwhile is recorded. Either way the loaded file
+// says which status its bytes stand for (LoadedFile::settled).
 //
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
@@ -120,9 +121,10 @@ private:
     // cache says it is stored raw.
     std::optional<LoadedFile> LoadTrusted(const StatusRecords::Record& record);
 
-    // A source stored as it is, measured and kept open in streamed_.
-    std::optional<LoadedFile> LoadStreamed(File source, const FileStatus& status, StatusRecords* records,
-                                           const std::optional<std::string>& name);
+    // A source stored as it is, measured and kept open in streamed_; it was
+    // opened at `opened` with `status`.
+    std::optional<LoadedFile> LoadStreamed(File source, const FileStatus& status, std::int64_t opened,
+                                           StatusRecords* records, const std::optional<std::string>& name);
 
     // Reads to the end of `source` into rawBytes; the number of bytes read.
     std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);

@@ -73,9 +73,10 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Makes the directory `path`; fails with EEXIST when anything is there.
 bool MakeDirectory(const std::string& path, unsigned permissions = 0777);
 
-// Makes `path` and every missing directory above it; true when `path` is a
-// directory at the end (also when it was one before).
-bool MakeDirectories(const std::string& path);
+// Makes `path` and every missing directory above it, each with `permissions`
+// (less the process's mask); true when `path` is a directory at the end (also
+// when it was one before).
+bool MakeDirectories(const std::string& path, unsigned permissions = 0777);
 
 // Whether this process may write the file at `path`, or create names in the
 // directory at `path`, links followed; nothing is opened or changed.

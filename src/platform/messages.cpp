@@ -19,6 +19,12 @@ std::string CannotCompress(std::string_view source) { return Join("Cannot compre
 std::string CannotStore(std::string_view source) { return Join("Cannot store ", source, "!"); }
 std::string CannotCreate(std::string_view path) { return Join("Cannot create ", path, "!"); }
 std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read key seed ", path, "!"); }
+
+std::string NoneStored(std::string_view archive, unsigned long files)
+{
+    return Join(archive, " not written: none of its ", std::to_string(files), " files could be stored!");
+}
+
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 
@@ -44,6 +50,11 @@ std::string MemoryNotASize(std::string_view value)
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
 {
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
+}
+
+std::string CacheTrustNotHours(std::string_view value, std::string_view taken)
+{
+    return Join("ZELKOR_CACHE_TRUST_HOURS=\"", value, "\" is not a number of hours, taken as ", taken, "!");
 }
 
 std::string CannotUseRemoteCache(std::string_view url) { return Join("Cannot use remote cache ", url, "!"); }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The archiver's own messages, spelled once. Warnings end the run with exit
-// status 1, failures with 2; the README lists every one with what it means.
+// status 1, or 3 when an output was not written; failures with 2. The README
+// lists every one with what it means.
 
 #include <string>
 #include <string_view>
@@ -14,6 +15,9 @@ std::string CannotStore(std::string_view source);
 // A pack command skipped whole.
 std::string CannotCreate(std::string_view path);
 std::string CannotReadKeySeed(std::string_view path);
+// A pack command that listed `files` files and could store none of them: its
+// archive is not written.
+std::string NoneStored(std::string_view archive, unsigned long files);
 // A generated script, archive or key file that could not be written.
 std::string CannotWrite(std::string_view path);
 std::string CannotScan(std::string_view directory);
@@ -22,6 +26,7 @@ std::string CannotScan(std::string_view directory);
 std::string CannotUseCache(std::string_view directory);
 std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key);
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
+std::string CacheTrustNotHours(std::string_view value, std::string_view taken);
 // The run's resources.
 std::string ThreadsNotANumber(std::string_view value);
 std::string MemoryNotASize(std::string_view value);

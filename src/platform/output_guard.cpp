@@ -179,7 +179,10 @@ bool OutputGuard::Sync()
 
 bool OutputGuard::Prepare()
 {
-    if (temporary_.empty() || !Sync() || !file_.Close())
+    if (temporary_.empty() || !Sync())
+        return false;
+    preparedStatus_ = file_.Status();
+    if (!file_.Close())
         return false;
     prepared_ = true;
     return true;

@@ -85,6 +85,9 @@ public:
     // Keep forgets the prepared file without removing it, for a commit that is
     // to be completed later.
     bool Prepare();
+    // After a successful Prepare: the complete temporary file's status, as its
+    // identity for a record of the commit.
+    const std::optional<FileStatus>& Prepared() const { return preparedStatus_; }
     void Uncover();
     bool Place();
     void SyncDirectory() const;
@@ -133,6 +136,7 @@ private:
     bool held_ = false;
     bool synced_ = false;
     bool prepared_ = false;
+    std::optional<FileStatus> preparedStatus_;
 };
 
 }  // namespace zelkor

@@ -122,6 +122,27 @@ TEST(CompressionCacheTest, SettingsFromTheEnvironment)
         rehash = c.value;
         EXPECT_EQ(CacheSettings::FromEnvironment(rehashing).rehash, c.rehash) << (c.value ? c.value : "unset");
     }
+    // The trust bound: whole hours up to a year; anything else warns.
+    static const char* trust = nullptr;
+    const auto trusting = [](const char* name) -> const char* {
+        return std::string_view(name) == "ZELKOR_CACHE_TRUST_HOURS" ? trust : nullptr;
+    };
+    const std::string taken = "\" is not a number of hours, taken as 24!";
+    const struct {
+        const char* value;
+        long hours;
+        bool bad;
+    } trustCases[] = {{nullptr, 24, false}, {"", 24, false},    {"0", 0, false},     {"168", 168, false},
+                      {"8784", 8784, false}, {"8785", 24, true}, {"1.5", 24, true},  {"-1", 24, true},
+                      {"24h", 24, true},     {" 24", 24, true},  {"99999999999999999999", 24, true}};
+    for (const auto& c : trustCases) {
+        trust = c.value;
+        const CacheSettings settings = CacheSettings::FromEnvironment(trusting);
+        EXPECT_EQ(settings.trust.count(), c.hours) << (c.value ? c.value : "unset");
+        EXPECT_EQ(settings.TrustWarning(),
+                  c.bad ? "ZELKOR_CACHE_TRUST_HOURS=\"" + std::string(c.value) + taken : std::string())
+            << (c.value ? c.value : "unset");
+    }
 }
 
 TEST(CompressionCacheTest, TheLeastRecentlyUsedEntriesAreChosenFirst)
@@ -412,6 +433,10 @@ TEST(CompressionCacheRunTest, BothToolsReadTheEnvironmentAlike)
     const testing::ToolRun built = zelkor("lots");
     EXPECT_EQ(built.status, 1);
     EXPECT_EQ(built.err, warning);
+    const testing::ToolRun untrusting = testing::RunProgram(
+        "/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", "ZELKOR_CACHE_TRUST_HOURS=a day", ZELKOR_BINARY, "s.xml"}, dir.path());
+    EXPECT_EQ(untrusting.status, 1);
+    EXPECT_EQ(untrusting.err, "ZELKOR_CACHE_TRUST_HOURS=\"a day\" is not a number of hours, taken as 24!\n");
     // The same words from zelkor-inspect, with the directory named and
     // ZELKOR_CACHE_DIR unset; a good size is its cap there too, up to 2^64 - 1.
     const testing::ToolRun shown = inspect("lots", {"cache"});

@@ -138,6 +138,52 @@ TEST_F(PackCommandTest, UnloadableSourcesAreLeftOutWithAWarning)
               testing::OnWindows ? (Names{"a", "c"}) : (Names{"a", "c", "h"}));
 }
 
+TEST_F(PackCommandTest, ACommandThatStoresNoneOfItsFilesLeavesTheLastGoodBuild)
+{
+    // A script run from the wrong directory: every source is Cannot compress.
+    // Before, a good archive was replaced by an empty one, with exit status 1,
+    // the status of a harmless warning.
+    const std::string archive = (dir_ / "out/a.pak").string();
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"" + archive + "\" BuildKeyfile=\"true\">\n" +
+                             FileElement("a", "src/a.txt") + FileElement("c", "src/c.txt") + "</CreateOrvanPack>\n");
+    dir_.Write("elsewhere/src/c.txt", "sea");
+    std::filesystem::create_directory(dir_ / "nowhere");
+    const std::string script = (dir_ / "s.xml").string();
+    const struct {
+        const char* from;
+        std::string err;
+        int status;
+        Names stored;  // empty: the last build stays
+    } cases[] = {
+        {".", "", 0, {"a", "c"}},
+        {"nowhere",
+         "Cannot compress src/a.txt!\nCannot compress src/c.txt!\n" + archive +
+             " not written: none of its 2 files could be stored!\n",
+         3, {}},
+        // One of them stored: the archive is written, and the warning is only one.
+        {"elsewhere", "Cannot compress src/a.txt!\n", 1, {"c"}},
+    };
+    const auto pair = [&] { return Exists("out/a.pak") ? dir_.Read("out/a.pak") + dir_.Read("out/a.pak.zlk") : ""; };
+    for (const auto& c : cases) {
+        const std::string before = pair();
+        const ToolRun run = testing::RunZelkor({script}, dir_ / c.from);
+        EXPECT_EQ(run.err, c.err) << c.from;
+        EXPECT_EQ(run.status, c.status) << c.from;
+        if (c.stored.empty()) {
+            EXPECT_EQ(pair(), before) << c.from;
+        } else {
+            EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), c.stored) << c.from;
+        }
+        // Nothing is left beside it: no temporary file, lock or record.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}), 2) << c.from;
+    }
+    // In strict mode the first warning ends the run, as before.
+    const ToolRun strict =
+        testing::RunProgram("/usr/bin/env", {"ZELKOR_STRICT=1", ZELKOR_BINARY, script}, dir_ / "nowhere");
+    EXPECT_EQ(strict.err, "Cannot compress src/a.txt!\nStrict mode: " + archive + " not written!\n");
+    EXPECT_EQ(strict.status, 2);
+}
+
 TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
 {
     // On Windows an archive path that another program holds cannot be created.
@@ -160,8 +206,10 @@ TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
     // for one (out/held.pak is skipped on Windows alone).
     EXPECT_EQ(run.err, std::string("Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\n"
                                    "Cannot create nodir/c.pak.zlk!\n") +
-                           (testing::OnWindows ? "Cannot create out/held.pak!\n" : "Cannot compress src/missing!\n"));
-    EXPECT_EQ(run.status, 1);
+                           (testing::OnWindows ? "Cannot create out/held.pak!\n"
+                                               : "Cannot compress src/missing!\n"
+                                                 "out/held.pak not written: none of its 1 files could be stored!\n"));
+    EXPECT_EQ(run.status, 3);
     EXPECT_FALSE(Exists("out/b.pak"));
     EXPECT_EQ(ArchivedContents(Archive("out/d.pak")), Names{"see"});
 }

@@ -30,6 +30,7 @@ while IFS= read -r text; do
     grep -qxF -- "$text" <<<"$zelkor" || { echo "zelkor.1 lacks the line: $text"; status=1; }
 done <<'TEXTS'
 Cannot compress SOURCE!
+ARCHIVE not written: none of its N files could be stored!
 Cannot store SOURCE!
 Cannot create PATH!
 Cannot read key seed PATH!
@@ -39,6 +40,7 @@ Cannot use cache DIR!
 Cache DIR held a damaged entry KEY!
 Cache DIR held a damaged entry KEY!
 ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!
+ZELKOR_CACHE_TRUST_HOURS="VALUE" is not a number of hours, taken as 24!
 ZELKOR_THREADS="VALUE" is not a number of threads, taken as one per hardware thread!
 ZELKOR_MEMORY="VALUE" is not a size, taken as half the memory!
 Cannot use remote cache URL!

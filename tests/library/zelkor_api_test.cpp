@@ -19,6 +19,7 @@
 #include "archive/archive_writer.h"
 #include "pack/file_job.h"
 #include "platform/commit_record.h"
+#include "platform/file_system.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 
@@ -301,7 +302,11 @@ TEST_F(ZelkorApiTest, OpeningWritesNothingAndReportsAPendingCommit)
     const std::string newKey = ".game.pak.zlk.zelkor-BBBBBB";
     Build(Path(newArchive), Path(newKey), {{"fresh.txt", "the new build"}});
     CommitRecord record;
-    record.pairs = {{"game.pak.zlk", newKey}, {"game.pak", newArchive}};
+    // The record knows each file by what was written, not by its name alone.
+    const auto written = [&](const std::string& name) {
+        return CommitRecord::Identity::Of(*StatusOf(Path(name), FollowLinks::No));
+    };
+    record.pairs = {{"game.pak.zlk", newKey, written(newKey)}, {"game.pak", newArchive, written(newArchive)}};
     const std::vector<std::uint8_t> bytes = record.Encode();
     dir_.Write(CommitRecord::NameFor("game.pak"), std::string(bytes.begin(), bytes.end()));
     const auto pending = Listing(dir_.path());

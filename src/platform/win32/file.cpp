@@ -264,9 +264,10 @@ File File::OpenRegular(const std::string& path, OpenFlags flags, FileStatus* sta
     return OnlyRegular(Open(path, flags | OpenFlags::NonBlocking), status);
 }
 
-File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status)
+File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status,
+                         unsigned permissions)
 {
-    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking), status);
+    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking, permissions), status);
 }
 
 bool File::WriteAll(const void* data, std::size_t size)

@@ -160,7 +160,7 @@ bool MakeDirectory(const std::string& path, unsigned)
     return Passable(path) && Succeeded(::CreateDirectoryW(win32::WidePath(path).c_str(), nullptr));
 }
 
-bool MakeDirectories(const std::string& path)
+bool MakeDirectories(const std::string& path, unsigned permissions)
 {
     if (!Passable(path))
         return false;
@@ -192,7 +192,7 @@ bool MakeDirectories(const std::string& path)
         return false;
     // The parent keeps its separator when it is a root ("/", "C:/").
     const bool root = start == 1 || (start == 3 && directory[1] == ':');
-    return MakeDirectories(directory.substr(0, root ? start : start - 1)) && made();
+    return MakeDirectories(directory.substr(0, root ? start : start - 1), permissions) && made();
 }
 
 std::uint64_t ProcessId()
