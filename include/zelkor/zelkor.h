@@ -274,7 +274,7 @@ ZLK_API const char *zlk_version_string(void);
  * zlk_mounts_destroy must not run while another call uses the list.
  *
  * Memory. Beyond its archives, a list keeps a hash table of every mounted
- * archive's name hashes (about 16 bytes per distinct name hash), rebuilt at
+ * archive's name hashes (16 to 32 bytes per distinct name hash), rebuilt at
  * every zlk_mount and zlk_unmount, and, once zlk_mounts_list has been called,
  * the merged tree's names (24 bytes per name; the names themselves are the
  * archives' own). A lookup costs one name hash and one probe of that table,

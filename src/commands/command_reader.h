@@ -23,6 +23,7 @@ struct PackCommand {
     std::optional<NamedPath> keySeed;  // KeySeedPath, when given
     std::vector<PackSource> sources;   // the File children, in document order
     std::vector<std::string> storePatterns;  // of the Store attribute
+    std::optional<NamedPath> patchOf;  // PatchOf: the base this command writes a patch of
 };
 
 PackCommand ReadPackCommand(const boost::property_tree::ptree& command);

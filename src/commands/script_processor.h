@@ -8,6 +8,7 @@ namespace zelkor {
 
 class ArchiveWriter;
 class CompressionCache;
+class PatchBase;
 class FileJobPool;
 class ProgressLine;
 class WarningLog;
@@ -31,6 +32,11 @@ struct PackCommand;
 // the pool, but everything observable happens in document order. A pack command
 // with a key seed whose inputs and outputs are as its last build left them
 // leaves both files in place (see UnchangedBuild).
+//
+// A pack command with PatchOf writes a patch of that base (PatchBase): only the
+// files the base does not hold as they are, and beside the archive, in the same
+// commit, the deletion list of the base's names that the command no longer
+// lists. A base that cannot be read skips the command, as a key seed does.
 // One processor is driven by one thread at a time; the log may be shared.
 class ScriptProcessor {
 public:
@@ -40,6 +46,9 @@ public:
         // The run's compression cache, whose records let a pack command with a
         // key seed leave an unchanged build in place (UnchangedBuild).
         CompressionCache* cache = nullptr;
+        // Where lines that report and warn of nothing go, one whole line at a
+        // time (what a patch holds); null: nowhere.
+        WarningLog* notes = nullptr;
     };
 
     ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, Options options)
@@ -62,9 +71,9 @@ private:
     // A pack command's warning; in strict mode it ends the run.
     void PackWarning(const PackCommand& pack, const std::string& line);
     void RunGenerate(const GenerateCommand& generate);
-    // Loads every source and adds it to `writer`, in order; false when that
-    // printed a warning.
-    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer);
+    // Loads every source and adds it to `writer`, in order, except, for a
+    // patch, those its base holds already; false when that printed a warning.
+    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

@@ -19,6 +19,22 @@ std::string CannotCompress(std::string_view source) { return Join("Cannot compre
 std::string CannotStore(std::string_view source) { return Join("Cannot store ", source, "!"); }
 std::string CannotCreate(std::string_view path) { return Join("Cannot create ", path, "!"); }
 std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read key seed ", path, "!"); }
+std::string CannotReadPatchBase(std::string_view base) { return Join("Cannot read patch base ", base, "!"); }
+
+std::string PatchBaseHasNoKeyFile(std::string_view base, std::string_view keyFile)
+{
+    return Join("Patch base ", base, " has no key file ", keyFile, ", which holds its names!");
+}
+
+std::string PatchWritten(std::string_view archive, std::string_view base, std::uint64_t stored,
+                         std::uint64_t deleted)
+{
+    std::string line = Join(archive, ": a patch of ", base, ": ");
+    if (stored == 0 && deleted == 0)
+        return line + "nothing changed, no entry stored and none deleted";
+    return line + std::to_string(stored) + (stored == 1 ? " entry" : " entries") + " stored, " +
+           std::to_string(deleted) + " deleted";
+}
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 

@@ -3,6 +3,7 @@
 // The archiver's own messages, spelled once. Warnings end the run with exit
 // status 1, failures with 2; the README lists every one with what it means.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,12 @@ std::string CannotStore(std::string_view source);
 // A pack command skipped whole.
 std::string CannotCreate(std::string_view path);
 std::string CannotReadKeySeed(std::string_view path);
+// The base of a patch (PatchOf) that cannot be read, or has no key file.
+std::string CannotReadPatchBase(std::string_view base);
+std::string PatchBaseHasNoKeyFile(std::string_view base, std::string_view keyFile);
+// What a patch holds, on standard output: not a warning.
+std::string PatchWritten(std::string_view archive, std::string_view base, std::uint64_t stored,
+                         std::uint64_t deleted);
 // A generated script, archive or key file that could not be written.
 std::string CannotWrite(std::string_view path);
 std::string CannotScan(std::string_view directory);

@@ -37,7 +37,7 @@ namespace zelkor {
 // The destructor must not run while a reader or writer does.
 //
 // Lookups cost one name hash and one probe of a hash table of every layer's
-// name hashes (about 16 bytes per distinct name hash), then the name check in
+// name hashes (16 to 32 bytes per distinct name hash), then the name check in
 // the layer that holds the hash: no search in each layer.
 class MountList {
 public:

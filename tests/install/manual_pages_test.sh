@@ -33,6 +33,8 @@ Cannot compress SOURCE!
 Cannot store SOURCE!
 Cannot create PATH!
 Cannot read key seed PATH!
+Cannot read patch base BASE!
+Patch base BASE has no key file KEY, which holds its names!
 Cannot scan DIR!
 Cannot write PATH!
 Cannot use cache DIR!
