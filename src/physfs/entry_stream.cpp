@@ -39,9 +39,9 @@ PHYSFS_ErrorCode ErrorCodeOf(zlk_status status)
     return PHYSFS_ERR_CORRUPT;
 }
 
-PHYSFS_Io* EntryStream::Open(const zlk_archive* archive, std::uint64_t index)
+PHYSFS_Io* EntryStream::Open(const zlk_archive* archive, std::uint64_t index, const std::optional<zlk_entry>& entry)
 {
-    auto* stream = new (std::nothrow) EntryStream(archive, index);
+    auto* stream = new (std::nothrow) EntryStream(archive, index, entry);
     auto* io = new (std::nothrow) PHYSFS_Io{};
     if (!stream || !io) {
         delete stream;
@@ -166,7 +166,7 @@ PHYSFS_sint64 EntryStream::Length(PHYSFS_Io* io)
 PHYSFS_Io* EntryStream::Duplicate(PHYSFS_Io* io)
 {
     const EntryStream& stream = Of(io);
-    return Open(stream.archive_, stream.index_);
+    return Open(stream.archive_, stream.index_, stream.entry_);
 }
 
 int EntryStream::Flush(PHYSFS_Io*)

@@ -18,9 +18,11 @@ namespace zelkor {
 // may be read on many threads at once.
 class EntryStream {
 public:
-    // A new PHYSFS_Io over entry `index` of `archive`, which must outlive it;
-    // null when memory runs out (PHYSFS_ERR_OUT_OF_MEMORY set).
-    static PHYSFS_Io* Open(const zlk_archive* archive, std::uint64_t index);
+    // A new PHYSFS_Io over entry `index` of `archive`, which must outlive it,
+    // with its fields when they are known already; null when memory runs out
+    // (PHYSFS_ERR_OUT_OF_MEMORY set).
+    static PHYSFS_Io* Open(const zlk_archive* archive, std::uint64_t index,
+                           const std::optional<zlk_entry>& entry = std::nullopt);
 
     // The callbacks of the PHYSFS_Io.
     static PHYSFS_sint64 Read(PHYSFS_Io* io, void* buffer, PHYSFS_uint64 length);
@@ -33,7 +35,10 @@ public:
     static void Destroy(PHYSFS_Io* io);
 
 private:
-    EntryStream(const zlk_archive* archive, std::uint64_t index) : archive_(archive), index_(index) {}
+    EntryStream(const zlk_archive* archive, std::uint64_t index, const std::optional<zlk_entry>& entry)
+        : archive_(archive), index_(index), entry_(entry)
+    {
+    }
     static EntryStream& Of(PHYSFS_Io* io) { return *static_cast<EntryStream*>(io->opaque); }
 
     // The entry's fields, read once; false with the error set when they cannot be.

@@ -236,7 +236,10 @@ PHYSFS_Io* PhysfsArchive::OpenRead(const char* path) const
         PHYSFS_setErrorCode(ErrorCodeOf(status));
         return nullptr;
     }
-    return EntryStream::Open(archive, index);
+    std::optional<zlk_entry> entry;
+    if (archive == statArchive_ && index == statIndex_)
+        entry = statEntry_;
+    return EntryStream::Open(archive, index, entry);
 }
 
 int PhysfsArchive::Stat(const char* path, PHYSFS_Stat* stat) const
@@ -257,6 +260,13 @@ int PhysfsArchive::Stat(const char* path, PHYSFS_Stat* stat) const
         }
         stat->filesize = entry.raw_size;
         stat->filetype = PHYSFS_FILETYPE_REGULAR;
+        // Only an archive of its own stays what it is between the two calls: a
+        // caller's list may change meanwhile.
+        if (owned_) {
+            statArchive_ = archive;
+            statIndex_ = index;
+            statEntry_ = entry;
+        }
         return 1;
     }
     // A directory holds something.

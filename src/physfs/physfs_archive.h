@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include <physfs.h>
@@ -50,6 +51,12 @@ private:
     const zlk_mounts* mounts_ = nullptr;
     // Serialises reads of io_ when the archive is read through it.
     std::mutex ioLock_;
+    // The entry the last Stat found in an archive of its own: PhysicsFS stats
+    // every component of a path before it opens it, so OpenRead finds its
+    // fields here. Used under PhysicsFS's lock, as Stat and OpenRead are.
+    mutable const zlk_archive* statArchive_ = nullptr;
+    mutable std::uint64_t statIndex_ = 0;
+    mutable zlk_entry statEntry_{};
 };
 
 }  // namespace zelkor

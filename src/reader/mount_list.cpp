@@ -452,13 +452,17 @@ void MountList::List(std::string_view directory, bool recursive,
                 listed.nameOffset = last == std::string_view::npos ? 0 : last + 1;
             }
         } else {
-            // A subdirectory, once: the names below it follow each other.
+            // A subdirectory, once: the names below it follow each other, and
+            // the next name to list is the first after them.
             listed.directory = true;
             listed.path = name->path.substr(0, prefix.size() + separator);
+            if (!visit(listed))
+                return;
             const std::string_view inside = name->path.substr(0, prefix.size() + separator + 1);
-            while (std::next(name) != tree.names.end() && std::next(name)->path.size() >= inside.size() &&
-                   SameName(std::next(name)->path.substr(0, inside.size()), inside))
-                ++name;
+            name = std::prev(std::partition_point(name, tree.names.end(), [&](const Tree::Name& other) {
+                return other.path.size() >= inside.size() && SameName(other.path.substr(0, inside.size()), inside);
+            }));
+            continue;
         }
         if (!visit(listed))
             return;
