@@ -11,7 +11,7 @@
 
 namespace zelkor {
 
-PatchBase::PatchBase(std::unique_ptr<IndexedArchive> archive)
+PatchBase::PatchBase(std::unique_ptr<ReadableArchive> archive)
     : archive_(std::move(archive)), identity_(archive_->Identity())
 {
 }

@@ -48,9 +48,10 @@ public:
     ArchiveIdentity Identity() const { return identity_; }
 
 private:
-    explicit PatchBase(std::unique_ptr<IndexedArchive> archive);
+    explicit PatchBase(std::unique_ptr<ReadableArchive> archive);
 
-    std::unique_ptr<IndexedArchive> archive_;
+    // Anything that reads as one archive (a volume set, say) serves.
+    std::unique_ptr<ReadableArchive> archive_;
     ArchiveIdentity identity_;
     // By normalised name: whether the first File decided was stored.
     std::unordered_map<std::string, bool> decided_;

@@ -32,7 +32,7 @@ public:
     struct Source {
         std::string archive;  // as given
         std::optional<std::string> keyFile;
-        std::unique_ptr<IndexedArchive> reader;
+        std::unique_ptr<ReadableArchive> reader;
         std::optional<DeletionList> deletions;  // for a patch
         // For a patch: the source below it whose identity is the base it was
         // made against, if any is.
