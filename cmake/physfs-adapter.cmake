@@ -29,8 +29,10 @@ target_link_libraries(zelkor-physfs PUBLIC zelkor-reader PkgConfig::PHYSFS)
 set_target_properties(zelkor-physfs PROPERTIES
   VERSION ${ZELKOR_PHYSFS_VERSION} SOVERSION ${ZELKOR_PHYSFS_SOVERSION}
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_options(zelkor-physfs PRIVATE
-  -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/physfs/zelkor-physfs.map -Wl,--no-undefined)
+target_link_options(zelkor-physfs PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/physfs/zelkor-physfs.map)
+if(NOT ZELKOR_SANITIZE_FLAGS)
+  target_link_options(zelkor-physfs PRIVATE -Wl,--no-undefined)
+endif()
 set_property(TARGET zelkor-physfs APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/physfs/zelkor-physfs.map)
 
 # The static library holds the adapter alone: a program links it with the

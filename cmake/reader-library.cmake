@@ -25,8 +25,12 @@ if(WIN32)
   # A DLL that needs no runtime DLL of the compiler's.
   target_link_options(zelkor-reader PRIVATE -static-libgcc -static-libstdc++ -static)
 else()
-  target_link_options(zelkor-reader PRIVATE
-    -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/library/zelkor-reader.map -Wl,--no-undefined)
+  target_link_options(zelkor-reader PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/library/zelkor-reader.map)
+  # Every symbol resolved in the library itself; not with a sanitizer, whose
+  # runtime the program that links the library brings.
+  if(NOT ZELKOR_SANITIZE_FLAGS)
+    target_link_options(zelkor-reader PRIVATE -Wl,--no-undefined)
+  endif()
   set_property(TARGET zelkor-reader APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/library/zelkor-reader.map)
 endif()
 

@@ -106,7 +106,7 @@ TEST_F(PatchRoundTripTest, BaseAndPatchMountedTogetherReadTheNewTree)
     EXPECT_EQ(held, changed);
     std::uint64_t expected = 68;
     zlk_archive* fullArchive = nullptr;
-    ASSERT_EQ(zlk_open((dir_ / "full.pak").c_str(), (dir_ / "full.pak.zlk").c_str(), &fullArchive, nullptr), ZLK_OK);
+    ASSERT_EQ(zlk_open((dir_ / "full.pak").string().c_str(), (dir_ / "full.pak.zlk").string().c_str(), &fullArchive, nullptr), ZLK_OK);
     for (std::uint64_t i = 0; i < zlk_entry_count(fullArchive); ++i) {
         zlk_entry entry;
         ASSERT_EQ(zlk_entry_at(fullArchive, i, &entry), ZLK_OK);
@@ -126,8 +126,8 @@ TEST_F(PatchRoundTripTest, BaseAndPatchMountedTogetherReadTheNewTree)
     zlk_mounts* mounts = nullptr;
     ASSERT_EQ(zlk_mounts_create(&mounts), ZLK_OK);
     zlk_error error;
-    ASSERT_EQ(zlk_mount(mounts, (dir_ / "base.pak").c_str(), nullptr, 0, &error), ZLK_OK) << error.message;
-    ASSERT_EQ(zlk_mount(mounts, (dir_ / "patch.pak").c_str(), nullptr, 1, &error), ZLK_OK) << error.message;
+    ASSERT_EQ(zlk_mount(mounts, (dir_ / "base.pak").string().c_str(), nullptr, 0, &error), ZLK_OK) << error.message;
+    ASSERT_EQ(zlk_mount(mounts, (dir_ / "patch.pak").string().c_str(), nullptr, 1, &error), ZLK_OK) << error.message;
     for (const auto& [name, content] : after)
         EXPECT_EQ(Lookup(mounts, name), content) << name;
     for (const std::string name : {"old/readme.txt", "OLD\\Credits.txt"})

@@ -278,7 +278,7 @@ TEST_F(ZelkorMountsTest, EightThreadsReadWhileAThirdArchiveComesAndGoes)
             }
         });
     }
-    for (int cycle = 0; cycle < 40; ++cycle) {
+    for (int cycle = 0; cycle < 20; ++cycle) {
         ASSERT_EQ(Mount("extra.pak", 20), ZLK_OK) << error_.message;
         std::this_thread::yield();
         ASSERT_EQ(zlk_unmount(mounts_, Path("extra.pak").c_str()), ZLK_OK);
