@@ -41,12 +41,14 @@ add_library(zelkor-physfs-static STATIC $<TARGET_OBJECTS:zelkor_physfs_objects>)
 set_target_properties(zelkor-physfs-static PROPERTIES OUTPUT_NAME zelkor-physfs
                                                       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# Components of their own (physfs, physfs-dev), so that a package of the reader
+# library does not depend on PhysicsFS.
 include(GNUInstallDirs)
 install(FILES ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor_physfs.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor
-        COMPONENT reader-dev)
+        COMPONENT physfs-dev)
 install(TARGETS zelkor-physfs
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader NAMELINK_COMPONENT reader-dev)
-install(TARGETS zelkor-physfs-static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT physfs NAMELINK_COMPONENT physfs-dev)
+install(TARGETS zelkor-physfs-static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT physfs-dev)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/zelkor-physfs.pc.in ${CMAKE_BINARY_DIR}/zelkor-physfs.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/zelkor-physfs.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-        COMPONENT reader-dev)
+        COMPONENT physfs-dev)
