@@ -70,8 +70,11 @@ zlk_status zlk_mounts_create(zlk_mounts** out)
 {
     if (!out)
         return ZLK_MISUSE;
-    *out = new (std::nothrow) zlk_mounts;
-    return *out ? ZLK_OK : ZLK_NO_MEMORY;
+    *out = nullptr;
+    return Guarded(nullptr, [&] {
+        *out = new zlk_mounts;
+        return ZLK_OK;
+    });
 }
 
 void zlk_mounts_destroy(zlk_mounts* mounts)
