@@ -296,6 +296,10 @@ int main(int argc, char **argv)
 
     CHECK(PHYSFS_deinit(), "PHYSFS_deinit");
     free(handed_key);
+    free(files[1].before);
+    free(files[2].before);
+    free(files[3].before);
+    free(files[3].after);
     if (chdir("/") == 0) {
         char command[600];
         snprintf(command, sizeof command, "rm -rf '%s'", work);
