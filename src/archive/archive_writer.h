@@ -8,6 +8,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
+#include "archive/entry_identity.h"
 #include "archive/entry_stream.h"
 #include "archive/loaded_file.h"
 #include "platform/file.h"
@@ -78,6 +79,17 @@ public:
     // The key that encrypts every entry; set by Create.
     const ArchiveKey& Key() const { return key_; }
 
+    // Before Create: a third file, written with the archive and put in place
+    // in the same commit (a patch's deletion list), at `path`. Create then
+    // creates and locks it as it does the key file, and fails for it the same
+    // way. Its bytes are given before Close (CompanionBytes); it stays until
+    // the next Create.
+    void AddCompanion(const NamedPath& path) { companionPath_ = path; }
+    void CompanionBytes(std::vector<std::uint8_t> bytes) { companionBytes_ = std::move(bytes); }
+
+    // The ArchiveIdentity of the entries added since Create.
+    ArchiveIdentity Identity() const { return identity_.Value(); }
+
     // Appends one file: encrypts its stored bytes in place (unless they come
     // encrypted already), writes its NameRecord
     // to the key file (if any), then its FileEntry and the encrypted bytes to the
@@ -126,6 +138,10 @@ private:
     ArchiveKey key_;
     std::unique_ptr<OutputGuard> archive_;
     std::unique_ptr<OutputGuard> keyFile_;
+    std::optional<NamedPath> companionPath_;
+    std::unique_ptr<OutputGuard> companion_;
+    std::vector<std::uint8_t> companionBytes_;
+    EntryIdentity identity_;
     std::string failedPath_;
     bool held_ = false;
     std::optional<FileStatus> writtenArchive_;

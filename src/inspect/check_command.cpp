@@ -38,6 +38,14 @@ void PrintText(const ScriptDryRun::Result& result, std::ostream& out)
                 << " bytes to read\n";
         else
             out << head << ": a script of " << command.files << (command.files == 1 ? " file\n" : " files\n");
+        if (command.patchOf) {
+            out << head << ": a patch of " << ShowControls(*command.patchOf, true) << ": ";
+            if (command.patchEntries == 0 && command.patchDeletions == 0)
+                out << "nothing changed, no entry to store and none to delete\n";
+            else
+                out << command.patchEntries << (command.patchEntries == 1 ? " entry" : " entries") << " to store, "
+                    << command.patchDeletions << " to delete\n";
+        }
         if (MayNotFit(command))
             out << head << ": note: its sources hold " << command.bytes
                 << " bytes, more than the 4 GiB an archive can address; it fits only if compression brings"
@@ -70,6 +78,13 @@ void PrintJson(const std::vector<std::string>& scripts, const std::vector<std::s
         if (command.pack) {
             element["bytes"] = command.bytes;
             element["mayNotFit"] = MayNotFit(command);
+            if (command.patchOf) {
+                JsonDocument::Value patch;
+                patch["base"] = JsonDocument::Text(*command.patchOf);
+                patch["entries"] = command.patchEntries;
+                patch["deletions"] = command.patchDeletions;
+                element["patch"] = patch;
+            }
         }
         json.Element(element);
     }

@@ -34,6 +34,8 @@ ARCHIVE not written: none of its N files could be stored!
 Cannot store SOURCE!
 Cannot create PATH!
 Cannot read key seed PATH!
+Cannot read patch base BASE!
+Patch base BASE has no key file KEY, which holds its names!
 Cannot scan DIR!
 Cannot write PATH!
 Cannot use cache DIR!
