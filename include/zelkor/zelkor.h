@@ -43,7 +43,8 @@
  * names are asked for (zlk_find, or zlk_entry_at with a key file), the key
  * file's names. zlk_read and zlk_read_range allocate nothing where the
  * processor has AES instructions; they use about 40 KiB of stack. Allocator
- * hooks (zlk_allocator) take every allocation an archive makes of its own.
+ * hooks (zlk_allocator) take the memory that grows with an archive: its
+ * handle, its index, its names and the buffers of opening.
  *
  * Hostile files. Sizes and offsets in a file are never trusted: the structure
  * of both files is checked when they are opened, and every read checks again
@@ -146,8 +147,11 @@ typedef struct zlk_entry {
     size_t name_length;
 } zlk_entry;
 
-/* Allocator hooks for one archive: every allocation the archive makes of its
- * own (its index, its names, the buffers of opening) goes through them.
+/* Allocator hooks for one archive: the memory that grows with it (its handle,
+ * its index, its names, the buffers of opening) comes from them. A few small
+ * objects made once per open (the wrappers of its files or sources, and the
+ * AES key schedule that the crypto library allocates itself) come from the C++
+ * runtime's allocator.
  * `allocate` returns memory of `size` bytes aligned to `alignment` (a power of
  * two), or NULL; `release` takes back what `allocate` gave, with the same size
  * and alignment. Both may be called from any thread. */
