@@ -18,6 +18,7 @@
 #include "generate/script_writer.h"
 #include "pack/file_job_pool.h"
 #include "pack/parallel_loader.h"
+#include "pack/previous_build.h"
 #include "platform/environment.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
@@ -105,24 +106,34 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
+    // Otherwise the entries of unchanged sources are copied from it, and what
+    // this build writes is recorded for the next.
+    std::unique_ptr<PreviousBuild> previous;
+    if (unchanged) {
+        previous = unchanged->Previous();
+        writer.KeepEntries();
+    }
     std::vector<std::optional<LoadedFile::Settled>> reads(pack.sources.size());
-    std::size_t stored = 0;
-    const bool quiet = AddFiles(pack, writer, reads, stored);
+    std::vector<std::size_t> stored;
+    const bool quiet = AddFiles(pack, writer, previous.get(), reads, stored);
+    // Closed before the new archive is renamed over it, as Windows asks.
+    previous.reset();
     // A command that lists files and could store none of them (run from the
     // wrong directory, say) does not replace the last good build with an empty
     // archive.
-    if (stored == 0 && !pack.sources.empty()) {
+    if (stored.empty() && !pack.sources.empty()) {
         writer.Abandon();
         warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
         return;
     }
     writer.Close();
-    if (unchanged && quiet)
-        unchanged->Record(writer, reads);
+    if (unchanged)
+        unchanged->Record(writer, reads, stored, quiet);
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
-                               std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, const PreviousBuild* previous,
+                               std::vector<std::optional<LoadedFile::Settled>>& reads,
+                               std::vector<std::size_t>& stored)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -131,7 +142,8 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
     const std::vector<FileStatus> outputs = writer.Outputs();
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
-    const FileJob::Options options{.excluded = outputs, .key = &writer.Key(), .level = pack.level};
+    const FileJob::Options options{
+        .excluded = outputs, .key = &writer.Key(), .level = pack.level, .previous = previous};
     // Entries a reader would not tell apart are named as the later one is stored.
     NameClashes clashes(ArchivedNames(pack));
     bool quiet = true;
@@ -174,7 +186,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer,
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
         reads[i] = loaded->settled;
-        ++stored;
+        stored.push_back(i);
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });

@@ -13,6 +13,7 @@ namespace zelkor {
 class ArchiveWriter;
 class CompressionCache;
 class FileJobPool;
+class PreviousBuild;
 class ProgressLine;
 class WarningLog;
 struct GenerateCommand;
@@ -38,7 +39,8 @@ struct PackCommand;
 // Within a pack command the files are loaded in parallel in jobs borrowed from
 // the pool, but everything observable happens in document order. A pack command
 // with a key seed whose inputs and outputs are as its last build left them
-// leaves both files in place (see UnchangedBuild).
+// leaves both files in place (see UnchangedBuild); otherwise the entries of its
+// sources that did not change are copied from the last build (PreviousBuild).
 // One processor is driven by one thread at a time; the log may be shared.
 class ScriptProcessor {
 public:
@@ -72,10 +74,11 @@ private:
     void PackWarning(const PackCommand& pack, const std::string& line, bool notWritten = false);
     void RunGenerate(const GenerateCommand& generate);
     // Loads every source and adds it to `writer`, in order; false when that
-    // printed a warning. `reads[i]` tells how the bytes of source i were come
-    // by; `stored` counts the entries written.
-    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer,
-                  std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored);
+    // printed a warning. Entries of unchanged sources come from `previous`
+    // when given. `reads[i]` tells how the bytes of source i were come by;
+    // `stored` gets the source of each entry written, in order.
+    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer, const PreviousBuild* previous,
+                  std::vector<std::optional<LoadedFile::Settled>>& reads, std::vector<std::size_t>& stored);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;
