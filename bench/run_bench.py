@@ -13,7 +13,10 @@ noise on a shared machine hits all of them alike:
   S0, N0  S and N with the archiver as it was before compression ran in
       parallel inside a pack command (when --baseline names that binary)
   C   S with a compression cache that starts empty (the cost of filling it)
-  W1  a rebuild after 1% of the files changed, with the cache that S filled
+  W1  a rebuild after 1% of the files changed, with a key seed and the cache
+      that S filled: the entries of the unchanged files are copied from the
+      build before the change (made untimed before each round)
+  W1r the same rebuild with random keys: every entry made from the cache
   R   the same rebuild without a cache
   W0r S again with the cache that S filled (nothing changed, random keys): a
       warm local cache
@@ -349,6 +352,12 @@ class WineSession:
         subprocess.run([self.wineserver, "-k"], env=self.environment)
 
 
+def copied_entries(inspect, cache):
+    """The archive entries copied from earlier builds that the cache `cache` counts."""
+    shown = subprocess.run([inspect, "cache", cache, "--json"], check=True, capture_output=True, text=True)
+    return json.loads(shown.stdout)["copied"]
+
+
 def remote_record(inspect, cache):
     """What the last run recorded of its remote cache in the directory `cache`."""
     shown = subprocess.run([inspect, "cache", cache, "--json"], check=True, capture_output=True, text=True)
@@ -426,6 +435,9 @@ def main():
     run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
     run([zelkor, script_r], work, env={"ZELKOR_CACHE_DIR": str(pristine_cache)})
     changed_count = change_files(changed, args.seed)
+    # Unlinking the changed files from the copy changed the change times of
+    # their originals in the corpus too.
+    settle(corpus)
     inspect = build / "zelkor-inspect"
     # The remote cache: another agent fills the server's /warm, which B reads
     # into an empty directory of its own each run; each run of CR fills a prefix
@@ -453,24 +465,51 @@ def main():
         return lambda: (shutil.rmtree(directory, ignore_errors=True),
                         subprocess.run(["cp", "-al", pristine_cache, directory], check=True))
 
+    # W1 packs the changed copy with a key seed through a link, w1-tree: before
+    # each round, untimed, the link points at the corpus and the tree is built
+    # with a fresh copy of the cache S filled (the build before the change, in
+    # which the unchanged files are the same files under the same names); then
+    # the link points at the changed copy, and the timed run copies the entries
+    # of the unchanged files from that build.
+    w1_cache, w1_tree = work / "cache-w1", work / "w1-tree"
+    (work / "seed").write_bytes(bytes(range(64)))
+
+    def point_w1_tree(target):
+        link = work / "w1-tree.new"
+        link.unlink(missing_ok=True)
+        link.symlink_to(target)
+        link.replace(w1_tree)
+
+    point_w1_tree(changed)
+    script_w1 = generated_script(zelkor, work, w1_tree, "w1",
+                                 f'ArchivePath="{work}/w1.pak" BuildKeyfile="true" KeyPath="{work}/w1.pak.zlk" '
+                                 f'KeySeedPath="{work}/seed"')
+
+    def w1_before():
+        warm_copy(w1_cache)()
+        point_w1_tree(corpus)
+        run([zelkor, script_w1], work, env={"ZELKOR_CACHE_DIR": str(w1_cache)})
+        point_w1_tree(changed)
+
     hot_cache, before_cache, seeded_cache = work / "cache-hot", work / "cache-before", work / "cache-seeded"
     # W0 builds the corpus with a key seed into an archive of its own, with a
     # cache of its own that only its first run fills: every later run finds
     # nothing changed.
     seed = work / "seed"
-    seed.write_bytes(bytes(range(64)))
     script_w0 = generated_script(zelkor, work, corpus, "w0",
                                  f'ArchivePath="{work}/w0.pak" BuildKeyfile="true" KeyPath="{work}/w0.pak.zlk" '
                                  f'KeySeedPath="{seed}"')
     fresh = {
         "C": next_cold_cache("C", cold_cache),
-        "W1": warm_copy(warm_cache),
+        "W1": w1_before,
+        "W1r": warm_copy(warm_cache),
         "W0r": warm_copy(hot_cache),
         "W0rb": warm_copy(before_cache),
         "B": next_cold_cache("B", agent_cache),
         "CR": next_cold_cache("CR", remote_cold_cache),
     }
-    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W1": {"ZELKOR_CACHE_DIR": str(warm_cache)},
+    environments = {"C": {"ZELKOR_CACHE_DIR": str(cold_cache)}, "W1": {"ZELKOR_CACHE_DIR": str(w1_cache)},
+                    "W1r": {"ZELKOR_CACHE_DIR": str(warm_cache)},
                     "W0r": {"ZELKOR_CACHE_DIR": str(hot_cache)}, "W0rb": {"ZELKOR_CACHE_DIR": str(before_cache)},
                     "W0": {"ZELKOR_CACHE_DIR": str(seeded_cache)},
                     "B": {"ZELKOR_CACHE_DIR": str(agent_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")},
@@ -485,7 +524,8 @@ def main():
         "S1": ["taskset", "-c", "0", zelkor, script_s],
         "T": ["bash", "-c", tar_lz4],
         "C": [zelkor, script_s],
-        "W1": [zelkor, script_r],
+        "W1": [zelkor, script_w1],
+        "W1r": [zelkor, script_r],
         "R": [zelkor, script_r],
         "W0r": [zelkor, script_s],
         "W0": [zelkor, script_w0],
@@ -541,6 +581,13 @@ def main():
         print(f"round {rep + 1}/{args.reps}: " +
               ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
 
+    # How many entries a run of W1 copies (its cache counts those of the untimed
+    # build before it too).
+    w1_before()
+    copied_before = copied_entries(inspect, w1_cache)
+    run(contenders["W1"], work, env=environments["W1"])
+    w1_copied = copied_entries(inspect, w1_cache) - copied_before
+
     agent = remote_record(inspect, environments["B"]["ZELKOR_CACHE_DIR"])
     cold_remote = remote_record(inspect, environments["CR"]["ZELKOR_CACHE_DIR"])
     windows_agent = remote_record(inspect, environments["SWB"]["ZELKOR_CACHE_DIR"]) if wine else None
@@ -561,6 +608,7 @@ def main():
     ratios["C/S"] = median["C"] / median["S"]
     ratios["C/R"] = median["C"] / median["R"]
     ratios["R/W1"] = median["R"] / median["W1"]
+    ratios["R/W1r"] = median["R"] / median["W1r"]
     ratios["W0/CP"] = median["W0"] / median["CP"]
     if "Z" in median:
         ratios["W0/Z"] = median["W0"] / median["Z"]
@@ -595,7 +643,8 @@ def main():
 
     print(f"cache: C builds into an empty cache, W1 and R rebuild after {changed_count} files changed, "
           f"with the filled cache and without one; C/S {ratios['C/S']:.3f}, C/R {ratios['C/R']:.3f} "
-          f"(target <= 1.05), R/W1 {ratios['R/W1']:.1f} (target >= 10)")
+          f"(target <= 1.05), R/W1 {ratios['R/W1']:.1f} with a key seed, {w1_copied} entries copied "
+          f"(target >= 10), R/W1r {ratios['R/W1r']:.1f} with random keys")
     left_in_place = (work / "w0.pak").stat().st_ino == w0_identity
     zip_ratio = f"W0/Z {ratios['W0/Z']:.2f} (target <= 1)" if "W0/Z" in ratios else "Z not run (no zip)"
     before = (f"W0r/W0rb {ratios['W0r/W0rb']:.2f} (target <= 0.5)" if "W0r/W0rb" in ratios
@@ -669,6 +718,7 @@ def main():
         "levels": {str(level): {"median_seconds": seconds, "archive_bytes": size}
                    for level, (seconds, size) in level_results.items()},
         "reproducibility": reproducible,
+        "w1_entries_copied": w1_copied,
         "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote,
                          "windows_agent_last_run": windows_agent},
         "reader": reader,

@@ -70,6 +70,8 @@ struct FileEntry {
     std::uint32_t storedSize = 0;
     std::uint32_t nameHash = 0;
 
+    bool operator==(const FileEntry& other) const = default;
+
     void EncodeTo(std::span<std::uint8_t, Size> out) const;
     static FileEntry DecodeFrom(std::span<const std::uint8_t, Size> in);
 };

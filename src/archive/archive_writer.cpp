@@ -47,6 +47,8 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     // A commit of this archive that a crash cut short is finished first, so that
     // a Create that fails leaves a matching pair behind.
     JointCommit::Complete(archivePath.path);
+    keepEntries_ = false;
+    entries_.clear();
     archiveShown_ = archivePath.shown;
     keyFileShown_ = keyPath ? keyPath->shown : std::string();
     // Something put at the name of the archive's commit record (a FIFO, a
@@ -153,6 +155,8 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     entry.storedSize = static_cast<std::uint32_t>(storedSize);
     entry.nameHash = NameHash(archivedPath);
 
+    // A digest that came with the bytes holds for them only as they came.
+    const std::optional<StoredHash::Digest> digest = file.encrypted ? file.storedDigest : std::nullopt;
     if (!file.encrypted) {
         key_.Encrypt(file.stored);
         file.encrypted = true;
@@ -169,6 +173,8 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     if (!archive.WriteAll({entryBytes, file.stored}))
         FailWriting(*archive_);
     identity_.Add(entry);
+    if (keepEntries_)
+        entries_.push_back({entry, digest ? *digest : StoredHash::Of(file.stored)});
     // The disk starts on what is written while the rest is being packed, so that
     // the flush before the archive is put in place waits only for the last part.
     const std::uint64_t end = *position + FileEntry::Size + storedSize;
@@ -209,6 +215,9 @@ ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPa
     constexpr std::size_t Piece = 1024 * 1024;
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(Piece);
     ArchiveKey::Stream cipher(key_);
+    std::optional<StoredHash> digest;
+    if (keepEntries_)
+        digest.emplace();
     XXH32_state_t xxh;
     XXH32_reset(&xxh, ContentHashSeed);
     std::uint64_t done = 0;
@@ -221,6 +230,8 @@ ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPa
             break;
         XXH32_update(&xxh, piece.data(), piece.size());
         cipher.Encrypt(piece);
+        if (digest)
+            digest->Update(piece);
         if (!archive.WriteAll(piece.data(), piece.size()))
             FailWriting(*archive_);
         done += piece.size();
@@ -238,6 +249,9 @@ ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPa
         if (!keyFile_->Output().WriteAll(record.data(), record.size()))
             FailWriting(*keyFile_);
     }
+    identity_.Add(entry);
+    if (digest)
+        entries_.push_back({entry, digest->Finish()});
     const std::uint64_t end = *position + FileEntry::Size + size;
     if (end - writebackFrom_ >= WritebackStep) {
         archive.StartWriteback(writebackFrom_, end - writebackFrom_);

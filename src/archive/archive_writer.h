@@ -11,6 +11,7 @@
 #include "archive/entry_identity.h"
 #include "archive/entry_stream.h"
 #include "archive/loaded_file.h"
+#include "archive/stored_hash.h"
 #include "platform/file.h"
 #include "platform/named_path.h"
 #include "platform/output_guard.h"
@@ -110,6 +111,18 @@ public:
     enum class Streamed { Added, Refused, Changed };
     Streamed AddStreamed(const std::string& archivedPath, const LoadedFile& file);
 
+    // What was written for one entry: its record, and the digest of its stored
+    // bytes as written (StoredHash).
+    struct WrittenEntry {
+        FileEntry entry;
+        StoredHash::Digest stored{};
+    };
+    // From now until the next Create, every entry added is kept in Entries(),
+    // in the order of the archive, so that a build record can say what each
+    // range of the archive holds.
+    void KeepEntries() { keepEntries_ = true; }
+    const std::vector<WrittenEntry>& Entries() const { return entries_; }
+
     // Puts both files in place (see above). Nothing to do when no file is open.
     void Close();
 
@@ -146,6 +159,8 @@ private:
     bool held_ = false;
     std::optional<FileStatus> writtenArchive_;
     std::optional<FileStatus> writtenKeyFile_;
+    bool keepEntries_ = false;
+    std::vector<WrittenEntry> entries_;
     // Archive bytes from here on have not been handed to the disk yet.
     std::uint64_t writebackFrom_ = 0;
     static constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 
+#include "archive/stored_hash.h"
 #include "platform/file.h"
 
 namespace zelkor {
@@ -25,6 +26,10 @@ struct LoadedFile {
     // the file was loaded, on any thread, since every entry's cipher starts
     // afresh), so the writer only writes them.
     bool encrypted = false;
+    // When set, the digest of the stored bytes as they are (encrypted), known
+    // already: they were copied out of an earlier build and checked against
+    // its record. Only with `encrypted`.
+    std::optional<StoredHash::Digest> storedDigest = std::nullopt;
     // When set, the stored bytes are the raw bytes, not held here (`stored` is
     // empty) but read from the stream as they are written.
     EntryStream* stream = nullptr;

@@ -1,5 +1,7 @@
 #include "cache/cache_counters.h"
 
+#include <iterator>
+
 #include "platform/little_endian.h"
 
 namespace zelkor {
@@ -10,14 +12,15 @@ CacheCounters& CacheCounters::operator+=(const CacheCounters& other)
     misses += other.misses;
     savedBytes += other.savedBytes;
     damaged += other.damaged;
+    copied += other.copied;
     return *this;
 }
 
 std::array<std::uint8_t, CacheCounters::FileSize> CacheCounters::Encode() const
 {
     std::array<std::uint8_t, FileSize> bytes{};
-    const std::uint64_t values[] = {hits, misses, savedBytes, damaged};
-    for (std::size_t i = 0; i < 4; ++i)
+    const std::uint64_t values[] = {hits, misses, savedBytes, damaged, copied};
+    for (std::size_t i = 0; i < std::size(values); ++i)
         EncodeFixed64(&bytes[8 * i], values[i]);
     return bytes;
 }
@@ -25,8 +28,9 @@ std::array<std::uint8_t, CacheCounters::FileSize> CacheCounters::Encode() const
 CacheCounters CacheCounters::Decode(std::span<const std::uint8_t> bytes)
 {
     CacheCounters counters;
-    std::uint64_t* values[] = {&counters.hits, &counters.misses, &counters.savedBytes, &counters.damaged};
-    for (std::size_t i = 0; i < 4 && 8 * (i + 1) <= bytes.size(); ++i)
+    std::uint64_t* values[] = {&counters.hits, &counters.misses, &counters.savedBytes, &counters.damaged,
+                               &counters.copied};
+    for (std::size_t i = 0; i < std::size(values) && 8 * (i + 1) <= bytes.size(); ++i)
         *values[i] = DecodeFixed64(&bytes[8 * i]);
     return counters;
 }

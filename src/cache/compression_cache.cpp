@@ -210,7 +210,7 @@ void CompressionCache::Flush()
         return;
     if (!store_->Flush(Counted()))
         Disable();
-    hits_ = misses_ = savedBytes_ = damaged_ = 0;
+    hits_ = misses_ = savedBytes_ = damaged_ = copied_ = 0;
     // The records are a help to the next run: one that cannot be written is
     // left out without a word, as the record of a remote cache is.
     if (sources_)
@@ -226,6 +226,7 @@ CacheCounters CompressionCache::Counted() const
     counters.misses = misses_.load();
     counters.savedBytes = savedBytes_.load();
     counters.damaged = damaged_.load();
+    counters.copied = copied_.load();
     return counters;
 }
 

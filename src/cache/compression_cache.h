@@ -80,6 +80,10 @@ public:
     // caller vouches that the block decodes to the bytes the key was made from.
     void Store(const CacheKey& key, std::uint64_t rawSize, std::span<const std::uint8_t> block);
 
+    // An archive entry was copied from the last build of its archive instead
+    // of being made (PreviousBuild): counted beside the hits.
+    void Copied() { ++copied_; }
+
     // Hands the run's counts to the store, which accounts for what was stored and
     // evicts what the cap asks for.
     void Flush();
@@ -118,6 +122,7 @@ private:
     std::atomic<std::uint64_t> misses_{0};
     std::atomic<std::uint64_t> savedBytes_{0};
     std::atomic<std::uint64_t> damaged_{0};
+    std::atomic<std::uint64_t> copied_{0};
     std::unique_ptr<StatusRecords> sources_;
     std::unique_ptr<BuildRecords> builds_;
 };

@@ -26,8 +26,9 @@ namespace zelkor {
 class RecordFile {
 public:
     // 2: statuses carry the mount and file system, source records the time
-    // they were last proven, build records theirs.
-    static constexpr std::uint32_t Version = 2;
+    // they were last proven, build records theirs. 3: build records hold
+    // their entries.
+    static constexpr std::uint32_t Version = 3;
 
     static constexpr std::size_t MagicAt = 0;
     static constexpr std::size_t VersionAt = 4;

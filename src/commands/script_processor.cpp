@@ -20,6 +20,7 @@
 #include "generate/script_writer.h"
 #include "pack/file_job_pool.h"
 #include "pack/parallel_loader.h"
+#include "pack/previous_build.h"
 #include "platform/environment.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
@@ -122,12 +123,21 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
+    // Otherwise the entries of unchanged sources are copied from it, and what
+    // this build writes is recorded for the next.
+    std::unique_ptr<PreviousBuild> previous;
+    if (unchanged) {
+        previous = unchanged->Previous();
+        writer.KeepEntries();
+    }
     Added added(pack.sources.size());
-    const bool quiet = AddFiles(pack, writer, base.get(), added);
+    const bool quiet = AddFiles(pack, writer, base.get(), previous.get(), added);
+    // Closed before the new archive is renamed over it, as Windows asks.
+    previous.reset();
     // A command that lists files and could store none of them (run from the
     // wrong directory, say) does not replace the last good build with an empty
     // archive. A patch whose files all match its base stores none, and says so.
-    if (added.stored == 0 && added.matched == 0 && !pack.sources.empty()) {
+    if (added.stored.empty() && added.matched == 0 && !pack.sources.empty()) {
         writer.Abandon();
         warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
         return;
@@ -142,13 +152,14 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         writer.CompanionBytes(list.Encode());
     }
     writer.Close();
-    if (unchanged && quiet)
-        unchanged->Record(writer, added.reads);
+    if (unchanged)
+        unchanged->Record(writer, added.reads, added.stored, quiet);
     if (base && options_.notes)
         options_.notes->Warn(message::PatchWritten(pack.archive.shown, pack.patchOf->shown, writer.Identity().entries, deleted));
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base, Added& added)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base,
+                               const PreviousBuild* previous, Added& added)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -157,7 +168,8 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, P
     const std::vector<FileStatus> outputs = writer.Outputs();
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
-    const FileJob::Options options{.excluded = outputs, .key = &writer.Key(), .level = pack.level};
+    const FileJob::Options options{
+        .excluded = outputs, .key = &writer.Key(), .level = pack.level, .previous = previous};
     // Entries a reader would not tell apart are named as the later one is stored.
     NameClashes clashes(ArchivedNames(pack));
     bool quiet = true;
@@ -206,7 +218,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, P
             base->Stored(*source.archivedPath);
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
         added.reads[i] = loaded->settled;
-        ++added.stored;
+        added.stored.push_back(i);
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });

@@ -14,6 +14,7 @@ class ArchiveWriter;
 class CompressionCache;
 class PatchBase;
 class FileJobPool;
+class PreviousBuild;
 class ProgressLine;
 class WarningLog;
 struct GenerateCommand;
@@ -45,6 +46,9 @@ struct PackCommand;
 // files the base does not hold as they are, and beside the archive, in the same
 // commit, the deletion list of the base's names that the command no longer
 // lists. A base that cannot be read skips the command, as a key seed does.
+//
+// With a key seed, the entries of sources that did not change since the last
+// build are copied from it (PreviousBuild).
 // One processor is driven by one thread at a time; the log may be shared.
 class ScriptProcessor {
 public:
@@ -81,17 +85,19 @@ private:
     void PackWarning(const PackCommand& pack, const std::string& line, bool notWritten = false);
     void RunGenerate(const GenerateCommand& generate);
     // What AddFiles did with the sources: how the bytes of source i were come
-    // by, how many entries were written, and, for a patch, how many sources its
-    // base holds already.
+    // by, the source of each entry written, in order, and, for a patch, how
+    // many sources its base holds already.
     struct Added {
         explicit Added(std::size_t sources) : reads(sources) {}
         std::vector<std::optional<LoadedFile::Settled>> reads;
-        std::size_t stored = 0;
+        std::vector<std::size_t> stored;
         std::size_t matched = 0;
     };
     // Loads every source and adds it to `writer`, in order, except, for a
     // patch, those its base holds already; false when that printed a warning.
-    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base, Added& added);
+    // Entries of unchanged sources come from `previous` when given.
+    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base, const PreviousBuild* previous,
+                  Added& added);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

@@ -3,47 +3,17 @@
 #include <algorithm>
 #include <string_view>
 
-#include <cryptopp/sha.h>
-
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "cache/compression_cache.h"
+#include "cache/field_hasher.h"
 #include "commands/command_reader.h"
 #include "platform/file_system.h"
-#include "platform/little_endian.h"
+#include "pack/previous_build.h"
 
 namespace zelkor {
 
 namespace {
-
-// SHA-256 over fields that each carry their length, so that no two inputs run
-// together into the same bytes.
-class FieldHasher {
-public:
-    void Add(std::span<const std::uint8_t> bytes)
-    {
-        std::uint8_t length[8];
-        EncodeFixed64(length, bytes.size());
-        sha_.Update(length, sizeof length);
-        sha_.Update(bytes.data(), bytes.size());
-    }
-    void Add(std::string_view text) { Add(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())); }
-    void Add(std::uint64_t value)
-    {
-        std::uint8_t bytes[8];
-        EncodeFixed64(bytes, value);
-        Add(std::span<const std::uint8_t>(bytes));
-    }
-    std::array<std::uint8_t, 32> Finish()
-    {
-        std::array<std::uint8_t, 32> digest;
-        sha_.Final(digest.data());
-        return digest;
-    }
-
-private:
-    CryptoPP::SHA256 sha_;
-};
 
 // Whether `written`, recorded after a build, is the file found now.
 bool SameOutput(const std::optional<RecordedStatus>& written, const std::optional<FileStatus>& now)
@@ -132,7 +102,7 @@ bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
         names.push_back(name);
         return std::optional(RecordedStatus::Of(*status));
     });
-    if (!inputs || *inputs != last->inputs)
+    if (!inputs || !last->inputs || *inputs != *last->inputs)
         return false;
     // The sources' records stay in use with the build.
     for (const std::string& name : names)
@@ -141,7 +111,32 @@ bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
     return true;
 }
 
-void UnchangedBuild::Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads)
+UnchangedBuild::Digest UnchangedBuild::Material() const
+{
+    FieldHasher hasher;
+    hasher.Add("zelkor " ZELKOR_VERSION " entries");
+    hasher.Add(pack_.keyFile ? std::uint64_t{1} : std::uint64_t{0});
+    KeyMaterial material = material_;
+    for (Share* share : material.InDrawOrder())
+        hasher.Add(std::span<const std::uint8_t>(share->data(), share->size()));
+    hasher.Add(static_cast<std::uint64_t>(pack_.level));
+    return hasher.Finish();
+}
+
+std::unique_ptr<PreviousBuild> UnchangedBuild::Previous()
+{
+    StatusRecords* sources = cache_.Sources();
+    BuildRecords* builds = cache_.Builds();
+    if (!sources || !builds || !sources->Trusting() || !cache_.Usable() || !archiveName_)
+        return nullptr;
+    std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
+    if (!last || last->material != Material())
+        return nullptr;
+    return PreviousBuild::Open(pack_.archive.path, std::move(*last), material_.MakeArchiveHeader(), *sources);
+}
+
+void UnchangedBuild::Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
+                            std::span<const std::size_t> stored, bool quiet)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
@@ -149,24 +144,39 @@ void UnchangedBuild::Record(const ArchiveWriter& writer, std::span<const std::op
         (pack_.keyFile && !writer.WrittenKeyFile()) || !Telling(writer.WrittenArchive()) ||
         !Telling(writer.WrittenKeyFile()) || reads.size() != pack_.sources.size())
         return;
-    // The status each entry's bytes were read at, and the oldest proof among them.
-    std::int64_t proven = sources->Now();
-    const std::optional<Digest> inputs = Inputs([&](const std::string&, std::size_t index) {
-        const std::optional<LoadedFile::Settled>& read = reads[index];
-        if (!read || !read->status.keepsChangeTime)
-            return std::optional<RecordedStatus>();
-        proven = std::min(proven, read->proven);
-        return std::optional(RecordedStatus::Of(read->status));
-    });
-    if (!inputs)
-        return;
     BuildRecords::Record record;
-    record.inputs = *inputs;
-    record.proven = proven;
     record.archive = RecordedStatus::Of(*writer.WrittenArchive());
     if (writer.WrittenKeyFile())
         record.keyFile = RecordedStatus::Of(*writer.WrittenKeyFile());
-    builds->Put(*archiveName_, record);
+    record.material = Material();
+    // Left in place by a later run only when it printed no warning and every
+    // source was read settled: the status each entry's bytes were read at, and
+    // the oldest proof among them.
+    std::int64_t proven = sources->Now();
+    if (quiet) {
+        record.inputs = Inputs([&](const std::string&, std::size_t index) {
+            const std::optional<LoadedFile::Settled>& read = reads[index];
+            if (!read || !read->status.keepsChangeTime)
+                return std::optional<RecordedStatus>();
+            proven = std::min(proven, read->proven);
+            return std::optional(RecordedStatus::Of(read->status));
+        });
+    }
+    record.proven = proven;
+    // Entry k holds source stored[k]; each one whose source was read settled
+    // may be copied by a later build, whether or not this one warned.
+    const std::vector<ArchiveWriter::WrittenEntry>& written = writer.Entries();
+    for (std::size_t k = 0; k < written.size() && written.size() == stored.size(); ++k) {
+        const PackSource& source = pack_.sources[stored[k]];
+        const std::optional<LoadedFile::Settled>& read = reads[stored[k]];
+        const std::optional<std::string> name = StatusRecords::NameOf(source.path);
+        if (!read || !read->status.keepsChangeTime || !name)
+            continue;
+        record.entries.push_back({BuildRecords::SourceOf(*name, RecordedStatus::Of(read->status), source.storeRaw),
+                                  written[k].entry, written[k].stored, read->proven});
+    }
+    if (record.inputs || !record.entries.empty())
+        builds->Put(*archiveName_, record);
 }
 
 }  // namespace zelkor

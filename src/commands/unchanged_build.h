@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@ namespace zelkor {
 
 class ArchiveWriter;
 class CompressionCache;
+class PreviousBuild;
 struct PackCommand;
 
 // A pack command with a key seed whose inputs all match its last build, so
@@ -25,10 +27,14 @@ struct PackCommand;
 // entry, so that a path read twice in a run records each read's own status);
 // the outputs are the archive and key file at the paths, by identity, size and
 // times, as this tool last wrote them. Every status must come from a file
-// system that keeps a true change time. A build is recorded only when it
-// printed no warning, so one that did is run again in full, warnings and all;
-// and it is left in place only while the oldest proof of its sources' bytes is
-// within the trust bound of the status records.
+// system that keeps a true change time. Only a build that printed no warning
+// is left in place, so one that did is run again, warnings and all; and only
+// while the oldest proof of its sources' bytes is within the trust bound of
+// the status records.
+//
+// A build that is not left in place may still copy the entries of its
+// unchanged sources from the last one (Previous): the build record keeps, for
+// each entry, the source it was read from and what the archive holds there.
 //
 // Only with a local cache directory that trusts status records (not with
 // ZELKOR_CACHE_REHASH).
@@ -42,10 +48,21 @@ public:
     // add up to `bytes`.
     bool Matches(const ArchiveWriter& writer, std::uint64_t& bytes);
 
-    // After `writer` built the command in full without a warning, `reads[i]`
-    // telling how the bytes of source i were come by: records the build, when
-    // every source was found settled and unchanged while it was read.
-    void Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads);
+    // The last build of the command's archive, when it was built with the same
+    // key material, key file or not, and level, and is still the file at the
+    // archive's path: its entries of unchanged sources may be copied into the
+    // new build (FileJob::Options::previous). Nothing otherwise.
+    std::unique_ptr<PreviousBuild> Previous();
+
+    // After `writer` built the command, keeping its entries
+    // (ArchiveWriter::KeepEntries), with entry k holding source `stored[k]`,
+    // `reads[i]` telling how the bytes of source i were come by, and `quiet`
+    // when it printed no warning: records the build. A later run may leave it
+    // in place when it was quiet and every source was found settled and
+    // unchanged while it was read; and copy from it the entries of such
+    // sources in any case.
+    void Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
+                std::span<const std::size_t> stored, bool quiet);
 
 private:
     using Digest = std::array<std::uint8_t, 32>;
@@ -53,6 +70,10 @@ private:
     // (nothing: no digest).
     template <typename StatusOf>
     std::optional<Digest> Inputs(StatusOf statusOf) const;
+    // The digest of what the entries' stored bytes follow from besides their
+    // sources: the tool's version, the key material and whether a key file
+    // shares it, and the level.
+    Digest Material() const;
 
     const PackCommand& pack_;
     const KeyMaterial& material_;

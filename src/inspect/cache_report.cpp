@@ -53,6 +53,9 @@ void CacheReport::PrintText(const std::string& directory, const LocalStore::Stat
     if (counters.damaged > 0)
         out << ", " << counters.damaged << (counters.damaged == 1 ? " damaged entry" : " damaged entries")
             << " removed";
+    if (counters.copied > 0)
+        out << ", " << counters.copied << (counters.copied == 1 ? " archive entry" : " archive entries")
+            << " copied from earlier builds";
     out << '\n';
     if (!statistics.remote)
         return;
@@ -82,6 +85,7 @@ void CacheReport::PrintJson(const std::string& directory, const LocalStore::Stat
     json.Member("misses", statistics.counters.misses);
     json.Member("savedBytes", statistics.counters.savedBytes);
     json.Member("damaged", statistics.counters.damaged);
+    json.Member("copied", statistics.counters.copied);
     if (statistics.remote) {
         const RemoteCounters& remote = statistics.remote->counters;
         JsonDocument::Value last;

@@ -86,18 +86,26 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
     const std::optional<std::string> name =
         records && options.level == CompressionLevel ? StatusRecords::NameOf(path) : std::nullopt;
     const bool trusting = name && !options.storeRaw && records->Trusting();
+    const bool copying = name && options.previous && options.key && records->Trusting();
     std::optional<LoadedFile> loaded;
-    // A trusted source whose block the cache holds is not even opened. Only a
-    // block that was used makes the record count: without it, the file read
-    // instead may be another.
-    if (trusting) {
+    // A source that the last build holds unchanged, or a trusted source whose
+    // block the cache holds, is not even opened. Only a block that was used
+    // makes the record count: without it, the file read instead may be another.
+    if (trusting || copying) {
         const std::optional<FileStatus> status = StatusOf(path);
         if (status && status->IsRegular() && !excluded(*status)) {
-            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status)) {
-                loaded = LoadTrusted(*record);
-                if (loaded) {
-                    records->Used(*name);
-                    loaded->settled = LoadedFile::Settled{*status, record->proven};
+            const bool streamed = options.storeRaw && status->size >= StreamFrom;
+            if (copying && !streamed) {
+                if (const PreviousBuild::Entry* entry = options.previous->Find(*name, *status, options.storeRaw))
+                    loaded = LoadCopied(*options.previous, *entry, *status);
+            }
+            if (!loaded && trusting) {
+                if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status)) {
+                    loaded = LoadTrusted(*record);
+                    if (loaded) {
+                        records->Used(*name);
+                        loaded->settled = LoadedFile::Settled{*status, record->proven};
+                    }
                 }
             }
         }
@@ -162,6 +170,32 @@ std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& s
                 loaded.settled = LoadedFile::Settled{status, *proven};
         }
     }
+    return loaded;
+}
+
+std::optional<LoadedFile> FileJob::LoadCopied(const PreviousBuild& previous, const PreviousBuild::Entry& entry,
+                                              const FileStatus& status)
+{
+    const std::size_t size = PreviousBuild::RangeSize(entry);
+    try {
+        Fit(storedBytes, size, false);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    writtenEnd_ = std::max(writtenEnd_, size);
+    const std::span<std::uint8_t> range(storedBytes.data(), size);
+    if (!previous.Read(entry, range))
+        return std::nullopt;
+    LoadedFile loaded;
+    loaded.stored = range.subspan(FileEntry::Size);
+    loaded.rawSize = entry.entry.rawSize;
+    loaded.contentHash = entry.entry.contentHash;
+    loaded.encrypted = true;
+    loaded.storedDigest = entry.stored;
+    // The bytes stand for the status they were read at, which is the one now,
+    // as proven then.
+    loaded.settled = LoadedFile::Settled{status, entry.proven};
+    cache_->Copied();
     return loaded;
 }
 

@@ -13,6 +13,7 @@
 #include "archive/lz4_block_reader.h"
 #include "cache/compression_cache.h"
 #include "cache/status_records.h"
+#include "pack/previous_build.h"
 #include "pack/streamed_source.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
@@ -55,6 +56,12 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // whole and did not move meanwhile is recorded. Either way the loaded file
 // says which status its bytes stand for (LoadedFile::settled).
 //
+// With a previous build of the archive (Options::previous), a source it holds
+// unchanged is not opened at all: its entry's stored bytes are read from that
+// archive, checked against the build record, and handed on encrypted as they
+// are. A source stored as it is from StreamFrom on is streamed instead, within
+// its piece of memory.
+//
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
 public:
@@ -86,6 +93,10 @@ public:
         // MaxCompressionLevel). The cache's status records hold keys of the
         // default level only, so at any other a source is read and hashed.
         int level = CompressionLevel;
+        // The last build of the archive, whose entries of unchanged sources
+        // are copied (PreviousBuild); only with `key`, the key they were
+        // encrypted with.
+        const PreviousBuild* previous = nullptr;
     };
     std::optional<LoadedFile> Load(const std::string& path, const Options& options);
     std::optional<LoadedFile> Load(const std::string& path) { return Load(path, Options{}); }
@@ -120,6 +131,11 @@ private:
     // when the cache holds no block for it; with `rawKnown_` set then when the
     // cache says it is stored raw.
     std::optional<LoadedFile> LoadTrusted(const StatusRecords::Record& record);
+
+    // The entry of an unchanged source, whose status is `status`, read from
+    // the previous build and checked. Nothing when it is not as recorded.
+    std::optional<LoadedFile> LoadCopied(const PreviousBuild& previous, const PreviousBuild::Entry& entry,
+                                         const FileStatus& status);
 
     // A source stored as it is, measured and kept open in streamed_; it was
     // opened at `opened` with `status`.

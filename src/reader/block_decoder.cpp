@@ -234,7 +234,10 @@ private:
             reported_ = op;
         }
         const std::size_t kept = c.Available();
-        std::memmove(window_, c.ip, kept);
+        // Before the first fill the cursor points nowhere, and memmove may not
+        // be handed a null pointer even for no bytes.
+        if (kept > 0)
+            std::memmove(window_, c.ip, kept);
         c.ip = window_;
         c.iend = window_ + kept;
         if (c.fetched >= size_)

@@ -57,6 +57,7 @@ protected:
         const std::string keyPath = (dir_ / (name + ".pak.zlk")).string();
         EXPECT_TRUE(writer.Create((dir_ / (name + ".pak")).string(), &keyPath,
                                   KeyMaterial::FromSeed(std::span(seed_))));
+        writer.KeepEntries();
         std::string firstBytes = first;
         LoadedFile whole{std::span(reinterpret_cast<std::uint8_t*>(firstBytes.data()), firstBytes.size()),
                          firstBytes.size(), Hash(firstBytes)};
@@ -78,7 +79,26 @@ protected:
                         Hash(lastBytes)};
         EXPECT_TRUE(writer.AddFile("last", last));
         writer.Close();
+        entries_ = writer.Entries();
         return result;
+    }
+
+    // Whether the entries the last Write kept are those of NAME.pak, each with
+    // the digest of its stored bytes there.
+    bool KeptEntriesAreThoseOf(const std::string& name) const
+    {
+        const std::string archive = Read(name + ".pak");
+        std::uint64_t at = ArchiveHeader::Size;
+        for (const ArchiveWriter::WrittenEntry& kept : entries_) {
+            std::array<std::uint8_t, FileEntry::Size> record;
+            std::memcpy(record.data(), archive.data() + at, record.size());
+            const auto stored = std::span(reinterpret_cast<const std::uint8_t*>(archive.data()) + at + FileEntry::Size,
+                                          kept.entry.storedSize);
+            if (!(FileEntry::DecodeFrom(record) == kept.entry) || StoredHash::Of(stored) != kept.stored)
+                return false;
+            at += FileEntry::Size + kept.entry.storedSize;
+        }
+        return at == archive.size();
     }
 
     static std::uint32_t Hash(const std::string& bytes)
@@ -89,6 +109,7 @@ protected:
     std::string Read(const std::string& relative) const { return dir_.Read(relative); }
 
     testing::TempDir dir_;
+    std::vector<ArchiveWriter::WrittenEntry> entries_;
     std::vector<std::uint8_t> seed_ = std::vector<std::uint8_t>(32, 7);
 };
 
@@ -100,7 +121,9 @@ TEST_F(StreamedEntryTest, AStreamedEntryIsTheEntryAddFileWrites)
         const std::string bytes = testing::RandomBytes(size, static_cast<unsigned>(size));
         MemoryStream stream(bytes);
         ASSERT_EQ(Write("streamed", "head", bytes, &stream), ArchiveWriter::Streamed::Added);
+        EXPECT_TRUE(KeptEntriesAreThoseOf("streamed"));
         Write("whole", "head", bytes, nullptr);
+        EXPECT_TRUE(KeptEntriesAreThoseOf("whole"));
         EXPECT_TRUE(Read("streamed.pak") == Read("whole.pak"));
         EXPECT_TRUE(Read("streamed.pak.zlk") == Read("whole.pak.zlk"));
     }
@@ -127,6 +150,8 @@ TEST_F(StreamedEntryTest, BytesChangedSinceTheyWereMeasuredAreTakenBack)
             }
         };
         ASSERT_EQ(Write("changed", "head", bytes, &stream), ArchiveWriter::Streamed::Changed);
+        EXPECT_EQ(entries_.size(), 2u);
+        EXPECT_TRUE(KeptEntriesAreThoseOf("changed"));
         // The archive goes on as though the entry had never been started.
         EXPECT_TRUE(Read("changed.pak") == without);
         EXPECT_TRUE(Read("changed.pak.zlk") == Read("without.pak.zlk"));

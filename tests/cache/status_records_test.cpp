@@ -382,17 +382,51 @@ TEST_F(StatusRecordsTest, ConcurrentRunsKeepEachOthersRecords)
 TEST_F(StatusRecordsTest, BuildRecordsRoundTrip)
 {
     BuildRecords::Record record;
-    record.inputs.fill(0x5A);
+    record.inputs.emplace().fill(0x5A);
     record.archive = RecordedStatus::Of(SettledStatus());
     record.keyFile = RecordedStatus{1, 2, 3, 4, 5, 6, 7};
     record.proven = -8;
+    record.material.fill(0x3C);
+    EXPECT_EQ(BuildRecords::Decode(BuildRecords::Encode(record)), record);
+    const Bytes stored = {1, 2, 3};
+    record.entries.push_back({BuildRecords::SourceOf("/src/a", record.archive, false), FileEntry{9, 10, 88, 3, 11},
+                              StoredHash::Of(stored), 12});
+    record.entries.push_back({BuildRecords::SourceOf("/src/b", record.archive, true), FileEntry{0, 13, 111, 0, 14},
+                              StoredHash::Of({}), -15});
     EXPECT_EQ(BuildRecords::Decode(BuildRecords::Encode(record)), record);
     record.keyFile.reset();
     EXPECT_EQ(BuildRecords::Decode(BuildRecords::Encode(record)), record);
-    Bytes bad = BuildRecords::Encode(record);
-    bad[32 + RecordedStatus::Size] = 2;
-    EXPECT_FALSE(BuildRecords::Decode(bad));
-    EXPECT_FALSE(BuildRecords::Decode(Bytes(BuildRecords::Record::Size - 1)));
+    record.inputs.reset();
+    EXPECT_EQ(BuildRecords::Decode(BuildRecords::Encode(record)), record);
+
+    const Bytes good = BuildRecords::Encode(record);
+    const std::size_t countAt = BuildRecords::Record::FixedSize - 4;
+    const struct {
+        const char* what;
+        std::function<void(Bytes&)> spoil;
+    } cases[] = {
+        {"an inputs flag of 2", [](Bytes& b) { b[0] = 2; }},
+        {"a key file flag of 2", [](Bytes& b) { b[1 + 32 + RecordedStatus::Size] = 2; }},
+        {"cut within the fixed part", [](Bytes& b) { b.resize(BuildRecords::Record::FixedSize - 1); }},
+        {"cut within an entry", [](Bytes& b) { b.pop_back(); }},
+        {"a byte beyond the entries", [](Bytes& b) { b.push_back(0); }},
+        {"one entry more counted", [&](Bytes& b) { b[countAt] = 3; }},
+        {"one entry fewer counted", [&](Bytes& b) { b[countAt] = 1; }},
+        {"a count that overflows", [&](Bytes& b) { b[countAt + 3] = 0x80; }},
+    };
+    for (const auto& c : cases) {
+        Bytes bad = good;
+        c.spoil(bad);
+        EXPECT_FALSE(BuildRecords::Decode(bad)) << c.what;
+    }
+
+    // A source is known by its name, its status and its Store choice, each.
+    const BuildRecords::Digest a = BuildRecords::SourceOf("/src/a", record.archive, false);
+    RecordedStatus touched = record.archive;
+    ++touched.changed;
+    EXPECT_NE(BuildRecords::SourceOf("/src/A", record.archive, false), a);
+    EXPECT_NE(BuildRecords::SourceOf("/src/a", touched, false), a);
+    EXPECT_NE(BuildRecords::SourceOf("/src/a", record.archive, true), a);
 }
 
 }  // namespace

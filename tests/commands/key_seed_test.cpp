@@ -9,6 +9,7 @@
 #include <tbb/task_arena.h>
 
 #include "processor_fixture.h"
+#include "cache/cache_counters.h"
 #include "pack/file_job_pool.h"
 #include "script/script_loader.h"
 #include "commands/script_processor.h"
@@ -187,6 +188,14 @@ protected:
         return archiveStayed;
     }
 
+    // The entries copied from earlier builds, as the cache's counters have them.
+    std::uint64_t Copied() const
+    {
+        const std::string stats = dir_.Read("cache/stats");
+        return CacheCounters::Decode(std::span(reinterpret_cast<const std::uint8_t*>(stats.data()), stats.size()))
+            .copied;
+    }
+
     std::uint64_t Inode(const std::string& relative) const
     {
         return std::filesystem::exists(dir_ / relative) ? testing::InodeOf(dir_ / relative) : 0;
@@ -303,6 +312,51 @@ TEST_F(UnchangedBuildTest, ABuildThatWarnedIsBuiltAgainWithItsWarnings)
     // In strict mode too: the warning ends the run and the last good build stays.
     const ToolRun strict = Build({"ZELKOR_STRICT=1"}, "w.xml");
     EXPECT_EQ(strict.status, 2);
+}
+
+TEST_F(UnchangedBuildTest, ChangedSourcesLeaveTheRestCopiedAndWarningsAsBefore)
+{
+    // What a build without the cache gives, into an archive of its own.
+    std::string full = dir_.Read("s.xml");
+    full.replace(full.find("out/a.pak"), 9, "out/f.pak");
+    dir_.Write("full.xml", full);
+    const auto sameAsWithoutCache = [&](int status) {
+        EXPECT_EQ(Run({"full.xml"}).status, status);
+        EXPECT_TRUE(dir_.Read("out/a.pak") == dir_.Read("out/f.pak"));
+        EXPECT_TRUE(dir_.Read("out/a.pak.zlk") == dir_.Read("out/f.pak.zlk"));
+    };
+    ASSERT_EQ(Build({}).status, 0);
+    EXPECT_EQ(Copied(), 0u);
+    // One source changed: the three others are copied from the last build. Its
+    // last change an hour ahead, it is never trusted in this test.
+    dir_.Write("src/small", testing::CompressibleText(2000, 4));
+    testing::SetModified(dir_ / "src/small", testing::TimesOf(dir_ / "src/small").modified + 3600'000'000'000);
+    ToolRun run = Build({});
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Copied(), 3u);
+    sameAsWithoutCache(0);
+    EXPECT_NE(testing::RunProgram(ZELKOR_INSPECT_BINARY, {"cache", "cache"}, dir_.path())
+                  .out.find(", 3 archive entries copied from earlier builds\n"),
+              std::string::npos);
+
+    // A source gone: what is left is copied, but for the one not trusted, with the warning and exit status of a build
+    // without the cache, every time (a build that warned is never left in
+    // place, and lends its entries all the same); in strict mode the run ends
+    // and the last build stays.
+    std::filesystem::remove(dir_ / "src/empty");
+    for (const std::uint64_t copied : {5u, 7u}) {
+        run = Build({});
+        EXPECT_EQ(run.err, "Cannot compress src/empty!\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(Copied(), copied);
+        sameAsWithoutCache(1);
+    }
+    const auto archive = Inode("out/a.pak");
+    run = Build({"ZELKOR_STRICT=1"});
+    EXPECT_EQ(run.err, "Cannot compress src/empty!\nStrict mode: out/a.pak not written!\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Inode("out/a.pak"), archive);
 }
 
 // --- Warnings -----------------------------------------------------------------
