@@ -56,6 +56,20 @@ TEST_F(PatchCommandTest, APatchOfAnUnchangedTreeHoldsNothingAndSaysSo)
     EXPECT_EQ(list.base, IndexedArchive(std::make_unique<FileSource>((dir_ / "base.pak").string()), nullptr).Identity());
 }
 
+// A source stored by a Store pattern from 4 MiB on is written as a stream; its
+// entry counts in the patch's identity as any other does, so that the deletion
+// list names the patch it was written with.
+TEST_F(PatchCommandTest, AStreamedEntryCountsInThePatchsIdentity)
+{
+    dir_.Write("v1/movie.bik", std::string(5 * 1024 * 1024, 'm'));
+    const ToolRun run = RunCommands(Pack("p.pak", "v1", {"a.txt", "b.txt", "c.txt", "movie.bik"},
+                                         PatchOf("base.pak") + " Store=\"*.bik\""));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Archive("p.pak", "p.pak.zlk").size(), 1u);
+    EXPECT_EQ(Deletions("p.pak").patch,
+              IndexedArchive(std::make_unique<FileSource>((dir_ / "p.pak").string()), nullptr).Identity());
+}
+
 // A base that cannot be read skips the command whole, as a key seed that
 // cannot be read does: nothing of it is created, and what stood there stays.
 TEST_F(PatchCommandTest, ABaseThatCannotBeReadSkipsTheCommand)
