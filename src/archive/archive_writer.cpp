@@ -75,6 +75,13 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     archive_ = std::move(archive);
     keyFile_ = std::move(keyFile);
     writebackFrom_ = 0;
+    archiveWritten_.reset();
+    keyFileWritten_.reset();
+    size_ = ArchiveHeader::Size;
+    entries_ = 0;
+    full_ = false;
+    digest_ = RecordsDigest();
+    digest_.Header(archiveHeader);
 
     std::uint8_t header[ArchiveHeader::Size];
     archiveHeader.EncodeTo(header);
@@ -104,12 +111,20 @@ std::vector<FileStatus> ArchiveWriter::Outputs() const
     return outputs;
 }
 
+bool ArchiveWriter::CouldHold(const std::string& archivedPath, const LoadedFile& file)
+{
+    return file.rawSize < ArchiveAddressLimit && file.stored.size() <= file.rawSize &&
+           archivedPath.size() <= MaxNameLength && archivedPath.find('\0') == std::string::npos &&
+           EntryFits(ArchiveHeader::Size, file.stored.size());
+}
+
 bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
 {
     if (!archive_)
         throw std::logic_error("ArchiveWriter::AddFile without a created archive");
     File& archive = archive_->Output();
     const std::uint64_t storedSize = file.stored.size();
+    full_ = false;
     if (file.rawSize >= ArchiveAddressLimit || storedSize > file.rawSize ||
         archivedPath.size() > MaxNameLength || archivedPath.find('\0') != std::string::npos)
         return false;
@@ -118,8 +133,10 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     const auto position = archive.Position();
     if (!position)
         FailWriting(*archive_);
-    if (!EntryFits(*position, storedSize))
+    if (!EntryFits(*position, storedSize)) {
+        full_ = EntryFits(ArchiveHeader::Size, storedSize);
         return false;
+    }
 
     FileEntry entry;
     entry.rawSize = static_cast<std::uint32_t>(file.rawSize);
@@ -143,6 +160,9 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     entry.EncodeTo(entryBytes);
     if (!archive.WriteAll({entryBytes, file.stored}))
         FailWriting(*archive_);
+    digest_.Entry(entry);
+    ++entries_;
+    size_ = *position + FileEntry::Size + storedSize;
     // The disk starts on what is written while the rest is being packed, so that
     // the flush before the archive is put in place waits only for the last part.
     const std::uint64_t end = *position + FileEntry::Size + storedSize;
@@ -206,6 +226,40 @@ void ArchiveWriter::Close()
         writtenKeyFile_ = StatusIfWritten(*keyFile_, keyFileWritten);
     keyFile_.reset();
     archive_.reset();
+}
+
+std::vector<OutputGuard*> ArchiveWriter::Seal()
+{
+    std::vector<OutputGuard*> guards;
+    for (OutputGuard* guard : {keyFile_.get(), archive_.get()}) {
+        if (!guard)
+            continue;
+        // The status of the written file, while it is still open, tells it at
+        // its target after the commit.
+        if (const std::optional<FileStatus> status = guard->Status())
+            (guard == archive_.get() ? archiveWritten_ : keyFileWritten_) = status;
+        if (!guard->Prepare())
+            FailWriting(*guard);
+        guards.push_back(guard);
+    }
+    return guards;
+}
+
+void ArchiveWriter::Committed()
+{
+    if (!archive_)
+        return;
+    writtenArchive_ = StatusIfWritten(*archive_, archiveWritten_);
+    writtenKeyFile_.reset();
+    if (keyFile_)
+        writtenKeyFile_ = StatusIfWritten(*keyFile_, keyFileWritten_);
+    keyFile_.reset();
+    archive_.reset();
+}
+
+const std::string& ArchiveWriter::ShownPathOf(const OutputGuard* guard) const
+{
+    return guard == keyFile_.get() ? keyFileShown_ : archiveShown_;
 }
 
 void ArchiveWriter::FailWriting(const OutputGuard& failed)

@@ -9,6 +9,7 @@
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
 #include "archive/loaded_file.h"
+#include "archive/records_digest.h"
 #include "platform/file.h"
 #include "platform/named_path.h"
 #include "platform/output_guard.h"
@@ -85,12 +86,37 @@ public:
     // past ArchiveAddressLimit. Only valid after a successful Create.
     bool AddFile(const std::string& archivedPath, LoadedFile& file);
 
+    // Whether an archive with no entry yet could hold this one: what AddFile
+    // refuses whatever the archive holds already.
+    static bool CouldHold(const std::string& archivedPath, const LoadedFile& file);
+
+    // Whether the last AddFile refused its entry only because the archive
+    // would pass ArchiveAddressLimit with it, an entry a fresh archive could
+    // hold.
+    bool Full() const { return full_; }
+
+    // What has been written to the archive so far: its length, its entries,
+    // and the digest of its header and records (RecordsDigest).
+    std::uint64_t Size() const { return size_; }
+    std::uint64_t EntryCount() const { return entries_; }
+    std::uint64_t RecordsHash() const { return digest_.Value(); }
+
     // Puts both files in place (see above). Nothing to do when no file is open.
     void Close();
 
     // Gives up what Create started: the temporary files are removed, the locks
     // released, and whatever stands at both paths stays as it is.
     void Abandon();
+
+    // For a commit of several writers' files as one (a volume set), instead of
+    // Close: Seal flushes both files to the disk and closes them (throwing
+    // ArchiveWriteError as Close does when that fails), and gives their
+    // guards, the key file's first, for JointCommit to put in place together
+    // with others; Committed once they are. ShownPathOf names a guard that
+    // failed as messages show it.
+    std::vector<OutputGuard*> Seal();
+    void Committed();
+    const std::string& ShownPathOf(const OutputGuard* guard) const;
 
     // After a successful Create: the files now at the two paths, which Close
     // would replace (nothing when there is none, or no key file is written).
@@ -119,6 +145,13 @@ private:
     std::optional<FileStatus> writtenKeyFile_;
     // Archive bytes from here on have not been handed to the disk yet.
     std::uint64_t writebackFrom_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t entries_ = 0;
+    RecordsDigest digest_;
+    bool full_ = false;
+    // The files' status before a commit, to tell the written ones after it.
+    std::optional<FileStatus> archiveWritten_;
+    std::optional<FileStatus> keyFileWritten_;
     static constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;
 };
 

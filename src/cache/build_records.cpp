@@ -9,6 +9,8 @@ namespace {
 constexpr std::size_t ArchiveAt = 32;
 constexpr std::size_t HasKeyFileAt = ArchiveAt + RecordedStatus::Size;
 constexpr std::size_t KeyFileAt = HasKeyFileAt + 1;
+constexpr std::size_t SetCountAt = BuildRecords::Record::Size;
+constexpr std::size_t SetFilesAt = SetCountAt + 4;
 
 }  // namespace
 
@@ -25,20 +27,37 @@ std::optional<BuildRecords::Record> BuildRecords::Find(const std::string& archiv
 
 std::vector<std::uint8_t> BuildRecords::Encode(const Record& record)
 {
-    std::vector<std::uint8_t> payload(Record::Size, 0);
+    const std::size_t size =
+        record.setFiles.empty() ? Record::Size : SetFilesAt + record.setFiles.size() * RecordedStatus::Size;
+    std::vector<std::uint8_t> payload(size, 0);
     std::copy(record.inputs.begin(), record.inputs.end(), payload.begin());
     record.archive.EncodeTo(&payload[ArchiveAt]);
     payload[HasKeyFileAt] = record.keyFile ? 1 : 0;
     if (record.keyFile)
         record.keyFile->EncodeTo(&payload[KeyFileAt]);
+    if (!record.setFiles.empty()) {
+        EncodeFixed32(&payload[SetCountAt], static_cast<std::uint32_t>(record.setFiles.size()));
+        for (std::size_t i = 0; i < record.setFiles.size(); ++i)
+            record.setFiles[i].EncodeTo(&payload[SetFilesAt + i * RecordedStatus::Size]);
+    }
     return payload;
 }
 
 std::optional<BuildRecords::Record> BuildRecords::Decode(std::span<const std::uint8_t> payload)
 {
-    if (payload.size() != Record::Size || payload[HasKeyFileAt] > 1)
+    if (payload.size() < Record::Size || payload[HasKeyFileAt] > 1)
         return std::nullopt;
     Record record;
+    if (payload.size() > Record::Size) {
+        // Bounded by the payload's own length, which the table bounds.
+        if (payload.size() < SetFilesAt)
+            return std::nullopt;
+        const std::uint32_t count = DecodeFixed32(&payload[SetCountAt]);
+        if (count == 0 || payload.size() != SetFilesAt + std::uint64_t{count} * RecordedStatus::Size)
+            return std::nullopt;
+        for (std::uint32_t i = 0; i < count; ++i)
+            record.setFiles.push_back(RecordedStatus::DecodeFrom(&payload[SetFilesAt + i * RecordedStatus::Size]));
+    }
     std::copy(payload.begin(), payload.begin() + 32, record.inputs.begin());
     record.archive = RecordedStatus::DecodeFrom(&payload[ArchiveAt]);
     if (payload[HasKeyFileAt] == 1)

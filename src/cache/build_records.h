@@ -27,11 +27,17 @@ public:
     static constexpr std::uint32_t Magic = 0x42534B5A;  // "ZKSB"
 
     struct Record {
+        // Of the record of an archive; a volume set's adds a count and the
+        // status of each further file.
         static constexpr std::size_t Size = 32 + RecordedStatus::Size + 1 + RecordedStatus::Size;
 
         std::array<std::uint8_t, 32> inputs{};
         RecordedStatus archive;
         std::optional<RecordedStatus> keyFile;
+        // For a volume set (archive and keyFile being its first volume's): its
+        // manifest, then each further volume's archive and key file (when it
+        // has key files), in order.
+        std::vector<RecordedStatus> setFiles;
 
         bool operator==(const Record& other) const = default;
     };

@@ -49,6 +49,7 @@ PackCommand ReadPackCommand(const Element& command)
         pack.keyFile = Shown(keyPath);
     if (const std::optional<std::string> seed = language::OptionalAttribute(command, v::KeySeedPath))
         pack.keySeed = Shown(*seed);
+    pack.volumeSize = language::VolumeSizeAttribute(command);
     pack.sources = ReadPackSources(command);
     if (const std::optional<std::string> store = language::OptionalAttribute(command, v::Store)) {
         pack.storePatterns = StorePatterns(*store);

@@ -5,6 +5,7 @@
 // named when several are. A missing required attribute throws the property
 // tree's "No such node (<xmlattr>.NAME)". Reading changes nothing on disk.
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct PackCommand {
     std::optional<NamedPath> keySeed;  // KeySeedPath, when given
     std::vector<PackSource> sources;   // the File children, in document order
     std::vector<std::string> storePatterns;  // of the Store attribute
+    std::optional<std::uint64_t> volumeSize;  // VolumeSize, when given as a size: the command writes a set
 };
 
 PackCommand ReadPackCommand(const boost::property_tree::ptree& command);

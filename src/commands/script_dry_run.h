@@ -27,6 +27,12 @@ public:
         std::string output;         // the archive, or the script to write, as written
         std::uint64_t files = 0;    // entries that would be stored, or Files listed
         std::uint64_t bytes = 0;    // bytes the entries would read
+        // With a VolumeSize: the volumes of the set, counted with every entry
+        // as large as its source (compression only makes entries smaller, and
+        // never adds a volume), so exact only when every entry is stored raw
+        // (Store). 0 without a VolumeSize.
+        std::uint64_t volumes = 0;
+        bool volumesExact = false;
     };
     struct Result {
         std::vector<Command> commands;  // every command reached, in order

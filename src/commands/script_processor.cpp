@@ -12,6 +12,7 @@
 #include "commands/command_reader.h"
 #include "commands/command_warnings.h"
 #include "commands/unchanged_build.h"
+#include "commands/volume_set_writer.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
 #include "generate/script_writer.h"
@@ -29,6 +30,14 @@
 namespace zelkor {
 
 using Element = boost::property_tree::ptree;
+
+namespace {
+
+// A volume of a set could not be created while the command packed: the set is
+// given up as a command that cannot create its archive is.
+struct VolumeNotCreated {};
+
+}  // namespace
 
 bool ScriptProcessor::StrictFromEnvironment()
 {
@@ -78,11 +87,9 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             return;
         }
     }
-    ArchiveWriter writer;
+    VolumeSetWriter writer;
     const NamedPath* keyFile = pack.keyFile ? &*pack.keyFile : nullptr;
-    const bool created =
-        material ? writer.Create(pack.archive, keyFile, *material) : writer.Create(pack.archive, keyFile);
-    if (!created) {
+    if (!writer.Create(pack.archive, keyFile, material ? &*material : nullptr, pack.volumeSize)) {
         // Nothing of this command is read; the next command runs.
         PackWarning(pack, message::CannotCreate(writer.FailedPath()));
         return;
@@ -100,13 +107,21 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
-    const bool quiet = AddFiles(pack, writer);
+    std::optional<bool> quiet;
+    try {
+        quiet = AddFiles(pack, writer);
+    } catch (const VolumeNotCreated&) {
+        // Nothing of the set is written; the next command runs.
+        writer.Abandon();
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
+        return;
+    }
     writer.Close();
-    if (unchanged && quiet)
+    if (unchanged && *quiet)
         unchanged->Record(writer);
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -123,6 +138,19 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
         quiet = false;
         PackWarning(pack, line);
     };
+    // Said once, after the first entry it would have stored.
+    bool splitNamed = false;
+    const auto cannotStore = [&](const PackSource& source) {
+        quiet = false;
+        warnings_.Warn(message::CannotStore(source.written));
+        if (!splitNamed && (writer.Full() || writer.SetFull())) {
+            splitNamed = true;
+            warnings_.Warn(writer.Full() ? message::SplitIntoVolumes(pack.archive.shown)
+                                         : message::SetHasEveryVolume(pack.archive.shown, writer.VolumeCount()));
+        }
+        if (options_.strict)
+            throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+    };
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (options_.progress)
             options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
@@ -132,9 +160,14 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer)
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        if (!writer.AddFile(*source.archivedPath, *loaded)) {
-            warn(message::CannotStore(source.written));
+        switch (writer.AddFile(*source.archivedPath, *loaded)) {
+        case VolumeSetWriter::Added::Stored:
+            break;
+        case VolumeSetWriter::Added::NotStored:
+            cannotStore(source);
             return;
+        case VolumeSetWriter::Added::CannotCreate:
+            throw VolumeNotCreated();
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
         if (const auto clash = clashes.Stored(i))

@@ -6,7 +6,7 @@
 
 namespace zelkor {
 
-class ArchiveWriter;
+class VolumeSetWriter;
 class CompressionCache;
 class FileJobPool;
 class ProgressLine;
@@ -64,7 +64,7 @@ private:
     void RunGenerate(const GenerateCommand& generate);
     // Loads every source and adds it to `writer`, in order; false when that
     // printed a warning.
-    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer);
+    bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

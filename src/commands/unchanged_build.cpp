@@ -5,6 +5,7 @@
 #include <cryptopp/sha.h>
 
 #include "archive/archive_writer.h"
+#include "commands/volume_set_writer.h"
 #include "cache/compression_cache.h"
 #include "commands/command_reader.h"
 #include "platform/file_system.h"
@@ -74,6 +75,12 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
     } else {
         hasher.Add(std::uint64_t{0});
     }
+    // Only a set's builds hash its volume size, so that an archive's keep the
+    // digest they always had.
+    if (pack_.volumeSize) {
+        hasher.Add("volume size");
+        hasher.Add(*pack_.volumeSize);
+    }
     KeyMaterial material = material_;
     for (Share* share : material.InDrawOrder())
         hasher.Add(std::span<const std::uint8_t>(share->data(), share->size()));
@@ -96,15 +103,37 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
     return hasher.Finish();
 }
 
-bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
+bool UnchangedBuild::SameSetFiles(const VolumeSetWriter& writer, const std::vector<RecordedStatus>& recorded) const
+{
+    if (!pack_.volumeSize || recorded.empty())
+        return !pack_.volumeSize && recorded.empty();
+    // The manifest, then each further volume's archive and key file.
+    std::vector<std::string> paths = {writer.ManifestPath()};
+    for (std::size_t volume = 1; paths.size() < recorded.size(); ++volume) {
+        const NamedPath archive = writer.VolumeArchive(volume);
+        paths.push_back(archive.path);
+        if (const std::optional<NamedPath> keyFile = writer.VolumeKeyFile(volume, archive))
+            paths.push_back(keyFile->path);
+    }
+    if (paths.size() != recorded.size())
+        return false;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!SameOutput(recorded[i], StatusOf(paths[i])))
+            return false;
+    }
+    return true;
+}
+
+bool UnchangedBuild::Matches(const VolumeSetWriter& writer, std::uint64_t& bytes)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
     if (!sources || !builds || !sources->Trusting() || !cache_.Usable() || !archiveName_)
         return false;
     const std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
-    if (!last || !SameOutput(last->archive, writer.ReplacedArchive()) ||
-        !SameOutput(last->keyFile, writer.ReplacedKeyFile()))
+    const ArchiveWriter& first = writer.Volume(0);
+    if (!last || !SameOutput(last->archive, first.ReplacedArchive()) ||
+        !SameOutput(last->keyFile, first.ReplacedKeyFile()) || !SameSetFiles(writer, last->setFiles))
         return false;
     bytes = 0;
     std::vector<std::pair<std::string, FileStatus>> found;
@@ -126,22 +155,38 @@ bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
     return true;
 }
 
-void UnchangedBuild::Record(const ArchiveWriter& writer)
+void UnchangedBuild::Record(const VolumeSetWriter& writer)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
-    if (!sources || !builds || !cache_.Usable() || !archiveName_ || !writer.WrittenArchive() ||
-        (pack_.keyFile && !writer.WrittenKeyFile()))
+    const ArchiveWriter& first = writer.Volume(0);
+    if (!sources || !builds || !cache_.Usable() || !archiveName_ || !first.WrittenArchive() ||
+        (pack_.keyFile && !first.WrittenKeyFile()))
         return;
+    std::vector<RecordedStatus> setFiles;
+    if (writer.IsSet()) {
+        if (!writer.WrittenManifest())
+            return;
+        setFiles.push_back(RecordedStatus::Of(*writer.WrittenManifest()));
+        for (std::size_t volume = 1; volume < writer.VolumeCount(); ++volume) {
+            const ArchiveWriter& written = writer.Volume(volume);
+            if (!written.WrittenArchive() || (pack_.keyFile && !written.WrittenKeyFile()))
+                return;
+            setFiles.push_back(RecordedStatus::Of(*written.WrittenArchive()));
+            if (pack_.keyFile)
+                setFiles.push_back(RecordedStatus::Of(*written.WrittenKeyFile()));
+        }
+    }
     const std::optional<Digest> inputs =
         Inputs([&](const std::string& name, const PackSource&) { return sources->Confirmed(name); });
     if (!inputs)
         return;
     BuildRecords::Record record;
     record.inputs = *inputs;
-    record.archive = RecordedStatus::Of(*writer.WrittenArchive());
-    if (writer.WrittenKeyFile())
-        record.keyFile = RecordedStatus::Of(*writer.WrittenKeyFile());
+    record.archive = RecordedStatus::Of(*first.WrittenArchive());
+    if (first.WrittenKeyFile())
+        record.keyFile = RecordedStatus::Of(*first.WrittenKeyFile());
+    record.setFiles = std::move(setFiles);
     builds->Put(*archiveName_, record);
 }
 

@@ -10,7 +10,7 @@
 
 namespace zelkor {
 
-class ArchiveWriter;
+class VolumeSetWriter;
 class CompressionCache;
 struct PackCommand;
 
@@ -19,8 +19,9 @@ struct PackCommand;
 // would give and are left in place. Inputs are the command itself (every path,
 // archived name and Store choice, in order), the key material, the tool's
 // version, and each source's status as the cache's status records found it
-// settled and unchanged; the outputs are the archive and key file at the paths,
-// by identity, size and times, as this tool last wrote them. A build is
+// settled and unchanged; the outputs are the archive and key file at the paths
+// (for a volume set, every volume's and the manifest), by identity, size and
+// times, as this tool last wrote them. A build is
 // recorded only when it printed no warning, so one that did is run again in
 // full, warnings and all.
 //
@@ -34,14 +35,17 @@ public:
     // is a regular file whose status is the one recorded, and the files the
     // created `writer` would replace are the ones recorded. The sources' sizes
     // add up to `bytes`.
-    bool Matches(const ArchiveWriter& writer, std::uint64_t& bytes);
+    bool Matches(const VolumeSetWriter& writer, std::uint64_t& bytes);
 
     // After `writer` built the command in full without a warning: records the
     // build, when every source was found settled and unchanged while it was read.
-    void Record(const ArchiveWriter& writer);
+    void Record(const VolumeSetWriter& writer);
 
 private:
     using Digest = std::array<std::uint8_t, 32>;
+    // Whether the files of a volume set beyond its first volume, as a build
+    // recorded them (`recorded`), are the ones at their paths now.
+    bool SameSetFiles(const VolumeSetWriter& writer, const std::vector<RecordedStatus>& recorded) const;
     // The digest of the inputs with each source's status from `statusOf`
     // (nothing: no digest).
     template <typename StatusOf>

@@ -3,6 +3,8 @@
 // The archiver's own messages, spelled once. Warnings end the run with exit
 // status 1, failures with 2; the README lists every one with what it means.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,6 +13,10 @@ namespace zelkor::message {
 // A source left out of an archive: it cannot be read, or the format cannot hold it.
 std::string CannotCompress(std::string_view source);
 std::string CannotStore(std::string_view source);
+// What would have stored a source that the format cannot hold: a lone archive
+// reached 4 GiB, or a set has every volume it may have.
+std::string SplitIntoVolumes(std::string_view archive);
+std::string SetHasEveryVolume(std::string_view archive, std::size_t volumes);
 // A pack command skipped whole.
 std::string CannotCreate(std::string_view path);
 std::string CannotReadKeySeed(std::string_view path);
@@ -37,6 +43,7 @@ std::string InScript(std::string_view at, std::string_view what);
 std::string UnknownElement(std::string_view name);
 std::string UnknownAttribute(std::string_view name, std::string_view element);
 std::string NotABoolean(std::string_view attribute, std::string_view value);
+std::string NotAVolumeSize(std::string_view value, std::uint64_t most);
 std::string RepeatedAttribute(std::string_view name);
 std::string IgnoreMatchedNothing(std::string_view pattern);
 

@@ -39,6 +39,8 @@ void CheckAttributes(const ElementRule& rule, const pt::ptree& element, const Wa
             warn(element, item, message::UnknownAttribute(name, rule.name));
         else if (name == v::BuildKeyfile && !language::Boolean(value.data()))
             warn(element, item, message::NotABoolean(v::BuildKeyfile, value.data()));
+        else if (name == v::VolumeSize && !language::VolumeSize(value.data()))
+            warn(element, item, message::NotAVolumeSize(value.data(), language::MaxVolumeSize));
         seen.push_back(name);
     }
 }

@@ -292,6 +292,18 @@ TEST_F(StatusRecordsTest, BuildRecordsRoundTrip)
     bad[32 + RecordedStatus::Size] = 2;
     EXPECT_FALSE(BuildRecords::Decode(bad));
     EXPECT_FALSE(BuildRecords::Decode(Bytes(BuildRecords::Record::Size - 1)));
+
+    // A volume set's record carries its further files; any other length than
+    // its count gives is refused.
+    record.setFiles = {RecordedStatus{6, 7, 8, 9, 10}, RecordedStatus{11, 12, 13, 14, 15}};
+    const Bytes set = BuildRecords::Encode(record);
+    EXPECT_EQ(BuildRecords::Decode(set), record);
+    for (const std::size_t size : {BuildRecords::Record::Size + 1, BuildRecords::Record::Size + 4, set.size() - 1,
+                                   set.size() + 1}) {
+        Bytes resized = set;
+        resized.resize(size);
+        EXPECT_FALSE(BuildRecords::Decode(resized)) << size;
+    }
 }
 
 }  // namespace
