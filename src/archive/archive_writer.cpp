@@ -82,6 +82,7 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     full_ = false;
     digest_ = RecordsDigest();
     digest_.Header(archiveHeader);
+    keyFileHash_ = keyPath ? RecordsDigest::KeyFile(keyFileHeader) : 0;
 
     std::uint8_t header[ArchiveHeader::Size];
     archiveHeader.EncodeTo(header);

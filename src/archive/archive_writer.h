@@ -100,6 +100,8 @@ public:
     std::uint64_t Size() const { return size_; }
     std::uint64_t EntryCount() const { return entries_; }
     std::uint64_t RecordsHash() const { return digest_.Value(); }
+    // RecordsDigest::KeyFile of the key file's header; 0 without a key file.
+    std::uint64_t KeyFileHash() const { return keyFileHash_; }
 
     // Puts both files in place (see above). Nothing to do when no file is open.
     void Close();
@@ -149,6 +151,7 @@ private:
     std::uint64_t entries_ = 0;
     RecordsDigest digest_;
     bool full_ = false;
+    std::uint64_t keyFileHash_ = 0;
     // The files' status before a commit, to tell the written ones after it.
     std::optional<FileStatus> archiveWritten_;
     std::optional<FileStatus> keyFileWritten_;

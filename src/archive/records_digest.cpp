@@ -48,4 +48,11 @@ std::uint64_t RecordsDigest::Value() const
     return XXH64_digest(State(state_));
 }
 
+std::uint64_t RecordsDigest::KeyFile(const KeyFileHeader& header)
+{
+    std::uint8_t bytes[KeyFileHeader::Size];
+    header.EncodeTo(bytes);
+    return XXH64(bytes, sizeof bytes, 0);
+}
+
 }  // namespace zelkor

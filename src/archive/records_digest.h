@@ -21,6 +21,10 @@ public:
     void Entry(const FileEntry& entry);
     std::uint64_t Value() const;
 
+    // XXH64 (seed 0) of a key file's header as encoded: what the manifest
+    // knows a volume's key file by.
+    static std::uint64_t KeyFile(const KeyFileHeader& header);
+
 private:
     // XXH64's state, kept opaque here: 88 bytes, 8-byte aligned.
     alignas(8) std::uint8_t state_[96];

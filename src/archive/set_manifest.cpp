@@ -22,7 +22,8 @@ void AppendVolume(std::vector<std::uint8_t>& out, const SetManifest::Volume& vol
     EncodeFixed64(fixed, volume.size);
     EncodeFixed64(fixed + 8, volume.entries);
     EncodeFixed64(fixed + 16, volume.recordsHash);
-    out.insert(out.end(), fixed, fixed + 24);
+    EncodeFixed64(fixed + 24, volume.keyFileHash);
+    out.insert(out.end(), fixed, fixed + 32);
 }
 
 // Whether `name` is a file name beside the manifest and nothing else: no
@@ -47,7 +48,7 @@ public:
         if (body_.size() - at_ < 2)
             Fail("the record of " + what + " is cut short");
         const std::size_t length = DecodeFixed16(body_.data() + at_);
-        if (length > SetManifest::MaxNameLength || body_.size() - at_ - 2 < length + 24)
+        if (length > SetManifest::MaxNameLength || body_.size() - at_ - 2 < length + 32)
             Fail("the record of " + what + " is cut short");
         SetManifest::Volume volume;
         volume.name.assign(reinterpret_cast<const char*>(body_.data() + at_ + 2), length);
@@ -55,7 +56,8 @@ public:
         volume.size = DecodeFixed64(body_.data() + at_);
         volume.entries = DecodeFixed64(body_.data() + at_ + 8);
         volume.recordsHash = DecodeFixed64(body_.data() + at_ + 16);
-        at_ += 24;
+        volume.keyFileHash = DecodeFixed64(body_.data() + at_ + 24);
+        at_ += 32;
         if (!BareName(volume.name))
             Fail(what + " is not named by a file name beside the manifest");
         // An archive holds its header, and 20 bytes for every entry, below 4 GiB.
@@ -84,6 +86,7 @@ std::vector<std::uint8_t> SetManifest::Encode() const
     EncodeFixed32(out.data() + 4, Version);
     EncodeFixed32(out.data() + 8, static_cast<std::uint32_t>(volumes.size()));
     EncodeFixed32(out.data() + 12, static_cast<std::uint32_t>(retired.size()));
+    EncodeFixed32(out.data() + 16, keyFiles ? KeyFilesFlag : 0);
     for (const Volume& volume : volumes)
         AppendVolume(out, volume);
     for (const Volume& volume : retired)
@@ -115,8 +118,12 @@ SetManifest SetManifest::Decode(std::span<const std::uint8_t> bytes, const std::
     if (count == 0 || count > MaxVolumes || retiredCount > MaxVolumes)
         in.Fail("a set manifest naming " + std::to_string(count) + " volumes and " + std::to_string(retiredCount) +
                 " retired ones (at most " + std::to_string(MaxVolumes) + " each)");
+    const std::uint32_t flags = in.Fixed32(16);
+    if ((flags & ~KeyFilesFlag) != 0)
+        in.Fail("a set manifest with flags " + std::to_string(flags) + ", which this reader does not know");
     in.Skip(HeaderSize);
     SetManifest manifest;
+    manifest.keyFiles = (flags & KeyFilesFlag) != 0;
     for (std::uint32_t i = 0; i < count; ++i)
         manifest.volumes.push_back(in.Volume("volume " + std::to_string(i)));
     for (std::uint32_t i = 0; i < retiredCount; ++i)

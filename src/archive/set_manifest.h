@@ -29,10 +29,12 @@ public:
     static constexpr std::uint32_t Version = 1;
     // NAME.pak and NAME_001.pak to NAME_255.pak.
     static constexpr std::size_t MaxVolumes = 256;
-    static constexpr std::size_t HeaderSize = 16;  // magic, version, volumes, retired
+    static constexpr std::size_t HeaderSize = 20;  // magic, version, volumes, retired, flags
+    // The one flag: every volume has a key file.
+    static constexpr std::uint32_t KeyFilesFlag = 1;
     static constexpr std::size_t ChecksumSize = 8;
     static constexpr std::size_t MaxNameLength = 255;
-    static constexpr std::size_t VolumeFixedSize = 2 + 8 + 8 + 8;
+    static constexpr std::size_t VolumeFixedSize = 2 + 8 + 8 + 8 + 8;
     static constexpr std::size_t MaxSize =
         HeaderSize + 2 * MaxVolumes * (VolumeFixedSize + MaxNameLength) + ChecksumSize;
     // What the manifest's name adds to the first volume's.
@@ -43,10 +45,12 @@ public:
         std::uint64_t size = 0;         // of the file, in bytes
         std::uint64_t entries = 0;      // that it holds
         std::uint64_t recordsHash = 0;  // RecordsDigest of its records
+        std::uint64_t keyFileHash = 0;  // RecordsDigest::KeyFile of its key file's header; 0 without
 
         bool operator==(const Volume&) const = default;
     };
 
+    bool keyFiles = false;        // every volume has a key file
     std::vector<Volume> volumes;  // in order, from the first
     std::vector<Volume> retired;  // of earlier builds, to remove where found as named
 

@@ -43,12 +43,15 @@ bool HoldsRecords(const std::string& path, const SetManifest::Volume& volume)
     }
 }
 
-// Whether the key file at `keyPath` is the one of the archive at `archivePath`.
-bool KeyFileOf(const std::string& archivePath, const std::string& keyPath)
+// Whether the key file at `keyPath` is the one of the archive at `archivePath`
+// that a manifest knows by `keyFileHash` (0: the volume had none).
+bool KeyFileOf(const std::string& archivePath, const std::string& keyPath, std::uint64_t keyFileHash)
 {
+    if (keyFileHash == 0)
+        return false;
     try {
         const ArchiveReader reader(std::make_unique<FileSource>(archivePath), std::make_unique<FileSource>(keyPath));
-        return true;
+        return RecordsDigest::KeyFile(*reader.KeyHeader()) == keyFileHash;
     } catch (const std::exception&) {
         return false;
     }
@@ -199,7 +202,7 @@ std::vector<std::string> VolumeSetWriter::Retire(SetManifest* manifest) const
         // Its key file where this command names them, or beside it by default.
         const std::string keyPath =
             VolumeKeyFile(earlier.number, archive).value_or(NamedPath(archive.path + std::string(KeyFileSuffix))).path;
-        if (StatusOf(keyPath) && KeyFileOf(archive.path, keyPath))
+        if (StatusOf(keyPath) && KeyFileOf(archive.path, keyPath, earlier.volume.keyFileHash))
             removals.push_back(keyPath);
     }
     if (!manifest_ && oldManifest_)
@@ -216,6 +219,7 @@ void VolumeSetWriter::Close()
         return;
     }
     SetManifest manifest;
+    manifest.keyFiles = keyFile_.has_value();
     const std::vector<std::string> removals = Retire(manifest_ ? &manifest : nullptr);
     // Every file in the order of the renames, the first volume's last, each
     // with the path messages show for it.
@@ -234,7 +238,7 @@ void VolumeSetWriter::Close()
         for (std::size_t number = 0; number < volumes_.size(); ++number) {
             const ArchiveWriter& volume = *volumes_[number];
             manifest.volumes.push_back({NamePart(VolumeArchive(number).path), volume.Size(), volume.EntryCount(),
-                                        volume.RecordsHash()});
+                                        volume.RecordsHash(), volume.KeyFileHash()});
         }
         const std::vector<std::uint8_t> bytes = manifest.Encode();
         manifestWritten = manifest_->Status();

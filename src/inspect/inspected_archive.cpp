@@ -106,7 +106,7 @@ JsonDocument::Value InspectedArchive::Identity(const ArchiveReader::Entry& entry
 std::string InspectedArchive::KeyFileSummary() const
 {
     if (const SetVolumes* volumes = Volumes())
-        return "as a set of " + std::to_string(volumes->Count()) + " volumes " +
+        return "as a set of " + std::to_string(volumes->Count()) + (volumes->Count() == 1 ? " volume " : " volumes ") +
                (keyPath_ ? "with key files numbered from " + Printable(*keyPath_) : "without key files");
     return keyPath_ ? "with key file " + Printable(*keyPath_) : "without a key file";
 }

@@ -16,7 +16,7 @@ SetReader::SetReader(SetVolumes volumes) : volumes_(std::move(volumes))
         auto [archive, keyFile] = volumes_->Open(volume);
         SetVolumes::Observer observer;
         readers_.push_back(std::make_unique<ArchiveReader>(std::move(archive), std::move(keyFile), &observer));
-        volumes_->Check(volume, observer);
+        volumes_->Check(volume, observer, readers_.back()->KeyHeader());
         firsts_.push_back(firsts_.back() + readers_.back()->EntryCount());
         size_ += readers_.back()->ArchiveSize();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "archive/archive_format.h"
 #include "archive/archive_format_error.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
@@ -36,6 +37,15 @@ SetVolumes::SetVolumes(const std::string& manifestPath, const std::string* first
         throw SourceError::CannotRead(manifestPath);
     bytes.resize(*got);
     manifest_ = SetManifest::Decode(bytes, manifestPath);
+    const std::string first = FirstVolumeOf(manifestPath);
+    if (firstKey && !manifest_.keyFiles)
+        throw ArchiveFormatError(*firstKey + " is not a key file of " + manifestPath +
+                                     ", a set built without key files; read it without one",
+                                 ArchiveFormatError::Cause::ForeignKeyFile);
+    if (!firstKey && manifest_.keyFiles)
+        throw ArchiveFormatError(manifestPath + " is a set built with key files; name its first volume's (" + first +
+                                     std::string(KeyFileSuffix) + " by default)",
+                                 ArchiveFormatError::Cause::ForeignKeyFile);
 
     const std::string directory = DirectoryPart(manifestPath);
     firsts_.push_back(0);
@@ -101,13 +111,18 @@ std::pair<std::unique_ptr<ByteSource>, std::unique_ptr<ByteSource>> SetVolumes::
     return {std::move(archive), std::move(keyFile)};
 }
 
-void SetVolumes::Check(std::size_t volume, const Observer& observer) const
+void SetVolumes::Check(std::size_t volume, const Observer& observer, const std::optional<KeyFileHeader>& keyFile) const
 {
     const SetManifest::Volume& expected = manifest_.volumes[volume];
     if (observer.Entries() != expected.entries || observer.Hash() != expected.recordsHash)
         throw ArchiveFormatError(Name(volume) +
                                  " is not the volume this set was built with (its records differ): it was rebuilt "
                                  "or taken from another build");
+    if (keyFile && RecordsDigest::KeyFile(*keyFile) != expected.keyFileHash)
+        throw ArchiveFormatError(Name(volume) + ": its key file " + *KeyPath(volume) +
+                                     " is not the one this set was built with: it was rebuilt or taken from another "
+                                     "build",
+                                 ArchiveFormatError::Cause::ForeignKeyFile);
 }
 
 }  // namespace zelkor

@@ -50,7 +50,9 @@ public:
     // Reads the manifest at `manifestPath`; `firstKey` is the first volume's
     // key file, from which the others' are named (SetManifest::VolumeKeyPath),
     // or null to read the set without key files. Throws ArchiveFormatError for
-    // a manifest that is not one, SourceError when it cannot be read.
+    // a manifest that is not one, or (with the cause ForeignKeyFile) for a key
+    // file given for a set built without them or none for one built with
+    // them; SourceError when it cannot be read.
     SetVolumes(const std::string& manifestPath, const std::string* firstKey);
 
     // The manifest that `path`, given to a reader, stands for: the path itself
@@ -80,8 +82,9 @@ public:
     // The sources of volume `volume`: its archive, checked for the size the
     // manifest gives, and its key file (null without).
     std::pair<std::unique_ptr<ByteSource>, std::unique_ptr<ByteSource>> Open(std::size_t volume) const;
-    // Throws unless what `observer` saw of the volume is what the manifest says.
-    void Check(std::size_t volume, const Observer& observer) const;
+    // Throws unless what `observer` saw of the volume, and the header of its
+    // key file, are what the manifest says.
+    void Check(std::size_t volume, const Observer& observer, const std::optional<KeyFileHeader>& keyFile) const;
 
     // "game.pak.set: volume 2 (game_002.pak)", for messages.
     std::string Name(std::size_t volume) const;

@@ -27,7 +27,7 @@ const IndexedArchive& VolumeSet::Volume(std::size_t volume) const
     IndexedArchive* fresh =
         allocator.new_object<IndexedArchive>(std::move(archiveSource), std::move(keySource), memory_, &observer);
     try {
-        volumes_.Check(volume, observer);
+        volumes_.Check(volume, observer, fresh->Reader().KeyHeader());
     } catch (...) {
         allocator.delete_object(fresh);
         throw;

@@ -19,8 +19,9 @@ using Bytes = std::vector<std::uint8_t>;
 SetManifest Sample()
 {
     SetManifest manifest;
-    manifest.volumes = {{"game.pak", 1000, 3, 0x1122334455667788}, {"game_001.pak", 68, 0, 7}};
-    manifest.retired = {{"game_002.pak", 88, 1, 9}};
+    manifest.keyFiles = true;
+    manifest.volumes = {{"game.pak", 1000, 3, 0x1122334455667788, 5}, {"game_001.pak", 68, 0, 7, 6}};
+    manifest.retired = {{"game_002.pak", 88, 1, 9, 10}};
     return manifest;
 }
 
@@ -35,13 +36,17 @@ Bytes Resealed(Bytes bytes)
 TEST(SetManifestTest, LayoutAndRoundTrip)
 {
     const Bytes bytes = Sample().Encode();
-    // The header, then the first record: name length, name, size, entries, digest.
-    const Bytes head = {'Z', 'L', 'K', 'S', 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 8, 0, 'g', 'a', 'm', 'e', '.', 'p', 'a', 'k',
-                        0xE8, 3, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11};
+    // The header, then the first record: name length, name, size, entries,
+    // digest of the records, digest of the key file's header.
+    const Bytes head = {'Z', 'L', 'K', 'S', 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                        8, 0, 'g', 'a', 'm', 'e', '.', 'p', 'a', 'k',
+                        0xE8, 3, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11,
+                        5, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_GE(bytes.size(), head.size());
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + head.size()), head);
     EXPECT_EQ(bytes.size(), SetManifest::HeaderSize + 3 * SetManifest::VolumeFixedSize + 8 + 12 + 12 + 8);
     const SetManifest decoded = SetManifest::Decode(bytes, "out/game.pak.set");
+    EXPECT_TRUE(decoded.keyFiles);
     EXPECT_EQ(decoded.volumes, Sample().volumes);
     EXPECT_EQ(decoded.retired, Sample().retired);
 }
@@ -62,10 +67,13 @@ TEST(SetManifestTest, EveryDamagedOrOverreachingFormIsRefused)
     Bytes newer = bytes;
     newer[4] = 2;
     EXPECT_THROW(SetManifest::Decode(Resealed(newer), "game.pak.set"), ArchiveFormatError);
+    Bytes flagged = bytes;
+    flagged[16] = 3;
+    EXPECT_THROW(SetManifest::Decode(Resealed(flagged), "game.pak.set"), ArchiveFormatError);
     EXPECT_THROW(SetManifest::Decode(bytes, "other.pak.set"), ArchiveFormatError);
 
     // Well formed, with a checksum that matches, and still refused.
-    const SetManifest::Volume first{"game.pak", 68, 0, 0};
+    const SetManifest::Volume first{"game.pak", 68, 0, 0, 0};
     const struct {
         const char* why;
         std::vector<SetManifest::Volume> volumes;
@@ -74,17 +82,17 @@ TEST(SetManifestTest, EveryDamagedOrOverreachingFormIsRefused)
         {"no volume", {}, {}},
         {"too many volumes", std::vector<SetManifest::Volume>(SetManifest::MaxVolumes + 1, first), {}},
         {"too many retired", {first}, std::vector<SetManifest::Volume>(SetManifest::MaxVolumes + 1, first)},
-        {"a path", {first, {"sub/game_001.pak", 68, 0, 0}}, {}},
-        {"a Windows path", {first, {"..\\game_001.pak", 68, 0, 0}}, {}},
-        {"the parent", {first, {"..", 68, 0, 0}}, {}},
-        {"an empty name", {first}, {{"", 68, 0, 0}}},
-        {"a NUL", {first, {std::string("a\0b", 3), 68, 0, 0}}, {}},
-        {"smaller than a header", {first, {"game_001.pak", 67, 0, 0}}, {}},
-        {"past 4 GiB", {first, {"game_001.pak", (std::uint64_t{1} << 32) + 1, 0, 0}}, {}},
-        {"more entries than fit", {first, {"game_001.pak", 68 + 39, 2, 0}}, {}},
+        {"a path", {first, {"sub/game_001.pak", 68, 0, 0, 0}}, {}},
+        {"a Windows path", {first, {"..\\game_001.pak", 68, 0, 0, 0}}, {}},
+        {"the parent", {first, {"..", 68, 0, 0, 0}}, {}},
+        {"an empty name", {first}, {{"", 68, 0, 0, 0}}},
+        {"a NUL", {first, {std::string("a\0b", 3), 68, 0, 0, 0}}, {}},
+        {"smaller than a header", {first, {"game_001.pak", 67, 0, 0, 0}}, {}},
+        {"past 4 GiB", {first, {"game_001.pak", (std::uint64_t{1} << 32) + 1, 0, 0, 0}}, {}},
+        {"more entries than fit", {first, {"game_001.pak", 68 + 39, 2, 0, 0}}, {}},
         {"a name twice", {first, first}, {}},
         {"a retired volume that is a volume", {first}, {first}},
-        {"another first volume", {{"game_001.pak", 68, 0, 0}}, {}},
+        {"another first volume", {{"game_001.pak", 68, 0, 0, 0}}, {}},
     };
     for (const auto& row : rows) {
         SetManifest manifest;
