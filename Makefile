@@ -2,8 +2,10 @@
 #   make demo   install what is missing, build, run the tool on the bundled example
 #   make test   install what is missing, build, run every test
 #   make bench  install what is missing, build (Release), run the throughput benchmark
-#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs
-#   make package  build the Debian package (build/zelkor_2.5.N_ARCH.deb)
+#   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs,
+#                 and the reader library with its header, pkg-config file and CMake package
+#   make package  build the Debian packages zelkor, libzelkor-reader1 and libzelkor-reader-dev
+#                 (build/*_2.5.N_ARCH.deb)
 #   make windows          cross-build for 64-bit Windows into build-windows/
 #   make windows-test     the Windows build's tests, under Wine
 #   make windows-package  build-windows/zelkor-VERSION-win64.zip
@@ -11,12 +13,17 @@
 MAKEFLAGS  += --no-print-directory
 
 BUILD_DIR  ?= build
+# The Windows cross build (make windows), which make bench also measures.
+WINDOWS_DIR ?= build-windows
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 ZELKOR     := $(BUILD_DIR)/zelkor
 INSPECT    := $(BUILD_DIR)/zelkor-inspect
 
 PREFIX     ?= /usr/local
+
+# The Windows cross build's folder, defined here because make bench looks for it too.
+WINDOWS_DIR ?= build-windows
 
 .PHONY: all bootstrap configure build demo test bench clean install package
 
@@ -67,18 +74,30 @@ test: build
 # Results go to build/bench/latest.json.
 #   make bench BENCH_MB=32 BENCH_REPS=5   smaller corpus, more repetitions
 #   make bench BENCH_BASELINE= BENCH_BEFORE=   without the "before" figures
+#   make bench BENCH_LARGE_MB=1536   the three incompressible sources' size (0: left out)
+#   make bench BENCH_LEVELS="9 12" BENCH_LEVEL_PACKAGE=supertuxkart-data
+#       levels side by side, on the files of that Debian package (installed first)
 # With the Windows build in WINDOWS_DIR (make windows), it runs under Wine too.
 BENCH_MB       ?= 128
 BENCH_REPS     ?= 5
 BENCH_BASELINE ?= 0aae028
 BENCH_BEFORE   ?= 9354c66
+BENCH_LARGE_MB ?=
+BENCH_LEVELS   ?=
+BENCH_LEVEL_PACKAGE ?=
 BENCH_DIR      := $(BUILD_DIR)/bench
 BASELINE_DIR   := $(BENCH_DIR)/baseline-$(BENCH_BASELINE)
 BEFORE_DIR     := $(BENCH_DIR)/before-$(BENCH_BEFORE)
 
-# $(call archiver_at,COMMIT,DIR): the archiver at COMMIT, built once in DIR/build.
+# $(call archiver_at,COMMIT,DIR,VARIABLE): the archiver at COMMIT, built once in DIR/build.
+# A clone without that commit (a shallow one) builds nothing and says so; the
+# benchmark then leaves those figures out.
 define archiver_at
 	@if [ ! -x $(2)/build/zelkor ]; then \
+	  if ! git cat-file -e '$(1)^{commit}' 2>/dev/null; then \
+	    echo "make bench: commit $(1) is not in this clone (a shallow one?), so its figures are left out; fetch it, or say $(3)= to leave them out quietly" >&2; \
+	    exit 0; \
+	  fi; \
 	  echo "Building the archiver at $(1) for comparison"; \
 	  rm -rf $(2) && mkdir -p $(2)/src && \
 	  git archive $(1) | tar -x -C $(2)/src && \
@@ -96,16 +115,25 @@ endif
 ifneq ($(BENCH_BEFORE),)
 BENCH_ARGS += --before $(BEFORE_DIR)/build/zelkor
 endif
+ifneq ($(BENCH_LARGE_MB),)
+BENCH_ARGS += --large-mb $(BENCH_LARGE_MB)
+endif
+ifneq ($(BENCH_LEVELS),)
+BENCH_ARGS += --levels "$(BENCH_LEVELS)"
+endif
+ifneq ($(BENCH_LEVEL_PACKAGE),)
+BENCH_ARGS += --level-package $(BENCH_LEVEL_PACKAGE)
+endif
 
 bench:
-	@scripts/bootstrap lz4 python3 zstd nginx zip libphysfs-dev
+	@scripts/bootstrap lz4 python3 zstd nginx zip time libphysfs-dev $(BENCH_LEVEL_PACKAGE)
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DZELKOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect corpus_generator lz4_limit reader_bench
 ifneq ($(BENCH_BASELINE),)
-	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR))
+	$(call archiver_at,$(BENCH_BASELINE),$(BASELINE_DIR),BENCH_BASELINE)
 endif
 ifneq ($(BENCH_BEFORE),)
-	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR))
+	$(call archiver_at,$(BENCH_BEFORE),$(BEFORE_DIR),BENCH_BEFORE)
 endif
 	python3 bench/run_bench.py $(BENCH_ARGS)
 
@@ -118,6 +146,7 @@ install: build
 
 package: build
 	@scripts/bootstrap dpkg-dev file
+	@rm -f $(BUILD_DIR)/*.deb
 	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null && ls -1 $(CURDIR)/$(BUILD_DIR)/*.deb
 
 # Sanitizer builds of the whole test suite, each in its own build folder, with
@@ -151,8 +180,8 @@ fuzz:
 # The Windows cross build (mingw-w64, posix threads, everything static) in
 # WINDOWS_DIR. Its libraries are built once from Debian's sources into
 # WINDOWS_DEPS and reused while their Debian versions stay the same; every
-# program is then checked to import system DLLs alone.
-WINDOWS_DIR       ?= build-windows
+# program and DLL is then checked to import system DLLs alone (or the reader
+# library's DLL, checked with them).
 WINDOWS_DEPS      ?= $(WINDOWS_DIR)/deps
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 
@@ -164,11 +193,13 @@ windows:
 	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
 	       -DZELKOR_WINDOWS_DEPS=$(abspath $(WINDOWS_DEPS)) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WINDOWS_DIR) -j $(JOBS)
-	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) -name '*.exe' -not -path '$(WINDOWS_DEPS)/*' \
-	       -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
+	@scripts/check-windows-imports $$(find $(WINDOWS_DIR) \( -name '*.exe' -o -name '*.dll' \) \
+	       -not -path '$(WINDOWS_DEPS)/*' -not -path '$(WINDOWS_DIR)/wine/*' -not -path '*/CMakeFiles/*')
 
-# The Linux build too: one test compares the Windows build's archives with its.
+# The Linux build too: one test compares the Windows build's archives with its,
+# another has agents of both share a remote cache on nginx.
 windows-test: windows build
+	@scripts/bootstrap python3 nginx
 	@scripts/run-windows-tests $(WINDOWS_DIR)
 
 windows-package: windows

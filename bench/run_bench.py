@@ -28,6 +28,9 @@ noise on a shared machine hits all of them alike:
   CR  C with the remote cache on, the server empty (the cost of filling both)
   SW  S with the Windows build under Wine (when --windows-build holds
       zelkor.exe): SW/S compares the systems on the same work
+  SWB agent B on Windows: SW with an empty local cache and the warm remote
+      cache of B, which the Linux agent filled (SW/SWB: what the remote cache
+      saves a Windows agent)
 
 The reader library is measured too (bench/reader_figures.py): RD, the library
 reading every entry, against LD, the in-memory limit of that work, against
@@ -36,7 +39,11 @@ files (PZ deflated, PZS stored); and opening 100,000 entries against PhysicsFS.
 
 It also builds the corpus twice with a key seed (the bytes must be the same),
 measures the zstd patch between that build and one of the changed copy, and
-the peak memory of packing a 70 MiB and a 1 GiB sparse source alone.
+the peak memory of packing a 70 MiB and a 1 GiB sparse source alone, and of
+three incompressible sources (12 x the corpus size each, at most 1.5 GiB) on
+two threads, with the default memory budget, a budget of 2.5 sources, and
+stored by a Store pattern. With --levels it packs at each level side by side
+(on the files of --level-package when given) and prints size and time.
 
 and prints MB/s (medians of the repetitions), the ratios against L and T, and
 peak resident memory of the archiver runs. The same figures go to a JSON file
@@ -54,6 +61,7 @@ import socket
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import xml.etree.ElementTree as ElementTree
 from xml.sax.saxutils import quoteattr
@@ -63,20 +71,26 @@ from reader_figures import reader_figures
 MiB = 1024 * 1024
 
 
+GNU_TIME = "/usr/bin/time"
+
+
 def run(argv, cwd, expect_quiet=True, env=None):
-    """Runs argv; returns (wall seconds, peak resident bytes of the child)."""
-    start = time.perf_counter()
+    """Runs argv; returns (wall seconds, peak resident bytes of the program).
+
+    The peak comes from GNU time, which starts the program itself: a process
+    forked from this interpreter keeps the interpreter's peak (about 25 MiB)
+    as its own through the exec, so its own rusage cannot show a smaller one."""
     environment = dict(os.environ, **env) if env else None
-    process = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=environment)
-    # wait4 reports the child's own peak, unlike getrusage over all children.
-    _, status, usage = os.wait4(process.pid, 0)
-    seconds = time.perf_counter() - start
-    stderr = process.stderr.read().decode(errors="replace")
-    process.stderr.close()
-    process.returncode = os.waitstatus_to_exitcode(status)
+    with tempfile.NamedTemporaryFile("w+", prefix="zelkor-bench-", suffix=".peak") as peak_file:
+        start = time.perf_counter()
+        process = subprocess.run([GNU_TIME, "-q", "-f", "%M", "-o", peak_file.name, *argv], cwd=cwd,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=environment)
+        seconds = time.perf_counter() - start
+        peak_kib = peak_file.read().strip()
+    stderr = process.stderr.decode(errors="replace")
     if process.returncode != 0 or (expect_quiet and stderr):
         sys.exit(f"{' '.join(map(str, argv))} failed ({process.returncode}):\n{stderr}")
-    return seconds, usage.ru_maxrss * 1024
+    return seconds, int(peak_kib.splitlines()[-1]) * 1024
 
 
 def pack_command(archive, files, seed=None):
@@ -127,6 +141,65 @@ def memory_cases(zelkor, work):
     large.unlink()
     sparse.unlink()
     return cases
+
+
+def large_sources(zelkor, work, size_mb, threads):
+    """Peak resident memory of packing three incompressible sources of
+    `size_mb` MiB each on `threads` threads: with the default memory budget,
+    with a budget that holds one of them at a time (2.5 sources), and stored by
+    a Store pattern (streamed). Returns {case: (seconds, peak, budget or None)}."""
+    size = size_mb * MiB
+    sources = []
+    for i in range(3):
+        path = work / f"large-{i}"
+        with open(path, "wb") as out:
+            left = size
+            while left:
+                piece = min(left, 64 * MiB)
+                out.write(os.urandom(piece))
+                left -= piece
+        sources.append((f"large-{i}", str(path)))
+    budget = int(2.5 * size)
+    plain, stored = work / "large.xml", work / "large-store.xml"
+    write_script(plain, [pack_command(f"{work}/large.pak", sources)])
+    write_script(stored, [pack_command(f"{work}/large.pak", sources).replace(
+        "<CreateOrvanPack ", '<CreateOrvanPack Store="*" ', 1)])
+    threads_env = {"ZELKOR_THREADS": str(threads)}
+    cases = {
+        "default budget": (plain, threads_env, None),
+        f"ZELKOR_MEMORY={budget // MiB}M": (plain, dict(threads_env, ZELKOR_MEMORY=str(budget)), budget),
+        "Store, default budget": (stored, threads_env, None),
+    }
+    results = {name: (*run([zelkor, script], work, env=env), limit) for name, (script, env, limit) in cases.items()}
+    for _, path in sources:
+        os.unlink(path)
+    return results
+
+
+def level_figures(zelkor, work, files, levels, reps):
+    """Packs `files` (archived name, source) once per level per round, rounds
+    interleaved; returns {level: (median seconds, archive bytes)}."""
+    scripts = {}
+    for level in levels:
+        scripts[level] = work / f"level-{level}.xml"
+        write_script(scripts[level], [pack_command(f"{work}/level-{level}.pak", files).replace(
+            "<CreateOrvanPack ", f'<CreateOrvanPack Level="{level}" ', 1)])
+    times = {level: [] for level in levels}
+    for rep in range(reps):
+        for level in levels[rep % len(levels):] + levels[:rep % len(levels)]:
+            times[level].append(run([zelkor, scripts[level]], work)[0])
+    return {level: (statistics.median(times[level]), (work / f"level-{level}.pak").stat().st_size)
+            for level in levels}
+
+
+def package_files(package):
+    """The regular files a Debian package installed, as (archived name, path)."""
+    listed = subprocess.run(["dpkg", "-L", package], check=True, capture_output=True, text=True).stdout.split("\n")
+    paths = sorted(p for p in listed if p and os.path.isfile(p) and not os.path.islink(p))
+    if not paths:
+        sys.exit(f"package {package} installed no regular files")
+    common = os.path.commonpath(paths)
+    return [(os.path.relpath(p, common), p) for p in paths]
 
 
 def generated_script(zelkor, work, tree, name, attributes):
@@ -230,7 +303,7 @@ class CacheServer:
             "events { worker_connections 256; }\n"
             f"http {{\n  access_log off;\n{temp_paths}  client_max_body_size 0;\n"
             f"  server {{\n    listen 127.0.0.1:{self.port};\n    root {self.dir}/root;\n"
-            "    location / { dav_methods PUT; create_full_put_path on; }\n  }\n}\n")
+            "    location / { dav_methods PUT; create_full_put_path on; log_not_found off; }\n  }\n}\n")
         self.process = subprocess.Popen(["/usr/sbin/nginx", "-p", self.dir, "-e", self.dir / "error.log",
                                          "-c", self.dir / "nginx.conf"], stdout=subprocess.DEVNULL)
         for _ in range(500):
@@ -292,7 +365,22 @@ def main():
                         help="the Windows build, measured under Wine when it holds zelkor.exe")
     parser.add_argument("--before", type=pathlib.Path,
                         help="zelkor binary from before sources were trusted by their status (W0rb)")
+    parser.add_argument("--large-mb", type=int,
+                        help="size of each of the three incompressible sources whose peak memory is measured "
+                             "(default 12 x --mb, at most 1536; 0 leaves the case out)")
+    parser.add_argument("--levels", default="",
+                        help="compression levels to measure side by side, e.g. '9 12' (default none)")
+    parser.add_argument("--level-package",
+                        help="Debian package whose files the levels are measured on (installed already); "
+                             "default the corpus")
     args = parser.parse_args()
+    # make bench names the archivers it built; one that a shallow clone could
+    # not build is missing, and its figures are left out.
+    for option in ("baseline", "before"):
+        path = getattr(args, option)
+        if path and not path.is_file():
+            print(f"no {path}: the figures of --{option} are left out", flush=True)
+            setattr(args, option, None)
 
     build = args.build.resolve()
     out = args.out.resolve()
@@ -345,6 +433,7 @@ def main():
     run([zelkor, script_s], work, env={"ZELKOR_CACHE_DIR": str(fill_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")})
     filled = remote_record(inspect, fill_cache)
     agent_cache, remote_cold_cache = work / "cache-agent", work / "cache-remote-cold"
+    windows_agent_cache = work / "cache-windows-agent"
     # Every run of C gets a directory of its own, removed only at the end: file
     # systems allocate new files slowly next to many just deleted (ext4 skips
     # their inodes for a while), which a first use of a cache never meets.
@@ -416,6 +505,9 @@ def main():
         script_sw = work / "sw.xml"
         script_sw.write_text(script_s.read_text().replace(f"{work}/s.pak", f"{work}/sw.pak"))
         contenders["SW"] = [*wine.command(), args.windows_build.resolve() / "zelkor.exe", script_sw]
+        contenders["SWB"] = contenders["SW"]
+        fresh["SWB"] = next_cold_cache("SWB", windows_agent_cache)
+        environments["SWB"] = {"ZELKOR_CACHE_DIR": str(windows_agent_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")}
     cwd = {"Z": corpus.parent}
 
     # Warm the page cache and check that every contender works (and fill W0's
@@ -442,18 +534,19 @@ def main():
                 fresh.get(name, lambda: None)()
                 seconds, peak = run(contenders[name], cwd.get(name, work), env=environments.get(name))
                 times[name].append(seconds)
-                if name != "SW":  # under Wine the peak is the launcher's, not the archiver's
+                if name not in ("SW", "SWB"):  # under Wine the peak is the launcher's, not the archiver's
                     peaks[name].append(peak)
         print(f"round {rep + 1}/{args.reps}: " +
               ", ".join(f"{n} {times[n][-1]:.2f}s" for n in names), flush=True)
 
     agent = remote_record(inspect, environments["B"]["ZELKOR_CACHE_DIR"])
     cold_remote = remote_record(inspect, environments["CR"]["ZELKOR_CACHE_DIR"])
+    windows_agent = remote_record(inspect, environments["SWB"]["ZELKOR_CACHE_DIR"]) if wine else None
     server.stop()
     if wine:
         wine.stop()
     for index in range(1, cold_runs[0] + 1):
-        for directory in (cold_cache, agent_cache, remote_cold_cache):
+        for directory in (cold_cache, agent_cache, remote_cold_cache, windows_agent_cache):
             shutil.rmtree(f"{directory}-{index}", ignore_errors=True)
     median = {name: statistics.median(values) for name, values in times.items()}
     speed = {name: total / 1e6 / seconds for name, seconds in median.items()}
@@ -476,6 +569,7 @@ def main():
     ratios["CR/C"] = median["CR"] / median["C"]
     if "SW" in speed:
         ratios["SW/S"] = speed["SW"] / speed["S"]
+        ratios["SW/SWB"] = median["SW"] / median["SWB"]
     if "N0" in speed:
         ratios["S0/L"] = speed["S0"] / speed["L"]
         ratios["N/N0"] = speed["N"] / speed["N0"]
@@ -517,6 +611,9 @@ def main():
     if "SW/S" in ratios:
         print(f"Windows: SW under Wine {speed['SW']:.1f} MB/s against S {speed['S']:.1f} MB/s, "
               f"SW/S {ratios['SW/S']:.2f} (target >= 0.8)")
+        print(f"Windows: SWB with a warm server and an empty directory {median['SWB']:.2f} s, "
+              f"SW/SWB {ratios['SW/SWB']:.1f} (target >= 3); its last run took {windows_agent['hits']} hits, "
+              f"{windows_agent['misses']} misses, {windows_agent['bytesDown'] / MiB:.1f} MiB down")
     else:
         print(f"Windows: no {args.windows_build / 'zelkor.exe'} (make windows), SW not measured")
 
@@ -533,6 +630,24 @@ def main():
     print("peak RSS packing one source alone: " +
           ", ".join(f"{name} {peak / MiB:.0f} MiB ({seconds:.1f} s)" for name, (seconds, peak) in memory.items()))
 
+    large_mb = args.large_mb if args.large_mb is not None else min(1536, 12 * args.mb)
+    large = large_sources(zelkor, work, large_mb, 2) if large_mb > 0 else {}
+    if large:
+        print(f"peak RSS packing three incompressible {large_mb} MiB sources on 2 threads: " +
+              ", ".join(f"{name} {peak / MiB:.0f} MiB" +
+                        (f" (budget {limit / MiB:.0f} MiB: {'within' if peak <= limit else 'OVER'})" if limit else "")
+                        + f" in {seconds:.1f} s" for name, (seconds, peak, limit) in large.items()))
+
+    levels = [int(level) for level in args.levels.replace(",", " ").split()]
+    level_results = {}
+    if levels:
+        level_files = package_files(args.level_package) if args.level_package else files
+        raw = sum(os.path.getsize(source) for _, source in level_files)
+        level_results = level_figures(zelkor, work, level_files, levels, args.reps)
+        print(f"levels on {args.level_package or corpus.name} ({len(level_files)} files, {raw / 1e6:.1f} MB): " +
+              ", ".join(f"{level}: {size / raw * 100:.1f}% of raw in {seconds:.2f} s"
+                        for level, (seconds, size) in level_results.items()))
+
     record = {
         "time": datetime.datetime.now().isoformat(timespec="seconds"),
         "corpus": {"name": corpus.name, "files": len(files), "bytes": total},
@@ -546,8 +661,14 @@ def main():
         "peak_rss_bytes": peak,
         "peak_rss_bound_bytes": peak_bound,
         "single_source_peak_rss_bytes": {name: peak for name, (_, peak) in memory.items()},
+        "large_sources": {"mib_each": large_mb, "cases": {name: {"seconds": seconds, "peak_rss_bytes": peak,
+                                                                 "budget_bytes": limit}
+                                                          for name, (seconds, peak, limit) in large.items()}},
+        "levels": {str(level): {"median_seconds": seconds, "archive_bytes": size}
+                   for level, (seconds, size) in level_results.items()},
         "reproducibility": reproducible,
-        "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote},
+        "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote,
+                         "windows_agent_last_run": windows_agent},
         "reader": reader,
     }
     text = json.dumps(record, indent=2) + "\n"

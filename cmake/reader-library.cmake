@@ -25,8 +25,12 @@ if(WIN32)
   # A DLL that needs no runtime DLL of the compiler's.
   target_link_options(zelkor-reader PRIVATE -static-libgcc -static-libstdc++ -static)
 else()
-  target_link_options(zelkor-reader PRIVATE
-    -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/library/zelkor-reader.map -Wl,--no-undefined)
+  target_link_options(zelkor-reader PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/library/zelkor-reader.map)
+  # Every symbol resolved at link time, but in sanitized builds, whose runtime
+  # the executable brings.
+  if(NOT ZELKOR_SANITIZER)
+    target_link_options(zelkor-reader PRIVATE -Wl,--no-undefined)
+  endif()
   set_property(TARGET zelkor-reader APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/library/zelkor-reader.map)
 endif()
 
@@ -50,13 +54,32 @@ add_custom_target(zelkor-reader-static ALL DEPENDS ${ZELKOR_READER_STATIC})
 # installed, so a staged or moved installation works as it is.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
-install(FILES ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor
+install(FILES ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor.h ${CMAKE_SOURCE_DIR}/include/zelkor/zelkor.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor
         COMPONENT reader-dev)
 install(TARGETS zelkor-reader
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader NAMELINK_COMPONENT reader-dev
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT reader
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
 install(FILES ${ZELKOR_READER_STATIC} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT reader-dev)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/library.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zelkor
+        COMPONENT reader-dev)
+
+# What a program that links the static library links besides, in link order:
+# the libraries as this build found them (Crypto++ is crypto++ on both
+# systems; Windows adds the system libraries that the platform layer calls),
+# then the C++ runtime, so that a program written in C alone links it too. The
+# pkg-config file lists them itself rather than requiring the libraries'
+# modules, which pkg-config would put after the C++ runtime, too late for a
+# static link.
+set(ZELKOR_STATIC_LINK_LIBRARIES ${LZ4_LIBRARIES} ${XXHASH_LIBRARIES} ${CRYPTOPP_LIBRARIES})
+if(WIN32)
+  list(APPEND ZELKOR_STATIC_LINK_LIBRARIES bcrypt shell32 ntdll advapi32)
+endif()
+list(REMOVE_DUPLICATES ZELKOR_STATIC_LINK_LIBRARIES)
+list(APPEND ZELKOR_STATIC_LINK_LIBRARIES stdc++ m)
+list(TRANSFORM ZELKOR_STATIC_LINK_LIBRARIES PREPEND -l OUTPUT_VARIABLE ZELKOR_PC_PRIVATE_LIBRARIES)
+list(JOIN ZELKOR_PC_PRIVATE_LIBRARIES " " ZELKOR_PC_PRIVATE_LIBRARIES)
 
 file(RELATIVE_PATH ZELKOR_PC_PREFIX_FROM_PCDIR
      /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)

@@ -23,9 +23,13 @@ inline constexpr std::uint32_t ArchiveMagic = 0x0A0FED0C;
 // The content hash is XXH32 of the raw bytes with this seed (the magic again).
 inline constexpr std::uint32_t ContentHashSeed = ArchiveMagic;
 
-// Stored bytes are one block of LZ4 high compression at this level (the
-// library's default), or the raw bytes when that block is not strictly smaller.
+// Stored bytes are one block of LZ4 high compression, or the raw bytes when
+// that block is not strictly smaller. Every level gives the same block format;
+// a pack command chooses one of these (its Level), the library's default unless
+// it says otherwise.
 inline constexpr int CompressionLevel = 9;
+inline constexpr int MinCompressionLevel = 1;
+inline constexpr int MaxCompressionLevel = 12;
 
 // Random bytes per share; the key takes all of them, the IV the first IvSize.
 inline constexpr std::size_t ShareSize = 32;

@@ -1,8 +1,14 @@
 #include "archive/archive_writer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 #include <vector>
+
+// The hash state lives on the stack.
+#define XXH_STATIC_LINKING_ONLY
+#include <xxhash.h>
 
 #include "archive/archive_write_error.h"
 #include "platform/file_system.h"
@@ -43,6 +49,13 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     JointCommit::Complete(archivePath.path);
     archiveShown_ = archivePath.shown;
     keyFileShown_ = keyPath ? keyPath->shown : std::string();
+    // Something put at the name of the archive's commit record (a FIFO, a
+    // link, another user's file) would make the commit fail once everything is
+    // written: the command is refused now instead, touching nothing.
+    if (!JointCommit::RecordNameFree(archivePath.path)) {
+        failedPath_ = archivePath.shown;
+        return false;
+    }
 
     const ArchiveHeader archiveHeader = material.MakeArchiveHeader();
     const KeyFileHeader keyFileHeader = material.MakeKeyFileHeader();
@@ -112,11 +125,16 @@ std::vector<FileStatus> ArchiveWriter::Outputs() const
     return outputs;
 }
 
+std::uint64_t ArchiveWriter::StoredSize(const LoadedFile& file)
+{
+    return file.stream ? file.rawSize : file.stored.size();
+}
+
 bool ArchiveWriter::CouldHold(const std::string& archivedPath, const LoadedFile& file)
 {
-    return file.rawSize < ArchiveAddressLimit && file.stored.size() <= file.rawSize &&
+    return file.rawSize < ArchiveAddressLimit && StoredSize(file) <= file.rawSize &&
            archivedPath.size() <= MaxNameLength && archivedPath.find('\0') == std::string::npos &&
-           EntryFits(ArchiveHeader::Size, file.stored.size());
+           EntryFits(ArchiveHeader::Size, StoredSize(file));
 }
 
 bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
@@ -172,6 +190,79 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
         writebackFrom_ = end;
     }
     return true;
+}
+
+ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPath, const LoadedFile& file)
+{
+    if (!archive_ || !file.stream)
+        throw std::logic_error("ArchiveWriter::AddStreamed without a created archive or a stream");
+    File& archive = archive_->Output();
+    const std::uint64_t size = file.rawSize;
+    full_ = false;
+    if (size >= ArchiveAddressLimit || archivedPath.size() > MaxNameLength ||
+        archivedPath.find('\0') != std::string::npos)
+        return Streamed::Refused;
+    const auto position = archive.Position();
+    if (!position)
+        FailWriting(*archive_);
+    if (!EntryFits(*position, size)) {
+        full_ = EntryFits(ArchiveHeader::Size, size);
+        return Streamed::Refused;
+    }
+
+    FileEntry entry;
+    entry.rawSize = static_cast<std::uint32_t>(size);
+    entry.contentHash = file.contentHash;
+    entry.dataOffset = static_cast<std::uint32_t>(*position + FileEntry::Size);
+    entry.storedSize = static_cast<std::uint32_t>(size);
+    entry.nameHash = NameHash(archivedPath);
+    std::uint8_t entryBytes[FileEntry::Size];
+    entry.EncodeTo(entryBytes);
+    if (!archive.WriteAll(entryBytes, sizeof entryBytes))
+        FailWriting(*archive_);
+
+    // Each piece is hashed and encrypted while it is in the processor's cache.
+    constexpr std::size_t Piece = 1024 * 1024;
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(Piece);
+    ArchiveKey::Stream cipher(key_);
+    XXH32_state_t xxh;
+    XXH32_reset(&xxh, ContentHashSeed);
+    std::uint64_t done = 0;
+    bool same = true;
+    while (same && done < size) {
+        const std::span<std::uint8_t> piece(buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(Piece, size - done)));
+        const std::optional<std::size_t> got = file.stream->ReadAt(done, piece);
+        same = got == piece.size();
+        if (!same)
+            break;
+        XXH32_update(&xxh, piece.data(), piece.size());
+        cipher.Encrypt(piece);
+        if (!archive.WriteAll(piece.data(), piece.size()))
+            FailWriting(*archive_);
+        done += piece.size();
+    }
+    // A source that grew has bytes beyond the size measured.
+    std::uint8_t beyond;
+    if (!same || XXH32_digest(&xxh) != file.contentHash ||
+        file.stream->ReadAt(size, std::span(&beyond, 1)) != std::optional<std::size_t>(0)) {
+        if (!archive.Truncate(*position) || !archive.Seek(*position))
+            FailWriting(*archive_);
+        return Streamed::Changed;
+    }
+    if (keyFile_) {
+        const std::vector<std::uint8_t> record = NameRecord{archivedPath, file.contentHash}.Encode();
+        if (!keyFile_->Output().WriteAll(record.data(), record.size()))
+            FailWriting(*keyFile_);
+    }
+    const std::uint64_t end = *position + FileEntry::Size + size;
+    digest_.Entry(entry);
+    ++entries_;
+    size_ = end;
+    if (end - writebackFrom_ >= WritebackStep) {
+        archive.StartWriteback(writebackFrom_, end - writebackFrom_);
+        writebackFrom_ = end;
+    }
+    return Streamed::Added;
 }
 
 namespace {

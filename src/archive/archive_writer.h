@@ -8,6 +8,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
+#include "archive/entry_stream.h"
 #include "archive/loaded_file.h"
 #include "archive/records_digest.h"
 #include "platform/file.h"
@@ -50,8 +51,10 @@ public:
     // the archive and, when `keyFile` is not null, the key file, with their
     // headers. False when a path cannot be created (a missing or unwritable
     // directory, a path that is not a regular file or cannot be opened for
-    // writing) or is held by another writer; FailedPath then names it as shown
-    // (the key file when it failed first), and nothing at either path has changed.
+    // writing, something other than a file of the user's own at the name of the
+    // archive's commit record) or is held by another writer; FailedPath then
+    // names it as shown (the key file when it failed first), and nothing at
+    // either path has changed.
     bool Create(const NamedPath& archive, const NamedPath* keyFile);
 
     // The same with the given key material instead of fresh random blocks. False
@@ -86,11 +89,22 @@ public:
     // past ArchiveAddressLimit. Only valid after a successful Create.
     bool AddFile(const std::string& archivedPath, LoadedFile& file);
 
+    // Appends one file whose stored bytes are its raw bytes, read from
+    // `file.stream` a piece at a time, hashed, encrypted and written, so that no
+    // buffer holds the whole file; the entry is the one AddFile writes for the
+    // same bytes. Refused as AddFile refuses, having written nothing. Changed
+    // when the bytes read are not `file.rawSize` bytes of `file.contentHash`
+    // (the source changed since it was measured, or cannot be read): what was
+    // written of the entry is taken back, and the archive is as before.
+    enum class Streamed { Added, Refused, Changed };
+    Streamed AddStreamed(const std::string& archivedPath, const LoadedFile& file);
     // Whether an archive with no entry yet could hold this one: what AddFile
     // refuses whatever the archive holds already.
     static bool CouldHold(const std::string& archivedPath, const LoadedFile& file);
+    // The bytes the entry stores: its raw size when it is streamed.
+    static std::uint64_t StoredSize(const LoadedFile& file);
 
-    // Whether the last AddFile refused its entry only because the archive
+    // Whether the last AddFile or AddStreamed refused its entry only because the archive
     // would pass ArchiveAddressLimit with it, an entry a fresh archive could
     // hold.
     bool Full() const { return full_; }

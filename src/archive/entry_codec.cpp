@@ -14,6 +14,7 @@ namespace zelkor {
 namespace {
 
 static_assert(CompressionLevel == LZ4HC_CLEVEL_DEFAULT);
+static_assert(MinCompressionLevel == 1 && MaxCompressionLevel == LZ4HC_CLEVEL_MAX);
 
 // Bytes that compression may write behind the end of its result.
 constexpr std::size_t CompressionSlack = 64;
@@ -30,12 +31,13 @@ std::uint32_t EntryCodec::ContentHash(std::span<const std::uint8_t> raw)
     return ContentHasher::Of(raw);
 }
 
-LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out)
+LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, int level)
 {
-    return Encode(raw, out, ContentHash(raw));
+    return Encode(raw, out, ContentHash(raw), level);
 }
 
-LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, std::uint32_t contentHash)
+LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_t> out, std::uint32_t contentHash,
+                              int level)
 {
     LoadedFile file;
     file.rawSize = raw.size();
@@ -51,7 +53,7 @@ LoadedFile EntryCodec::Encode(std::span<std::uint8_t> raw, std::span<std::uint8_
     // match can reach back into that file.
     const int capacity = static_cast<int>(std::min<std::size_t>(out.size(), INT_MAX));
     auto* stream = static_cast<LZ4_streamHC_t*>(static_cast<void*>(state_.data()));
-    LZ4_resetStreamHC_fast(stream, CompressionLevel);
+    LZ4_resetStreamHC_fast(stream, level);
     const int produced = LZ4_compress_HC_continue(stream, reinterpret_cast<const char*>(raw.data()),
                                                   reinterpret_cast<char*>(out.data()),
                                                   static_cast<int>(raw.size()), capacity);

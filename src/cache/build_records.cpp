@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/little_endian.h"
+
 namespace zelkor {
 
 namespace {
@@ -9,6 +11,7 @@ namespace {
 constexpr std::size_t ArchiveAt = 32;
 constexpr std::size_t HasKeyFileAt = ArchiveAt + RecordedStatus::Size;
 constexpr std::size_t KeyFileAt = HasKeyFileAt + 1;
+constexpr std::size_t ProvenAt = KeyFileAt + RecordedStatus::Size;
 constexpr std::size_t SetCountAt = BuildRecords::Record::Size;
 constexpr std::size_t SetFilesAt = SetCountAt + 4;
 
@@ -35,6 +38,7 @@ std::vector<std::uint8_t> BuildRecords::Encode(const Record& record)
     payload[HasKeyFileAt] = record.keyFile ? 1 : 0;
     if (record.keyFile)
         record.keyFile->EncodeTo(&payload[KeyFileAt]);
+    EncodeFixed64(&payload[ProvenAt], static_cast<std::uint64_t>(record.proven));
     if (!record.setFiles.empty()) {
         EncodeFixed32(&payload[SetCountAt], static_cast<std::uint32_t>(record.setFiles.size()));
         for (std::size_t i = 0; i < record.setFiles.size(); ++i)
@@ -62,6 +66,7 @@ std::optional<BuildRecords::Record> BuildRecords::Decode(std::span<const std::ui
     record.archive = RecordedStatus::DecodeFrom(&payload[ArchiveAt]);
     if (payload[HasKeyFileAt] == 1)
         record.keyFile = RecordedStatus::DecodeFrom(&payload[KeyFileAt]);
+    record.proven = static_cast<std::int64_t>(DecodeFixed64(&payload[ProvenAt]));
     return record;
 }
 

@@ -16,8 +16,9 @@ namespace zelkor {
 
 // The last build of each archive that may be left in place when nothing changed:
 // a digest of everything its bytes follow from (the command, each source's
-// status, the key material), and the status of the archive and key file as the
-// build left them. Kept in the local cache directory beside StatusRecords, by
+// status, the key material), the status of the archive and key file as the
+// build left them, and when the oldest of the sources' bytes it holds were last
+// proven by a read. Kept in the local cache directory beside StatusRecords, by
 // the archive's absolute path.
 //
 // Thread-safe.
@@ -29,11 +30,13 @@ public:
     struct Record {
         // Of the record of an archive; a volume set's adds a count and the
         // status of each further file.
-        static constexpr std::size_t Size = 32 + RecordedStatus::Size + 1 + RecordedStatus::Size;
+        static constexpr std::size_t Size = 32 + RecordedStatus::Size + 1 + RecordedStatus::Size + 8;
 
         std::array<std::uint8_t, 32> inputs{};
         RecordedStatus archive;
         std::optional<RecordedStatus> keyFile;
+        // Nanoseconds since the epoch.
+        std::int64_t proven = 0;
         // For a volume set (archive and keyFile being its first volume's): its
         // manifest, then each further volume's archive and key file (when it
         // has key files), in order.

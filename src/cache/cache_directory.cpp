@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/hex.h"
 
 namespace zelkor {
@@ -30,24 +31,51 @@ std::string BucketName(unsigned index)
 
 }  // namespace
 
+CacheDirectory::Permissions CacheDirectory::PermissionsFor(unsigned permissions)
+{
+    constexpr unsigned SetGroupId = 02000;
+    if ((permissions & SetGroupId) == 0)
+        return {};
+    // Shared on purpose: the group's and others' bits as the directory has
+    // them, never the sticky bit, which would keep one user from evicting
+    // another's entries.
+    return {permissions & 02777, permissions & 0666, true};
+}
+
+File CacheDirectory::CreateUnique(const Directory& directory, std::string_view prefix, std::string& name,
+                                  SignalCleanup::Registration& cleanup) const
+{
+    File file = directory.CreateUnique(prefix, name, cleanup, made_.files);
+    if (file.IsOpen() && made_.exact) {
+        if (std::optional<FileStatus> status = file.Status()) {
+            status->permissions = made_.files;
+            file.TakeAttributesOf(*status);
+        }
+    }
+    return file;
+}
+
 std::unique_ptr<CacheDirectory> CacheDirectory::Open(const std::string& path, Mode mode)
 {
-    if (mode == Mode::Use && !Directory::Create(path))
+    if (mode == Mode::Use && !Directory::Create(path, Permissions().directories))
         return nullptr;
     std::optional<Directory> root = Directory::Open(path);
     if (!root)
         return nullptr;
+    const std::optional<FileStatus> status = root->Status();
     const bool tagged = Tagged(*root);
+    std::unique_ptr<CacheDirectory> cache(
+        new CacheDirectory(std::move(*root), PermissionsFor(status ? status->permissions : 0)));
     switch (mode) {
     case Mode::Use:
-        if (!tagged && !(LooksLikeACache(*root) && WriteTag(*root)))
+        if (!tagged && !(LooksLikeACache(cache->root_) && cache->WriteTag()))
             return nullptr;
         // Proven by writing: a directory that exists but takes no files is no cache.
-        if (!Writable(*root))
+        if (!cache->Writable())
             return nullptr;
         break;
     case Mode::Read:
-        if (!tagged && !LooksLikeACache(*root))
+        if (!tagged && !LooksLikeACache(cache->root_))
             return nullptr;
         break;
     case Mode::Manage:
@@ -55,7 +83,7 @@ std::unique_ptr<CacheDirectory> CacheDirectory::Open(const std::string& path, Mo
             return nullptr;
         break;
     }
-    return std::unique_ptr<CacheDirectory>(new CacheDirectory(std::move(*root)));
+    return cache;
 }
 
 bool CacheDirectory::Tagged(const Directory& root)
@@ -82,27 +110,27 @@ bool CacheDirectory::LooksLikeACache(const Directory& root)
     });
 }
 
-bool CacheDirectory::WriteTag(const Directory& root)
+bool CacheDirectory::WriteTag() const
 {
     std::string name;
     SignalCleanup::Registration cleanup;
-    File file = root.CreateUnique(".CACHEDIR.TAG.zelkor-", name, cleanup);
+    File file = CreateUnique(root_, ".CACHEDIR.TAG.zelkor-", name, cleanup);
     const bool written = file.IsOpen() && file.WriteAll(TagText.data(), TagText.size()) && file.Close() &&
-                         root.Rename(name, TagName);
+                         root_.Rename(name, TagName);
     if (!written && !name.empty())
-        root.Remove(name);
+        root_.Remove(name);
     return written;
 }
 
-bool CacheDirectory::Writable(const Directory& root)
+bool CacheDirectory::Writable() const
 {
     std::string name;
     SignalCleanup::Registration cleanup;
-    File probe = root.CreateUnique(".probe.zelkor-", name, cleanup);
+    File probe = root_.CreateUnique(".probe.zelkor-", name, cleanup, made_.files);
     if (!probe.IsOpen())
         return false;
     probe.Close();
-    return root.Remove(name);
+    return root_.Remove(name);
 }
 
 const Directory* CacheDirectory::Bucket(unsigned index, bool make)
@@ -113,11 +141,18 @@ const Directory* CacheDirectory::Bucket(unsigned index, bool make)
     if (const Directory* bucket = buckets_[index].load(std::memory_order_relaxed))
         return bucket;
     const std::string name = BucketName(index);
-    if (make && !root_.MakeDirectory(name))
+    if (make && !root_.MakeDirectory(name, made_.directories))
         return nullptr;
     std::optional<Directory> bucket = root_.Enter(name);
     if (!bucket)
         return nullptr;
+    // A bucket of this user's in a shared cache: its bits as the cache's own,
+    // whatever the mask took when it was made.
+    if (made_.exact) {
+        const std::optional<FileStatus> status = bucket->Status();
+        if (status && status->owner == EffectiveUser() && status->permissions != made_.directories)
+            bucket->SetPermissions(made_.directories);
+    }
     owned_[index] = std::make_unique<Directory>(std::move(*bucket));
     buckets_[index].store(owned_[index].get(), std::memory_order_release);
     return owned_[index].get();
@@ -143,11 +178,20 @@ std::optional<std::vector<eviction::StoredEntry>> CacheDirectory::Entries(const 
 
 CacheDirectory::Update CacheDirectory::UpdateCounters(const Directory& directory, const std::string& name,
                                                       std::size_t size, std::chrono::milliseconds wait,
-                                                      const std::function<void(std::span<std::uint8_t>)>& change)
+                                                      const std::function<void(std::span<std::uint8_t>)>& change,
+                                                      const Permissions& permissions)
 {
-    File file = directory.OpenForUpdate(name);
+    File file = directory.OpenForUpdate(name, permissions.files);
     if (!file.IsOpen())
         return Update::Failed;
+    if (permissions.exact) {
+        const std::optional<FileStatus> status = file.Status();
+        if (status && status->owner == EffectiveUser() && status->permissions != permissions.files) {
+            FileStatus wanted = *status;
+            wanted.permissions = permissions.files;
+            file.TakeAttributesOf(wanted);
+        }
+    }
     // Someone holding the lock for long is waited for only so long: then the
     // counters are left as they are (they are statistics), and nobody hangs.
     switch (file.LockWithin(wait)) {

@@ -13,18 +13,18 @@
 
 namespace zelkor {
 
-CacheKey CacheKey::Of(std::span<const std::uint8_t> raw)
+CacheKey CacheKey::Of(std::span<const std::uint8_t> raw, int level)
 {
-    Hasher hasher;
+    Hasher hasher(level);
     hasher.Update(raw);
     return hasher.Finish();
 }
 
-CacheKey CacheKey::Of(std::span<const std::uint8_t> raw, std::uint32_t& contentHash)
+CacheKey CacheKey::Of(std::span<const std::uint8_t> raw, std::uint32_t& contentHash, int level)
 {
     // Both hashes a piece at a time, while each piece is in the processor's cache.
     constexpr std::size_t Piece = 256 * 1024;
-    Hasher hasher;
+    Hasher hasher(level);
     XXH32_state_t xxh;
     XXH32_reset(&xxh, ContentHashSeed);
     for (std::size_t at = 0; at < raw.size(); at += Piece) {
@@ -52,7 +52,7 @@ CacheKey CacheKey::Hasher::Finish()
     std::uint8_t context[20];
     EncodeFixed64(context, size_);
     EncodeFixed32(context + 8, static_cast<std::uint32_t>(LZ4_versionNumber()));
-    EncodeFixed32(context + 12, static_cast<std::uint32_t>(CompressionLevel));
+    EncodeFixed32(context + 12, static_cast<std::uint32_t>(level_));
     EncodeFixed32(context + 16, CacheEntry::Version);
     sha_.Update(context, sizeof context);
     CacheKey key;

@@ -7,6 +7,8 @@
 
 #include <cryptopp/sha.h>
 
+#include "archive/archive_format.h"
+
 namespace zelkor {
 
 // The name of a stored form in the compression cache: a SHA-256 of the raw
@@ -16,10 +18,10 @@ namespace zelkor {
 struct CacheKey {
     std::array<std::uint8_t, 32> bytes{};
 
-    // The key of `raw`.
-    static CacheKey Of(std::span<const std::uint8_t> raw);
+    // The key of `raw` compressed at `level`.
+    static CacheKey Of(std::span<const std::uint8_t> raw, int level = CompressionLevel);
     // The key of `raw` and its content hash (XXH32), in one pass over the bytes.
-    static CacheKey Of(std::span<const std::uint8_t> raw, std::uint32_t& contentHash);
+    static CacheKey Of(std::span<const std::uint8_t> raw, std::uint32_t& contentHash, int level = CompressionLevel);
 
     // 64 lower-case hex digits.
     std::string Hex() const;
@@ -31,6 +33,7 @@ struct CacheKey {
     // The key of raw bytes that arrive piece by piece.
     class Hasher {
     public:
+        explicit Hasher(int level = CompressionLevel) : level_(level) {}
         void Update(std::span<const std::uint8_t> piece);
         // The key of all the pieces so far.
         CacheKey Finish();
@@ -38,6 +41,7 @@ struct CacheKey {
     private:
         CryptoPP::SHA256 sha_;
         std::uint64_t size_ = 0;
+        int level_;
     };
 };
 

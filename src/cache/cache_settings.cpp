@@ -1,9 +1,10 @@
 #include "cache/cache_settings.h"
 
 #include <cstdint>
-#include <cstdlib>
+#include <list>
 #include <string_view>
 
+#include "platform/environment.h"
 #include "platform/byte_size.h"
 #include "platform/messages.h"
 
@@ -22,6 +23,12 @@ CacheSettings CacheSettings::FromEnvironment(Lookup lookup)
     }
     if (const char* rehash = lookup("ZELKOR_CACHE_REHASH"))
         settings.rehash = *rehash && std::string_view(rehash) != "0";
+    if (const char* trust = lookup("ZELKOR_CACHE_TRUST_HOURS"); trust && *trust) {
+        if (const std::optional<std::chrono::hours> parsed = ParseHours(trust))
+            settings.trust = *parsed;
+        else
+            settings.badTrust = trust;
+    }
     if (const char* remote = lookup("ZELKOR_REMOTE_CACHE"))
         settings.remote = remote;
     if (const char* mode = lookup("ZELKOR_REMOTE_CACHE_MODE"); mode && *mode) {
@@ -43,7 +50,13 @@ CacheSettings CacheSettings::FromEnvironment(Lookup lookup)
 
 CacheSettings CacheSettings::FromEnvironment()
 {
-    return FromEnvironment([](const char* name) -> const char* { return std::getenv(name); });
+    // The values as UTF-8 on every system (a cache directory may have any
+    // name), kept here while they are read.
+    std::list<std::string> values;
+    return FromEnvironment([&values](const char* name) -> const char* {
+        std::optional<std::string> value = EnvironmentVariable(name);
+        return value ? values.emplace_back(std::move(*value)).c_str() : nullptr;
+    });
 }
 
 std::string CacheSettings::Warning() const
@@ -51,6 +64,28 @@ std::string CacheSettings::Warning() const
     if (badSize.empty())
         return {};
     return message::CacheSizeNotASize(badSize, ShowSize(DefaultCapacity));
+}
+
+std::string CacheSettings::TrustWarning() const
+{
+    if (badTrust.empty())
+        return {};
+    return message::CacheTrustNotHours(badTrust, std::to_string(DefaultTrust.count()));
+}
+
+std::optional<std::chrono::hours> CacheSettings::ParseHours(std::string_view text)
+{
+    std::int64_t hours = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        hours = hours * 10 + (c - '0');
+        if (hours > LongestTrust.count())
+            return std::nullopt;
+    }
+    if (text.empty())
+        return std::nullopt;
+    return std::chrono::hours(hours);
 }
 
 std::vector<std::string> CacheSettings::RemoteWarnings() const

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +16,7 @@ namespace zelkor {
 // a remote store (unset or empty: none), ZELKOR_REMOTE_CACHE_MODE says whether
 // it is written, ZELKOR_REMOTE_CACHE_TOKEN authorises, ZELKOR_REMOTE_CACHE_TIMEOUT
 // bounds each request; ZELKOR_CACHE_REHASH turns the trust in sources'
-// status records off.
+// status records off, ZELKOR_CACHE_TRUST_HOURS bounds it.
 struct CacheSettings {
     static constexpr std::uint64_t DefaultCapacity = std::uint64_t{5} << 30;
     static constexpr std::chrono::milliseconds DefaultRemoteTimeout{10'000};
@@ -30,6 +31,14 @@ struct CacheSettings {
     // ZELKOR_CACHE_REHASH set (to anything but empty or 0): every source is read
     // and hashed, whatever its status record says.
     bool rehash = false;
+    // ZELKOR_CACHE_TRUST_HOURS: how long after a source's bytes were last read
+    // and hashed its status record (and a build left in place by it) is
+    // trusted; 0 to a year. A value that is not such a number, as it was set
+    // (the default is used then); empty when fine.
+    static constexpr std::chrono::hours DefaultTrust{24};
+    static constexpr std::chrono::hours LongestTrust{24 * 366};
+    std::chrono::hours trust = DefaultTrust;
+    std::string badTrust;
 
     // The remote store's URL as set, credentials and all (RemoteUrl reads it).
     std::string remote;
@@ -42,8 +51,9 @@ struct CacheSettings {
     std::string badRemoteMode;
     std::string badRemoteTimeout;
 
-    // Reads both variables through `lookup` (getenv's contract: null when unset).
-    using Lookup = const char* (*)(const char* name);
+    // Reads the variables through `lookup` (getenv's contract: null when unset;
+    // the text stays valid until FromEnvironment returns).
+    using Lookup = std::function<const char*(const char* name)>;
     static CacheSettings FromEnvironment(Lookup lookup);
     static CacheSettings FromEnvironment();
 
@@ -54,6 +64,9 @@ struct CacheSettings {
     // `ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!` for a bad size,
     // the same words in both programs; empty when the size is good.
     std::string Warning() const;
+    // `ZELKOR_CACHE_TRUST_HOURS="VALUE" is not a number of hours, taken as 24!`
+    // for a bound that could not be read; empty when fine.
+    std::string TrustWarning() const;
     // The warnings of a remote mode or timeout that could not be read, when a
     // remote store is named; none otherwise.
     std::vector<std::string> RemoteWarnings() const;
@@ -66,6 +79,8 @@ struct CacheSettings {
     // "10", "2.5", "0.25": a positive number of seconds up to an hour, to the
     // millisecond; nothing for anything else.
     static std::optional<std::chrono::milliseconds> ParseSeconds(std::string_view text);
+    // "24", "0", "168": whole hours up to LongestTrust; nothing for anything else.
+    static std::optional<std::chrono::hours> ParseHours(std::string_view text);
 };
 
 }  // namespace zelkor

@@ -28,9 +28,9 @@ constexpr std::size_t BlockAlignment = 64;
 // The key, and with `contentHash` the content hash, of the raw bytes that
 // `block` decodes to, if it decodes to bytes of `rawSize` at all.
 std::optional<CacheKey> KeyOfBlock(std::span<const std::uint8_t> block, std::uint64_t rawSize,
-                                   Lz4BlockReader& reader, std::uint32_t* contentHash)
+                                   Lz4BlockReader& reader, std::uint32_t* contentHash, int level = CompressionLevel)
 {
-    CacheKey::Hasher hasher;
+    CacheKey::Hasher hasher(level);
     XXH32_state_t xxh;
     XXH32_reset(&xxh, ContentHashSeed);
     const bool decoded = reader.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
@@ -133,7 +133,7 @@ CompressionCache::Outcome CompressionCache::Hand(const CacheKey& key, const Cach
 
 CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<const std::uint8_t> raw,
                                                  const CacheStore::Buffer& buffer, Lz4BlockReader& reader, Hit& hit,
-                                                 std::uint32_t* contentHash)
+                                                 std::uint32_t* contentHash, int level)
 {
     CacheStore::Got got;
     std::span<std::uint8_t> block;
@@ -159,7 +159,7 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
     }
     // Either the entry is not what its key says, or `raw` changed after its key
     // was taken (a source rewritten while it was mapped): the block tells which.
-    if (KeyOfBlock(block, raw.size(), reader, nullptr) == key)
+    if (KeyOfBlock(block, raw.size(), reader, nullptr, level) == key)
         return Outcome::SourceChanged;
     Damaged(key, got);
     return Outcome::Miss;
@@ -198,7 +198,8 @@ void CompressionCache::KeepRecords(const Directory& root, const CacheSettings& s
 {
     const std::int64_t now = WallClockNanoseconds();
     const std::size_t limit = RecordTable::LimitFor(settings.capacity);
-    sources_ = std::make_unique<StatusRecords>(root, StatusRecords::Options{limit, settle, !settings.rehash},
+    const std::int64_t trustFor = std::chrono::duration_cast<std::chrono::nanoseconds>(settings.trust).count();
+    sources_ = std::make_unique<StatusRecords>(root, StatusRecords::Options{limit, settle, !settings.rehash, trustFor},
                                                now);
     builds_ = std::make_unique<BuildRecords>(root, limit, now);
 }

@@ -59,11 +59,13 @@ public:
         std::span<std::uint8_t> block;
     };
 
-    // Looks up `raw`, whose key is `key`. A hit only when the entry holds no
-    // block (compression did not pay) or its block decodes to exactly `raw`;
-    // then, with `contentHash`, the content hash of the bytes decoded goes there.
+    // Looks up `raw`, whose key is `key` (taken at `level`). A hit only when the
+    // entry holds no block (compression did not pay) or its block decodes to
+    // exactly `raw`; then, with `contentHash`, the content hash of the bytes
+    // decoded goes there.
     Outcome Find(const CacheKey& key, std::span<const std::uint8_t> raw, const CacheStore::Buffer& buffer,
-                 Lz4BlockReader& reader, Hit& hit, std::uint32_t* contentHash = nullptr);
+                 Lz4BlockReader& reader, Hit& hit, std::uint32_t* contentHash = nullptr,
+                 int level = CompressionLevel);
 
     // For raw bytes of `rawSize` that were not read (their key known otherwise):
     // a hit with a block only when the block decodes to bytes whose key is

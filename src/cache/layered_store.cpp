@@ -14,6 +14,13 @@ LayeredStore::LayeredStore(std::unique_ptr<LocalStore> local, std::unique_ptr<Re
       readOnly_(readOnly),
       warnings_(warnings),
       started_(std::chrono::steady_clock::now()),
+      keeps_([this](const CacheKey& key, std::span<const std::uint8_t> header,
+                    std::span<const std::uint8_t> block) { return LocalOn() && local_->Put(key, header, block); },
+             [this] {
+                 if (LocalOn())
+                     GiveUpLocal();
+             },
+             queueBound),
       uploads_([this](const CacheKey& key, std::span<const std::uint8_t> header,
                       std::span<const std::uint8_t> block) { return remote_->Put(key, header, block); },
                [this] { GiveUpRemote(); }, queueBound)
@@ -23,6 +30,7 @@ LayeredStore::LayeredStore(std::unique_ptr<LocalStore> local, std::unique_ptr<Re
 LayeredStore::~LayeredStore()
 {
     // An upload under way ends soon, so that the queue's thread can be joined.
+    keeps_.Stop();
     uploads_.Stop();
     remote_->Abandon();
 }
@@ -85,14 +93,18 @@ void LayeredStore::Checked(const CacheKey& key, const Got& got)
     if (got.from != remote_.get())
         return;
     remote_->Checked(key, got);
-    // The server's entry, now known good, is kept here for the next run.
-    if (LocalOn() && got.entry.size() >= CacheEntry::HeaderSize &&
-        !local_->Put(key, got.entry.first(CacheEntry::HeaderSize), got.entry.subspan(CacheEntry::HeaderSize)))
-        GiveUpLocal();
+    // The server's entry, now known good, is kept here for the next run: a copy
+    // is written in the background (one that would overfill the queue is left
+    // to the server).
+    if (LocalOn() && got.entry.size() >= CacheEntry::HeaderSize)
+        keeps_.Push(key, got.entry.first(CacheEntry::HeaderSize), got.entry.subspan(CacheEntry::HeaderSize));
 }
 
 bool LayeredStore::Flush(const CacheCounters& counters)
 {
+    // The local copies first: the directory's accounting below counts them.
+    keeps_.Drain(EndWait(std::chrono::steady_clock::now() - started_));
+    keeps_.Stop();
     if (RemoteOn() && !readOnly_)
         uploads_.Drain(EndWait(std::chrono::steady_clock::now() - started_));
     // Stopped before the remote is abandoned: an upload that fails then is one

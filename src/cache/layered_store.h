@@ -16,8 +16,10 @@ class WarningLog;
 
 // A local store in front of a remote one: a get asks the local directory first,
 // then the server; an entry from the server that passes the cache's checks is
-// kept locally; a put goes to the directory at once and to the server through
-// an UploadQueue (not at all when read-only). At the end of the run (Flush) the
+// kept locally, written by a queue of its own (an UploadQueue into the local
+// directory) so that the pack does not wait for the new file; a put goes to the
+// directory at once and to the server through an UploadQueue (not at all when
+// read-only). At the end of the run (Flush) the
 // uploads still queued are waited for a bounded time (EndWait), the rest
 // dropped and counted, and the remote's counters of the run recorded in the
 // local directory.
@@ -64,7 +66,8 @@ private:
     std::atomic<bool> remoteOff_{false};
     std::once_flag localWarned_;
     std::once_flag remoteWarned_;
-    // Last: it stops, and its thread ends, before the stores go.
+    // Last: they stop, and their threads end, before the stores go.
+    UploadQueue keeps_;
     UploadQueue uploads_;
 };
 

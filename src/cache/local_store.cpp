@@ -4,6 +4,7 @@
 
 #include "platform/little_endian.h"
 #include "platform/messages.h"
+#include "platform/wall_clock.h"
 
 namespace zelkor {
 
@@ -15,12 +16,6 @@ constexpr std::size_t TallySize = 16;
 // A use is recorded when the last one lies this far back: fine enough for the
 // order of eviction, and it spares the file system an update per hit.
 constexpr std::int64_t UseRecordedEvery = std::int64_t{3600} * 1'000'000'000;
-
-std::int64_t Now()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -61,7 +56,7 @@ CacheStore::Got LocalStore::Get(const CacheKey& key, std::uint64_t maxSize, cons
     const std::optional<std::size_t> got = entry.ReadAt(0, room.data(), size);
     if (!got)
         return {};
-    if (Now() - status.modifiedNanoseconds >= UseRecordedEvery)
+    if (NanosecondsSince(WallClockNanoseconds(), status.modifiedNanoseconds) >= UseRecordedEvery)
         entry.Touch();
     return {Got::Kind::Found, room.first(*got)};
 }
@@ -77,7 +72,7 @@ bool LocalStore::Put(const CacheKey& key, std::span<const std::uint8_t> header, 
     const std::string name = key.Hex();
     std::string temporary;
     SignalCleanup::Registration cleanup;
-    File file = bucket->CreateUnique("." + name + ".zelkor-", temporary, cleanup);
+    File file = directory_->CreateUnique(*bucket, "." + name + ".zelkor-", temporary, cleanup);
     const bool written = file.IsOpen() && file.WriteAll({header, block}) && file.Close() &&
                          bucket->Rename(temporary, name);
     if (!written) {
@@ -126,7 +121,8 @@ CacheDirectory::Update LocalStore::Account(unsigned index)
             }
             EncodeFixed64(&tally[0], bytes);
             EncodeFixed64(&tally[8], entries);
-        });
+        },
+        directory_->Made());
 }
 
 bool LocalStore::Flush(const CacheCounters& counters)
@@ -152,7 +148,8 @@ bool LocalStore::Flush(const CacheCounters& counters)
             total += counters;
             const auto encoded = total.Encode();
             std::copy(encoded.begin(), encoded.end(), bytes.begin());
-        });
+        },
+        directory_->Made());
     return update != CacheDirectory::Update::Failed;
 }
 
@@ -162,7 +159,8 @@ void LocalStore::RecordRemote(const std::string& url, const RemoteCounters& coun
     const std::vector<std::uint8_t> bytes = counters.Encode(url);
     std::string temporary;
     SignalCleanup::Registration cleanup;
-    File file = root.CreateUnique(std::string(".") + CacheDirectory::RemoteName + ".zelkor-", temporary, cleanup);
+    File file = directory_->CreateUnique(root, std::string(".") + CacheDirectory::RemoteName + ".zelkor-", temporary,
+                                         cleanup);
     const bool written = file.IsOpen() && file.WriteAll(bytes.data(), bytes.size()) && file.Close() &&
                          root.Rename(temporary, CacheDirectory::RemoteName);
     if (!written && !temporary.empty())
@@ -229,7 +227,8 @@ LocalStore::Reset LocalStore::Clear(const std::string& directory, bool entries, 
                                                               std::vector<eviction::StoredEntry>()))
                                                          ok = bucket->Remove(entry.name) && ok;
                                                      std::fill(tally.begin(), tally.end(), 0);
-                                                 })) && ok;
+                                                 },
+                                                 cache->Made())) && ok;
     }
     // The last run's remote counters are counters too; the records of sources
     // and builds go with the entries they point to.
@@ -241,7 +240,7 @@ LocalStore::Reset LocalStore::Clear(const std::string& directory, bool entries, 
     ok = done(CacheDirectory::UpdateCounters(cache->Root(), CacheDirectory::StatsName, CacheCounters::FileSize,
                                              lockWait, [](std::span<std::uint8_t> bytes) {
                                                  std::fill(bytes.begin(), bytes.end(), 0);
-                                             })) && ok;
+                                             }, cache->Made())) && ok;
     return ok ? Reset::Done : Reset::Failed;
 }
 

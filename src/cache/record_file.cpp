@@ -33,8 +33,9 @@ const CacheKey& Machine()
 
 // Records are taken only from a file that this user owns and nobody else may
 // write: anyone else who can write the cache directory can plant entries, which
-// every use checks against the recorded key, but not the keys themselves.
-constexpr unsigned RecordPermissions = 0644;
+// every use checks against the recorded key, but not the keys themselves. They
+// name the sources, so nobody else may read them either, in a shared cache too.
+constexpr unsigned RecordPermissions = 0600;
 
 }  // namespace
 
@@ -92,7 +93,7 @@ bool RecordFile::Write(const Directory& directory, const std::string& name, std:
     const std::vector<std::uint8_t> bytes = Encode(magic, body);
     std::string temporary;
     SignalCleanup::Registration cleanup;
-    File file = directory.CreateUnique("." + name + ".zelkor-", temporary, cleanup);
+    File file = directory.CreateUnique("." + name + ".zelkor-", temporary, cleanup, RecordPermissions);
     if (file.IsOpen()) {
         if (std::optional<FileStatus> status = file.Status()) {
             status->permissions = RecordPermissions;

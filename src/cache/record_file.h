@@ -25,7 +25,9 @@ namespace zelkor {
 // what it says is only ever this machine's, and this user's, own word.
 class RecordFile {
 public:
-    static constexpr std::uint32_t Version = 1;
+    // 2: statuses carry the mount and file system, source records the time
+    // they were last proven, build records theirs.
+    static constexpr std::uint32_t Version = 2;
 
     static constexpr std::size_t MagicAt = 0;
     static constexpr std::size_t VersionAt = 4;

@@ -4,6 +4,7 @@
 
 #include "cache/record_file.h"
 #include "platform/little_endian.h"
+#include "platform/wall_clock.h"
 
 namespace zelkor {
 
@@ -15,6 +16,15 @@ constexpr std::size_t RecordHeadSize = 2 + 4 + 8;
 std::size_t EncodedSize(const std::string& name, const RecordTable::Record& record)
 {
     return RecordHeadSize + name.size() + record.payload.size();
+}
+
+// Whether a use at `now` is worth writing down over the last one, `used`: an
+// hour later, or when the last lies ahead of now (a clock set back, or a time
+// from a crafted file, which is taken from the file as it is).
+bool UseDue(std::int64_t now, std::int64_t used)
+{
+    const std::int64_t since = NanosecondsSince(now, used);
+    return since < 0 || since >= RecordTable::UseRecordedEvery;
 }
 
 }  // namespace
@@ -49,7 +59,7 @@ void RecordTable::Put(const std::string& name, std::vector<std::uint8_t> payload
         return;
     const std::lock_guard<std::mutex> lock(mutex_);
     Record& record = records_[name];
-    if (record.payload == payload && now_ - record.used < UseRecordedEvery)
+    if (record.payload == payload && !UseDue(now_, record.used))
         return;
     record.payload = std::move(payload);
     record.used = now_;
@@ -60,7 +70,7 @@ void RecordTable::Use(const std::string& name)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     const auto found = records_.find(name);
-    if (found == records_.end() || now_ - found->second.used < UseRecordedEvery)
+    if (found == records_.end() || !UseDue(now_, found->second.used))
         return;
     found->second.used = now_;
     touched_.insert(name);
@@ -91,7 +101,8 @@ std::size_t RecordTable::Size() const
 
 void RecordTable::Prune(Records& records) const
 {
-    std::erase_if(records, [&](const auto& entry) { return now_ - entry.second.used > UnusedFor; });
+    std::erase_if(records,
+                  [&](const auto& entry) { return NanosecondsSince(now_, entry.second.used) > UnusedFor; });
     std::size_t size = 4;
     for (const auto& [name, record] : records)
         size += EncodedSize(name, record);

@@ -17,8 +17,10 @@ public:
                 store_.idle_.pop_back();
             }
         }
-        if (!connection_)
+        if (!connection_) {
             connection_ = HttpConnection::Make(store_.connection_);
+            ++store_.connections_;
+        }
     }
     ~Lease()
     {
@@ -38,7 +40,8 @@ private:
     std::unique_ptr<HttpConnection> connection_;
 };
 
-RemoteStore::RemoteStore(RemoteUrl url, Options options) : url_(std::move(url))
+RemoteStore::RemoteStore(RemoteUrl url, Options options)
+    : url_(std::move(url)), budget_(options.requestTimeout, std::move(options.clock))
 {
     connection_.requestTimeout = options.requestTimeout;
     connection_.connectTimeout = std::min(ConnectTimeout, options.requestTimeout);
@@ -62,9 +65,12 @@ std::unique_ptr<RemoteStore> RemoteStore::Open(const RemoteUrl& url, Options opt
 
 CacheStore::Got RemoteStore::Get(const CacheKey& key, std::uint64_t maxSize, const Buffer& buffer)
 {
+    if (budget_.Spent())
+        return {Got::Kind::Failed, {}};
     Lease connection(*this);
     if (!connection)
         return {Got::Kind::Failed, {}};
+    const auto began = budget_.Now();
     std::span<std::uint8_t> room;
     std::size_t size = 0;
     const HttpConnection::Outcome outcome = connection->Get(
@@ -80,6 +86,8 @@ CacheStore::Got RemoteStore::Get(const CacheKey& key, std::uint64_t maxSize, con
         return {Got::Kind::Found, room.first(size)};
     case HttpConnection::Outcome::NotFound:
         ++misses_;
+        if (!budget_.Missed(began, connections_.load()))
+            return {Got::Kind::Failed, {}};
         return {};
     case HttpConnection::Outcome::Oversized:
     case HttpConnection::Outcome::Failed:

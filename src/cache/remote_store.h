@@ -11,6 +11,7 @@
 #include "cache/cache_settings.h"
 #include "cache/cache_store.h"
 #include "cache/http_connection.h"
+#include "cache/remote_budget.h"
 #include "cache/remote_counters.h"
 #include "cache/remote_url.h"
 
@@ -25,6 +26,8 @@ namespace zelkor {
 // A 404 is a miss; anything else that is not a whole 200 (a refused connection,
 // a timeout, a 5xx, a 401, a body cut short or larger than any entry for the
 // size asked for, a TLS error) is Failed, and the caller gives up the store.
+// So is every lookup once misses have spent the run's budget (RemoteBudget):
+// a server that answers, but too slowly to be worth asking.
 // What a 200 holds is trusted no further than any store's entry: the cache
 // checks it.
 //
@@ -35,6 +38,9 @@ public:
     struct Options {
         std::chrono::milliseconds requestTimeout = CacheSettings::DefaultRemoteTimeout;
         std::string bearerToken;
+        // For tests: the clock the budget of slow misses goes by (null: the
+        // steady clock).
+        RemoteBudget::Clock clock = nullptr;
     };
     // The longest wait for a connection to be made, within the request's timeout.
     static constexpr std::chrono::milliseconds ConnectTimeout{1000};
@@ -70,6 +76,9 @@ private:
 
     RemoteUrl url_;
     HttpConnection::Options connection_;
+    RemoteBudget budget_;
+    // Connections made: as many as threads have waited on the server at once.
+    std::atomic<std::size_t> connections_{0};
     std::atomic<bool> abandoned_{false};
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<HttpConnection>> idle_;

@@ -12,7 +12,9 @@ namespace zelkor {
 // https://, a host, an optional port and path prefix, optional `user:password@`
 // credentials. Entries live at BASE/XX/KEY, as in a local cache directory.
 //
-// The credentials stay inside: Shown() is the URL without them, the only form
+// The credentials run to the last '@', so a password may hold a '/' or an '@'
+// as it is (the client gets them percent-encoded); an '@' in the path is
+// written %40. They stay inside: Shown() is the URL without them, the only form
 // that goes into messages and records.
 class RemoteUrl {
 public:
@@ -26,8 +28,8 @@ public:
     const std::string& Shown() const { return shown_; }
 
     // Credentials are never shown, whatever was given: what is left of text that
-    // does not parse, for its warning (everything up to the last '@' of the part
-    // before the path, with the scheme kept).
+    // does not parse, for its warning (everything after the scheme up to the
+    // last '@' dropped).
     static std::string ShownOf(std::string_view text);
 
 private:

@@ -49,6 +49,7 @@ PackCommand ReadPackCommand(const Element& command)
         pack.keyFile = Shown(keyPath);
     if (const std::optional<std::string> seed = language::OptionalAttribute(command, v::KeySeedPath))
         pack.keySeed = Shown(*seed);
+    pack.level = language::LevelAttribute(command);
     pack.volumeSize = language::VolumeSizeAttribute(command);
     pack.sources = ReadPackSources(command);
     if (const std::optional<std::string> store = language::OptionalAttribute(command, v::Store)) {
@@ -106,6 +107,7 @@ GenerateCommand ReadGenerateCommand(const Element& command)
     generate.buildKeyfile = language::BooleanAttribute(command, v::BuildKeyfile);
     generate.keySeedPath = language::OptionalAttribute(command, v::KeySeedPath);
     generate.store = language::OptionalAttribute(command, v::Store);
+    generate.level = language::OptionalAttribute(command, v::Level);
     generate.archivePath = language::RequiredAttribute(command, v::ArchivePath);
     const std::string xmlPath = language::RequiredAttribute(command, v::XmlPath);
     generate.outputPath = language::FileSystemPath(xmlPath);

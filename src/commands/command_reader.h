@@ -11,6 +11,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "archive/archive_format.h"
 #include "generate/generate_command.h"
 #include "pack/pack_source.h"
 #include "platform/named_path.h"
@@ -24,6 +25,7 @@ struct PackCommand {
     std::optional<NamedPath> keySeed;  // KeySeedPath, when given
     std::vector<PackSource> sources;   // the File children, in document order
     std::vector<std::string> storePatterns;  // of the Store attribute
+    int level = CompressionLevel;            // of the Level attribute; the default when absent or bad
     std::optional<std::uint64_t> volumeSize;  // VolumeSize, when given as a size: the command writes a set
 };
 

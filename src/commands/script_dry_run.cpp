@@ -76,9 +76,12 @@ public:
     }
 
 private:
-    void Warn(const PackCommand& pack, const std::string& line)
+    void Warn(const PackCommand& pack, const std::string& line, bool notWritten = false)
     {
-        warnings_.Warn(line);
+        if (notWritten)
+            warnings_.NotWritten(line);
+        else
+            warnings_.Warn(line);
         if (strict_)
             throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
     }
@@ -89,7 +92,7 @@ private:
         if (named && strict_)
             throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
         if (pack.keySeed && !KeyMaterial::FromSeedFile(pack.keySeed->path))
-            return Warn(pack, message::CannotReadKeySeed(pack.keySeed->shown));
+            return Warn(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
         // The key file is created first, as a run does, and a set's manifest
         // after the first volume.
         const NamedPath manifest(SetManifest::PathFor(pack.archive.path),
@@ -97,7 +100,7 @@ private:
         for (const NamedPath* output : {pack.keyFile ? &*pack.keyFile : nullptr, &pack.archive,
                                         pack.volumeSize ? &manifest : nullptr}) {
             if (output && !CouldCreate(output->path))
-                return Warn(pack, message::CannotCreate(output->shown));
+                return Warn(pack, message::CannotCreate(output->shown), true);
         }
         // The outputs themselves are never read as sources: a set's volumes
         // and manifest included.
@@ -159,6 +162,8 @@ private:
         // A set without an entry still has its first volume.
         if (pack.volumeSize && summary.volumes == 0)
             summary.volumes = 1;
+        if (summary.files == 0 && !pack.sources.empty())
+            warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
     }
 
     void Generate(const GenerateCommand& generate, ScriptDryRun::Command& summary)
@@ -170,7 +175,7 @@ private:
         for (const std::string& line : ScanWarnings(*script_, generate, scan, used))
             warnings_.Warn(line);
         if (!CouldCreate(generate.outputPath))
-            warnings_.Warn(message::CannotWrite(generate.outputShown));
+            warnings_.NotWritten(message::CannotWrite(generate.outputShown));
     }
 
     WarningLog& warnings_;
@@ -184,6 +189,7 @@ ScriptDryRun::Result ScriptDryRun::Check(const std::vector<std::string>& scripts
 {
     Result result;
     const unsigned before = warnings.Count();
+    const unsigned notWrittenBefore = warnings.NotWrittenCount();
     try {
         // Every script is loaded before any is looked at, as a run loads them.
         std::vector<Element> trees(scripts.size());
@@ -195,7 +201,10 @@ ScriptDryRun::Result ScriptDryRun::Check(const std::vector<std::string>& scripts
     } catch (const std::exception& error) {
         result.failure = error.what();
     }
-    result.status = !result.failure.empty() ? ExitFailure : warnings.Count() != before ? ExitWarnings : ExitSuccess;
+    result.status = !result.failure.empty()                          ? ExitFailure
+                    : warnings.NotWrittenCount() != notWrittenBefore ? ExitNotWritten
+                    : warnings.Count() != before                     ? ExitWarnings
+                                                                     : ExitSuccess;
     return result;
 }
 

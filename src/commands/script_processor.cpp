@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive_crypto.h"
+#include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
@@ -18,6 +19,7 @@
 #include "generate/script_writer.h"
 #include "pack/file_job_pool.h"
 #include "pack/parallel_loader.h"
+#include "platform/environment.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/warning_log.h"
@@ -41,8 +43,8 @@ struct VolumeNotCreated {};
 
 bool ScriptProcessor::StrictFromEnvironment()
 {
-    const char* value = std::getenv("ZELKOR_STRICT");
-    return value && *value && std::string_view(value) != "0";
+    const std::optional<std::string> value = EnvironmentVariable("ZELKOR_STRICT");
+    return value && !value->empty() && *value != "0";
 }
 
 void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
@@ -66,9 +68,12 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
     }
 }
 
-void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line)
+void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& line, bool notWritten)
 {
-    warnings_.Warn(line);
+    if (notWritten)
+        warnings_.NotWritten(line);
+    else
+        warnings_.Warn(line);
     if (options_.strict)
         throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
 }
@@ -83,7 +88,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     if (pack.keySeed) {
         material = KeyMaterial::FromSeedFile(pack.keySeed->path);
         if (!material) {
-            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown));
+            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
             return;
         }
     }
@@ -91,7 +96,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     const NamedPath* keyFile = pack.keyFile ? &*pack.keyFile : nullptr;
     if (!writer.Create(pack.archive, keyFile, material ? &*material : nullptr, pack.volumeSize)) {
         // Nothing of this command is read; the next command runs.
-        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()), true);
         return;
     }
     // Nothing changed since the last build: its files are what this one would
@@ -107,21 +112,32 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
-    std::optional<bool> quiet;
+    std::vector<std::optional<LoadedFile::Settled>> reads(pack.sources.size());
+    std::size_t stored = 0;
+    bool quiet = false;
     try {
-        quiet = AddFiles(pack, writer);
+        quiet = AddFiles(pack, writer, reads, stored);
     } catch (const VolumeNotCreated&) {
         // Nothing of the set is written; the next command runs.
         writer.Abandon();
-        PackWarning(pack, message::CannotCreate(writer.FailedPath()));
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()), true);
+        return;
+    }
+    // A command that lists files and could store none of them (run from the
+    // wrong directory, say) does not replace the last good build with an empty
+    // archive.
+    if (stored == 0 && !pack.sources.empty()) {
+        writer.Abandon();
+        warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
         return;
     }
     writer.Close();
-    if (unchanged && *quiet)
-        unchanged->Record(writer);
+    if (unchanged && quiet)
+        unchanged->Record(writer, reads);
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
+                               std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -130,7 +146,7 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer)
     const std::vector<FileStatus> outputs = writer.Outputs();
     // Files are encrypted where they are loaded, so that only writing waits for
     // its turn.
-    const FileJob::Options options{.excluded = outputs, .key = &writer.Key()};
+    const FileJob::Options options{.excluded = outputs, .key = &writer.Key(), .level = pack.level};
     // Entries a reader would not tell apart are named as the later one is stored.
     NameClashes clashes(ArchivedNames(pack));
     bool quiet = true;
@@ -160,9 +176,23 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer)
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        switch (writer.AddFile(*source.archivedPath, *loaded)) {
+        VolumeSetWriter::Added added = writer.AddFile(*source.archivedPath, *loaded);
+        if (added == VolumeSetWriter::Added::Changed) {
+            // A source streamed as it is written changed since it was
+            // measured: measured once more and written again; a source that
+            // changes again is left out. What is written now is no longer what
+            // its status was found settled for.
+            loaded->settled.reset();
+            added = loaded->stream->Measure(loaded->rawSize, loaded->contentHash)
+                        ? writer.AddFile(*source.archivedPath, *loaded)
+                        : VolumeSetWriter::Added::Changed;
+        }
+        switch (added) {
         case VolumeSetWriter::Added::Stored:
             break;
+        case VolumeSetWriter::Added::Changed:
+            warn(message::CannotCompress(source.written));
+            return;
         case VolumeSetWriter::Added::NotStored:
             cannotStore(source);
             return;
@@ -170,6 +200,8 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer)
             throw VolumeNotCreated();
         }
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
+        reads[i] = loaded->settled;
+        ++stored;
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });
@@ -185,7 +217,7 @@ void ScriptProcessor::RunGenerate(const GenerateCommand& generate)
     for (const std::string& line : ScanWarnings(*scriptName_, generate, scan, used))
         warnings_.Warn(line);
     if (!written)
-        warnings_.Warn(message::CannotWrite(generate.outputShown));
+        warnings_.NotWritten(message::CannotWrite(generate.outputShown));
 }
 
 }  // namespace zelkor

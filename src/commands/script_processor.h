@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <boost/property_tree/ptree.hpp>
+
+#include "archive/loaded_file.h"
 
 namespace zelkor {
 
@@ -26,6 +30,10 @@ struct PackCommand;
 // In strict mode every warning of a pack command (a source left out, entries a
 // reader cannot tell apart, what the language passes over in the command) ends
 // the run after it, with "Strict mode: ARCHIVE not written!", as a failure.
+// Without it, a pack command that lists files and could store none of them
+// writes nothing ("ARCHIVE not written: none of its N files could be
+// stored!"), so that the last good build stays; that line, and a command
+// skipped or a script not written, is logged as an output not written.
 //
 // Within a pack command the files are loaded in parallel in jobs borrowed from
 // the pool, but everything observable happens in document order. A pack command
@@ -59,12 +67,15 @@ public:
 private:
     // `named`: the check named something in the command.
     void RunPack(const PackCommand& pack, bool named);
-    // A pack command's warning; in strict mode it ends the run.
-    void PackWarning(const PackCommand& pack, const std::string& line);
+    // A pack command's warning, with `notWritten` one that its archive is not
+    // written; in strict mode it ends the run.
+    void PackWarning(const PackCommand& pack, const std::string& line, bool notWritten = false);
     void RunGenerate(const GenerateCommand& generate);
     // Loads every source and adds it to `writer`, in order; false when that
-    // printed a warning.
-    bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer);
+    // printed a warning. `reads[i]` tells how the bytes of source i were come
+    // by; `stored` counts the entries written.
+    bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
+                  std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

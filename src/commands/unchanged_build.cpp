@@ -1,9 +1,11 @@
 #include "commands/unchanged_build.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include <cryptopp/sha.h>
 
+#include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "commands/volume_set_writer.h"
 #include "cache/compression_cache.h"
@@ -49,7 +51,13 @@ bool SameOutput(const std::optional<RecordedStatus>& written, const std::optiona
 {
     if (!written || !now)
         return !written && !now;
-    return now->IsRegular() && RecordedStatus::Of(*now) == *written;
+    return now->IsRegular() && now->keepsChangeTime && RecordedStatus::Of(*now) == *written;
+}
+
+// Whether a status of this file system can tell a later change.
+bool Telling(const std::optional<FileStatus>& status)
+{
+    return !status || status->keepsChangeTime;
 }
 
 }  // namespace
@@ -84,12 +92,19 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
     KeyMaterial material = material_;
     for (Share* share : material.InDrawOrder())
         hasher.Add(std::span<const std::uint8_t>(share->data(), share->size()));
+    // A build at another level than the default is other bytes; the default
+    // adds nothing, so that builds recorded before levels existed still match.
+    if (pack_.level != CompressionLevel) {
+        hasher.Add("Level");
+        hasher.Add(static_cast<std::uint64_t>(pack_.level));
+    }
     hasher.Add(pack_.sources.size());
     for (const PackSource& source : pack_.sources) {
         const std::optional<std::string> name = StatusRecords::NameOf(source.path);
         if (!name)
             return std::nullopt;
-        const std::optional<RecordedStatus> status = statusOf(*name, source);
+        const auto index = static_cast<std::size_t>(&source - pack_.sources.data());
+        const std::optional<RecordedStatus> status = statusOf(*name, index);
         if (!status)
             return std::nullopt;
         std::uint8_t bytes[RecordedStatus::Size];
@@ -132,57 +147,68 @@ bool UnchangedBuild::Matches(const VolumeSetWriter& writer, std::uint64_t& bytes
         return false;
     const std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
     const ArchiveWriter& first = writer.Volume(0);
-    if (!last || !SameOutput(last->archive, first.ReplacedArchive()) ||
+    if (!last || !sources->Fresh(last->proven) || !SameOutput(last->archive, first.ReplacedArchive()) ||
         !SameOutput(last->keyFile, first.ReplacedKeyFile()) || !SameSetFiles(writer, last->setFiles))
         return false;
     bytes = 0;
-    std::vector<std::pair<std::string, FileStatus>> found;
-    found.reserve(pack_.sources.size());
-    const std::optional<Digest> inputs = Inputs([&](const std::string& name, const PackSource& source) {
-        const std::optional<FileStatus> status = StatusOf(source.path);
-        if (!status || !status->IsRegular())
+    std::vector<std::string> names;
+    names.reserve(pack_.sources.size());
+    const std::optional<Digest> inputs = Inputs([&](const std::string& name, std::size_t index) {
+        const std::optional<FileStatus> status = StatusOf(pack_.sources[index].path);
+        if (!status || !status->IsRegular() || !status->keepsChangeTime)
             return std::optional<RecordedStatus>();
         bytes += status->size;
-        found.emplace_back(name, *status);
+        names.push_back(name);
         return std::optional(RecordedStatus::Of(*status));
     });
     if (!inputs || *inputs != last->inputs)
         return false;
-    // The records stay in use, and the sources count as found unchanged.
-    for (const auto& [name, status] : found)
-        sources->Trusted(name, status);
+    // The sources' records stay in use with the build.
+    for (const std::string& name : names)
+        sources->Used(name);
     builds->Use(*archiveName_);
     return true;
 }
 
-void UnchangedBuild::Record(const VolumeSetWriter& writer)
+void UnchangedBuild::Record(const VolumeSetWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
     const ArchiveWriter& first = writer.Volume(0);
     if (!sources || !builds || !cache_.Usable() || !archiveName_ || !first.WrittenArchive() ||
-        (pack_.keyFile && !first.WrittenKeyFile()))
+        (pack_.keyFile && !first.WrittenKeyFile()) || !Telling(first.WrittenArchive()) ||
+        !Telling(first.WrittenKeyFile()) || reads.size() != pack_.sources.size())
         return;
+    // A set's manifest, then each further volume's archive and key file.
     std::vector<RecordedStatus> setFiles;
     if (writer.IsSet()) {
-        if (!writer.WrittenManifest())
+        if (!writer.WrittenManifest() || !Telling(writer.WrittenManifest()))
             return;
         setFiles.push_back(RecordedStatus::Of(*writer.WrittenManifest()));
         for (std::size_t volume = 1; volume < writer.VolumeCount(); ++volume) {
             const ArchiveWriter& written = writer.Volume(volume);
-            if (!written.WrittenArchive() || (pack_.keyFile && !written.WrittenKeyFile()))
+            if (!written.WrittenArchive() || (pack_.keyFile && !written.WrittenKeyFile()) ||
+                !Telling(written.WrittenArchive()) || !Telling(written.WrittenKeyFile()))
                 return;
             setFiles.push_back(RecordedStatus::Of(*written.WrittenArchive()));
             if (pack_.keyFile)
                 setFiles.push_back(RecordedStatus::Of(*written.WrittenKeyFile()));
         }
     }
-    const std::optional<Digest> inputs =
-        Inputs([&](const std::string& name, const PackSource&) { return sources->Confirmed(name); });
+    // The status each entry's bytes were read at, and the oldest proof among them.
+    std::int64_t proven = sources->Now();
+    const std::optional<Digest> inputs = Inputs([&](const std::string&, std::size_t index) {
+        const std::optional<LoadedFile::Settled>& read = reads[index];
+        if (!read || !read->status.keepsChangeTime)
+            return std::optional<RecordedStatus>();
+        proven = std::min(proven, read->proven);
+        return std::optional(RecordedStatus::Of(read->status));
+    });
     if (!inputs)
         return;
     BuildRecords::Record record;
     record.inputs = *inputs;
+    record.proven = proven;
     record.archive = RecordedStatus::Of(*first.WrittenArchive());
     if (first.WrittenKeyFile())
         record.keyFile = RecordedStatus::Of(*first.WrittenKeyFile());

@@ -172,7 +172,7 @@ VolumeSetWriter::Added VolumeSetWriter::AddFile(const std::string& archivedPath,
     full_ = false;
     ArchiveWriter* current = volumes_.back().get();
     if (volumeSize_ && current->EntryCount() > 0 && ArchiveWriter::CouldHold(archivedPath, file) &&
-        current->Size() + FileEntry::Size + file.stored.size() > *volumeSize_) {
+        current->Size() + FileEntry::Size + ArchiveWriter::StoredSize(file) > *volumeSize_) {
         if (volumes_.size() == SetManifest::MaxVolumes) {
             setFull_ = true;
             return Added::NotStored;
@@ -181,8 +181,18 @@ VolumeSetWriter::Added VolumeSetWriter::AddFile(const std::string& archivedPath,
             return Added::CannotCreate;
         current = volumes_.back().get();
     }
-    if (current->AddFile(archivedPath, file))
+    if (file.stream) {
+        switch (current->AddStreamed(archivedPath, file)) {
+        case ArchiveWriter::Streamed::Added:
+            return Added::Stored;
+        case ArchiveWriter::Streamed::Changed:
+            return Added::Changed;
+        case ArchiveWriter::Streamed::Refused:
+            break;
+        }
+    } else if (current->AddFile(archivedPath, file)) {
         return Added::Stored;
+    }
     full_ = !volumeSize_ && current->Full();
     return Added::NotStored;
 }

@@ -45,6 +45,7 @@ public:
         Stored,
         NotStored,     // the format cannot hold the entry, or the set is full
         CannotCreate,  // its volume could not be created: FailedPath names it
+        Changed,       // a streamed source changed since it was measured; nothing written
     };
 
     VolumeSetWriter() = default;
@@ -66,7 +67,8 @@ public:
     // The key every entry is encrypted with, in whichever volume it lands.
     const ArchiveKey& Key() const { return volumes_.front()->Key(); }
 
-    // Appends one file to the current volume, or to a new one (see above).
+    // Appends one file to the current volume, or to a new one (see above):
+    // ArchiveWriter::AddFile, or AddStreamed for a file read from its stream.
     Added AddFile(const std::string& archivedPath, LoadedFile& file);
     // After NotStored: whether a volume size would have stored the entry (a
     // lone archive reached 4 GiB), and whether the set has every volume it may.

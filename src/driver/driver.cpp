@@ -11,15 +11,21 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
+#include <tbb/info.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 
 #include "archive/archive_crypto.h"
 #include "cache/compression_cache.h"
 #include "commands/command_reader.h"
 #include "commands/script_processor.h"
+#include "driver/run_settings.h"
 #include "pack/file_job_pool.h"
+#include "pack/memory_budget.h"
 #include "platform/file_system.h"
+#include "platform/memory_pages.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/race_annotations.h"
@@ -62,12 +68,13 @@ struct ExecuteStage {
     char** argv;
     WarningLog* warnings;
     CompressionCache* cache;
+    MemoryBudget* budget;
     ScriptProcessor::Options options;
 
     void operator()(const tbb::blocked_range<unsigned>& indexes) const
     {
         HandOffScope handOff(trees);
-        FileJobPool jobs(cache);
+        FileJobPool jobs(cache, budget);
         ScriptProcessor processor(jobs, *warnings, options);
         for (unsigned i = indexes.begin(); i != indexes.end(); ++i)
             processor.Run((*trees)[i], argv[i + 1]);
@@ -92,8 +99,10 @@ constexpr const char* Usage =
     "language, every message and the archive layout. zelkor-inspect lists,\n"
     "verifies and extracts archives.\n"
     "\n"
-    "Exit status: 0 done without warnings; 1 done, with warnings on standard\n"
-    "error; 2 a failure ended the run.\n"
+    "Exit status: 0 done without warnings; 1 done, every output written, with\n"
+    "warnings on standard error; 2 a failure ended the run; 3 done, but an output\n"
+    "asked for was not written (Cannot create, Cannot write, none of a command's\n"
+    "files stored).\n"
     "\n"
     "Any other argument is a script path; a script named --help is run as ./--help.\n";
 
@@ -126,6 +135,8 @@ std::unique_ptr<CompressionCache> OpenCache(WarningLog& warnings)
     const CacheSettings settings = CacheSettings::FromEnvironment();
     if (settings.Enabled() && !settings.badSize.empty())
         warnings.Warn(settings.Warning());
+    if (settings.Enabled() && !settings.badTrust.empty())
+        warnings.Warn(settings.TrustWarning());
     for (const std::string& warning : settings.RemoteWarnings())
         warnings.Warn(warning);
     return CompressionCache::Open(settings, warnings);
@@ -159,11 +170,11 @@ std::unique_ptr<ProgressLine> StartProgress(const ScriptTrees& trees)
     return ProgressLine::ForStandardError("files", files, bytes);
 }
 
-// Both stages run on the library's default pool (one thread per hardware thread),
-// one script being the smallest piece of work. An exception from a body cancels
-// the rest of its loop and is rethrown here, with its own type, once every thread
-// has left the loop.
-void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
+// Both stages run on the arena of the run's threads (RunSettings), one script
+// being the smallest piece of work. An exception from a body cancels the rest
+// of its loop and is rethrown here, with its own type, once every thread has
+// left the loop.
+void LoadAndExecute(int argc, char** argv, WarningLog& warnings, const RunSettings& settings)
 {
     ScriptTrees trees(static_cast<std::size_t>(argc - 1));
     // The bodies' work, and an exception one of them throws, is taken up here
@@ -178,6 +189,8 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
                       LoadStage{&trees, argv}, tbb::auto_partitioner());
 
     // Executing starts only after every script has been loaded.
+    for (const std::string& warning : settings.Warnings())
+        warnings.Warn(warning);
     const std::unique_ptr<CompressionCache> cache = OpenCache(warnings);
     struct FlushCache {
         CompressionCache* cache;
@@ -195,8 +208,21 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings)
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
     const ScriptProcessor::Options options{progress.line.get(), ScriptProcessor::StrictFromEnvironment(), cache.get()};
+    MemoryBudget budget(settings.MemoryBudget(PhysicalMemory()));
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
-                      ExecuteStage{&trees, argv, &warnings, cache.get(), options}, tbb::auto_partitioner());
+                      ExecuteStage{&trees, argv, &warnings, cache.get(), &budget, options}, tbb::auto_partitioner());
+}
+
+// Runs LoadAndExecute on as many threads as the settings ask for: an arena of
+// that many, and the library allowed that many (it allows one per hardware
+// thread unless told otherwise).
+void RunOnThreads(int argc, char** argv, WarningLog& warnings)
+{
+    const RunSettings settings = RunSettings::FromEnvironment();
+    const int threads = static_cast<int>(settings.Threads(static_cast<unsigned>(tbb::info::default_concurrency())));
+    tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
+    tbb::task_arena arena(threads);
+    arena.execute([&] { LoadAndExecute(argc, argv, warnings, settings); });
 }
 
 }  // namespace
@@ -227,7 +253,7 @@ int RunArchiver(int argc, char** argv)
     // failure message is printed.
     try {
         PrepareCrypto();
-        LoadAndExecute(argc, argv, warnings);
+        RunOnThreads(argc, argv, warnings);
     } catch (const std::exception& error) {
         failed = true;
         failure = error.what();
@@ -240,6 +266,8 @@ int RunArchiver(int argc, char** argv)
         std::cerr << ShowControls(failure, true) << std::endl;
         return ExitFailure;
     }
+    if (warnings.NotWrittenCount() != 0)
+        return ExitNotWritten;
     return warnings.Any() ? ExitWarnings : ExitSuccess;
 }
 

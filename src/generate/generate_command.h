@@ -26,6 +26,7 @@ struct GenerateCommand {
     std::string outputShown;  // the output path as the script wrote it, for messages
     std::vector<unsigned long> ignoreLines;  // of each Ignore element in its script; 0 when unknown
     std::optional<std::string> store;  // the Store patterns, written when given
+    std::optional<std::string> level;  // the Level, written as given when given
 
     // Puts the values in the form the generated paths take, as given by a script:
     // - the source directory gets its backslashes turned into slashes and a

@@ -51,6 +51,10 @@ std::string ScriptWriter::Text(const GenerateCommand& command, const std::vector
         text += vocabulary::Store;
         text += "=\"" + ScriptText::Attribute(*command.store) + "\" ";
     }
+    if (command.level) {
+        text += vocabulary::Level;
+        text += "=\"" + ScriptText::Attribute(*command.level) + "\" ";
+    }
     text += ">\r\n";
 
     for (const std::string& entry : scanned)

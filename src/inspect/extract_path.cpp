@@ -40,7 +40,11 @@ std::string_view ExtractPath::WindowsRefusal(std::string_view component)
     std::string_view base = component.substr(0, component.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.remove_suffix(1);
-    const std::string folded = FoldedCase(base);
+    std::string folded(base);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
     static constexpr std::string_view Devices[] = {"con", "prn", "aux", "nul"};
     bool device = false;
     for (const std::string_view name : Devices)
@@ -63,12 +67,7 @@ std::string_view ExtractPath::WindowsRefusal(std::string_view component)
 
 std::string ExtractPath::FoldedCase(std::string_view relative)
 {
-    std::string folded(relative);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
+    return FileNameInOneCase(relative);
 }
 
 ExtractPath ExtractPath::Parse(std::string_view name, bool windowsNames)

@@ -32,8 +32,9 @@ public:
     // Windows does not allow in names (a control character, < > " | ? *).
     static std::string_view WindowsRefusal(std::string_view component);
 
-    // `relative` as Windows compares names, ASCII letters in one case: two
-    // names that differ only in case name one file there.
+    // `relative` in one case as Windows compares names (FileNameInOneCase: the
+    // system's own table there, every letter, not ASCII alone): two names with
+    // the same result name one file there.
     static std::string FoldedCase(std::string_view relative);
 
     bool IsRefused() const { return !refusal_.empty(); }

@@ -77,7 +77,7 @@ InspectCommandLine::Parsed InspectCommandLine::Parse(int argc, const char* const
     app.footer(
         "Exit status: 0 all good; 1 some entries bad (verify), not written (extract), a pattern that "
         "matched nothing, or archives that differ (diff); 2 an archive or key file cannot be read or "
-        "is malformed, or a bad command line.");
+        "is malformed, or a bad command line; 3 (check) the run would leave an output unwritten.");
 
     std::vector<std::pair<const CLI::App*, std::unique_ptr<InspectCommand>>> commands;
     for (const CommandRow& row : Commands) {

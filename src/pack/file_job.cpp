@@ -12,6 +12,7 @@
 #include "archive/archive_format.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
+#include "platform/wall_clock.h"
 
 namespace zelkor {
 
@@ -25,6 +26,10 @@ constexpr std::size_t ReadSlack = 64 * 1024;
 // mapping, which saves copying them; smaller ones are read into the job's
 // buffer, whose pages are warm.
 constexpr std::uint64_t MapFrom = 256 * 1024;
+
+// Sources smaller than this are neither looked up in the cache nor kept there:
+// compressing one costs less than creating its entry, or reading it back.
+constexpr std::size_t CachedFrom = 1024;
 
 // Buffers up to this size stay with the job when it is handed back: what files
 // of up to FileJobCapacity bytes need, with room for growth steps.
@@ -42,25 +47,16 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
         buffer.Reallocate(grown);
 }
 
-// The content hash of bytes that go by piece by piece, and with `keyed` their
-// cache key too.
-class PieceHashes {
+// The content hash of bytes that go by piece by piece.
+class PieceHash {
 public:
-    explicit PieceHashes(bool keyed) : keyed_(keyed) { XXH32_reset(&xxh_, ContentHashSeed); }
+    PieceHash() { XXH32_reset(&xxh_, ContentHashSeed); }
 
-    void Update(std::span<const std::uint8_t> piece)
-    {
-        XXH32_update(&xxh_, piece.data(), piece.size());
-        if (keyed_)
-            key_.Update(piece);
-    }
+    void Update(std::span<const std::uint8_t> piece) { XXH32_update(&xxh_, piece.data(), piece.size()); }
     std::uint32_t ContentHash() { return XXH32_digest(&xxh_); }
-    CacheKey Key() { return key_.Finish(); }
 
 private:
     XXH32_state_t xxh_;
-    bool keyed_;
-    CacheKey::Hasher key_;
 };
 
 }  // namespace
@@ -69,26 +65,48 @@ FileJob::FileJob(CompressionCache* cache) : cache_(cache)
 {
 }
 
+std::uint64_t FileJob::MemoryNeeded(std::uint64_t size, bool storeRaw)
+{
+    if (size >= ArchiveAddressLimit)
+        return 0;
+    if (storeRaw)
+        return size >= StreamFrom ? StreamedSource::Piece : 2 * size + ReadSlack;
+    const bool compressible = size <= static_cast<std::uint64_t>(LZ4_MAX_INPUT_SIZE);
+    return size + ReadSlack + (compressible ? static_cast<std::uint64_t>(LZ4_compressBound(static_cast<int>(size))) : 0);
+}
+
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
+    streamed_.reset();
     const auto excluded = [&](const FileStatus& status) {
         return std::any_of(options.excluded.begin(), options.excluded.end(),
                            [&](const FileStatus& output) { return status.SameFileAs(output); });
     };
     StatusRecords* records = cache_ && cache_->Usable() ? cache_->Sources() : nullptr;
-    const std::optional<std::string> name = records ? StatusRecords::NameOf(path) : std::nullopt;
+    const std::optional<std::string> name =
+        records && options.level == CompressionLevel ? StatusRecords::NameOf(path) : std::nullopt;
     const bool trusting = name && !options.storeRaw && records->Trusting();
     std::optional<LoadedFile> loaded;
-    // A trusted source whose block the cache holds is not even opened.
+    // A trusted source whose block the cache holds is not even opened. Only a
+    // block that was used makes the record count: without it, the file read
+    // instead may be another.
     if (trusting) {
         const std::optional<FileStatus> status = StatusOf(path);
         if (status && status->IsRegular() && !excluded(*status)) {
-            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status))
+            if (const std::optional<StatusRecords::Record> record = records->Trusted(*name, *status)) {
                 loaded = LoadTrusted(*record);
+                if (loaded) {
+                    records->Used(*name);
+                    loaded->settled = LoadedFile::Settled{*status, record->proven};
+                }
+            }
         }
     }
     if (!loaded) {
         FileStatus status;
+        // The two-second rule counts back from here: a change after this moment
+        // may be in what is read.
+        const std::int64_t opened = WallClockNanoseconds();
         File source = File::OpenRegular(path, OpenFlags::Read, &status);
         if (!source.IsOpen() || excluded(status)) {
             rawKnown_.reset();
@@ -97,22 +115,52 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
         // Trusted as stored raw, but only for the file now open if it is the same.
         if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
             rawKnown_.reset();
+        if (options.storeRaw && status.size >= StreamFrom && status.size < ArchiveAddressLimit)
+            return LoadStreamed(std::move(source), status, opened, records, name);
         encryptWith_ = options.key;
         storeRaw_ = options.storeRaw;
+        level_ = options.level;
         key_.reset();
         loaded = LoadFrom(source, status.size);
         encryptWith_ = nullptr;
         storeRaw_ = false;
+        level_ = CompressionLevel;
         rawKnown_.reset();
         // Recorded only when a second look shows nothing moved while it was read.
         if (loaded && name) {
-            if (const std::optional<FileStatus> after = source.Status())
-                records->Read(*name, status, *after, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
+            if (const std::optional<FileStatus> after = source.Status()) {
+                const std::optional<std::int64_t> proven = records->Read(
+                    *name, status, *after, opened, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
+                if (proven)
+                    loaded->settled = LoadedFile::Settled{status, *proven};
+            }
         }
     }
-    if (loaded && options.key && !loaded->encrypted) {
+    if (loaded && options.key && !loaded->encrypted && !loaded->stream) {
         options.key->Encrypt(loaded->stored);
         loaded->encrypted = true;
+    }
+    return loaded;
+}
+
+std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& status, std::int64_t opened,
+                                                StatusRecords* records, const std::optional<std::string>& name)
+{
+    rawKnown_.reset();
+    StreamedSource& streamed = streamed_.emplace(std::move(source));
+    LoadedFile loaded;
+    if (!streamed.Measure(loaded.rawSize, loaded.contentHash)) {
+        streamed_.reset();
+        return std::nullopt;
+    }
+    if (loaded.rawSize < ArchiveAddressLimit)
+        loaded.stream = &streamed;
+    if (name) {
+        if (const std::optional<FileStatus> after = streamed.Source().Status()) {
+            if (const std::optional<std::int64_t> proven =
+                    records->Read(*name, status, *after, opened, loaded.rawSize, nullptr, loaded.contentHash))
+                loaded.settled = LoadedFile::Settled{status, *proven};
+        }
     }
     return loaded;
 }
@@ -223,7 +271,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         loaded.stored = input;
         if (!rawIsOurs && betweenPasses_)
             betweenPasses_();
-        return Own(loaded, raw, rawIsOurs, nullptr, true);
+        return Own(loaded, raw, rawIsOurs, true);
     }
     // A trusted source that the cache stores raw: its record gives key and hash,
     // and the bytes read only have to show the same content hash.
@@ -234,7 +282,7 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         if (rawIsOurs)
             owned = EntryCodec::ContentHash(raw) == loaded.contentHash ? std::optional(loaded) : std::nullopt;
         else
-            owned = Own(loaded, raw, false, nullptr, true);
+            owned = Own(loaded, raw, false, true);
         if (owned) {
             key_ = rawKnown_->key;
             return owned;
@@ -242,15 +290,17 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         // Not the recorded bytes after all: hashed and looked up in full.
         rawKnown_.reset();
     }
-    // Bytes of our own are hashed once, for both hashes. A mapping can change
-    // under us, so what is stored from it (a block's decoded bytes, or a copy)
-    // is hashed as it is checked, and matched against what the first pass saw:
-    // its key with a cache, its content hash without.
-    const bool cached = cache_ && cache_->Usable();
+    // The first pass takes both hashes at once. A mapping can change under us,
+    // so what is stored from it (a block's decoded bytes, or a copy) is hashed
+    // as it is checked and matched against the content hash the first pass
+    // saw: a change between the passes is an accident that xxHash finds, and a
+    // block is proven against its key again wherever the cache hands it out,
+    // so a second SHA-256 of the source would buy nothing.
+    const bool cached = cache_ && cache_->Usable() && size >= CachedFrom;
     std::uint32_t contentHash = 0;
     CacheKey key;
     if (cached)
-        key = rawIsOurs ? CacheKey::Of(raw, contentHash) : CacheKey::Of(raw);
+        key = CacheKey::Of(raw, contentHash, level_);
     else
         contentHash = EntryCodec::ContentHash(raw);
     if (!rawIsOurs && betweenPasses_)
@@ -261,14 +311,14 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
         key_ = key;
     if (cached) {
         CompressionCache::Hit hit;
-        switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash)) {
+        switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash, level_)) {
         case CompressionCache::Outcome::Hit:
             if (hit.compressed) {
                 loaded.stored = hit.block;
                 return loaded;
             }
             loaded.stored = input;
-            return Own(loaded, raw, rawIsOurs, nullptr, false);
+            return Own(loaded, raw, rawIsOurs, false);
         case CompressionCache::Outcome::SourceChanged:
             return std::nullopt;
         case CompressionCache::Outcome::Miss:
@@ -277,28 +327,27 @@ std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, boo
     }
     const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
     const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
-    loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash);
+    loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash, level_);
     writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
     // From a mapping, a block is proven to hold the bytes first seen before it is
     // used or cached.
     if (!rawIsOurs && loaded.IsCompressed()) {
-        PieceHashes hashes(cached);
+        PieceHash hashes;
         const bool decoded = reader_.Decode(loaded.stored, size, [&](std::span<const std::uint8_t> piece) {
             hashes.Update(piece);
             return true;
         });
-        if (!decoded || (cached ? hashes.Key() != key : hashes.ContentHash() != contentHash))
+        if (!decoded || hashes.ContentHash() != contentHash)
             return std::nullopt;
-        loaded.contentHash = hashes.ContentHash();
     }
-    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs, cached ? &key : nullptr, !cached);
+    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs, true);
     if (owned && cached)
         cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
     return owned;
 }
 
 std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
-                                       const CacheKey* key, bool sameHash)
+                                       bool sameHash)
 {
     const std::size_t size = raw.size();
     if (rawIsOurs || loaded.IsCompressed() || size == 0)
@@ -311,7 +360,7 @@ std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::u
     writtenEnd_ = std::max(writtenEnd_, size);
     const std::span<std::uint8_t> copy(storedBytes.data(), size);
     constexpr std::size_t Piece = 256 * 1024;
-    PieceHashes hashes(key != nullptr);
+    PieceHash hashes;
     std::optional<ArchiveKey::Stream> cipher;
     if (encryptWith_)
         cipher.emplace(*encryptWith_);
@@ -323,7 +372,7 @@ std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::u
             cipher->Encrypt(piece);
     }
     const std::uint32_t copied = hashes.ContentHash();
-    if ((key && hashes.Key() != *key) || (sameHash && copied != loaded.contentHash))
+    if (sameHash && copied != loaded.contentHash)
         return std::nullopt;
     loaded.contentHash = copied;
     loaded.encrypted = cipher.has_value();
@@ -350,6 +399,7 @@ std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t leng
 
 void FileJob::ReleaseMemory(std::size_t keep)
 {
+    streamed_.reset();
     for (ByteBuffer* buffer : {&rawBytes, &storedBytes}) {
         if (buffer->size() > KeptCapacity)
             buffer->Reallocate(0);

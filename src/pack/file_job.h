@@ -13,10 +13,14 @@
 #include "archive/lz4_block_reader.h"
 #include "cache/compression_cache.h"
 #include "cache/status_records.h"
+#include "pack/streamed_source.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
 
 namespace zelkor {
+
+// Sources stored as they are from this size on are streamed, not held.
+inline constexpr std::uint64_t StreamFrom = 4 * 1024 * 1024;
 
 // Buffers up to this size stay with a job from file to file; larger ones, grown
 // for a large file, are freed when the job is handed back (ReleaseMemory).
@@ -38,12 +42,18 @@ inline constexpr std::size_t FileJobCapacity = 64 * 1024 * 1024;
 // A file that LZ4 cannot take in one block (over about 2 GiB) needs no output
 // buffer at all: it is stored raw from the bytes read.
 //
+// A source stored as it is (Options::storeRaw) of StreamFrom bytes or more is
+// not held at all: the job measures it (size and content hash) and keeps it
+// open, and the result's stream hands it to the archive writer a piece at a
+// time (ArchiveWriter::AddStreamed).
+//
 // With the cache's status records (StatusRecords), a source whose status is
 // what its record says is not hashed again: when the cache holds its block,
 // it is not read at all (the block is still proven to decode to bytes of the
 // recorded key); when the cache says it is stored raw, it is read and only its
 // content hash compared with the record's. Every other source that was read
-// whole and did not move meanwhile is recorded.
+// whole and did not move meanwhile is recorded. Either way the loaded file
+// says which status its bytes stand for (LoadedFile::settled).
 //
 // Used by one thread at a time; movable, not copyable.
 class FileJob {
@@ -72,6 +82,10 @@ public:
         const ArchiveKey* key = nullptr;
         // Stored as read, without trying to compress it (and without the cache).
         bool storeRaw = false;
+        // The LZ4 high-compression level (MinCompressionLevel to
+        // MaxCompressionLevel). The cache's status records hold keys of the
+        // default level only, so at any other a source is read and hashed.
+        int level = CompressionLevel;
     };
     std::optional<LoadedFile> Load(const std::string& path, const Options& options);
     std::optional<LoadedFile> Load(const std::string& path) { return Load(path, Options{}); }
@@ -82,6 +96,11 @@ public:
     // A mapped file whose bytes change while it is hashed and compressed is
     // taken again; when they change again, nothing.
     std::optional<LoadedFile> LoadFrom(File& source, std::uint64_t length);
+
+    // What loading a source of `size` bytes may hold at most, for a memory
+    // budget: its raw bytes (read or mapped) and LZ4's worst-case output for
+    // them, or a copy when it is stored as it is; a piece of a streamed one.
+    static std::uint64_t MemoryNeeded(std::uint64_t size, bool storeRaw);
 
     // For tests: called for a mapped file after it has been hashed and before
     // it is compressed or copied, where another process could rewrite it.
@@ -102,6 +121,11 @@ private:
     // cache says it is stored raw.
     std::optional<LoadedFile> LoadTrusted(const StatusRecords::Record& record);
 
+    // A source stored as it is, measured and kept open in streamed_; it was
+    // opened at `opened` with `status`.
+    std::optional<LoadedFile> LoadStreamed(File source, const FileStatus& status, std::int64_t opened,
+                                           StatusRecords* records, const std::optional<std::string>& name);
+
     // Reads to the end of `source` into rawBytes; the number of bytes read.
     std::optional<std::uint64_t> ReadToEnd(File& source, std::uint64_t length);
 
@@ -118,11 +142,11 @@ private:
     std::optional<LoadedFile> Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
 
     // For stored bytes that are `raw` itself: unless `raw` is ours, a copy in
-    // the job's buffer, whose content hash becomes the entry's. Nothing when the
-    // copy has not the key `key` (if given) or, with `sameHash`, another content
-    // hash than the one recorded: then the bytes changed since they were hashed.
+    // the job's buffer, whose content hash becomes the entry's. Nothing when,
+    // with `sameHash`, the copy has another content hash than the one
+    // recorded: then the bytes changed since they were hashed.
     std::optional<LoadedFile> Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
-                                  const CacheKey* key, bool sameHash);
+                                  bool sameHash);
 
     EntryCodec codec_;
     Lz4BlockReader reader_;
@@ -132,6 +156,8 @@ private:
     const ArchiveKey* encryptWith_ = nullptr;
     // During a Load that asks for it: no compression is tried.
     bool storeRaw_ = false;
+    // The level of the Load under way.
+    int level_ = CompressionLevel;
     // During a Load of a trusted source that the cache stores raw: its record.
     std::optional<StatusRecords::Record> rawKnown_;
     // The cache key of what the last Encode gave, when it took one.
@@ -139,6 +165,9 @@ private:
     // How far into either buffer the loads since the last ReleaseMemory may have
     // written.
     std::size_t writtenEnd_ = 0;
+    // The source of the last load, when it is streamed; closed by the next
+    // load or ReleaseMemory.
+    std::optional<StreamedSource> streamed_;
 };
 
 }  // namespace zelkor

@@ -21,13 +21,13 @@ std::size_t JobsForArena()
 
 }  // namespace
 
-FileJobPool::FileJobPool(CompressionCache* cache)
-    : FileJobPool(JobsForArena(), KeptBytesPerPool / (2 * JobsForArena()), cache)
+FileJobPool::FileJobPool(CompressionCache* cache, MemoryBudget* budget)
+    : FileJobPool(JobsForArena(), KeptBytesPerPool / (2 * JobsForArena()), cache, budget)
 {
 }
 
-FileJobPool::FileJobPool(std::size_t count, std::size_t keptBytes, CompressionCache* cache)
-    : keptBytes_(keptBytes)
+FileJobPool::FileJobPool(std::size_t count, std::size_t keptBytes, CompressionCache* cache, MemoryBudget* budget)
+    : keptBytes_(keptBytes), budget_(budget)
 {
     jobs_.reserve(count);
     free_.reserve(count);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pack/file_job.h"
+#include "pack/memory_budget.h"
 
 namespace zelkor {
 
@@ -30,16 +31,21 @@ public:
     using Lease = std::unique_ptr<FileJob, Returner>;
 
     // `count` jobs, each keeping at most `keptBytes` per buffer resident while
-    // idle, all using `cache` when it is not null.
-    FileJobPool(std::size_t count, std::size_t keptBytes, CompressionCache* cache = nullptr);
+    // idle, all using `cache` when it is not null, admitted within `budget`
+    // when it is not null.
+    FileJobPool(std::size_t count, std::size_t keptBytes, CompressionCache* cache = nullptr,
+                MemoryBudget* budget = nullptr);
     // A pool for the threads of the current task arena: two jobs per thread, so
     // that a large file waiting for its turn still leaves every thread a job to
-    // load the next one, keeping 32 MiB resident among all its idle jobs.
-    explicit FileJobPool(CompressionCache* cache);
+    // load the next one, keeping 32 MiB resident among all its idle jobs. With
+    // a `budget` (which must outlive the pool), the files its jobs load are
+    // admitted within it (ParallelLoader).
+    explicit FileJobPool(CompressionCache* cache, MemoryBudget* budget = nullptr);
     FileJobPool(const FileJobPool&) = delete;
     FileJobPool& operator=(const FileJobPool&) = delete;
 
     std::size_t Size() const { return jobs_.size(); }
+    MemoryBudget* Budget() const { return budget_; }
 
     // Lends out a free job; an empty lease when all Size() jobs are lent.
     Lease Take();
@@ -49,6 +55,7 @@ private:
 
     std::vector<std::unique_ptr<FileJob>> jobs_;
     std::size_t keptBytes_;
+    MemoryBudget* budget_ = nullptr;
     std::mutex mutex_;
     std::vector<FileJob*> free_;  // the most recently returned job last
 };

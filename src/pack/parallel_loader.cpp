@@ -6,6 +6,7 @@
 #include <tbb/task_arena.h>
 
 #include "archive/archive_format.h"
+#include "platform/file_system.h"
 #include "platform/race_annotations.h"
 #include "pack/file_job.h"
 #include "pack/file_job_pool.h"
@@ -29,6 +30,7 @@ struct ParallelLoader::Slot {
     FileJobPool::Lease job;
     std::unique_ptr<std::uint8_t[]> copy;  // not zero-filled: it is overwritten at once
     std::optional<LoadedFile> loaded;
+    MemoryBudget::Reservation memory;  // what loading the file may hold, within the pool's budget
     std::uint64_t sequence = 0;  // place in the command's order of admitted files
     std::size_t heldBytes = 0;   // memory the finished slot holds until it is consumed
     std::exception_ptr error;
@@ -61,6 +63,7 @@ void ParallelLoader::Run(std::span<const PackSource> sources, const FileJob::Opt
     sources_ = sources;
     options_ = options;
     next_ = 0;
+    nextNeed_.reset();
     consume_ = &consume;
     failure_ = nullptr;
     admitted_ = 0;
@@ -144,7 +147,7 @@ void ParallelLoader::Load(Slot& slot)
     // The job holds the raw bytes it read (none for a file the archive cannot
     // describe, which is not read) and, when compressed, the stored ones.
     const LoadedFile& loaded = *slot.loaded;
-    const bool read = loaded.rawSize < ArchiveAddressLimit;
+    const bool read = loaded.rawSize < ArchiveAddressLimit && !loaded.stream;
     slot.heldBytes = static_cast<std::size_t>((read ? loaded.rawSize : 0) +
                                               (loaded.IsCompressed() ? loaded.stored.size() : 0));
 }
@@ -152,7 +155,8 @@ void ParallelLoader::Load(Slot& slot)
 void ParallelLoader::Detach(Slot& slot)
 {
     LoadedFile& loaded = *slot.loaded;
-    if (loaded.stored.size() > CopyLimit)
+    // A streamed file is read from its job while it is written.
+    if (loaded.stored.size() > CopyLimit || loaded.stream)
         return;
     const std::size_t size = loaded.stored.size();
     slot.copy = std::make_unique_for_overwrite<std::uint8_t[]>(size);
@@ -161,6 +165,7 @@ void ParallelLoader::Detach(Slot& slot)
     loaded.stored = std::span(slot.copy.get(), size);
     slot.heldBytes = size;
     slot.job.reset();
+    slot.memory.Release();
 }
 
 void ParallelLoader::Consume()
@@ -225,7 +230,24 @@ void ParallelLoader::Admit()
             FileJobPool::Lease job = jobs_.Take();
             if (!job)
                 return;
+            // Within a budget, a file that does not fit waits while others are
+            // loaded; with nothing of this command in flight, it waits for
+            // room, which other commands' files make as they finish.
+            MemoryBudget::Reservation memory;
+            if (MemoryBudget* budget = jobs_.Budget()) {
+                if (!nextNeed_) {
+                    const PackSource& source = sources_[next_];
+                    const std::optional<FileStatus> status = StatusOf(source.path);
+                    nextNeed_ = status && status->IsRegular() ? FileJob::MemoryNeeded(status->size, source.storeRaw)
+                                                              : 0;
+                }
+                memory = budget->Reserve(*nextNeed_, window_.empty());
+                if (!memory)
+                    return;
+                nextNeed_.reset();
+            }
             auto slot = std::make_unique<Slot>();
+            slot->memory = std::move(memory);
             slot->source = &sources_[next_];
             slot->job = std::move(job);
             slot->sequence = admitted_;

@@ -31,6 +31,9 @@ class FileJobPool;
 // their job). An exception from a load is rethrown at that file's turn, one from
 // the consumer as it is; Run returns only after every load it started ended.
 //
+// With a memory budget (FileJobPool::Budget), a file is admitted only when
+// what its load needs fits beside what is in flight (MemoryBudget).
+//
 // Built by hand rather than on tbb::parallel_pipeline: a pipeline bounds files
 // in flight by count, so one large file at the front stalls every thread (24%
 // slower on the bench corpus); this window is bounded by bytes instead.
@@ -82,6 +85,7 @@ private:
     std::span<const PackSource> sources_;
     FileJob::Options options_;
     std::size_t next_ = 0;  // the first source not admitted yet
+    std::optional<std::uint64_t> nextNeed_;  // the memory its load needs, once asked
     std::deque<std::unique_ptr<Slot>> window_;  // admitted and not yet consumed, in order
     std::deque<Slot*> queued_;                  // admitted and not yet started, in order
     std::uint64_t admitted_ = 0;

@@ -15,7 +15,8 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Standard output and standard error pass bytes through unchanged (Windows
 // would otherwise write every "\n" as "\r\n"), so that the tools print the
-// same bytes on every system.
+// same bytes on every system. A Windows console, which would show UTF-8 as
+// letters of its code page, gets the text as UTF-16 instead.
 void UseBinaryStandardStreams();
 
 }  // namespace zelkor

@@ -11,8 +11,8 @@ namespace zelkor {
 namespace {
 
 constexpr std::uint32_t Magic = 0x434B4C5A;  // "ZLKC"
-constexpr std::uint32_t Version = 1;
 constexpr std::size_t HeaderSize = 10;  // magic, version, pair count
+constexpr std::size_t IdentitySize = 32;
 constexpr std::size_t ChecksumSize = 4;
 
 // FNV-1a over the record's bytes: enough to tell a record cut short by a power
@@ -49,6 +49,26 @@ std::optional<std::string> TakeString(std::span<const std::uint8_t> bytes, std::
     return text;
 }
 
+void AppendIdentity(std::vector<std::uint8_t>& out, const CommitRecord::Identity& identity)
+{
+    std::uint8_t bytes[IdentitySize];
+    EncodeFixed64(bytes, identity.device);
+    EncodeFixed64(bytes + 8, identity.inode);
+    EncodeFixed64(bytes + 16, identity.size);
+    EncodeFixed64(bytes + 24, static_cast<std::uint64_t>(identity.modified));
+    out.insert(out.end(), bytes, bytes + IdentitySize);
+}
+
+std::optional<CommitRecord::Identity> TakeIdentity(std::span<const std::uint8_t> bytes, std::size_t& at)
+{
+    if (bytes.size() - at < IdentitySize)
+        return std::nullopt;
+    const std::uint8_t* in = bytes.data() + at;
+    at += IdentitySize;
+    return CommitRecord::Identity{DecodeFixed64(in), DecodeFixed64(in + 8), DecodeFixed64(in + 16),
+                                  static_cast<std::int64_t>(DecodeFixed64(in + 24))};
+}
+
 bool ValidPair(const CommitRecord::Pair& pair)
 {
     const std::string name = NamePart(pair.target);
@@ -76,11 +96,17 @@ std::vector<std::uint8_t> CommitRecord::Encode() const
     for (const Pair& pair : pairs) {
         AppendString(out, pair.target);
         AppendString(out, pair.temporary);
+        AppendIdentity(out, pair.written);
     }
     std::uint8_t checksum[ChecksumSize];
     EncodeFixed32(checksum, Checksum(out));
     out.insert(out.end(), checksum, checksum + ChecksumSize);
     return out;
+}
+
+bool CommitRecord::OfAnotherVersion(std::span<const std::uint8_t> bytes)
+{
+    return bytes.size() >= 8 && DecodeFixed32(bytes.data()) == Magic && DecodeFixed32(bytes.data() + 4) != Version;
 }
 
 std::optional<CommitRecord> CommitRecord::Decode(std::span<const std::uint8_t> bytes, std::string_view recordName)
@@ -100,9 +126,10 @@ std::optional<CommitRecord> CommitRecord::Decode(std::span<const std::uint8_t> b
     for (std::size_t i = 0; i < count; ++i) {
         std::optional<std::string> target = TakeString(body, at, MaxTargetLength);
         std::optional<std::string> temporary = target ? TakeString(body, at, MaxEntryNameLength) : std::nullopt;
-        if (!temporary)
+        const std::optional<Identity> written = temporary ? TakeIdentity(body, at) : std::nullopt;
+        if (!written)
             return std::nullopt;
-        Pair pair{std::move(*target), std::move(*temporary)};
+        Pair pair{std::move(*target), std::move(*temporary), *written};
         if (!ValidPair(pair))
             return std::nullopt;
         const auto sameTarget = [&pair](const Pair& other) { return other.target == pair.target; };

@@ -26,25 +26,42 @@ public:
     // path is the caller's choice). Nothing when it is not a directory that can
     // be opened.
     static std::optional<Directory> Open(const std::string& path);
-    // Makes the directory at `path` and whichever of its parents are missing;
-    // false when it is no directory afterwards.
-    static bool Create(const std::string& path);
+    // Makes the directory at `path` and whichever of its parents are missing,
+    // each with `permissions` (less the process's mask); false when it is no
+    // directory afterwards.
+    static bool Create(const std::string& path, unsigned permissions = 0777);
 
     // The directory `name` within this one.
     std::optional<Directory> Enter(const std::string& name) const;
-    // Makes the directory `name` within this one; true when one is there now,
-    // made or found (Enter then tells whether it is a directory or a link).
-    bool MakeDirectory(const std::string& name) const;
+    // Makes the directory `name` within this one, with `permissions` (less the
+    // process's mask); true when one is there now, made or found (Enter then
+    // tells whether it is a directory or a link).
+    bool MakeDirectory(const std::string& name, unsigned permissions = 0777) const;
 
     // The regular file `name`, for reading; with `status`, its status.
     File OpenForReading(const std::string& name, FileStatus* status = nullptr) const;
-    // The regular file `name`, for reading and writing, created when missing.
-    File OpenForUpdate(const std::string& name) const;
+    // The regular file `name`, for reading and writing, created when missing
+    // (with `permissions`, less the process's mask).
+    File OpenForUpdate(const std::string& name, unsigned permissions = 0666) const;
     // A new file for writing, named `prefix` and random characters that nobody
     // can guess, created only where no file of any kind has that name (another
-    // name is tried then). `name` gets its name, and `cleanup` covers it from
-    // before it exists, so that a signal that ends the process removes it.
-    File CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup) const;
+    // name is tried then), with `permissions` less the process's mask. `name`
+    // gets its name, and `cleanup` covers it from before it exists, so that a
+    // signal that ends the process removes it.
+    File CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup,
+                      unsigned permissions = 0666) const;
+
+    // The directory's own status.
+    std::optional<FileStatus> Status() const { return handle_.Status(); }
+    // Gives the directory the permission bits `permissions` as far as the
+    // process may, whatever its mask (best effort, as File::TakeAttributesOf).
+    void SetPermissions(unsigned permissions) const
+    {
+        if (std::optional<FileStatus> status = handle_.Status()) {
+            status->permissions = permissions;
+            handle_.TakeAttributesOf(*status);
+        }
+    }
 
     // Renames `from` to `to`, both in this directory, replacing a file at `to`.
     bool Rename(const std::string& from, const std::string& to) const;

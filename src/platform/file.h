@@ -48,6 +48,14 @@ struct FileStatus {
     unsigned group = 0;
     std::int64_t modifiedNanoseconds = 0;  // last change of the content, since the epoch
     std::int64_t changedNanoseconds = 0;   // last change of the content or the status
+    // Where the file lives, as File::Status and StatusOf tell it (listings and
+    // StatusAt leave these out): the identity of its mount (0 where the system
+    // gives none), of its file system, and whether that file system is one
+    // known to keep a true change time, which every write moves and nobody can
+    // set or bring along in an image (ext4, xfs, btrfs, tmpfs; NTFS, ReFS).
+    std::uint64_t mount = 0;
+    std::uint64_t fileSystem = 0;
+    bool keepsChangeTime = false;
 
     bool IsRegular() const { return kind == FileKind::Regular; }
     bool IsDirectory() const { return kind == FileKind::Directory; }
@@ -94,9 +102,10 @@ public:
     // at once; on a regular file the flag changes nothing.
     // With `status`, the file's status (taken for the check) is stored there.
     static File OpenRegular(const std::string& path, OpenFlags flags, FileStatus* status = nullptr);
-    // The same, relative to an open directory, as OpenAt.
+    // The same, relative to an open directory, as OpenAt (a file that Create
+    // makes gets `permissions`, less the process's mask).
     static File OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags,
-                              FileStatus* status = nullptr);
+                              FileStatus* status = nullptr, unsigned permissions = 0666);
 
     bool IsOpen() const { return handle_ != NoHandle; }
     const std::string& Path() const { return path_; }
@@ -153,6 +162,9 @@ public:
 
     // Cuts or extends the file to `length` bytes. False on failure.
     bool Truncate(std::uint64_t length = 0);
+
+    // Moves the current position to `offset` from the start. False on failure.
+    bool Seek(std::uint64_t offset);
 
     // Calls on a directory, for names directly in it (no slash): the name's
     // status, a link not followed; removing a file (not a directory); making a

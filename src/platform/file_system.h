@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/file.h"
 
@@ -21,6 +22,14 @@ constexpr bool WindowsFileNames = true;
 #else
 constexpr bool WindowsFileNames = false;
 #endif
+
+// `name` (UTF-8) in one case, as the system compares file names that differ
+// only in case: two names with the same result are one file where
+// WindowsFileNames holds. On Windows every letter is upper-cased by the
+// system's own table, the one NTFS and CompareStringOrdinal compare names with
+// ("é" and "É" are one name, "ß" and "SS" are two); elsewhere, where names are
+// case-sensitive and only Windows' rule is ever asked for, ASCII letters alone.
+std::string FileNameInOneCase(std::string_view name);
 
 // The longest name of one directory entry (not a path) that file systems take.
 constexpr std::size_t MaxEntryNameLength = 255;
@@ -64,9 +73,10 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Makes the directory `path`; fails with EEXIST when anything is there.
 bool MakeDirectory(const std::string& path, unsigned permissions = 0777);
 
-// Makes `path` and every missing directory above it; true when `path` is a
-// directory at the end (also when it was one before).
-bool MakeDirectories(const std::string& path);
+// Makes `path` and every missing directory above it, each with `permissions`
+// (less the process's mask); true when `path` is a directory at the end (also
+// when it was one before).
+bool MakeDirectories(const std::string& path, unsigned permissions = 0777);
 
 // Whether this process may write the file at `path`, or create names in the
 // directory at `path`, links followed; nothing is opened or changed.

@@ -30,18 +30,65 @@ void DiscardAll(std::span<OutputGuard* const> guards)
         guard->Discard();
 }
 
-// Writes `record` at `path` and flushes it and its directory to the disk.
-bool WriteRecord(const std::string& path, const CommitRecord& record)
+// Whether the record's name at `path` is free for a record of this process's
+// user: nothing there, or a regular file of the user's own (a record Complete
+// could not finish, which a new one replaces). Anything else was put there by
+// someone: a FIFO that an open would wait on, a link or a hard link that a
+// write would go through, another user's file.
+bool RecordNameFree(const std::string& path)
 {
-    const std::vector<std::uint8_t> bytes = record.Encode();
-    File file = File::Open(path, OpenFlags::Write | OpenFlags::Create | OpenFlags::Truncate | OpenFlags::NoFollow);
-    if (!file.IsOpen() || !file.WriteAll(bytes.data(), bytes.size()) || !file.Sync() || !file.Close())
+    const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
+    if (!status)
+        return errno == ENOENT;
+    if (status->IsRegular() && status->owner == EffectiveUser())
+        return true;
+    errno = EEXIST;
+    return false;
+}
+
+// Writes `record` as the file `name` of `directory`: created under a name
+// nobody can guess, exclusively and without waiting on anything found there,
+// readable and writable by the user alone, flushed, and renamed over the name,
+// which replaces whatever stands there instead of writing through it; then the
+// directory is flushed too.
+bool WriteRecord(const std::string& directory, const std::string& name, const CommitRecord& record)
+{
+    if (!RecordNameFree(directory + name))
         return false;
-    SyncDirectory(DirectoryPart(path));
-    return true;
+    const std::vector<std::uint8_t> bytes = record.Encode();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = directory + OutputGuard::HiddenName(name, OutputGuard::RandomSuffix());
+        SignalCleanup::Registration cleanup(temporary);
+        File file = File::Open(temporary, OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive |
+                                              OpenFlags::NoFollow | OpenFlags::NonBlocking,
+                               0600);
+        if (!file.IsOpen()) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (!file.WriteAll(bytes.data(), bytes.size()) || !file.Sync() || !file.Close() ||
+            !RenameFile(temporary, directory + name)) {
+            const int error = errno;
+            RemoveFile(temporary);
+            errno = error;
+            return false;
+        }
+        SyncDirectory(directory);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
+
+bool JointCommit::RecordNameFree(const std::string& primary)
+{
+    const std::optional<std::string> resolved = OutputGuard::Resolve(primary);
+    if (!resolved)
+        return false;
+    return zelkor::RecordNameFree(DirectoryPart(*resolved) + CommitRecord::NameFor(NamePart(*resolved)));
+}
 
 void JointCommit::SetHookBetweenRenames(void (*hook)())
 {
@@ -75,21 +122,26 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span
         std::optional<std::string> target = NamePart(guard->Resolved());
         if (DirectoryPart(guard->Resolved()) != directory)
             target = AbsolutePath(guard->Resolved());
-        if (!target) {
+        if (!target || !guard->Prepared()) {
             const int error = errno;
             DiscardAll(guards);
             errno = error;
             return guard;
         }
-        record.pairs.push_back({*target, NamePart(guard->Temporary())});
+        record.pairs.push_back(
+            {*target, NamePart(guard->Temporary()), CommitRecord::Identity::Of(*guard->Prepared())});
     }
-    const std::string recordPath = directory + CommitRecord::NameFor(NamePart(primary->Resolved()));
+    const std::string recordName = CommitRecord::NameFor(NamePart(primary->Resolved()));
+    const std::string recordPath = directory + recordName;
     if (void (*hook)() = hookBeforeRecord.load())
         hook();
     SignalCleanup::Registration recordCleanup(recordPath);
-    if (!WriteRecord(recordPath, record)) {
+    if (!WriteRecord(directory, recordName, record)) {
         const int error = errno;
-        RemoveFile(recordPath);
+        // Only a record of this commit's own is removed: nothing was renamed
+        // over the name when the name was not free.
+        if (error != EEXIST)
+            RemoveFile(recordPath);
         DiscardAll(guards);
         errno = error;
         return primary;
@@ -152,13 +204,14 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span
 namespace {
 
 // Reads and checks the record at `path`. Nothing when it is not the process
-// user's own (left alone: `remove` false) or does not decode (`remove` true).
+// user's own and writable by nobody else, or is of another version (left
+// alone: `remove` false), or does not decode (`remove` true).
 std::optional<CommitRecord> ReadRecord(const std::string& path, bool& remove)
 {
     remove = false;
     FileStatus status;
     File file = File::OpenRegular(path, OpenFlags::Read | OpenFlags::NoFollow, &status);
-    if (!file.IsOpen() || status.owner != EffectiveUser())
+    if (!file.IsOpen() || status.owner != EffectiveUser() || (status.permissions & 022) != 0)
         return std::nullopt;
     std::vector<std::uint8_t> bytes(CommitRecord::MaxSize + 1);
     const std::optional<std::size_t> got = file.ReadAt(0, bytes.data(), bytes.size());
@@ -166,22 +219,8 @@ std::optional<CommitRecord> ReadRecord(const std::string& path, bool& remove)
         return std::nullopt;
     bytes.resize(*got);
     std::optional<CommitRecord> record = CommitRecord::Decode(bytes, NamePart(path));
-    remove = !record;
+    remove = !record && !CommitRecord::OfAnotherVersion(bytes);
     return record;
-}
-
-// Whether the temporary file at `path` is one that may go to `target`: a
-// regular file (not a link) of the process's user, or of the target's owner
-// (a replaced file's owner is given to its successor).
-bool Completable(const std::string& path, const std::string& target)
-{
-    const std::optional<FileStatus> status = StatusOf(path, FollowLinks::No);
-    if (!status || !status->IsRegular())
-        return false;
-    if (status->owner == EffectiveUser())
-        return true;
-    const std::optional<FileStatus> existing = StatusOf(target, FollowLinks::No);
-    return existing && existing->owner == status->owner;
 }
 
 }  // namespace
@@ -229,23 +268,26 @@ void JointCommit::Complete(const std::string& primary)
         }
     }
 
-    // The renames went in order, so the files still there are a tail of the
-    // list. One missing inside that tail was removed by someone, and one that
-    // is not a file of ours was put there by someone: the commit cannot be
-    // completed whole, and is given up, the targets keeping what they hold.
-    std::size_t first = targets.size();
-    for (std::size_t i = 0; i < targets.size() && first == targets.size(); ++i) {
-        if (StatusOf(temporaries[i], FollowLinks::No))
-            first = i;
-    }
+    // Each file is found by what was written, never by its name alone: still
+    // at its temporary name, or at its target already. Anything else at those
+    // names was put there by someone and is neither renamed nor removed. When
+    // one of the files is at neither place, it was removed by someone: the
+    // commit cannot be completed whole and is given up, the targets keeping
+    // what they hold.
+    std::vector<bool> pending(targets.size());
     bool whole = true;
-    for (std::size_t i = first; i < targets.size(); ++i)
-        whole = whole && Completable(temporaries[i], targets[i]);
-    for (std::size_t i = first; i < targets.size(); ++i) {
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const CommitRecord::Identity& written = record->pairs[i].written;
+        pending[i] = written.Is(StatusOf(temporaries[i], FollowLinks::No));
+        whole = whole && (pending[i] || written.Is(StatusOf(targets[i], FollowLinks::No)));
+    }
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (!pending[i])
+            continue;
         if (whole) {
             if (!RenameFile(temporaries[i], targets[i]))
                 return;  // the record stays for a later try
-        } else if (Completable(temporaries[i], targets[i])) {
+        } else {
             RemoveFile(temporaries[i]);
         }
     }

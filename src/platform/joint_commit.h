@@ -13,7 +13,9 @@ namespace zelkor {
 // Complete puts every new file in place.
 //
 // Commit, in order: every guard's file flushed to the disk and closed; the
-// record written and flushed with its directory; from then on a request to stop
+// record (created exclusively under a name nobody can guess, 0600, and renamed
+// to its name, which must be free: RecordNameFree) written and flushed with its
+// directory; from then on a request to stop
 // (SignalCleanup) completes the renames instead of removing the files; the
 // renames back to back, the primary's last; the targets' directories flushed;
 // the files the commit retires removed; the record removed; the locks released. Complete is for whoever works on the
@@ -38,18 +40,28 @@ public:
     // When a record is left beside `primary` (a path as given to an
     // OutputGuard, links followed the same way) and every target it names can
     // be locked: renames the temporary files still there over their targets,
-    // flushes their directories, and removes the record. A record that is not
-    // the process user's own is left alone; one that does not decode (a write
+    // flushes their directories, and removes the record. Files are known by
+    // the identity the record gives them (device, inode, size, modification
+    // time), not by their names: a file found at a temporary name or a target
+    // that is not the one written is someone else's and is left alone. A
+    // record that is not the process user's own, may be written by others, or
+    // is of another version is left alone; one that does not decode (a write
     // cut short, before any rename) is removed, and so is one whose files are
-    // gone. A record whose primary file is gone while an earlier one is still
-    // there cannot be completed whole: it and its remaining files are removed,
-    // and the targets keep what they hold.
+    // all in place. A record one of whose files is at neither its temporary
+    // name nor its target cannot be completed whole: it and its remaining files
+    // are removed, and the targets keep what they hold.
     static void Complete(const std::string& primary);
 
     // Whether a record is left beside `primary` (links followed as Complete
     // follows them): a commit is pending that Complete would finish. Writes
     // nothing.
     static bool Pending(const std::string& primary);
+
+    // Whether the name of the record beside `primary` is free for a commit:
+    // nothing there, or a regular file of the process's user. Otherwise (a
+    // FIFO, a directory, a link, another user's file put there) Commit would
+    // fail; errno is EEXIST then.
+    static bool RecordNameFree(const std::string& primary);
 
     // For tests: called by Commit between the first rename and the next, so that
     // a signal or a kill can be delivered exactly there. Null for none.

@@ -27,6 +27,12 @@ std::string SetHasEveryVolume(std::string_view archive, std::size_t volumes)
 }
 std::string CannotCreate(std::string_view path) { return Join("Cannot create ", path, "!"); }
 std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read key seed ", path, "!"); }
+
+std::string NoneStored(std::string_view archive, unsigned long files)
+{
+    return Join(archive, " not written: none of its ", std::to_string(files), " files could be stored!");
+}
+
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 
@@ -39,9 +45,24 @@ std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view k
     return Join("Cache ", directory, " held a damaged entry ", key, "!");
 }
 
+std::string ThreadsNotANumber(std::string_view value)
+{
+    return Join("ZELKOR_THREADS=\"", value, "\" is not a number of threads, taken as one per hardware thread!");
+}
+
+std::string MemoryNotASize(std::string_view value)
+{
+    return Join("ZELKOR_MEMORY=\"", value, "\" is not a size, taken as half the memory!");
+}
+
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken)
 {
     return Join("ZELKOR_CACHE_SIZE=\"", value, "\" is not a size, taken as ", taken, "!");
+}
+
+std::string CacheTrustNotHours(std::string_view value, std::string_view taken)
+{
+    return Join("ZELKOR_CACHE_TRUST_HOURS=\"", value, "\" is not a number of hours, taken as ", taken, "!");
 }
 
 std::string CannotUseRemoteCache(std::string_view url) { return Join("Cannot use remote cache ", url, "!"); }
@@ -78,6 +99,11 @@ std::string UnknownAttribute(std::string_view name, std::string_view element)
 std::string NotABoolean(std::string_view attribute, std::string_view value)
 {
     return Join(attribute, "=\"", value, "\" is not true or false, taken as false!");
+}
+
+std::string NotALevel(std::string_view attribute, std::string_view value, std::string_view taken)
+{
+    return Join(attribute, "=\"", value, "\" is not a level from 1 to 12, taken as ", Join(taken, "!"));
 }
 
 std::string NotAVolumeSize(std::string_view value, std::uint64_t most)

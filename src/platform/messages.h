@@ -1,7 +1,8 @@
 #pragma once
 
 // The archiver's own messages, spelled once. Warnings end the run with exit
-// status 1, failures with 2; the README lists every one with what it means.
+// status 1, or 3 when an output was not written; failures with 2. The README
+// lists every one with what it means.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,9 @@ std::string SetHasEveryVolume(std::string_view archive, std::size_t volumes);
 // A pack command skipped whole.
 std::string CannotCreate(std::string_view path);
 std::string CannotReadKeySeed(std::string_view path);
+// A pack command that listed `files` files and could store none of them: its
+// archive is not written.
+std::string NoneStored(std::string_view archive, unsigned long files);
 // A generated script, archive or key file that could not be written.
 std::string CannotWrite(std::string_view path);
 std::string CannotScan(std::string_view directory);
@@ -28,6 +32,10 @@ std::string CannotScan(std::string_view directory);
 std::string CannotUseCache(std::string_view directory);
 std::string CacheHeldDamagedEntry(std::string_view directory, std::string_view key);
 std::string CacheSizeNotASize(std::string_view value, std::string_view taken);
+std::string CacheTrustNotHours(std::string_view value, std::string_view taken);
+// The run's resources.
+std::string ThreadsNotANumber(std::string_view value);
+std::string MemoryNotASize(std::string_view value);
 // The remote compression cache, named by its URL without credentials.
 std::string CannotUseRemoteCache(std::string_view url);
 std::string RemoteCacheSentDamagedEntry(std::string_view url, std::string_view key);
@@ -43,6 +51,7 @@ std::string InScript(std::string_view at, std::string_view what);
 std::string UnknownElement(std::string_view name);
 std::string UnknownAttribute(std::string_view name, std::string_view element);
 std::string NotABoolean(std::string_view attribute, std::string_view value);
+std::string NotALevel(std::string_view attribute, std::string_view value, std::string_view taken);
 std::string NotAVolumeSize(std::string_view value, std::uint64_t most);
 std::string RepeatedAttribute(std::string_view name);
 std::string IgnoreMatchedNothing(std::string_view pattern);

@@ -179,7 +179,14 @@ bool OutputGuard::Sync()
 
 bool OutputGuard::Prepare()
 {
-    if (temporary_.empty() || !Sync() || !file_.Close())
+    // Prepared early (a volume of a set, finished before the others), it is
+    // prepared once: the file is closed, and its status is the one taken then.
+    if (prepared_)
+        return true;
+    if (temporary_.empty() || !Sync())
+        return false;
+    preparedStatus_ = file_.Status();
+    if (!file_.Close())
         return false;
     prepared_ = true;
     return true;

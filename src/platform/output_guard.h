@@ -76,8 +76,8 @@ public:
     void Discard();
 
     // The steps of Commit. Prepare flushes (with `sync`) and closes the
-    // temporary file, which is then complete; false on failure, with the file
-    // still there to Discard. Uncover stops a signal from removing the prepared
+    // temporary file, which is then complete (once: a second call changes
+    // nothing); false on failure, with the file still there to Discard. Uncover stops a signal from removing the prepared
     // file, for a caller that covers it with a SignalCleanup::Completion. Place
     // renames it;
     // false when that fails, with the file left as it was. SyncDirectory
@@ -85,6 +85,9 @@ public:
     // Keep forgets the prepared file without removing it, for a commit that is
     // to be completed later.
     bool Prepare();
+    // After a successful Prepare: the complete temporary file's status, as its
+    // identity for a record of the commit.
+    const std::optional<FileStatus>& Prepared() const { return preparedStatus_; }
     void Uncover();
     bool Place();
     void SyncDirectory() const;
@@ -133,6 +136,7 @@ private:
     bool held_ = false;
     bool synced_ = false;
     bool prepared_ = false;
+    std::optional<FileStatus> preparedStatus_;
 };
 
 }  // namespace zelkor

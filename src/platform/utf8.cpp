@@ -55,6 +55,21 @@ bool IsValidUtf8(std::string_view bytes)
     return true;
 }
 
+std::size_t Utf8FinishedLength(std::string_view bytes)
+{
+    // A sequence is at most four bytes: its lead is among the last three.
+    for (std::size_t back = 1; back <= std::min<std::size_t>(3, bytes.size()); ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if (byte < 0x80 || byte >= 0xF8)
+            break;
+        if (byte >= 0xC0) {
+            const std::size_t announced = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            return announced > back ? bytes.size() - back : bytes.size();
+        }
+    }
+    return bytes.size();
+}
+
 std::string ReplaceInvalidUtf8(std::string_view bytes)
 {
     std::string text;
@@ -72,6 +87,24 @@ std::string ReplaceInvalidUtf8(std::string_view bytes)
     return text;
 }
 
+namespace {
+
+// Whether the valid UTF-8 sequence `character` is a bidirectional formatting
+// character: a mark or an embedding, override or isolate and their end.
+bool IsBidiControl(std::string_view character)
+{
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(character[i]); };
+    if (character.size() == 2)
+        return at(0) == 0xD8 && at(1) == 0x9C;  // U+061C
+    if (character.size() != 3 || at(0) != 0xE2)
+        return false;
+    if (at(1) == 0x80)
+        return at(2) == 0x8E || at(2) == 0x8F || (at(2) >= 0xAA && at(2) <= 0xAE);  // U+200E, U+200F, U+202A-E
+    return at(1) == 0x81 && at(2) >= 0xA6 && at(2) <= 0xA9;                         // U+2066-9
+}
+
+}  // namespace
+
 std::string ShowControls(std::string_view bytes, bool nulAsZero)
 {
     std::string shown;
@@ -83,7 +116,7 @@ std::string ShowControls(std::string_view bytes, bool nulAsZero)
                                     : byte >= 0x80 && byte <= 0x9F;
         if (byte == 0 && nulAsZero) {
             shown += "\\0";
-        } else if (byte < 0x20 || byte == 0x7F || c1) {
+        } else if (byte < 0x20 || byte == 0x7F || c1 || IsBidiControl(bytes.substr(i, length))) {
             for (std::size_t k = 0; k < length; ++k) {
                 shown += "\\x";
                 AppendHexByte(shown, static_cast<unsigned char>(bytes[i + k]));

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <limits>
 
 namespace zelkor {
 
@@ -11,6 +12,19 @@ inline std::int64_t WallClockNanoseconds()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// How long before `now` the time `then` lies (negative for a later time),
+// saturated at the ends of the range: a time read from a file may be anything.
+inline std::int64_t NanosecondsSince(std::int64_t now, std::int64_t then)
+{
+    constexpr std::int64_t Most = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Least = std::numeric_limits<std::int64_t>::min();
+    if (then < 0 && now > Most + then)
+        return Most;
+    if (then > 0 && now < Least + then)
+        return Least;
+    return now - then;
 }
 
 }  // namespace zelkor

@@ -35,4 +35,10 @@ void WarningLog::Warn(const std::string& line)
     ++count_;
 }
 
+void WarningLog::NotWritten(const std::string& line)
+{
+    ++notWritten_;
+    Warn(line);
+}
+
 }  // namespace zelkor

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/archive_format.h"
 #include "platform/byte_size.h"
 #include "script/script_vocabulary.h"
 
@@ -41,6 +42,36 @@ std::optional<std::string> OptionalAttribute(const Element& element, std::string
     if (auto value = element.get_optional<std::string>(AttributePath(name)))
         return *value;
     return std::nullopt;
+}
+
+std::optional<int> Level(const std::string& value)
+{
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t begin = 0;
+    std::size_t end = value.size();
+    while (begin < end && space(value[begin]))
+        ++begin;
+    while (end > begin && space(value[end - 1]))
+        --end;
+    // Two digits at most: every level has one or two, and a longer run of
+    // digits cannot overflow on its way to being refused.
+    if (begin == end || end - begin > 2)
+        return std::nullopt;
+    int level = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (value[i] < '0' || value[i] > '9')
+            return std::nullopt;
+        level = level * 10 + (value[i] - '0');
+    }
+    if (level < MinCompressionLevel || level > MaxCompressionLevel)
+        return std::nullopt;
+    return level;
+}
+
+int LevelAttribute(const Element& element)
+{
+    const std::optional<std::string> value = OptionalAttribute(element, vocabulary::Level);
+    return value ? Level(*value).value_or(CompressionLevel) : CompressionLevel;
 }
 
 std::optional<bool> Boolean(const std::string& value)

@@ -40,6 +40,14 @@ std::optional<bool> Boolean(const std::string& value);
 // false (ScriptCheck names the latter).
 bool BooleanAttribute(const Element& element, std::string_view name);
 
+// A compression level: a decimal number from MinCompressionLevel to
+// MaxCompressionLevel, white space around it allowed. Nothing for anything
+// else, the empty value included.
+std::optional<int> Level(const std::string& value);
+
+// The Level attribute of a pack command, read as Level does; absent or not a
+// level reads as CompressionLevel (ScriptCheck names the latter).
+int LevelAttribute(const Element& element);
 // A VolumeSize value: a size as ParseByteSize reads it ("2G", "500M",
 // "700000000"), of 1 byte to MaxVolumeSize; nothing for anything else.
 // MaxVolumeSize is the 4 GiB an archive can address less one entry header.

@@ -349,6 +349,13 @@ TEST_F(ArchiveWriterTest, SpecialFilesAreNotOutputs)
     // One path for both files: the second open finds the first one's lock.
     const std::string same = PathOf("same");
     EXPECT_FALSE(writer.Create(same, &same));
+    // A FIFO at the name of the archive's commit record: refused at once,
+    // before anything is written (the commit would fail, or once hung).
+    ASSERT_EQ(::mkfifo(PathOf(".a.pak.zelkor-commit").c_str(), 0600), 0);
+    const std::string key = PathOf("a.pak.zlk");
+    EXPECT_FALSE(writer.Create(PathOf("a.pak"), &key));
+    EXPECT_EQ(writer.FailedPath(), PathOf("a.pak"));
+    EXPECT_FALSE(fs::exists(dir_ / "a.pak.zlk"));
 }
 
 TEST_F(ArchiveWriterTest, HeldPathsRefuseASecondWriter)

@@ -122,6 +122,27 @@ TEST(CompressionCacheTest, SettingsFromTheEnvironment)
         rehash = c.value;
         EXPECT_EQ(CacheSettings::FromEnvironment(rehashing).rehash, c.rehash) << (c.value ? c.value : "unset");
     }
+    // The trust bound: whole hours up to a year; anything else warns.
+    static const char* trust = nullptr;
+    const auto trusting = [](const char* name) -> const char* {
+        return std::string_view(name) == "ZELKOR_CACHE_TRUST_HOURS" ? trust : nullptr;
+    };
+    const std::string taken = "\" is not a number of hours, taken as 24!";
+    const struct {
+        const char* value;
+        long hours;
+        bool bad;
+    } trustCases[] = {{nullptr, 24, false}, {"", 24, false},    {"0", 0, false},     {"168", 168, false},
+                      {"8784", 8784, false}, {"8785", 24, true}, {"1.5", 24, true},  {"-1", 24, true},
+                      {"24h", 24, true},     {" 24", 24, true},  {"99999999999999999999", 24, true}};
+    for (const auto& c : trustCases) {
+        trust = c.value;
+        const CacheSettings settings = CacheSettings::FromEnvironment(trusting);
+        EXPECT_EQ(settings.trust.count(), c.hours) << (c.value ? c.value : "unset");
+        EXPECT_EQ(settings.TrustWarning(),
+                  c.bad ? "ZELKOR_CACHE_TRUST_HOURS=\"" + std::string(c.value) + taken : std::string())
+            << (c.value ? c.value : "unset");
+    }
 }
 
 TEST(CompressionCacheTest, TheLeastRecentlyUsedEntriesAreChosenFirst)
@@ -325,6 +346,13 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
         dir.Write(name, i % 3 == 0 ? testing::RandomBytes(3000, i) : testing::CompressibleText(20000, i));
         files += "<File ArchivedPath=\"f" + std::to_string(i) + "\"><![CDATA[" + name + "]]></File>\n";
     }
+    // Sources under 1 KiB are neither looked up nor kept: compressing one
+    // costs less than its entry. One of 1 KiB is.
+    for (const std::size_t size : {std::size_t{1}, std::size_t{1023}, std::size_t{1024}}) {
+        const std::string name = "src/t" + std::to_string(size);
+        dir.Write(name, testing::CompressibleText(size, static_cast<unsigned>(size)));
+        files += "<File ArchivedPath=\"t" + std::to_string(size) + "\"><![CDATA[" + name + "]]></File>\n";
+    }
     dir.Write("s.xml", "<ScriptFile><CreateOrvanPack ArchivePath=\"a.pak\" BuildKeyfile=\"true\">" + files +
                            "</CreateOrvanPack></ScriptFile>");
     const auto run = [&](const std::string& cache) {
@@ -346,8 +374,8 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     }
     const auto statistics = LocalStore::Inspect((dir / "cache").string());
     ASSERT_TRUE(statistics);
-    EXPECT_EQ(statistics->counters.misses, 12u);
-    EXPECT_EQ(statistics->counters.hits, 12u);
+    EXPECT_EQ(statistics->counters.misses, 13u);
+    EXPECT_EQ(statistics->counters.hits, 13u);
     EXPECT_TRUE(fs::is_regular_file(dir / "cache" / "CACHEDIR.TAG"));
 
     // What zelkor-inspect shows of it, and its counters and entries cleared.
@@ -359,9 +387,9 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
         return run.out;
     };
     std::string shown = report({});
-    EXPECT_EQ(shown.rfind("cache cache: 12 entries, ", 0), 0u) << shown;
+    EXPECT_EQ(shown.rfind("cache cache: 13 entries, ", 0), 0u) << shown;
     EXPECT_NE(shown.find("of a cap of 5.0 GiB"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("12 hits, 12 misses (50.0% hits)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("13 hits, 13 misses (50.0% hits)"), std::string::npos) << shown;
     EXPECT_NE(report({"--reset"}).find("0 hits, 0 misses, 0 bytes"), std::string::npos);
     EXPECT_EQ(report({"--clear", "--json"}).substr(0, 48), "{\"directory\":\"cache\",\"entries\":0,\"bytes\":0,\"capa");
 
@@ -369,7 +397,20 @@ TEST(CompressionCacheRunTest, RebuildsGiveTheSameContentAndAnUnusableCacheIsOneW
     // is built all the same.
     const auto unusable = run("s.xml/cache");
     EXPECT_EQ(unusable.first, "Cannot use cache s.xml/cache!\n");
-    EXPECT_EQ(unusable.second.size(), 12u);
+    EXPECT_EQ(unusable.second.size(), 15u);
+
+    // A directory named in letters that no code page holds together (Größe,
+    // 缓存): read from the environment as UTF-8 on every system, by both tools.
+    const std::string named = "Gr\xC3\xB6\xC3\x9F" "e-\xE7\xBC\x93\xE5\xAD\x98";
+    EXPECT_EQ(run(named).first + run(named).first, "");
+    const std::u8string where = (dir / named).u8string();
+    const auto namedStatistics = LocalStore::Inspect(std::string(where.begin(), where.end()));
+    ASSERT_TRUE(namedStatistics);
+    EXPECT_EQ(namedStatistics->counters.hits, 13u);
+    const testing::ToolRun namedReport =
+        testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=" + named, ZELKOR_INSPECT_BINARY, "cache"}, dir.path());
+    EXPECT_EQ(namedReport.status, 0) << namedReport.err;
+    EXPECT_EQ(namedReport.out.rfind("cache " + named + ": 13 entries, ", 0), 0u) << namedReport.out;
 }
 
 TEST(CompressionCacheRunTest, BothToolsReadTheEnvironmentAlike)
@@ -392,6 +433,10 @@ TEST(CompressionCacheRunTest, BothToolsReadTheEnvironmentAlike)
     const testing::ToolRun built = zelkor("lots");
     EXPECT_EQ(built.status, 1);
     EXPECT_EQ(built.err, warning);
+    const testing::ToolRun untrusting = testing::RunProgram(
+        "/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", "ZELKOR_CACHE_TRUST_HOURS=a day", ZELKOR_BINARY, "s.xml"}, dir.path());
+    EXPECT_EQ(untrusting.status, 1);
+    EXPECT_EQ(untrusting.err, "ZELKOR_CACHE_TRUST_HOURS=\"a day\" is not a number of hours, taken as 24!\n");
     // The same words from zelkor-inspect, with the directory named and
     // ZELKOR_CACHE_DIR unset; a good size is its cap there too, up to 2^64 - 1.
     const testing::ToolRun shown = inspect("lots", {"cache"});

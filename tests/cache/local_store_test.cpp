@@ -22,6 +22,7 @@
 #include "archive/lz4_block_reader.h"
 #include "cache/cache_entry.h"
 #include "cache/compression_cache.h"
+#include "cache/record_file.h"
 #include "platform/warning_log.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -136,6 +137,72 @@ TEST_F(LocalStoreTest, EntriesRoundTrip)
     for (const std::string& file : FilesBelow(dir_ / "cache"))
         EXPECT_TRUE(file == "CACHEDIR.TAG" || file == "stats" || (file.size() == 8 && file.substr(2) == "/.size"))
             << file;
+}
+
+TEST_F(LocalStoreTest, ACacheIsItsOwnersUnlessMadeGroupSharedOnPurpose)
+{
+    // The cache holds the sources' bytes unencrypted: another user must not read
+    // a 0600 file of a 0700 directory back out of it.
+    const mode_t mask = ::umask(022);
+    struct Case {
+        const char* what;
+        std::optional<unsigned> made;  // the cache directory's bits, made before the run; none: made by it
+        unsigned directory, bucket, files;
+    };
+    const Case cases[] = {
+        {"made by the tool", std::nullopt, 0700, 0700, 0600},
+        {"made by an earlier version", 0755, 0755, 0700, 0600},
+        // Shared on purpose: the set-group-ID bit, and the group's bits whatever
+        // the mask (022) would take; never the sticky bit in a bucket.
+        {"group-shared", 02770, 02770, 02770, 0660},
+        {"group-shared, readable by all", 03775, 03775, 02775, 0664},
+    };
+    const Bytes raw = ToBytes(std::string(3000, 'p'));
+    for (const Case& c : cases) {
+        fs::remove_all(dir_ / "cache");
+        if (c.made) {
+            fs::create_directory(dir_ / "cache");
+            ASSERT_EQ(::chmod(Path().c_str(), *c.made), 0);
+        }
+        ASSERT_TRUE(Open()) << c.what;
+        Store(raw, Compress(raw));
+        EXPECT_TRUE(Find(raw)) << c.what;
+        cache_->Flush();
+        LocalStore::Open(Path(), {})->RecordRemote("http://host", {});
+        const auto bits = [](const fs::path& path) {
+            struct stat info {};
+            EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+            return static_cast<unsigned>(info.st_mode & 07777);
+        };
+        EXPECT_EQ(bits(dir_ / "cache"), c.directory) << c.what;
+        EXPECT_EQ(bits(EntryOf(raw).parent_path()), c.bucket) << c.what;
+        for (const std::string& file : FilesBelow(dir_ / "cache"))
+            EXPECT_EQ(bits(dir_ / "cache" / file), c.files) << c.what << ": " << file;
+        cache_.reset();
+    }
+    // The records of sources and builds are the user's own in a shared cache too.
+    {
+        const Directory root = *Directory::Open(Path());
+        ASSERT_TRUE(RecordFile::Write(root, "sources", 0x53534B5A, Bytes(4, 0)));
+        struct stat info {};
+        ASSERT_EQ(::stat((dir_ / "cache" / "sources").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+    }
+    // A group-shared cache keeps its group in what is made below it.
+    if (::geteuid() == 0) {
+        fs::remove_all(dir_ / "cache");
+        fs::create_directory(dir_ / "cache");
+        ASSERT_EQ(::chown(Path().c_str(), static_cast<uid_t>(-1), 4242), 0);
+        ASSERT_EQ(::chmod(Path().c_str(), 02770), 0);
+        ASSERT_TRUE(Open());
+        Store(raw, Compress(raw));
+        struct stat info {};
+        ASSERT_EQ(::stat(EntryOf(raw).c_str(), &info), 0);
+        EXPECT_EQ(info.st_gid, 4242u);
+        ASSERT_EQ(::stat(EntryOf(raw).parent_path().c_str(), &info), 0);
+        EXPECT_EQ(info.st_gid, 4242u);
+    }
+    ::umask(mask);
 }
 
 TEST_F(LocalStoreTest, DamagedEntriesAreMissesAndGo)

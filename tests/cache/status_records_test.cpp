@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,9 @@ FileStatus SettledStatus()
     status.size = 5000;
     status.modifiedNanoseconds = WallClockNanoseconds() - 60 * Second;
     status.changedNanoseconds = status.modifiedNanoseconds + 7;
+    status.mount = 31;
+    status.fileSystem = 0x5EED'F00D;
+    status.keepsChangeTime = true;
     return status;
 }
 
@@ -55,9 +59,17 @@ class StatusRecordsTest : public ::testing::Test {
 protected:
     StatusRecordsTest() : root_(*Directory::Open(dir_.path().string())) {}
 
-    std::unique_ptr<StatusRecords> Records(StatusRecords::Options options = {})
+    std::unique_ptr<StatusRecords> Records(StatusRecords::Options options = {},
+                                           std::int64_t now = WallClockNanoseconds())
     {
-        return std::make_unique<StatusRecords>(root_, options, WallClockNanoseconds());
+        return std::make_unique<StatusRecords>(root_, options, now);
+    }
+
+    // A source read whole without moving, opened just now.
+    static std::optional<std::int64_t> ReadStill(StatusRecords& records, const std::string& name,
+                                                 const FileStatus& status, const CacheKey* key, std::uint32_t hash)
+    {
+        return records.Read(name, status, status, WallClockNanoseconds(), status.size, key, hash);
     }
 
     testing::TempDir dir_;
@@ -82,9 +94,13 @@ TEST_F(StatusRecordsTest, ARecordIsTrustedOnlyWhenEveryFieldMatches)
         {"modified back", [](FileStatus& s) { s.modifiedNanoseconds -= Second; }, false},
         {"changed", [](FileStatus& s) { s.changedNanoseconds += 1; }, false},
         {"kind", [](FileStatus& s) { s.kind = FileKind::Directory; }, false},
+        // Another image mounted where one was: the same inode, size and times.
+        {"mount", [](FileStatus& s) { s.mount += 1; }, false},
+        {"file system", [](FileStatus& s) { s.fileSystem += 1; }, false},
+        {"on a file system whose times may lie", [](FileStatus& s) { s.keepsChangeTime = false; }, false},
     };
     const auto records = Records();
-    records->Read("/src/a", recorded, recorded, recorded.size, &Keys()[1], 0xABCD);
+    ReadStill(*records, "/src/a", recorded, &Keys()[1], 0xABCD);
     for (const auto& c : cases) {
         FileStatus now = recorded;
         c.change(now);
@@ -98,56 +114,107 @@ TEST_F(StatusRecordsTest, ARecordIsTrustedOnlyWhenEveryFieldMatches)
     EXPECT_FALSE(records->Trusted("/src/b", recorded));
     // With the trust turned off, records are made and never trusted.
     const auto rehashing = Records({.trust = false});
-    rehashing->Read("/src/a", recorded, recorded, recorded.size, &Keys()[1], 0xABCD);
+    ReadStill(*rehashing, "/src/a", recorded, &Keys()[1], 0xABCD);
     EXPECT_EQ(rehashing->Size(), 1u);
     EXPECT_FALSE(rehashing->Trusted("/src/a", recorded));
 }
 
 TEST_F(StatusRecordsTest, OnlyASettledSourceReadWholeWithoutMovingIsRecorded)
 {
-    const struct {
-        const char* what;
-        std::function<void(FileStatus& before, FileStatus& after, std::uint64_t& read)> change;
-        bool recorded;
-    } cases[] = {
-        {"settled and still", [](FileStatus&, FileStatus&, std::uint64_t&) {}, true},
-        {"changed while read", [](FileStatus&, FileStatus& a, std::uint64_t&) { a.changedNanoseconds += Second; }, false},
-        {"grew while read", [](FileStatus&, FileStatus& a, std::uint64_t&) { a.size += 1; }, false},
-        {"replaced while read", [](FileStatus&, FileStatus& a, std::uint64_t&) { a.inode += 1; }, false},
-        // A size the system does not report truly (/proc, /sys).
-        {"read more than its size", [](FileStatus&, FileStatus&, std::uint64_t& r) { r += 100; }, false},
-        {"changed a second ago",
-         [](FileStatus& b, FileStatus& a, std::uint64_t&) {
-             b.changedNanoseconds = a.changedNanoseconds = WallClockNanoseconds() - Second;
-         },
-         false},
-        {"modified in the future",
-         [](FileStatus& b, FileStatus& a, std::uint64_t&) {
-             b.modifiedNanoseconds = a.modifiedNanoseconds = WallClockNanoseconds() + 3600 * Second;
-         },
-         false},
-        {"changed three seconds ago",
-         [](FileStatus& b, FileStatus& a, std::uint64_t&) {
-             b.changedNanoseconds = a.changedNanoseconds = WallClockNanoseconds() - 3 * Second;
-         },
-         true},
-    };
-    for (const auto& c : cases) {
+    // What a read met: the status at the open and after it, the bytes read,
+    // and when it was opened, as a time after the source's last change.
+    struct Read {
         FileStatus before = SettledStatus();
         FileStatus after = before;
-        std::uint64_t read = before.size;
-        c.change(before, after, read);
+        std::uint64_t bytes = before.size;
+        std::optional<std::int64_t> openedAfterChange;  // none: opened now
+        void Changed(std::int64_t ago)
+        {
+            before.changedNanoseconds = after.changedNanoseconds = WallClockNanoseconds() - ago;
+        }
+    };
+    const struct {
+        const char* what;
+        std::function<void(Read&)> change;
+        bool recorded;
+    } cases[] = {
+        {"settled and still", [](Read&) {}, true},
+        {"changed while read", [](Read& r) { r.after.changedNanoseconds += Second; }, false},
+        {"grew while read", [](Read& r) { r.after.size += 1; }, false},
+        {"replaced while read", [](Read& r) { r.after.inode += 1; }, false},
+        {"remounted while read", [](Read& r) { r.after.mount += 1; }, false},
+        // A size the system does not report truly (/proc, /sys).
+        {"read more than its size", [](Read& r) { r.bytes += 100; }, false},
+        // Squashfs, FAT, a network file system: times an image or a server gives.
+        {"on a file system whose times may lie", [](Read& r) { r.before.keepsChangeTime = false; }, false},
+        {"changed a second ago", [](Read& r) { r.Changed(Second); }, false},
+        {"modified in the future", [](Read& r) { r.Changed(-3600 * Second); }, false},
+        {"changed three seconds ago", [](Read& r) { r.Changed(3 * Second); }, true},
+        // The two seconds count back from the open, not from the end of the
+        // read: a read that took two seconds proves nothing about a change just
+        // before it began.
+        {"opened 1.5 s after its change, read for a minute", [](Read& r) { r.openedAfterChange = Second * 3 / 2; },
+         false},
+        {"opened 2.5 s after its change", [](Read& r) { r.openedAfterChange = Second * 5 / 2; }, true},
+    };
+    for (const auto& c : cases) {
+        Read read;
+        c.change(read);
+        const std::int64_t opened = read.openedAfterChange
+                                        ? RecordedStatus::Of(read.before).LastChange() + *read.openedAfterChange
+                                        : WallClockNanoseconds();
         const auto records = Records();
-        records->Read("/src/a", before, after, read, &Keys()[2], 1);
-        EXPECT_EQ(records->Trusted("/src/a", before).has_value(), c.recorded) << c.what;
-        EXPECT_EQ(records->Confirmed("/src/a").has_value(), c.recorded) << c.what;
+        const std::optional<std::int64_t> proven =
+            records->Read("/src/a", read.before, read.after, opened, read.bytes, &Keys()[2], 1);
+        EXPECT_EQ(proven.has_value(), c.recorded) << c.what;
+        EXPECT_EQ(records->Size(), c.recorded ? 1u : 0u) << c.what;
+        EXPECT_EQ(proven.value_or(opened), opened) << c.what;
     }
     // Without a key (a source stored as it is), found unchanged but not recorded.
     const auto records = Records();
-    const FileStatus raw = SettledStatus();
-    records->Read("/src/raw", raw, raw, raw.size, nullptr, 1);
-    EXPECT_EQ(records->Confirmed("/src/raw"), RecordedStatus::Of(raw));
+    EXPECT_TRUE(ReadStill(*records, "/src/raw", SettledStatus(), nullptr, 1));
     EXPECT_EQ(records->Size(), 0u);
+}
+
+TEST_F(StatusRecordsTest, ARecordIsTrustedOnlyWhileItsProofIsFresh)
+{
+    // A tool that rewrites a file through a shared mapping moves neither of its
+    // times: only a read proves the record again, at least once a day.
+    const FileStatus status = SettledStatus();
+    const std::int64_t opened = WallClockNanoseconds();
+    {
+        const auto records = Records({}, opened);
+        ASSERT_TRUE(ReadStill(*records, "/src/a", status, &Keys()[5], 3));
+        ASSERT_TRUE(records->Flush());
+    }
+    const std::int64_t proven = Records()->Trusted("/src/a", status)->proven;
+    constexpr std::int64_t Hour = 3600 * Second;
+    const struct {
+        std::int64_t later;
+        std::int64_t trustFor;
+        bool trusted;
+    } cases[] = {
+        {0, StatusRecords::DefaultTrustFor, true},
+        {23 * Hour, StatusRecords::DefaultTrustFor, true},
+        {25 * Hour, StatusRecords::DefaultTrustFor, false},
+        {25 * Hour, 48 * Hour, true},
+        {Hour, 0, false},  // ZELKOR_CACHE_TRUST_HOURS=0: every source is read
+        // A proof dated ahead of the clock by more than the bound.
+        {-25 * Hour, StatusRecords::DefaultTrustFor, false},
+    };
+    for (const auto& c : cases) {
+        const auto records = Records({.trustFor = c.trustFor}, proven + c.later);
+        EXPECT_EQ(records->Trusted("/src/a", status).has_value(), c.trusted) << c.later << " " << c.trustFor;
+        EXPECT_EQ(records->Fresh(proven), c.trusted) << c.later << " " << c.trustFor;
+    }
+    // Read again within the hour with the same outcome, the proof keeps its
+    // time (the file need not be written again); an hour on, it takes the new one.
+    {
+        const auto records = Records();
+        EXPECT_EQ(ReadStill(*records, "/src/a", status, &Keys()[5], 3), proven);
+        EXPECT_EQ(records->Read("/src/a", status, status, proven + 2 * Hour, status.size, &Keys()[5], 3),
+                  proven + 2 * Hour);
+    }
 }
 
 TEST_F(StatusRecordsTest, RecordsOutliveTheRunAndADamagedFileIsIgnoredAndRewritten)
@@ -155,7 +222,7 @@ TEST_F(StatusRecordsTest, RecordsOutliveTheRunAndADamagedFileIsIgnoredAndRewritt
     const FileStatus status = SettledStatus();
     {
         const auto records = Records();
-        records->Read("/src/a", status, status, status.size, &Keys()[3], 9);
+        ReadStill(*records, "/src/a", status, &Keys()[3], 9);
         EXPECT_TRUE(records->Flush());
     }
     EXPECT_TRUE(Records()->Trusted("/src/a", status));
@@ -197,7 +264,7 @@ TEST_F(StatusRecordsTest, RecordsOutliveTheRunAndADamagedFileIsIgnoredAndRewritt
     // The next run that reads the source writes a good file again.
     {
         const auto records = Records();
-        records->Read("/src/a", status, status, status.size, &Keys()[3], 9);
+        ReadStill(*records, "/src/a", status, &Keys()[3], 9);
         EXPECT_TRUE(records->Flush());
     }
     EXPECT_TRUE(Records()->Trusted("/src/a", status));
@@ -208,7 +275,7 @@ TEST_F(StatusRecordsTest, AFileWrittenOnlyWhenSomethingChanged)
     const FileStatus status = SettledStatus();
     {
         const auto records = Records();
-        records->Read("/src/a", status, status, status.size, &Keys()[4], 9);
+        ReadStill(*records, "/src/a", status, &Keys()[4], 9);
         ASSERT_TRUE(records->Flush());
     }
     const auto written = std::filesystem::last_write_time(dir_ / "sources");
@@ -217,7 +284,7 @@ TEST_F(StatusRecordsTest, AFileWrittenOnlyWhenSomethingChanged)
     {
         const auto records = Records();
         EXPECT_TRUE(records->Trusted("/src/a", status));
-        records->Read("/src/a", status, status, status.size, &Keys()[4], 9);
+        ReadStill(*records, "/src/a", status, &Keys()[4], 9);
         ASSERT_TRUE(records->Flush());
     }
     EXPECT_EQ(std::filesystem::last_write_time(dir_ / "sources"), written - std::chrono::hours(1));
@@ -257,6 +324,39 @@ TEST_F(StatusRecordsTest, UnusedRecordsAgeOutAndTheFileKeepsItsBound)
         EXPECT_TRUE(bounded.Find(name)) << name;
 }
 
+TEST_F(StatusRecordsTest, TimesOfUseFromTheFileAreNeverTrustedToFit)
+{
+    // A crafted or damaged file may give any time of use: the arithmetic on it
+    // saturates (UBSan found the overflow), a record unused since long ago ages
+    // out, and one used ahead of now is set to now once it is used.
+    constexpr std::int64_t Most = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Least = std::numeric_limits<std::int64_t>::min();
+    const std::int64_t now = WallClockNanoseconds();
+    const struct {
+        std::int64_t used;
+        bool idleKept;
+    } cases[] = {{Least, false}, {Least + 1, false}, {-1, false}, {0, false}, {now, true}, {Most, true}};
+    for (const auto& c : cases) {
+        RecordTable::Records records;
+        records["used"] = {Bytes{1}, c.used};
+        records["idle"] = {Bytes{2}, c.used};
+        ASSERT_TRUE(RecordFile::Write(root_, "t", 0x1234, RecordTable::EncodeBody(records)));
+        {
+            RecordTable table(root_, "t", 0x1234, 1 << 20, now);
+            table.Use("used");
+            table.Put("new", Bytes{3});
+            ASSERT_TRUE(table.Flush());
+        }
+        const auto body = RecordFile::Read(root_, "t", 0x1234, 1 << 20);
+        ASSERT_TRUE(body);
+        const auto read = RecordTable::DecodeBody(*body);
+        ASSERT_TRUE(read);
+        ASSERT_TRUE(read->contains("used")) << c.used;
+        EXPECT_EQ(read->at("used").used, now) << c.used;
+        EXPECT_EQ(read->contains("idle"), c.idleKept) << c.used;
+    }
+}
+
 TEST_F(StatusRecordsTest, ConcurrentRunsKeepEachOthersRecords)
 {
     const std::int64_t now = WallClockNanoseconds();
@@ -284,7 +384,8 @@ TEST_F(StatusRecordsTest, BuildRecordsRoundTrip)
     BuildRecords::Record record;
     record.inputs.fill(0x5A);
     record.archive = RecordedStatus::Of(SettledStatus());
-    record.keyFile = RecordedStatus{1, 2, 3, 4, 5};
+    record.keyFile = RecordedStatus{1, 2, 3, 4, 5, 6, 7};
+    record.proven = -8;
     EXPECT_EQ(BuildRecords::Decode(BuildRecords::Encode(record)), record);
     record.keyFile.reset();
     EXPECT_EQ(BuildRecords::Decode(BuildRecords::Encode(record)), record);

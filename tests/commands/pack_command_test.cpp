@@ -6,6 +6,7 @@
 
 #include "processor_fixture.h"
 #include "support/system_tests.h"
+#include "support/test_data.h"
 
 namespace zelkor {
 namespace {
@@ -137,6 +138,52 @@ TEST_F(PackCommandTest, UnloadableSourcesAreLeftOutWithAWarning)
               testing::OnWindows ? (Names{"a", "c"}) : (Names{"a", "c", "h"}));
 }
 
+TEST_F(PackCommandTest, ACommandThatStoresNoneOfItsFilesLeavesTheLastGoodBuild)
+{
+    // A script run from the wrong directory: every source is Cannot compress.
+    // Before, a good archive was replaced by an empty one, with exit status 1,
+    // the status of a harmless warning.
+    const std::string archive = (dir_ / "out/a.pak").string();
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"" + archive + "\" BuildKeyfile=\"true\">\n" +
+                             FileElement("a", "src/a.txt") + FileElement("c", "src/c.txt") + "</CreateOrvanPack>\n");
+    dir_.Write("elsewhere/src/c.txt", "sea");
+    std::filesystem::create_directory(dir_ / "nowhere");
+    const std::string script = (dir_ / "s.xml").string();
+    const struct {
+        const char* from;
+        std::string err;
+        int status;
+        Names stored;  // empty: the last build stays
+    } cases[] = {
+        {".", "", 0, {"a", "c"}},
+        {"nowhere",
+         "Cannot compress src/a.txt!\nCannot compress src/c.txt!\n" + archive +
+             " not written: none of its 2 files could be stored!\n",
+         3, {}},
+        // One of them stored: the archive is written, and the warning is only one.
+        {"elsewhere", "Cannot compress src/a.txt!\n", 1, {"c"}},
+    };
+    const auto pair = [&] { return Exists("out/a.pak") ? dir_.Read("out/a.pak") + dir_.Read("out/a.pak.zlk") : ""; };
+    for (const auto& c : cases) {
+        const std::string before = pair();
+        const ToolRun run = testing::RunZelkor({script}, dir_ / c.from);
+        EXPECT_EQ(run.err, c.err) << c.from;
+        EXPECT_EQ(run.status, c.status) << c.from;
+        if (c.stored.empty()) {
+            EXPECT_EQ(pair(), before) << c.from;
+        } else {
+            EXPECT_EQ(ArchivedNames(Archive("out/a.pak", "out/a.pak.zlk")), c.stored) << c.from;
+        }
+        // Nothing is left beside it: no temporary file, lock or record.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}), 2) << c.from;
+    }
+    // In strict mode the first warning ends the run, as before.
+    const ToolRun strict =
+        testing::RunProgram("/usr/bin/env", {"ZELKOR_STRICT=1", ZELKOR_BINARY, script}, dir_ / "nowhere");
+    EXPECT_EQ(strict.err, "Cannot compress src/a.txt!\nStrict mode: " + archive + " not written!\n");
+    EXPECT_EQ(strict.status, 2);
+}
+
 TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
 {
     // On Windows an archive path that another program holds cannot be created.
@@ -159,8 +206,10 @@ TEST_F(PackCommandTest, UncreatableArchiveSkipsTheCommandAndTheNextOneRuns)
     // for one (out/held.pak is skipped on Windows alone).
     EXPECT_EQ(run.err, std::string("Cannot create nodir/a.pak!\nCannot create nodir/b.zlk!\n"
                                    "Cannot create nodir/c.pak.zlk!\n") +
-                           (testing::OnWindows ? "Cannot create out/held.pak!\n" : "Cannot compress src/missing!\n"));
-    EXPECT_EQ(run.status, 1);
+                           (testing::OnWindows ? "Cannot create out/held.pak!\n"
+                                               : "Cannot compress src/missing!\n"
+                                                 "out/held.pak not written: none of its 1 files could be stored!\n"));
+    EXPECT_EQ(run.status, 3);
     EXPECT_FALSE(Exists("out/b.pak"));
     EXPECT_EQ(ArchivedContents(Archive("out/d.pak")), Names{"see"});
 }
@@ -210,26 +259,79 @@ TEST_F(PackCommandTest, MissingArchivePathCreatesNothing)
 TEST_F(PackCommandTest, StorePatternsKeepMatchingFilesAsTheyAre)
 {
     dir_.Write("seed", std::string(32, 's'));
+    // Large enough to be streamed when stored as it is (no whole-file buffer).
+    const std::string noise = testing::RandomBytes(5 << 20, 4);
+    dir_.Write("src/noise", noise);
     const auto pack = [&](const std::string& archive, const std::string& store) {
         return RunCommands("  <CreateOrvanPack ArchivePath=\"out/" + archive +
                            "\" BuildKeyfile=\"true\" KeySeedPath=\"seed\"" + store + ">\n" +
                            FileElement("Data\\A.TXT", "src/a.txt") + FileElement("b.bin", "src/b.bin") +
-                           FileElement("c.txt", "src/c.txt") + "  </CreateOrvanPack>\n");
+                           FileElement("c.txt", "src/c.txt") + FileElement("noise", "src/noise") +
+                           "  </CreateOrvanPack>\n");
     };
     // Matched as the name hash compares names: letter case and separators do
     // not count; empty patterns are nothing.
     ASSERT_EQ(pack("s.pak", " Store=\";data/*.txt;;*.bin\"").status, 0);
     auto files = Archive("out/s.pak", "out/s.pak.zlk");
-    EXPECT_EQ(ArchivedContents(files), (Names{std::string(5000, 'a'), "\x01\x02\x03", "see"}));
+    EXPECT_EQ(ArchivedContents(files), (Names{std::string(5000, 'a'), "\x01\x02\x03", "see", noise}));
     EXPECT_FALSE(files[0].compressed);  // would compress, but is stored as it is
 
     // For files that would not compress anyway, the archive is byte for byte the
     // one built without Store.
     ASSERT_EQ(pack("plain.pak", "").status, 0);
     EXPECT_TRUE(Archive("out/plain.pak", "out/plain.pak.zlk")[0].compressed);
-    ASSERT_EQ(pack("bin.pak", " Store=\"*.BIN;c.*\"").status, 0);
+    ASSERT_EQ(pack("bin.pak", " Store=\"*.BIN;c.*;noise\"").status, 0);
     EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak"), testing::ReadFile(dir_ / "out/plain.pak"));
     EXPECT_EQ(testing::ReadFile(dir_ / "out/bin.pak.zlk"), testing::ReadFile(dir_ / "out/plain.pak.zlk"));
+}
+
+TEST_F(PackCommandTest, EveryLevelRoundTripsThroughTheReader)
+{
+    dir_.Write("seed", std::string(32, 's'));
+    const std::string text = testing::CompressibleText(300'000, 5);
+    dir_.Write("src/text", text);
+    dir_.Write("src/noise", testing::RandomBytes(5000, 6));
+    const auto pack = [&](const std::string& archive, const std::string& level) {
+        return RunCommands("  <CreateOrvanPack ArchivePath=\"out/" + archive +
+                           "\" BuildKeyfile=\"true\" KeySeedPath=\"seed\"" + level + ">\n" +
+                           FileElement("text", "src/text") + FileElement("noise", "src/noise") +
+                           FileElement("a.txt", "src/a.txt") + "  </CreateOrvanPack>\n");
+    };
+    ASSERT_EQ(pack("default.pak", "").status, 0);
+    const Names contents = ArchivedContents(Archive("out/default.pak", "out/default.pak.zlk"));
+    std::vector<std::uintmax_t> sizes;
+    for (int level = 1; level <= 12; ++level) {
+        SCOPED_TRACE(level);
+        const std::string name = std::to_string(level) + ".pak";
+        const ToolRun run = pack(name, " Level=\"" + std::to_string(level) + "\"");
+        EXPECT_EQ(run.err, "");
+        ASSERT_EQ(run.status, 0);
+        const auto files = Archive("out/" + name, "out/" + name + ".zlk");
+        EXPECT_EQ(ArchivedContents(files), contents);
+        EXPECT_TRUE(files[0].compressed);
+        sizes.push_back(std::filesystem::file_size(dir_ / "out" / name));
+    }
+    // The default is level 9, byte for byte; the highest level packs the text
+    // smaller than the lowest.
+    EXPECT_EQ(testing::ReadFile(dir_ / "out/9.pak"), testing::ReadFile(dir_ / "out/default.pak"));
+    EXPECT_LT(sizes[11], sizes[0]);
+
+    // A cache filled at one level serves no other: each level's archive is the
+    // one built without a cache.
+    WriteScript("cached.xml", "<CreateOrvanPack ArchivePath=\"out/c9.pak\" KeySeedPath=\"seed\" BuildKeyfile=\"true\">" +
+                                  FileElement("text", "src/text") + FileElement("noise", "src/noise") +
+                                  FileElement("a.txt", "src/a.txt") +
+                                  "</CreateOrvanPack><CreateOrvanPack ArchivePath=\"out/c12.pak\" Level=\"12\" "
+                                  "KeySeedPath=\"seed\" BuildKeyfile=\"true\">" +
+                                  FileElement("text", "src/text") + FileElement("noise", "src/noise") +
+                                  FileElement("a.txt", "src/a.txt") + "</CreateOrvanPack>\n");
+    for (int round = 0; round < 2; ++round) {
+        const ToolRun cached =
+            testing::RunProgram("/usr/bin/env", {"ZELKOR_CACHE_DIR=cache", ZELKOR_BINARY, "cached.xml"}, dir_.path());
+        EXPECT_EQ(cached.status, 0) << cached.err;
+        EXPECT_EQ(testing::ReadFile(dir_ / "out/c9.pak"), testing::ReadFile(dir_ / "out/9.pak"));
+        EXPECT_EQ(testing::ReadFile(dir_ / "out/c12.pak"), testing::ReadFile(dir_ / "out/12.pak"));
+    }
 }
 
 // --- Strict mode ----------------------------------------------------------------

@@ -123,6 +123,28 @@ TEST_F(ScriptWarningsTest, BuildKeyfileValuesThatAreNotBooleans)
     });
 }
 
+TEST_F(ScriptWarningsTest, LevelValuesThatAreNotLevels)
+{
+    const auto bad = [](const std::string& value) {
+        return "script.xml(2): Level=\"" + value + "\" is not a level from 1 to 12, taken as 9!\n";
+    };
+    ExpectWarnings({
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"0\"/>\n", bad("0")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"13\"/>\n", bad("13")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"012\"/>\n", bad("012")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"-1\"/>\n", bad("-1")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"high\"/>\n", bad("high")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\"\"/>\n", bad("")},
+        {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"9.5\"/>\n", bad("9.5")},
+        {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\" 12 \"/>\n"
+         "<CreateOrvanPack ArchivePath=\"b.pak\" Level=\"01\"/>\n"
+         "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"1\"/>\n",
+         "", 0},
+    });
+    // A generate command carries its Level into the script it writes.
+    EXPECT_NE(dir_.Read("g.xml").find(" Level=\"1\" "), std::string::npos);
+}
+
 TEST_F(ScriptWarningsTest, RepeatedAttributes)
 {
     // Lookups take the first; each later one is named at its own line.
@@ -199,9 +221,13 @@ TEST_F(ScriptWarningsTest, ControlCharactersInMessagesAreShownNotObeyed)
         {"<CreateOrvanPack ArchivePath=\"a.pak\">\n" + FileElement("a", "src/\x1b]0;owned\x07") +
              FileElement("b", "src/\xc2\x9b" "31m\x9b") +
              "<File ArchivedPath=\"c\">src/two&#10;lines&#0;</File>\n" +
-             FileElement("d", "src/tab\there") + "</CreateOrvanPack>\n",
+             FileElement("d", "src/tab\there") + FileElement("e", "docs/\xe2\x80\xae" "fdp.exe") +
+             "</CreateOrvanPack>\n",
          "Cannot compress src/\\x1b]0;owned\\x07!\nCannot compress src/\\xc2\\x9b31m\\x9b!\n"
-         "Cannot compress src/two\\x0alines\\0!\nCannot compress src/tab\\x09here!\n"},
+         "Cannot compress src/two\\x0alines\\0!\nCannot compress src/tab\\x09here!\n"
+         "Cannot compress docs/\\xe2\\x80\\xaefdp.exe!\n"
+         "a.pak not written: none of its 5 files could be stored!\n",
+         3},
     });
     // The message that ends a run, too.
     ToolRun run = Run({"no\x1b[2Jsuch.xml"});
@@ -219,9 +245,11 @@ TEST_F(ScriptWarningsTest, WarningsComeAsTheProcessorReachesEachElement)
              FileElement("m", "src/missing2") + "</CreateOrvanPack>\n<CreateOrvanPack/>\n<Never/>\n",
          "script.xml(4): unknown element <Typo> ignored!\n"
          "Cannot compress src/missing1!\n"
+         "a.pak not written: none of its 1 files could be stored!\n"
          "script.xml(6): unknown element <Bogus> ignored!\n"
          "script.xml(7): unknown attribute Typo of <CreateOrvanPack> ignored!\n"
          "Cannot compress src/missing2!\n"
+         "b.pak not written: none of its 1 files could be stored!\n"
          "No such node (<xmlattr>.ArchivePath)\n",
          2},
     });
@@ -244,13 +272,14 @@ TEST_F(ScriptWarningsTest, CheckSummarisesEachCommandAndWritesNothing)
     ToolRun check = testing::RunInspect({"check", "script.xml", "big.xml"}, dir_.path());
     // Scripts one after the other, in the order given.
     EXPECT_EQ(check.err, "Cannot create missing/b.pak!\nCannot write nowhere/g.xml!\n"
-                         "Cannot store src/huge!\nCannot store src/huge!\n");
+                         "Cannot store src/huge!\nCannot store src/huge!\n"
+                         "big.pak not written: none of its 2 files could be stored!\n");
     EXPECT_EQ(check.out, "script.xml(2): a.pak: 2 files, 6 bytes to read\n"
                          "script.xml(6): missing/b.pak: 0 files, 0 bytes to read\n"
                          "script.xml(7): g.xml: a script of 4 files\n"
                          "script.xml(8): nowhere/g.xml: a script of 3 files\n"
                          "big.xml(2): big.pak: 0 files, 0 bytes to read\n");
-    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.status, 3);  // outputs asked for would not be written
     EXPECT_EQ(Listing(), before);
 
     // Sources that may not fit; JSON; a clean script; a malformed one.

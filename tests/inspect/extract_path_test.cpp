@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/system_tests.h"
+
 namespace zelkor {
 namespace {
 
@@ -110,8 +112,32 @@ TEST(ExtractPathTest, WindowsRulesRefuseNamesWindowsWouldMisread)
         }
         EXPECT_FALSE(ExtractPath::Parse(c.name, false).IsRefused()) << c.name;
     }
-    EXPECT_EQ(ExtractPath::FoldedCase("Data/ReadMe.TXT"), "data/readme.txt");
-    EXPECT_EQ(ExtractPath::FoldedCase("\xC3\x89"), "\xC3\x89");  // only ASCII letters fold
+}
+
+TEST(ExtractPathTest, NamesThatDifferOnlyInCaseFoldAlike)
+{
+    // Whether Windows takes the two names for one file. Elsewhere only ASCII
+    // letters fold: the check that asks runs with Windows' names alone.
+    const struct {
+        const char* one;
+        const char* other;
+        bool sameOnWindows;
+        bool sameElsewhere;
+    } cases[] = {
+        {"Data/ReadMe.TXT", "data/readme.txt", true, true},
+        {"\xC3\xA9t\xC3\xA9.txt", "\xC3\x89T\xC3\x89.TXT", true, false},      // été, ÉTÉ
+        {"\xC3\xA4rger/\xC3\x96l", "\xC3\x84RGER/\xC3\xB6L", true, false},     // ärger/Öl
+        {"\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBE", "\xD0\x94\xD0\x90\xD0\x9D\xD0\x9E", true, false},  // Cyrillic
+        {"\xCF\x89", "\xCE\xA9", true, false},                                  // ω, Ω
+        {"\xEF\xBD\x81", "\xEF\xBC\xA1", true, false},                        // fullwidth a, A
+        {"stra\xC3\x9F" "e", "STRASSE", false, false},                         // ß has no one-unit upper case
+        {"\xC3\xA9", "e\xCC\x81", false, false},                              // composed and decomposed é
+        {"a.txt", "b.txt", false, false},
+    };
+    for (const auto& c : cases) {
+        const bool same = ExtractPath::FoldedCase(c.one) == ExtractPath::FoldedCase(c.other);
+        EXPECT_EQ(same, testing::OnWindows ? c.sameOnWindows : c.sameElsewhere) << c.one << " " << c.other;
+    }
 }
 
 }  // namespace

@@ -103,6 +103,12 @@ TEST_F(InspectRoundTripTest, NamesWindowsWouldMisreadAreRefusedThereAndTheRestEx
         {"README.txt", true},  // the same file as the row above on NTFS
         {"\xC3\xA9t\xC3\xA9/Gr\xC3\xB6\xC3\x9F" "e.txt", false},
         {"console.txt", false},
+        // The same file as the row of été/Größe.txt on NTFS, whose case rule
+        // takes in every letter; ß has no one-letter upper case, so STRASSE
+        // is another name.
+        {"\xC3\x89T\xC3\x89/gr\xC3\xB6\xC3\x9F" "E.TXT", true},
+        {"stra\xC3\x9F" "e.txt", false},
+        {"STRASSE.txt", false},
     };
     Entries entries;
     for (const auto& c : cases)
@@ -120,11 +126,16 @@ TEST_F(InspectRoundTripTest, NamesWindowsWouldMisreadAreRefusedThereAndTheRestEx
             written[name] = "content of " + name;
     }
     EXPECT_EQ(Tree("out"), written);
-    if (testing::OnWindows)
+    if (testing::OnWindows) {
         EXPECT_NE(extract.err.find("entry 9 (README.txt): not written: entry 8 is at out/Readme.TXT, a name that "
                                    "differs only in case"),
                   std::string::npos)
             << extract.err;
+        EXPECT_NE(extract.err.find("entry 12 (\xC3\x89T\xC3\x89/gr\xC3\xB6\xC3\x9F" "E.TXT): not written: entry 10 is "
+                                   "at out/\xC3\xA9t\xC3\xA9/Gr\xC3\xB6\xC3\x9F" "e.txt, a name that differs only in case"),
+                  std::string::npos)
+            << extract.err;
+    }
 }
 
 TEST_F(InspectRoundTripTest, WithoutNamesEntriesComeBackUnderTheirNameHash)

@@ -145,6 +145,13 @@ TEST(PrintableTest, ControlCharactersAreShownAsBytes)
         {"nbsp\xc2\xa0 caf\xc3\xa9 \xe2\x82\xac", "nbsp\xc2\xa0 caf\xc3\xa9 \xe2\x82\xac"},  // text stays
         {"caf\xe9 \xff", "caf\xe9 \xff"},                          // not UTF-8, not controls
         {"cut\xc2", "cut\xc2"},
+        // Bidirectional controls, which would show the name in another order.
+        {"docs/\xe2\x80\xae" "fdp.exe", "docs/\\xe2\\x80\\xaefdp.exe"},  // U+202E
+        {"\xe2\x80\xaa\xe2\x80\xad\xe2\x81\xa6\xe2\x81\xa9",  // LRE, LRO, LRI, PDI
+         "\\xe2\\x80\\xaa\\xe2\\x80\\xad\\xe2\\x81\\xa6\\xe2\\x81\\xa9"},
+        {"\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "\\xe2\\x80\\x8e\\xe2\\x80\\x8f\\xd8\\x9c"},  // LRM, RLM, ALM
+        {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b",  // their neighbours stay
+         "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(InspectedArchive::Printable(c.name), c.shown) << HexBytes(c.name);

@@ -29,6 +29,7 @@ TEST(HtmlTextTest, NamesBecomeTextThatNoParserRejects)
         {"a&b<c>\"d\"'e'", 100, "a&amp;b&lt;c&gt;&quot;d&quot;&#39;e&#39;"},
         {"tab\there\x01\x7f", 100, "tab\\x09here\\x01\\x7f"},
         {"\xc2\x9b" "esc", 100, "\\xc2\\x9besc"},           // a C1 control as UTF-8
+        {"\xe2\x80\xae" "fdp.exe", 100, "\\xe2\\x80\\xaefdp.exe"},  // a right-to-left override
         {"caf\xc3\xa9 \xe6\x97\xa5", 100, "caf\xc3\xa9 \xe6\x97\xa5"},  // UTF-8 stays
         {"bad\xff\xfe", 100, "bad\xef\xbf\xbd\xef\xbf\xbd"},  // bytes outside UTF-8
         {"non\xef\xbf\xbe\xef\xb7\x90\xf0\x9f\xbf\xbf", 100,  // U+FFFE, U+FDD0, U+1FFFF

@@ -2,7 +2,8 @@
 # Installs the build into a staging directory, as `make install DESTDIR=...`
 # does, and runs the installed programs on the bundled example: the generated
 # script, the archive it builds, and its verification. The manual pages must
-# render without warnings.
+# render without warnings. The reader library's files must be there too
+# (tests/consumer builds programs against them).
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -15,9 +16,19 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >/dev/null
 prefix="$stage/usr/local"
 for file in bin/zelkor bin/zelkor-inspect share/man/man1/zelkor.1 share/man/man1/zelkor-inspect.1 \
             share/doc/zelkor/README.md share/doc/zelkor/format.md \
-            share/bash-completion/completions/zelkor share/bash-completion/completions/zelkor-inspect; do
+            share/bash-completion/completions/zelkor share/bash-completion/completions/zelkor-inspect \
+            include/zelkor/zelkor.h lib/libzelkor-reader.so.1.0.0 lib/libzelkor-reader.so.1 lib/libzelkor-reader.so \
+            lib/libzelkor-reader.a lib/pkgconfig/zelkor-reader.pc lib/cmake/Zelkor/ZelkorConfig.cmake \
+            lib/cmake/Zelkor/ZelkorConfigVersion.cmake share/doc/zelkor/library.md; do
     [ -e "$prefix/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
+# The library's links: the development name to the SONAME, the SONAME to the file.
+[ "$(readlink "$prefix/lib/libzelkor-reader.so")" = libzelkor-reader.so.1 ] &&
+    [ "$(readlink "$prefix/lib/libzelkor-reader.so.1")" = libzelkor-reader.so.1.0.0 ] ||
+    { echo "libzelkor-reader.so's links are not .so -> .so.1 -> .so.1.0.0"; exit 1; }
+version=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion zelkor-reader)
+grep -q "define ZLK_VERSION_STRING \"$version\"" "$prefix/include/zelkor/zelkor.h" ||
+    { echo "zelkor-reader.pc says version $version, zelkor.h does not"; exit 1; }
 
 work="$stage/work"
 mkdir -p "$work/build/demo"

@@ -30,6 +30,7 @@ while IFS= read -r text; do
     grep -qxF -- "$text" <<<"$zelkor" || { echo "zelkor.1 lacks the line: $text"; status=1; }
 done <<'TEXTS'
 Cannot compress SOURCE!
+ARCHIVE not written: none of its N files could be stored!
 Cannot store SOURCE!
 Cannot create PATH!
 Cannot read key seed PATH!
@@ -39,6 +40,9 @@ Cannot use cache DIR!
 Cache DIR held a damaged entry KEY!
 Cache DIR held a damaged entry KEY!
 ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!
+ZELKOR_CACHE_TRUST_HOURS="VALUE" is not a number of hours, taken as 24!
+ZELKOR_THREADS="VALUE" is not a number of threads, taken as one per hardware thread!
+ZELKOR_MEMORY="VALUE" is not a size, taken as half the memory!
 Cannot use remote cache URL!
 Remote cache URL sent a damaged entry KEY!
 ZELKOR_REMOTE_CACHE_MODE="VALUE" is not read-only or read-write, taken as read-only!
@@ -49,6 +53,7 @@ SCRIPT(LINE): ArchivedPath NAME has the name hash of OTHER (line FIRST)!
 SCRIPT(LINE): unknown element <NAME> ignored!
 SCRIPT(LINE): unknown attribute NAME of <ELEMENT> ignored!
 SCRIPT(LINE): BuildKeyfile="VALUE" is not true or false, taken as false!
+SCRIPT(LINE): Level="VALUE" is not a level from 1 to 12, taken as 9!
 SCRIPT(LINE): attribute NAME repeated, the first one used!
 PATH: cannot open file
 PATH(LINE): REASON

@@ -2,6 +2,7 @@
 // a caller can switch on, names found through their case and separator
 // variants, positioned reads, allocator hooks, and many threads on one archive.
 #include "zelkor/zelkor.h"
+#include "zelkor/zelkor.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@
 #include "archive/archive_writer.h"
 #include "pack/file_job.h"
 #include "platform/commit_record.h"
+#include "platform/file_system.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 
@@ -63,10 +65,17 @@ protected:
         writer.Close();
     }
 
-    zlk_status Open(const char* key = "game.pak.zlk")
+    // Windows keeps a file that is open from being rewritten: an archive is
+    // closed before its file changes.
+    void Close()
     {
         zlk_close(archive_);
         archive_ = nullptr;
+    }
+
+    zlk_status Open(const char* key = "game.pak.zlk")
+    {
+        Close();
         const std::string keyPath = key ? Path(key) : std::string();
         return zlk_open(Path("game.pak").c_str(), key ? keyPath.c_str() : nullptr, &archive_, &error_);
     }
@@ -176,6 +185,7 @@ TEST_F(ZelkorApiTest, GradedDamage)
         offset += 20 + entries[i].stored_size;
     std::string damaged = pristine;
     damaged[offset + 20 + entries[3].stored_size / 2] ^= 0x40;
+    Close();
     dir_.Write("game.pak", damaged);
     ASSERT_EQ(Open(), ZLK_OK);
     ReadWhole(3, ZLK_ENTRY_DAMAGED);
@@ -183,6 +193,7 @@ TEST_F(ZelkorApiTest, GradedDamage)
     for (std::uint64_t i : {0u, 1u, 2u, 4u})
         EXPECT_EQ(ReadWhole(i), Sources()[i].content) << i;
 
+    Close();
     dir_.Write("game.pak", pristine.substr(0, pristine.size() - 10));
     EXPECT_EQ(Open(), ZLK_ARCHIVE_DAMAGED);
     EXPECT_EQ(archive_, nullptr);
@@ -291,7 +302,11 @@ TEST_F(ZelkorApiTest, OpeningWritesNothingAndReportsAPendingCommit)
     const std::string newKey = ".game.pak.zlk.zelkor-BBBBBB";
     Build(Path(newArchive), Path(newKey), {{"fresh.txt", "the new build"}});
     CommitRecord record;
-    record.pairs = {{"game.pak.zlk", newKey}, {"game.pak", newArchive}};
+    // The record knows each file by what was written, not by its name alone.
+    const auto written = [&](const std::string& name) {
+        return CommitRecord::Identity::Of(*StatusOf(Path(name), FollowLinks::No));
+    };
+    record.pairs = {{"game.pak.zlk", newKey, written(newKey)}, {"game.pak", newArchive, written(newArchive)}};
     const std::vector<std::uint8_t> bytes = record.Encode();
     dir_.Write(CommitRecord::NameFor("game.pak"), std::string(bytes.begin(), bytes.end()));
     const auto pending = Listing(dir_.path());
@@ -373,6 +388,25 @@ TEST_F(ZelkorApiTest, EightThreadsReadOneArchive)
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+// The C++ layer: the handle closes itself, moves, and reads into a span.
+TEST_F(ZelkorApiTest, TheCppLayer)
+{
+    zlk::Archive archive = zlk::Archive::open(Path("game.pak").c_str(), Path("game.pak.zlk").c_str());
+    ASSERT_TRUE(archive);
+    zlk::Archive moved = std::move(archive);
+    EXPECT_FALSE(archive);
+    const std::optional<std::uint64_t> index = moved.find("TEXTURES/hero.png");
+    ASSERT_TRUE(index);
+    const std::optional<zlk_entry> entry = moved.entry(*index);
+    ASSERT_TRUE(entry);
+    std::vector<std::byte> content(entry->raw_size);
+    ASSERT_EQ(moved.read(*index, content), ZLK_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(content.data()), content.size()), Sources()[0].content);
+    EXPECT_FALSE(moved.find("absent"));
+    EXPECT_EQ(zlk::name_hash("a/B"), zlk_name_hash("A\\b", 3));
+    EXPECT_FALSE(zlk::Archive::open(Path("absent.pak").c_str(), nullptr));
 }
 
 }  // namespace

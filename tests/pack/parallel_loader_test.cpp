@@ -78,9 +78,10 @@ protected:
 
     // Runs a loader on `threads` threads; the consumer records each file and
     // throws std::runtime_error at the file with index `throwAt`.
-    void Run(int threads, std::size_t jobs, std::size_t waitingBytes, std::size_t throwAt = SIZE_MAX)
+    void Run(int threads, std::size_t jobs, std::size_t waitingBytes, std::size_t throwAt = SIZE_MAX,
+             MemoryBudget* budget = nullptr)
     {
-        FileJobPool pool(jobs, 64 * 1024);
+        FileJobPool pool(jobs, 64 * 1024, nullptr, budget);
         ParallelLoader loader(pool, waitingBytes);
         tbb::task_arena arena(threads);
         std::exception_ptr failure;
@@ -163,6 +164,24 @@ TEST_F(ParallelLoaderTest, EveryFileIsHandedOverOnceInDocumentOrder)
         seen_.clear();
         Run(threads, jobs, window);
         ExpectSeenInOrder(Sources().size());
+    }
+}
+
+TEST_F(ParallelLoaderTest, AMemoryBudgetAdmitsFilesWhileTheyFitAndLargerOnesAlone)
+{
+    AddMixedFiles();
+    // What the largest file needs: more than the smaller budgets, so that it
+    // runs alone there.
+    const std::uint64_t largest = FileJob::MemoryNeeded(3 * 512 * 1024, false);
+    const int all = tbb::this_task_arena::max_concurrency();
+    for (const std::uint64_t bytes : {std::uint64_t{1} << 20, std::uint64_t{4} << 20, std::uint64_t{64} << 20}) {
+        SCOPED_TRACE(bytes);
+        MemoryBudget budget(bytes);
+        seen_.clear();
+        Run(std::max(all, 4), 8, std::size_t{64} << 20, SIZE_MAX, &budget);
+        ExpectSeenInOrder(Sources().size());
+        EXPECT_LE(budget.Peak(), std::max(bytes, largest));
+        EXPECT_TRUE(budget.Reserve(bytes, false));  // every byte came back
     }
 }
 

@@ -1,9 +1,11 @@
+#include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
 #include "platform/output_guard.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -173,6 +176,59 @@ TEST(FileTest, TimesAndAttributes)
     file.TakeAttributesOf(wanted);
     EXPECT_EQ(file.Status()->permissions, 0604u);
     EXPECT_EQ(file.Status()->owner, after.owner);
+}
+
+#ifndef _WIN32
+TEST(FileTest, TimesBeyondTheRangeAreHeldAtItsEnds)
+{
+    // Anyone may date a file past 2262, where nanoseconds since the epoch no
+    // longer fit in 64 bits.
+    TempDir dir;
+    const fs::path path = dir.Write("f", "x");
+    const timespec far[2] = {{10'413'792'000, 5}, {10'413'792'000, 5}};  // the year 2300
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), far, 0), 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    if (info.st_mtim.tv_sec != far[1].tv_sec)
+        GTEST_SKIP() << "the file system keeps no such time";
+    EXPECT_EQ(StatusOf(path.string())->modifiedNanoseconds, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(File::Open(path.string(), OpenFlags::Read).Status()->modifiedNanoseconds,
+              std::numeric_limits<std::int64_t>::max());
+}
+#endif
+
+TEST(FileTest, StatusTellsWhereTheFileLives)
+{
+    ZELKOR_POSIX_ONLY("mounts and /proc");
+    TempDir dir;
+    const std::string file = dir.Write("f", "x").string();
+    const struct {
+        std::string path;
+        bool keepsChangeTime;  // when the test's directory is on a file system that does
+    } cases[] = {
+        {file, true},
+        {"/proc/version", false},  // the kernel's word, no file system's
+    };
+    std::optional<FileStatus> first;
+    for (const auto& c : cases) {
+        const std::optional<FileStatus> byPath = StatusOf(c.path);
+        const std::optional<FileStatus> opened = File::Open(c.path, OpenFlags::Read).Status();
+        ASSERT_TRUE(byPath && opened) << c.path;
+        EXPECT_NE(byPath->mount, 0u) << c.path;
+        EXPECT_EQ(byPath->mount, opened->mount) << c.path;
+        EXPECT_EQ(byPath->fileSystem, opened->fileSystem) << c.path;
+        EXPECT_EQ(byPath->keepsChangeTime, opened->keepsChangeTime) << c.path;
+        EXPECT_TRUE(c.keepsChangeTime || !byPath->keepsChangeTime) << c.path;
+        if (first) {
+            EXPECT_NE(byPath->mount, first->mount) << c.path;
+        } else {
+            first = byPath;
+        }
+    }
+    // The test's own directory is on ext4 or tmpfs wherever this suite runs.
+    EXPECT_TRUE(first->keepsChangeTime) << "the temporary directory's file system is not trusted";
+    // Listings leave it out.
+    EXPECT_EQ(Directory::Open(dir.path().string())->List()->at(0).status.mount, 0u);
 }
 
 TEST(FileSystemTest, CallsOnPaths)

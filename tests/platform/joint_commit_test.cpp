@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -42,11 +43,19 @@ std::vector<CommitRecord::Pair> MorePairsThanARecordHolds(const std::string& arc
     return pairs;
 }
 
+// The identity of the file at `path` as a record gives it.
+CommitRecord::Identity IdentityOf(const fs::path& path)
+{
+    const std::optional<FileStatus> status = StatusOf(path.string(), FollowLinks::No);
+    EXPECT_TRUE(status) << path;
+    return status ? CommitRecord::Identity::Of(*status) : CommitRecord::Identity();
+}
+
 TEST(CommitRecordTest, RoundTripAndEveryRefusedForm)
 {
     const std::string key = OutputGuard::HiddenName("a.zlk", "Ab3dE9");
     const std::string archive = OutputGuard::HiddenName("a.pak", "x0Y1z2");
-    const CommitRecord good{{{"/keys/a.zlk", key}, {"a.pak", archive}}};
+    const CommitRecord good{{{"/keys/a.zlk", key, {1, 2, 3, 4}}, {"a.pak", archive, {5, 6, 7, -8}}}};
     const std::string recordName = CommitRecord::NameFor("a.pak");
     EXPECT_EQ(recordName, ".a.pak.zelkor-commit");
     const std::vector<std::uint8_t> bytes = good.Encode();
@@ -64,6 +73,12 @@ TEST(CommitRecordTest, RoundTripAndEveryRefusedForm)
     std::vector<std::uint8_t> longer = bytes;
     longer.push_back(0);
     EXPECT_FALSE(CommitRecord::Decode(longer, recordName));
+    // A record of another version is not followed, and known as such.
+    EXPECT_FALSE(CommitRecord::OfAnotherVersion(bytes));
+    std::vector<std::uint8_t> first = bytes;
+    first[4] = 1;
+    EXPECT_FALSE(CommitRecord::Decode(first, recordName));
+    EXPECT_TRUE(CommitRecord::OfAnotherVersion(first));
 
     // Well-formed records that could make a rename reach anything else.
     const struct {
@@ -265,7 +280,8 @@ TEST_F(JointCommitTest, RecordsThatAreStaleForeignOrHeldAreNotFollowed)
 
     // A writer still at work holds the lock, and completes the commit itself.
     dir_.Write(temporary, "new archive");
-    writeRecord(record.Encode());
+    const CommitRecord written{{{"a.pak", temporary, IdentityOf(dir_ / temporary)}}};
+    writeRecord(written.Encode());
     {
         OutputGuard writer(Path("a.pak"), {.lock = true, .sync = false});
         ASSERT_TRUE(writer.Open());
@@ -275,7 +291,8 @@ TEST_F(JointCommitTest, RecordsThatAreStaleForeignOrHeldAreNotFollowed)
     }
 
     // Another user's record is left alone (as root, the test can make one;
-    // Windows files have no owner of that kind).
+    // Windows files have no owner of that kind), and so is one that others may
+    // write.
 #ifndef _WIN32
     if (EffectiveUser() == 0) {
         ASSERT_EQ(::chown(recordPath.c_str(), 65534, 65534), 0);
@@ -283,6 +300,13 @@ TEST_F(JointCommitTest, RecordsThatAreStaleForeignOrHeldAreNotFollowed)
         EXPECT_TRUE(fs::exists(recordPath));
         EXPECT_EQ(dir_.Read("a.pak"), "old archive");
         ASSERT_EQ(::chown(recordPath.c_str(), 0, 0), 0);
+    }
+    for (const fs::perms writable : {fs::perms::group_write, fs::perms::others_write}) {
+        fs::permissions(recordPath, writable, fs::perm_options::add);
+        JointCommit::Complete(Path("a.pak"));
+        EXPECT_TRUE(fs::exists(recordPath));
+        EXPECT_EQ(dir_.Read("a.pak"), "old archive");
+        fs::permissions(recordPath, writable, fs::perm_options::remove);
     }
 #endif
     JointCommit::Complete(Path("a.pak"));
@@ -296,13 +320,90 @@ TEST_F(JointCommitTest, ACommitWhosePrimaryFileWasRemovedIsGivenUp)
     // deleted by hand: completing the key file alone would break the old pair.
     const std::string keyTemporary = OutputGuard::HiddenName("a.zlk", "Ab3dE9");
     dir_.Write("keys/" + keyTemporary, "new key");
-    const CommitRecord record{
-        {{*AbsolutePath(Path("keys/a.zlk")), keyTemporary}, {"a.pak", OutputGuard::HiddenName("a.pak", "x0Y1z2")}}};
+    const CommitRecord record{{{*AbsolutePath(Path("keys/a.zlk")), keyTemporary, IdentityOf(dir_ / "keys" / keyTemporary)},
+                               {"a.pak", OutputGuard::HiddenName("a.pak", "x0Y1z2"), {1, 2, 3, 4}}}};
     const std::vector<std::uint8_t> bytes = record.Encode();
     WriteFile(dir_ / ".a.pak.zelkor-commit", std::string(bytes.begin(), bytes.end()));
     JointCommit::Complete(Path("a.pak"));
     ExpectPair("old key", "old archive");
     EXPECT_EQ(Names(), onlyThePair_);
+}
+
+TEST_F(JointCommitTest, RecoveryGoesByWhatWasWrittenNotByNames)
+{
+    ZELKOR_POSIX_ONLY("a child process killed by a signal");
+#ifndef _WIN32
+    // Killed between the renames; then someone puts a file at the key file's
+    // old temporary name, and another at the archive's target.
+    ASSERT_TRUE(WIFSIGNALED(CommitInChild([] { ::raise(SIGKILL); })));
+    const std::string record = dir_.Read(".a.pak.zelkor-commit");
+    const auto decoded = CommitRecord::Decode(std::span(reinterpret_cast<const std::uint8_t*>(record.data()),
+                                                        record.size()),
+                                              ".a.pak.zelkor-commit");
+    ASSERT_TRUE(decoded);
+    // The record is the user's alone, whatever the mask.
+    EXPECT_EQ(fs::status(dir_ / ".a.pak.zelkor-commit").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    const std::string keyTemporary = decoded->pairs[0].temporary;
+    dir_.Write("keys/" + keyTemporary, "planted");
+    // Before: the planted file made the reader give up and remove the archive's
+    // temporary file, leaving the new key file beside the old archive for good.
+    JointCommit::Complete(Path("a.pak"));
+    ExpectPair("new key", "new archive");
+    EXPECT_EQ(dir_.Read("keys/" + keyTemporary), "planted");  // someone else's: left alone
+    EXPECT_FALSE(fs::exists(dir_ / ".a.pak.zelkor-commit"));
+#endif
+}
+
+TEST_F(JointCommitTest, WhateverIsPutAtTheRecordsNameIsNeitherWaitedOnNorWrittenThrough)
+{
+    ZELKOR_POSIX_ONLY("FIFOs, hard links and owners");
+#ifndef _WIN32
+    const fs::path record = dir_ / ".a.pak.zelkor-commit";
+    dir_.Write("victim", "keep me");
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        bool committed;
+    } cases[] = {
+        // Before: opened blocking, so the build hung holding the archive's lock.
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0); }, false},
+        // Before: truncated and written through. Now renamed over: the name goes
+        // to the record, the file it named stays whole.
+        {"a hard link to a file of the user's", [&] { fs::create_hard_link(dir_ / "victim", record); }, true},
+        {"a link", [&] { fs::create_symlink(dir_ / "victim", record); }, false},
+        {"a directory", [&] { fs::create_directory(record); }, false},
+        {"another user's file",
+         [&] {
+             dir_.Write(".a.pak.zelkor-commit", "theirs");
+             if (EffectiveUser() == 0) {
+                 ASSERT_EQ(::chown(record.c_str(), 65534, 65534), 0);
+             }
+         },
+         EffectiveUser() != 0},
+    };
+    for (const auto& c : cases) {
+        dir_.Write("a.pak", "old archive");
+        dir_.Write("keys/a.zlk", "old key");
+        c.plant();
+        EXPECT_EQ(JointCommit::RecordNameFree(Path("a.pak")), c.committed) << c.what;
+        EXPECT_EQ(Commit(), c.committed ? 0 : 1) << c.what;
+        if (c.committed) {
+            ExpectPair("new key", "new archive");
+            EXPECT_FALSE(fs::exists(fs::symlink_status(record))) << c.what;
+        } else {
+            ExpectPair("old key", "old archive");
+            EXPECT_TRUE(fs::exists(fs::symlink_status(record))) << c.what;
+            fs::remove(record);
+        }
+        EXPECT_EQ(dir_.Read("victim"), "keep me") << c.what;
+        // Nothing else is left beside the pair: no temporary file of either
+        // file or of the record.
+        std::vector<std::string> names = Names();
+        std::erase(names, "victim");
+        EXPECT_EQ(names, onlyThePair_) << c.what;
+    }
+#endif
 }
 
 }  // namespace

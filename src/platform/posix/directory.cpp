@@ -60,9 +60,9 @@ std::optional<Directory> Directory::Open(const std::string& path)
     return Directory(std::move(handle));
 }
 
-bool Directory::Create(const std::string& path)
+bool Directory::Create(const std::string& path, unsigned permissions)
 {
-    return MakeDirectories(path);
+    return MakeDirectories(path, permissions);
 }
 
 std::string Directory::PathOf(std::string_view name) const
@@ -83,9 +83,9 @@ std::optional<Directory> Directory::Enter(const std::string& name) const
     return Directory(std::move(handle));
 }
 
-bool Directory::MakeDirectory(const std::string& name) const
+bool Directory::MakeDirectory(const std::string& name, unsigned permissions) const
 {
-    return IsComponent(name) && (handle_.MakeDirectoryAt(name) || errno == EEXIST);
+    return IsComponent(name) && (handle_.MakeDirectoryAt(name, permissions) || errno == EEXIST);
 }
 
 File Directory::OpenForReading(const std::string& name, FileStatus* status) const
@@ -95,14 +95,16 @@ File Directory::OpenForReading(const std::string& name, FileStatus* status) cons
     return File::OpenRegularAt(handle_, name, OpenFlags::Read | OpenFlags::NoFollow, status);
 }
 
-File Directory::OpenForUpdate(const std::string& name) const
+File Directory::OpenForUpdate(const std::string& name, unsigned permissions) const
 {
     if (!IsComponent(name))
         return File();
-    return File::OpenRegularAt(handle_, name, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow);
+    return File::OpenRegularAt(handle_, name, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow,
+                               nullptr, permissions);
 }
 
-File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup) const
+File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup,
+                             unsigned permissions) const
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string candidate(prefix);
@@ -113,7 +115,8 @@ File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalC
         // Exclusive: whatever stands at the name, a FIFO or a link included, is
         // never opened.
         File file = File::OpenAt(handle_, candidate,
-                                 OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow);
+                                 OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow,
+                                 permissions);
         if (file.IsOpen()) {
             name = std::move(candidate);
             cleanup = std::move(covered);

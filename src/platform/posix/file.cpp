@@ -133,9 +133,10 @@ File File::OpenRegular(const std::string& path, OpenFlags flags, FileStatus* sta
     return OnlyRegular(Open(path, flags | OpenFlags::NonBlocking), status);
 }
 
-File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status)
+File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status,
+                         unsigned permissions)
 {
-    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking), status);
+    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking, permissions), status);
 }
 
 bool File::WriteAll(const void* data, std::size_t size)
@@ -339,10 +340,7 @@ void File::TakeAttributesOf(const FileStatus& status) const
 
 std::optional<FileStatus> File::Status() const
 {
-    struct stat info {};
-    if (::fstat(Descriptor(*this), &info) != 0)
-        return std::nullopt;
-    return posix::StatusFrom(info);
+    return posix::StatusOfDescriptor(Descriptor(*this));
 }
 
 std::optional<std::uint64_t> File::Position() const
@@ -351,6 +349,11 @@ std::optional<std::uint64_t> File::Position() const
     if (position < 0)
         return std::nullopt;
     return static_cast<std::uint64_t>(position);
+}
+
+bool File::Seek(std::uint64_t offset)
+{
+    return ::lseek(Descriptor(*this), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
 bool File::Truncate(std::uint64_t length)

@@ -62,13 +62,9 @@ std::optional<std::string> AbsolutePath(const std::string& path)
 
 std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow)
 {
-    struct stat info {};
     if (!Passable(path))
         return std::nullopt;
-    const int rc = follow == FollowLinks::Yes ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
-    if (rc != 0)
-        return std::nullopt;
-    return posix::StatusFrom(info);
+    return posix::StatusOfPath(path.c_str(), follow == FollowLinks::Yes);
 }
 
 std::optional<std::string> ReadLink(const std::string& path)
@@ -115,7 +111,7 @@ bool MakeDirectory(const std::string& path, unsigned permissions)
     return Passable(path) && ::mkdir(path.c_str(), static_cast<mode_t>(permissions)) == 0;
 }
 
-bool MakeDirectories(const std::string& path)
+bool MakeDirectories(const std::string& path, unsigned permissions)
 {
     if (!Passable(path))
         return false;
@@ -126,8 +122,8 @@ bool MakeDirectories(const std::string& path)
         errno = ENOENT;
         return false;
     }
-    const auto made = [&directory] {
-        if (::mkdir(directory.c_str(), 0777) == 0)
+    const auto made = [&directory, permissions] {
+        if (::mkdir(directory.c_str(), static_cast<mode_t>(permissions)) == 0)
             return true;
         if (errno != EEXIST)
             return false;
@@ -141,7 +137,7 @@ bool MakeDirectories(const std::string& path)
     const std::size_t slash = directory.rfind('/');
     if (errno != ENOENT || slash == std::string::npos)
         return false;
-    return MakeDirectories(directory.substr(0, slash == 0 ? 1 : slash)) && made();
+    return MakeDirectories(directory.substr(0, slash == 0 ? 1 : slash), permissions) && made();
 }
 
 std::uint64_t ProcessId()
@@ -178,6 +174,16 @@ std::string MachineIdentity()
     if (::gethostname(host, sizeof host - 1) != 0)
         return {};
     return host;
+}
+
+std::string FileNameInOneCase(std::string_view name)
+{
+    std::string folded(name);
+    for (char& c : folded) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return folded;
 }
 
 }  // namespace zelkor

@@ -11,6 +11,14 @@ std::size_t PageSize()
     return size;
 }
 
+std::uint64_t PhysicalMemory()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    if (pages <= 0)
+        return 0;
+    return static_cast<std::uint64_t>(pages) * PageSize();
+}
+
 void DiscardPages(void* begin, std::size_t length)
 {
     // Private anonymous memory (from calloc) comes back zero-filled on the next

@@ -264,9 +264,10 @@ File File::OpenRegular(const std::string& path, OpenFlags flags, FileStatus* sta
     return OnlyRegular(Open(path, flags | OpenFlags::NonBlocking), status);
 }
 
-File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status)
+File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status,
+                         unsigned permissions)
 {
-    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking), status);
+    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking, permissions), status);
 }
 
 bool File::WriteAll(const void* data, std::size_t size)
@@ -401,6 +402,16 @@ std::optional<FileStatus> File::Status() const
 std::optional<std::uint64_t> File::Position() const
 {
     return Pointer(Native(*this));
+}
+
+bool File::Seek(std::uint64_t offset)
+{
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (::SetFilePointerEx(Native(*this), to, nullptr, FILE_BEGIN))
+        return true;
+    win32::SetErrnoFromLastError();
+    return false;
 }
 
 bool File::Truncate(std::uint64_t length)

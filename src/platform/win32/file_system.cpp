@@ -160,7 +160,7 @@ bool MakeDirectory(const std::string& path, unsigned)
     return Passable(path) && Succeeded(::CreateDirectoryW(win32::WidePath(path).c_str(), nullptr));
 }
 
-bool MakeDirectories(const std::string& path)
+bool MakeDirectories(const std::string& path, unsigned permissions)
 {
     if (!Passable(path))
         return false;
@@ -192,7 +192,7 @@ bool MakeDirectories(const std::string& path)
         return false;
     // The parent keeps its separator when it is a root ("/", "C:/").
     const bool root = start == 1 || (start == 3 && directory[1] == ':');
-    return MakeDirectories(directory.substr(0, root ? start : start - 1)) && made();
+    return MakeDirectories(directory.substr(0, root ? start : start - 1), permissions) && made();
 }
 
 std::uint64_t ProcessId()
@@ -242,6 +242,23 @@ std::string MachineIdentity()
     if (!::GetComputerNameExW(ComputerNameDnsFullyQualified, name, &length))
         return {};
     return win32::Narrow(std::wstring_view(name, length));
+}
+
+std::string FileNameInOneCase(std::string_view name)
+{
+    // Without LCMAP_LINGUISTIC_CASING the mapping is the file system's: one
+    // UTF-16 unit for one, whatever the user's language.
+    const std::wstring wide = win32::Wide(name);
+    if (wide.empty())
+        return {};
+    std::wstring upper(wide.size(), L'\0');
+    const int length = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                                       static_cast<int>(wide.size()), upper.data(), static_cast<int>(upper.size()),
+                                       nullptr, nullptr, 0);
+    if (length <= 0)
+        return std::string(name);
+    upper.resize(static_cast<std::size_t>(length));
+    return win32::Narrow(upper);
 }
 
 }  // namespace zelkor

@@ -14,6 +14,15 @@ std::size_t PageSize()
     return size;
 }
 
+std::uint64_t PhysicalMemory()
+{
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!::GlobalMemoryStatusEx(&status))
+        return 0;
+    return static_cast<std::uint64_t>(status.ullTotalPhys);
+}
+
 void DiscardPages(void* begin, std::size_t length)
 {
     // The pages stay committed (they belong to the heap), but the system may

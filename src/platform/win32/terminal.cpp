@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/console_stream_buffer.h"
+
 namespace zelkor {
 
 namespace {
@@ -39,6 +41,8 @@ std::optional<unsigned> StandardErrorWidth()
 bool WriteStandardError(std::string_view text)
 {
     const HANDLE handle = StandardError();
+    if (win32::IsConsole(handle))
+        return win32::WriteConsoleText(handle, text);
     while (!text.empty()) {
         DWORD written = 0;
         const auto count = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1u << 20));

@@ -2,15 +2,55 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <limits>
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "platform/win32/win32_error.h"
 
 namespace zelkor::win32 {
 
+namespace {
+
+// Whether the volume of serial number `serial`, on which `handle` lies, runs a
+// file system that keeps a true change time (NTFS, ReFS; not FAT or exFAT,
+// which keep none). Asked once per volume: the query is slow.
+bool KeepsChangeTime(HANDLE handle, DWORD serial)
+{
+    static std::mutex mutex;
+    static std::vector<std::pair<DWORD, bool>> known;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& [volume, keeps] : known) {
+            if (volume == serial)
+                return keeps;
+        }
+    }
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1))
+        return false;
+    const bool keeps = _wcsicmp(name, L"NTFS") == 0 || _wcsicmp(name, L"ReFS") == 0;
+    const std::lock_guard<std::mutex> lock(mutex);
+    known.emplace_back(serial, keeps);
+    return keeps;
+}
+
+}  // namespace
+
 std::int64_t UnixNanoseconds(std::uint32_t low, std::uint32_t high)
 {
-    // 1601-01-01 to 1970-01-01 in 100 ns steps.
+    // 1601-01-01 to 1970-01-01 in 100 ns steps; times past 2262 (or before
+    // 1677) are held there.
     constexpr std::int64_t EpochDifference = 116444736000000000;
     const auto ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+    constexpr std::int64_t Most = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Least = std::numeric_limits<std::int64_t>::min();
+    if (ticks > Most / 100 + EpochDifference)
+        return Most;
+    if (ticks < Least / 100 + EpochDifference)
+        return Least;
     return (ticks - EpochDifference) * 100;
 }
 
@@ -57,6 +97,9 @@ std::optional<FileStatus> StatusOfHandle(std::intptr_t native, bool asLink)
                                                     static_cast<std::uint32_t>(basic.ChangeTime.HighPart));
     else
         status.changedNanoseconds = status.modifiedNanoseconds;
+    // A volume has no mount beneath it to tell apart: its serial number is all.
+    status.fileSystem = status.device;
+    status.keepsChangeTime = status.kind == FileKind::Regular && KeepsChangeTime(handle, info.dwVolumeSerialNumber);
     return status;
 }
 

@@ -1,0 +1,15 @@
+#include "platform/environment.h"
+
+#include <cstdlib>
+
+namespace zelkor {
+
+std::optional<std::string> EnvironmentVariable(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (!value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+}  // namespace zelkor
