@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -130,8 +131,9 @@ TEST_F(VolumeSetApiTest, EveryVolumeSizeGivesWholeEntriesInOrderReadBackByPath)
         }
         ASSERT_EQ(zlk_volume_count(archive_), expected.size());
         for (std::size_t volume = 0; volume <= expected.size(); ++volume) {
-            char name[32];
-            std::snprintf(name, sizeof name, volume == 0 ? "/game.pak" : "/game_%03zu.pak", volume);
+            std::string number = std::to_string(volume);
+            number.insert(0, 3 - std::min<std::size_t>(3, number.size()), '0');
+            const std::string name = volume == 0 ? "/game.pak" : "/game_" + number + ".pak";
             const fs::path path = dir_ / (std::string("v") + row.size + name);
             if (volume == expected.size()) {
                 EXPECT_FALSE(fs::exists(path));
@@ -281,6 +283,9 @@ TEST_F(VolumeSetApiTest, ASetPastFourGiBReadsBackWhole)
 #ifdef ZELKOR_SANITIZED
     GTEST_SKIP() << "gigabytes of buffers under a sanitizer's shadow memory";
 #endif
+#ifdef _WIN32
+    GTEST_SKIP() << "gigabytes written and read under Wine take longer than a test may";
+#endif
     const std::uint64_t sizes[] = {1 << 20, (std::uint64_t{4} << 30) - 1024};
     const char* names[] = {"a.bin", "b.bin"};
     const auto markers = [](std::uint64_t size) {
@@ -289,13 +294,12 @@ TEST_F(VolumeSetApiTest, ASetPastFourGiBReadsBackWhole)
     for (int i = 0; i < 2; ++i) {
         const fs::path path = dir_.Write(std::string("huge/") + names[i], "");
         fs::resize_file(path, sizes[i]);
-        std::FILE* file = std::fopen(path.string().c_str(), "r+b");
-        ASSERT_NE(file, nullptr);
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
         for (const std::uint64_t at : markers(sizes[i])) {
-            ASSERT_EQ(fseeko(file, static_cast<off_t>(at), SEEK_SET), 0);
-            std::fputc(names[i][0], file);
+            file.seekp(static_cast<std::streamoff>(at));
+            file.put(names[i][0]);
         }
-        std::fclose(file);
+        ASSERT_TRUE(file.flush()) << path;
     }
     dir_.Write("huge/c.txt", testing::CompressibleText(5000, 3));
     const auto pack = [&](const std::string& attributes) {
