@@ -18,6 +18,17 @@
 //     open  zlk_open with the key file, then zlk_find of every name in NAMES
 //     PZ    PhysicsFS mounting ZIP and opening (and closing) every name
 //   with the library's memory after the open and after the names were loaded.
+//
+//   reader_bench mounts WHOLE PART1 PART2 PART3 NAMES REPS
+//     F1  zlk_find of every name in NAMES in WHOLE, one archive of them all
+//     M3  zlk_mounts_find of every name through a mount list of the three
+//         PARTs (key files beside them), which hold the names between them
+//
+//   reader_bench physfs ARCHIVE REPS
+//     RD  every entry found by its path and read through the library
+//         (zlk_find, zlk_entry_at, zlk_read), one thread
+//     PA  the same through PhysicsFS with the adapter (zelkor_physfs.h):
+//         PHYSFS_openRead, PHYSFS_readBytes of the whole file, PHYSFS_close
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -38,6 +49,7 @@
 #include <xxhash.h>
 
 #include "zelkor/zelkor.h"
+#include "zelkor/zelkor_physfs.h"
 
 namespace {
 
@@ -337,6 +349,103 @@ int OpenMode(char** argv)
     return 0;
 }
 
+std::vector<std::string> ReadNames(const std::string& path)
+{
+    std::vector<std::string> names;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        names.push_back(line);
+    return names;
+}
+
+int MountsMode(char** argv)
+{
+    const std::string whole = argv[2];
+    const std::vector<std::string> parts = {argv[3], argv[4], argv[5]};
+    const std::vector<std::string> names = ReadNames(argv[6]);
+    const int reps = std::stoi(argv[7]);
+    zlk_archive* archive = Open(whole, whole + ".zlk");
+    zlk_mounts* mounts = nullptr;
+    zlk_mounts_create(&mounts);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        zlk_error error;
+        if (zlk_mount(mounts, parts[i].c_str(), nullptr, static_cast<int>(i), &error) != ZLK_OK)
+            throw std::runtime_error(error.message);
+    }
+    std::vector<double> f1, m3;
+    std::uint64_t checksum = 0;
+    for (int rep = 0; rep < reps; ++rep) {
+        auto start = Clock::now();
+        for (const std::string& name : names) {
+            std::uint64_t index;
+            if (zlk_find(archive, name.data(), name.size(), &index) != ZLK_OK)
+                throw std::runtime_error("not found: " + name);
+            checksum += index;
+        }
+        f1.push_back(Seconds(start));
+        start = Clock::now();
+        for (const std::string& name : names) {
+            const zlk_archive* from;
+            std::uint64_t index;
+            if (zlk_mounts_find(mounts, name.data(), name.size(), &from, &index) != ZLK_OK)
+                throw std::runtime_error("not found through the mounts: " + name);
+            checksum += index;
+        }
+        m3.push_back(Seconds(start));
+    }
+    std::printf("{\n  \"entries\": %zu,\n  \"checksum\": %llu,\n", names.size(),
+                static_cast<unsigned long long>(checksum));
+    PrintSeries("F1", f1);
+    PrintSeries("M3", m3, true);
+    std::printf("}\n");
+    zlk_mounts_destroy(mounts);
+    zlk_close(archive);
+    return 0;
+}
+
+int PhysfsMode(char** argv)
+{
+    const std::string archivePath = argv[2];
+    const int reps = std::stoi(argv[3]);
+    zlk_archive* archive = Open(archivePath, archivePath + ".zlk");
+    const std::vector<Entry> entries = Entries(archive);
+    std::uint32_t largest = 0;
+    for (const Entry& entry : entries)
+        largest = std::max(largest, entry.rawSize);
+    std::vector<char> buffer(largest + 1, 1);
+    if (!zlk_physfs_register())
+        throw std::runtime_error("the adapter does not register");
+    Mount(archivePath);
+    std::vector<double> rd, pa;
+    std::uint64_t bytes = 0;
+    for (int rep = 0; rep < reps; ++rep) {
+        auto start = Clock::now();
+        bytes = 0;
+        for (const Entry& entry : entries) {
+            std::uint64_t index;
+            zlk_entry fields;
+            zlk_error error;
+            if (zlk_find(archive, entry.name.data(), entry.name.size(), &index) != ZLK_OK ||
+                zlk_entry_at(archive, index, &fields) != ZLK_OK ||
+                zlk_read(archive, index, buffer.data(), fields.raw_size, &error) != ZLK_OK)
+                throw std::runtime_error("the library cannot read " + entry.name);
+            bytes += fields.raw_size;
+        }
+        rd.push_back(Seconds(start));
+        start = Clock::now();
+        if (ReadZip(entries, buffer) != bytes)
+            throw std::runtime_error("the adapter read other bytes");
+        pa.push_back(Seconds(start));
+    }
+    Unmount(archivePath);
+    std::printf("{\n  \"entries\": %zu,\n  \"bytes\": %llu,\n", entries.size(), static_cast<unsigned long long>(bytes));
+    PrintSeries("RD", rd);
+    PrintSeries("PA", pa, true);
+    std::printf("}\n");
+    zlk_close(archive);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -351,10 +460,16 @@ int main(int argc, char** argv)
             status = OpenMode(argv);
         else if (argc == 7 && std::string(argv[1]) == "set")
             status = SetMode(argv);
+        else if (argc == 8 && std::string(argv[1]) == "mounts")
+            status = MountsMode(argv);
+        else if (argc == 4 && std::string(argv[1]) == "physfs")
+            status = PhysfsMode(argv);
         else
             std::fprintf(stderr, "usage: reader_bench read ARCHIVE KEY DEFLATED_ZIP STORED_ZIP REPS\n"
                                  "       reader_bench set ARCHIVE KEY SET SET_KEY REPS\n"
-                                 "       reader_bench open ARCHIVE KEY ZIP NAMES REPS\n");
+                                 "       reader_bench open ARCHIVE KEY ZIP NAMES REPS\n"
+                                 "       reader_bench mounts WHOLE PART1 PART2 PART3 NAMES REPS\n"
+                                 "       reader_bench physfs ARCHIVE REPS\n");
         PHYSFS_deinit();
         return status;
     } catch (const std::exception& failure) {

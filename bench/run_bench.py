@@ -36,7 +36,9 @@ noise on a shared machine hits all of them alike:
 The reader library is measured too (bench/reader_figures.py): RD, the library
 reading every entry, against LD, the in-memory limit of that work, against
 itself on two threads (RD2), and against PhysicsFS reading zips of the same
-files (PZ deflated, PZS stored); and opening 100,000 entries against PhysicsFS.
+files (PZ deflated, PZS stored); and opening 100,000 entries against PhysicsFS;
+lookups through a mount list of three archives against one archive (F1/M3), and
+PhysicsFS with the adapter against the library (RD/PA).
 
 It also builds the corpus twice with a key seed (the bytes must be the same),
 measures the zstd patch between that build and one of the changed copy, and

@@ -11,7 +11,10 @@
  * CONVENTIONS
  *
  * Handles. A zlk_archive is opaque. zlk_open and zlk_open_source create it,
- * zlk_close destroys it. Nothing else allocates anything the caller frees.
+ * zlk_close destroys it. A zlk_mounts (a mount list: base, DLC and patches
+ * read as one tree) is created by zlk_mounts_create and destroyed by
+ * zlk_mounts_destroy; it owns the archives mounted in it. Nothing else
+ * allocates anything the caller frees.
  *
  * Errors. Every call that can fail returns a zlk_status; ZLK_OK is 0. The
  * statuses are graded: ZLK_ENTRY_DAMAGED concerns one entry, and the archive
@@ -30,7 +33,8 @@
  * uses the archive. The library has no global state: it installs no signal
  * handler, starts no thread and keeps nothing between calls but what a handle
  * holds. (The first open in a process prepares the AES and CRC tables once,
- * safely on any thread.)
+ * safely on any thread.) A mount list may be read on any number of threads
+ * while others mount and unmount; see "Mount lists" below.
  *
  * Writes. Opening and reading never write anything. Only
  * zlk_complete_commit writes, and only when it is called.
@@ -39,7 +43,8 @@
  * names are asked for (zlk_find, or zlk_entry_at with a key file), the key
  * file's names. zlk_read and zlk_read_range allocate nothing where the
  * processor has AES instructions; they use about 40 KiB of stack. Allocator
- * hooks (zlk_allocator) take every allocation an archive makes of its own.
+ * hooks (zlk_allocator) take the memory that grows with an archive: its
+ * handle, its index, its names and the buffers of opening.
  *
  * Hostile files. Sizes and offsets in a file are never trusted: the structure
  * of both files is checked when they are opened, and every read checks again
@@ -157,8 +162,11 @@ typedef struct zlk_entry {
     size_t name_length;
 } zlk_entry;
 
-/* Allocator hooks for one archive: every allocation the archive makes of its
- * own (its index, its names, the buffers of opening) goes through them.
+/* Allocator hooks for one archive: the memory that grows with it (its handle,
+ * its index, its names, the buffers of opening) comes from them. A few small
+ * objects made once per open (the wrappers of its files or sources, and the
+ * AES key schedule that the crypto library allocates itself) come from the C++
+ * runtime's allocator.
  * `allocate` returns memory of `size` bytes aligned to `alignment` (a power of
  * two), or NULL; `release` takes back what `allocate` gave, with the same size
  * and alignment. Both may be called from any thread. */
@@ -273,6 +281,110 @@ ZLK_API const char *zlk_status_string(zlk_status status);
  * built. */
 ZLK_API uint32_t zlk_version_number(void);
 ZLK_API const char *zlk_version_string(void);
+
+/*
+ * MOUNT LISTS
+ *
+ * A game ships a base archive, then DLC and patches; a mount list reads them
+ * as one tree. Each archive is mounted with a priority. A path is looked up
+ * from the highest priority down (among equal priorities, the archive mounted
+ * last first), and the first archive that answers to it (by the rule of
+ * zlk_find) gives the entry. A patch built with PatchOf holds only what
+ * changed, and lists the names its base holds and the new build does not in a
+ * deletion list beside it (PATCH.del); mounted, the patch hides those names in
+ * every archive below it. Its own entries stay above its deletions.
+ *
+ * Threads. zlk_mounts_find and zlk_mounts_list may run on any number of
+ * threads at once, also while other threads call zlk_mount and zlk_unmount on
+ * the same list, with no lock on their path: every change publishes a new
+ * immutable index of the list, which a reader pins with a counter of its own
+ * and which is freed only once no reader holds it. zlk_mount and zlk_unmount
+ * are serialised among themselves. zlk_unmount waits until no reader holds the
+ * archive any more, then closes it. An archive that zlk_mounts_find or
+ * zlk_mounts_list gives stays valid, for every call that takes a
+ * `const zlk_archive *`, until it is unmounted; the caller makes sure that it
+ * is done with it before it unmounts it (as with any handle it closes).
+ * zlk_mounts_destroy must not run while another call uses the list.
+ *
+ * Memory. Beyond its archives, a list keeps a hash table of every mounted
+ * archive's name hashes (16 to 32 bytes per distinct name hash), rebuilt at
+ * every zlk_mount and zlk_unmount, and, once zlk_mounts_list has been called,
+ * the merged tree's names (24 bytes per name; the names themselves are the
+ * archives' own). A lookup costs one name hash and one probe of that table,
+ * whatever the number of archives.
+ */
+typedef struct zlk_mounts zlk_mounts;
+
+/* Creates an empty mount list. */
+ZLK_API zlk_status zlk_mounts_create(zlk_mounts **out);
+
+/* Unmounts and closes every archive of the list, and destroys it. NULL is fine. */
+ZLK_API void zlk_mounts_destroy(zlk_mounts *mounts);
+
+/* Opens the archive at `archive_path` with its key file (`key_path`; NULL:
+ * ARCHIVE.zlk when that file exists, otherwise none) as zlk_open does, and,
+ * when a deletion list ARCHIVE.del lies beside it, the list; then mounts both
+ * with `priority` (higher wins). The archive is known in the list by
+ * `archive_path`, byte for byte. ZLK_MISUSE when an archive of that path is
+ * mounted already; the statuses of zlk_open otherwise, and ZLK_ARCHIVE_DAMAGED
+ * for a deletion list that is damaged or belongs to another build of the
+ * archive (a stale list beside a rebuilt patch: it would hide what the
+ * rebuild's base should show). On failure nothing changes. */
+ZLK_API zlk_status zlk_mount(zlk_mounts *mounts, const char *archive_path, const char *key_path, int priority,
+                             zlk_error *error);
+
+/* Mounts `archive`, opened by the caller (zlk_open_source, say), under `name`,
+ * with the deletion list read from `deletions` (NULL: none), which is released
+ * as a source of zlk_open_source is. On ZLK_OK the list owns the archive: the
+ * caller must not zlk_close it. On failure the archive stays the caller's. */
+ZLK_API zlk_status zlk_mount_archive(zlk_mounts *mounts, zlk_archive *archive, const zlk_source *deletions,
+                                     const char *name, int priority, zlk_error *error);
+
+/* Unmounts the archive mounted as `archive_path` and closes it, once no
+ * reader holds it. ZLK_NOT_FOUND when none is. */
+ZLK_API zlk_status zlk_unmount(zlk_mounts *mounts, const char *archive_path);
+
+/* The number of archives mounted; 0 for NULL. */
+ZLK_API size_t zlk_mounts_count(const zlk_mounts *mounts);
+
+/* The entry that `path` (`length` bytes) names in the merged tree: the archive
+ * it comes from into *archive, and its index there into *index, for zlk_read
+ * and the other calls on that archive. ZLK_NOT_FOUND when no archive answers to
+ * the path, or a deletion above the archives that do hides it. The archive
+ * stays valid until it is unmounted. */
+ZLK_API zlk_status zlk_mounts_find(const zlk_mounts *mounts, const char *path, size_t length,
+                                   const zlk_archive **archive, uint64_t *index);
+
+/* One name of the merged tree, as zlk_mounts_list gives it. */
+typedef struct zlk_listing {
+    const char *path;          /* the whole archived path, as its archive spells it; not NUL-terminated */
+    size_t path_length;
+    size_t name_offset;        /* where the last component starts in path */
+    int is_directory;          /* 1: a directory, which has no archive and no index */
+    const zlk_archive *archive; /* the archive the entry comes from */
+    uint64_t index;            /* its index there */
+} zlk_listing;
+
+/* Called once per name; returns 0 to go on, anything else to stop. */
+typedef int (*zlk_listing_callback)(void *opaque, const zlk_listing *item);
+
+/* With zlk_mounts_list: every entry at any depth below the directory, and no
+ * directories. */
+#define ZLK_LIST_RECURSIVE 1u
+
+/* The names under `directory` (`length` bytes; case and separators as the name
+ * hash sees them; empty for the root), each with the archive and the entry a
+ * lookup of it gives, in the order of their normalised bytes: without flags,
+ * its direct children, files and subdirectories (each subdirectory once); with
+ * ZLK_LIST_RECURSIVE, every entry below it. Deleted names are not listed, and a
+ * name is listed once, from the archive that wins it. Names come from the key
+ * files: an archive mounted without one lists nothing, though its entries are
+ * found by path. The first call after a change builds the merged tree's names.
+ * `path` lives while the callback runs. The callback must not unmount from the
+ * same list (zlk_unmount would wait for it). ZLK_OK also when the directory
+ * holds nothing, and when the callback stopped. */
+ZLK_API zlk_status zlk_mounts_list(const zlk_mounts *mounts, const char *directory, size_t length, unsigned flags,
+                                   zlk_listing_callback callback, void *opaque);
 
 #ifdef __cplusplus
 }

@@ -139,6 +139,18 @@ std::uint32_t NameHash(std::string_view archivedPath)
     return DecodeFixed32(digest);
 }
 
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    const auto normal = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c == '\\' ? '/' : c; };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (normal(a[i]) != normal(b[i]))
+            return false;
+    }
+    return true;
+}
+
 bool EntryFits(std::uint64_t entryOffset, std::uint64_t storedSize)
 {
     if (entryOffset >= ArchiveAddressLimit || storedSize >= ArchiveAddressLimit)

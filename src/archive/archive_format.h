@@ -116,6 +116,10 @@ std::string NormalizeName(std::string_view archivedPath);
 // CRC-32 (IEEE 802.3, as zlib) of the normalised name.
 std::uint32_t NameHash(std::string_view archivedPath);
 
+// Whether two archived paths are one name: equal once both are normalised.
+// Allocates nothing.
+bool SameName(std::string_view a, std::string_view b);
+
 // Whether an entry whose FileEntry starts at `entryOffset` and which has
 // `storedSize` stored bytes can be addressed by the 32-bit fields: its
 // dataOffset must fit, and its last byte must lie below ArchiveAddressLimit.

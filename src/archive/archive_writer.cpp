@@ -85,8 +85,20 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
         held_ = archive->Held();
         return false;
     }
+    std::unique_ptr<OutputGuard> companion;
+    if (companionPath_) {
+        companion = std::make_unique<OutputGuard>(companionPath_->path, options);
+        if (!companion->Open()) {
+            failedPath_ = companionPath_->shown;
+            held_ = companion->Held();
+            return false;
+        }
+    }
     archive_ = std::move(archive);
     keyFile_ = std::move(keyFile);
+    companion_ = std::move(companion);
+    companionBytes_.clear();
+    identity_ = EntryIdentity();
     writebackFrom_ = 0;
     archiveWritten_.reset();
     keyFileWritten_.reset();
@@ -114,7 +126,7 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
 std::vector<FileStatus> ArchiveWriter::Outputs() const
 {
     std::vector<FileStatus> outputs;
-    for (const OutputGuard* guard : {archive_.get(), keyFile_.get()}) {
+    for (const OutputGuard* guard : {archive_.get(), keyFile_.get(), companion_.get()}) {
         if (!guard)
             continue;
         if (guard->Replaced())
@@ -180,6 +192,7 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     if (!archive.WriteAll({entryBytes, file.stored}))
         FailWriting(*archive_);
     digest_.Entry(entry);
+    identity_.Add(entry);
     ++entries_;
     size_ = *position + FileEntry::Size + storedSize;
     // The disk starts on what is written while the rest is being packed, so that
@@ -256,6 +269,8 @@ ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPa
     }
     const std::uint64_t end = *position + FileEntry::Size + size;
     digest_.Entry(entry);
+    // A streamed entry is an entry of the archive's identity like any other.
+    identity_.Add(entry);
     ++entries_;
     size_ = end;
     if (end - writebackFrom_ >= WritebackStep) {
@@ -291,6 +306,7 @@ std::optional<FileStatus> ArchiveWriter::ReplacedKeyFile() const
 
 void ArchiveWriter::Abandon()
 {
+    companion_.reset();
     keyFile_.reset();
     archive_.reset();
 }
@@ -306,8 +322,14 @@ void ArchiveWriter::Close()
     // The pair goes into place as one: after a crash or a signal at any moment,
     // the old pair stays, or the new one is completed (now, or from the commit
     // record by whoever opens the archive next).
-    if (keyFile_) {
-        OutputGuard* const guards[] = {keyFile_.get(), archive_.get()};
+    if (companion_ && !companion_->Output().WriteAll(companionBytes_.data(), companionBytes_.size()))
+        FailWriting(*companion_);
+    std::vector<OutputGuard*> guards;
+    for (OutputGuard* guard : {keyFile_.get(), companion_.get(), archive_.get()}) {
+        if (guard)
+            guards.push_back(guard);
+    }
+    if (guards.size() > 1) {
         if (OutputGuard* failed = JointCommit::Commit(guards))
             FailWriting(*failed);
     } else if (!archive_->Commit()) {
@@ -316,14 +338,19 @@ void ArchiveWriter::Close()
     writtenArchive_ = StatusIfWritten(*archive_, archiveWritten);
     if (keyFile_)
         writtenKeyFile_ = StatusIfWritten(*keyFile_, keyFileWritten);
+    companion_.reset();
     keyFile_.reset();
     archive_.reset();
 }
 
-std::vector<OutputGuard*> ArchiveWriter::Seal()
+std::vector<OutputGuard*> ArchiveWriter::Seal(bool withCompanion)
 {
     std::vector<OutputGuard*> guards;
-    for (OutputGuard* guard : {keyFile_.get(), archive_.get()}) {
+    OutputGuard* companion = withCompanion ? companion_.get() : nullptr;
+    if (companion && !companion->Prepared() &&
+        !companion->Output().WriteAll(companionBytes_.data(), companionBytes_.size()))
+        FailWriting(*companion);
+    for (OutputGuard* guard : {keyFile_.get(), companion, archive_.get()}) {
         if (!guard)
             continue;
         // The status of the written file, while it is still open, tells it at
@@ -345,20 +372,24 @@ void ArchiveWriter::Committed()
     writtenKeyFile_.reset();
     if (keyFile_)
         writtenKeyFile_ = StatusIfWritten(*keyFile_, keyFileWritten_);
+    companion_.reset();
     keyFile_.reset();
     archive_.reset();
 }
 
 const std::string& ArchiveWriter::ShownPathOf(const OutputGuard* guard) const
 {
-    return guard == keyFile_.get() ? keyFileShown_ : archiveShown_;
+    return guard == keyFile_.get() ? keyFileShown_ : guard == companion_.get() ? companionPath_->shown : archiveShown_;
 }
 
 void ArchiveWriter::FailWriting(const OutputGuard& failed)
 {
-    const ArchiveWriteError failure(&failed == keyFile_.get() ? keyFileShown_ : archiveShown_);
-    // Neither file of this archive appears; whatever stood at their paths before
+    const ArchiveWriteError failure(&failed == keyFile_.get()     ? keyFileShown_
+                                    : &failed == companion_.get() ? companionPath_->shown
+                                                                  : archiveShown_);
+    // No file of this archive appears; whatever stood at their paths before
     // stays as it was.
+    companion_.reset();
     keyFile_.reset();
     archive_.reset();
     throw failure;

@@ -8,6 +8,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
+#include "archive/entry_identity.h"
 #include "archive/entry_stream.h"
 #include "archive/loaded_file.h"
 #include "archive/records_digest.h"
@@ -79,6 +80,17 @@ public:
     // The key that encrypts every entry; set by Create.
     const ArchiveKey& Key() const { return key_; }
 
+    // Before Create: a third file, written with the archive and put in place
+    // in the same commit (a patch's deletion list), at `path`. Create then
+    // creates and locks it as it does the key file, and fails for it the same
+    // way. Its bytes are given before Close (CompanionBytes); it stays until
+    // the next Create.
+    void AddCompanion(const NamedPath& path) { companionPath_ = path; }
+    void CompanionBytes(std::vector<std::uint8_t> bytes) { companionBytes_ = std::move(bytes); }
+
+    // The ArchiveIdentity of the entries added since Create.
+    ArchiveIdentity Identity() const { return identity_.Value(); }
+
     // Appends one file: encrypts its stored bytes in place (unless they come
     // encrypted already), writes its NameRecord
     // to the key file (if any), then its FileEntry and the encrypted bytes to the
@@ -125,12 +137,13 @@ public:
     void Abandon();
 
     // For a commit of several writers' files as one (a volume set), instead of
-    // Close: Seal flushes both files to the disk and closes them (throwing
+    // Close: Seal flushes the files to the disk and closes them (throwing
     // ArchiveWriteError as Close does when that fails), and gives their
-    // guards, the key file's first, for JointCommit to put in place together
-    // with others; Committed once they are. ShownPathOf names a guard that
-    // failed as messages show it.
-    std::vector<OutputGuard*> Seal();
+    // guards in the order of the renames (key file, companion, archive) for
+    // JointCommit to put in place together with others; Committed once they
+    // are. Without `withCompanion` the companion is left open for its bytes,
+    // and left out. ShownPathOf names a guard that failed as messages show it.
+    std::vector<OutputGuard*> Seal(bool withCompanion = true);
     void Committed();
     const std::string& ShownPathOf(const OutputGuard* guard) const;
 
@@ -155,6 +168,10 @@ private:
     ArchiveKey key_;
     std::unique_ptr<OutputGuard> archive_;
     std::unique_ptr<OutputGuard> keyFile_;
+    std::optional<NamedPath> companionPath_;
+    std::unique_ptr<OutputGuard> companion_;
+    std::vector<std::uint8_t> companionBytes_;
+    EntryIdentity identity_;
     std::string failedPath_;
     bool held_ = false;
     std::optional<FileStatus> writtenArchive_;

@@ -50,6 +50,8 @@ PackCommand ReadPackCommand(const Element& command)
     if (const std::optional<std::string> seed = language::OptionalAttribute(command, v::KeySeedPath))
         pack.keySeed = Shown(*seed);
     pack.level = language::LevelAttribute(command);
+    if (const std::optional<std::string> base = language::OptionalAttribute(command, v::PatchOf))
+        pack.patchOf = Shown(*base);
     pack.volumeSize = language::VolumeSizeAttribute(command);
     pack.sources = ReadPackSources(command);
     if (const std::optional<std::string> store = language::OptionalAttribute(command, v::Store)) {

@@ -26,6 +26,7 @@ struct PackCommand {
     std::vector<PackSource> sources;   // the File children, in document order
     std::vector<std::string> storePatterns;  // of the Store attribute
     int level = CompressionLevel;            // of the Level attribute; the default when absent or bad
+    std::optional<NamedPath> patchOf;  // PatchOf: the base this command writes a patch of
     std::optional<std::uint64_t> volumeSize;  // VolumeSize, when given as a size: the command writes a set
 };
 

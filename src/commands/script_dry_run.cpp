@@ -3,15 +3,19 @@
 #include <exception>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include <boost/property_tree/ptree.hpp>
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
+#include "archive/content_hasher.h"
+#include "archive/deletion_list.h"
 #include "archive/name_clashes.h"
 #include "archive/set_manifest.h"
 #include "commands/command_reader.h"
 #include "commands/command_warnings.h"
+#include "commands/patch_base.h"
 #include "generate/directory_scanner.h"
 #include "platform/exit_status.h"
 #include "platform/file.h"
@@ -46,6 +50,24 @@ bool CouldCreate(const std::string& path)
     const std::optional<FileStatus> parent = StatusOf(directory);
     return !name.empty() && name != "." && name != ".." && name.size() <= MaxEntryNameLength && parent &&
            parent->IsDirectory() && MayWrite(directory);
+}
+
+// The content hash of the rest of `file` and the bytes it read; nothing when a
+// read fails.
+std::optional<std::pair<std::uint32_t, std::uint64_t>> HashContent(File& file)
+{
+    ContentHasher hasher;
+    std::vector<std::uint8_t> piece(1 << 20);
+    std::uint64_t total = 0;
+    for (;;) {
+        const std::optional<std::size_t> got = file.ReadUpTo(piece.data(), piece.size());
+        if (!got)
+            return std::nullopt;
+        if (*got == 0)
+            return std::pair(hasher.Digest(), total);
+        hasher.Update(std::span(piece.data(), *got));
+        total += *got;
+    }
 }
 
 class Checker {
@@ -93,12 +115,21 @@ private:
             throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
         if (pack.keySeed && !KeyMaterial::FromSeedFile(pack.keySeed->path))
             return Warn(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
-        // The key file is created first, as a run does, and a set's manifest
-        // after the first volume.
+        std::unique_ptr<PatchBase> base;
+        std::optional<NamedPath> deletions;
+        if (pack.patchOf) {
+            std::string failure;
+            if (!(base = PatchBase::Open(*pack.patchOf, failure)))
+                return Warn(pack, failure, true);
+            deletions.emplace(DeletionList::PathFor(pack.archive.path), DeletionList::PathFor(pack.archive.shown));
+        }
+        // The key file is created first, as a run does, then a patch's deletion
+        // list, the archive, and a set's manifest.
         const NamedPath manifest(SetManifest::PathFor(pack.archive.path),
                                  pack.archive.shown + std::string(SetManifest::Suffix));
-        for (const NamedPath* output : {pack.keyFile ? &*pack.keyFile : nullptr, &pack.archive,
-                                        pack.volumeSize ? &manifest : nullptr}) {
+        for (const NamedPath* output :
+             {pack.keyFile ? &*pack.keyFile : nullptr, deletions ? &std::as_const(*deletions) : nullptr, &pack.archive,
+              pack.volumeSize ? &manifest : nullptr}) {
             if (output && !CouldCreate(output->path))
                 return Warn(pack, message::CannotCreate(output->shown), true);
         }
@@ -129,7 +160,7 @@ private:
         for (std::size_t i = 0; i < pack.sources.size(); ++i) {
             const PackSource& source = pack.sources[i];
             FileStatus status;
-            const File file = File::OpenRegular(source.path, OpenFlags::Read, &status);
+            File file = File::OpenRegular(source.path, OpenFlags::Read, &status);
             bool readable = file.IsOpen();
             for (const FileStatus& output : outputs)
                 readable = readable && !status.SameFileAs(output);
@@ -145,8 +176,19 @@ private:
                 Warn(pack, message::CannotStore(source.written));
                 continue;
             }
+            std::optional<std::pair<std::uint32_t, std::uint64_t>> content;
+            if (base && !(content = HashContent(file))) {
+                Warn(pack, message::CannotCompress(source.written));
+                continue;
+            }
             ++summary.files;
             summary.bytes += status.size;
+            if (base) {
+                if (base->Judge(name, content->second, content->first) == PatchBase::Verdict::Skip)
+                    continue;
+                base->Stored(name);
+                ++summary.patchEntries;
+            }
             if (pack.volumeSize) {
                 const std::uint64_t entry = FileEntry::Size + status.size;
                 if (summary.volumes == 0 || (volumeUsed > ArchiveHeader::Size && volumeUsed + entry > *pack.volumeSize)) {
@@ -164,6 +206,10 @@ private:
             summary.volumes = 1;
         if (summary.files == 0 && !pack.sources.empty())
             warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
+        if (base) {
+            summary.patchOf = pack.patchOf->shown;
+            summary.patchDeletions = base->Deleted().size();
+        }
     }
 
     void Generate(const GenerateCommand& generate, ScriptDryRun::Command& summary)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@ class WarningLog;
 // as that can be known without compressing: the script warnings, the failure
 // that would end the run, sources that cannot be read or stored, key seeds
 // that cannot be read, outputs that cannot be created, entries a reader could
-// not tell apart, and what a generate command's scan meets. It writes nothing
+// not tell apart, and what a generate command's scan meets; for a patch
+// (PatchOf), what it would hold and delete, for which it reads and hashes every
+// source that can be stored. It writes nothing
 // at all: no archive, key file, lock, temporary file, cache entry or script.
 //
 // Scripts are taken one after the other in the order given (a run executes
@@ -33,6 +36,12 @@ public:
         // (Store). 0 without a VolumeSize.
         std::uint64_t volumes = 0;
         bool volumesExact = false;
+        // With PatchOf: the base as written, the entries the patch would hold
+        // (files that differ from the base's, by raw size and content hash) and
+        // the base's names it would delete.
+        std::optional<std::string> patchOf;
+        std::uint64_t patchEntries = 0;
+        std::uint64_t patchDeletions = 0;
     };
     struct Result {
         std::vector<Command> commands;  // every command reached, in order

@@ -9,9 +9,11 @@
 #include "archive/archive_crypto.h"
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
+#include "archive/deletion_list.h"
 #include "archive/name_clashes.h"
 #include "commands/command_reader.h"
 #include "commands/command_warnings.h"
+#include "commands/patch_base.h"
 #include "commands/unchanged_build.h"
 #include "commands/volume_set_writer.h"
 #include "generate/directory_scanner.h"
@@ -92,7 +94,21 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             return;
         }
     }
+    // A patch's base is read before anything is created, and so is skipped
+    // whole when it cannot be.
+    std::unique_ptr<PatchBase> base;
+    if (pack.patchOf) {
+        std::string failure;
+        base = PatchBase::Open(*pack.patchOf, failure);
+        if (!base) {
+            PackWarning(pack, failure, true);
+            return;
+        }
+    }
     VolumeSetWriter writer;
+    if (base)
+        writer.AddCompanion(
+            NamedPath(DeletionList::PathFor(pack.archive.path), DeletionList::PathFor(pack.archive.shown)));
     const NamedPath* keyFile = pack.keyFile ? &*pack.keyFile : nullptr;
     if (!writer.Create(pack.archive, keyFile, material ? &*material : nullptr, pack.volumeSize)) {
         // Nothing of this command is read; the next command runs.
@@ -101,9 +117,10 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     }
     // Nothing changed since the last build: its files are what this one would
     // write, byte for byte. The writer was created all the same, so that every
-    // reason not to write the files holds as it does for a build.
+    // reason not to write the files holds as it does for a build. A patch's
+    // inputs include its base, which the build records do not.
     std::optional<UnchangedBuild> unchanged;
-    if (material && !named && options_.cache)
+    if (material && !named && options_.cache && !base)
         unchanged.emplace(pack, *material, *options_.cache);
     std::uint64_t bytes = 0;
     if (unchanged && unchanged->Matches(writer, bytes)) {
@@ -112,11 +129,10 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             options_.progress->Advance(pack.sources.size(), bytes);
         return;
     }
-    std::vector<std::optional<LoadedFile::Settled>> reads(pack.sources.size());
-    std::size_t stored = 0;
+    Added added(pack.sources.size());
     bool quiet = false;
     try {
-        quiet = AddFiles(pack, writer, reads, stored);
+        quiet = AddFiles(pack, writer, base.get(), added);
     } catch (const VolumeNotCreated&) {
         // Nothing of the set is written; the next command runs.
         writer.Abandon();
@@ -125,19 +141,29 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     }
     // A command that lists files and could store none of them (run from the
     // wrong directory, say) does not replace the last good build with an empty
-    // archive.
-    if (stored == 0 && !pack.sources.empty()) {
+    // archive. A patch whose files all match its base stores none, and says so.
+    if (added.stored == 0 && added.matched == 0 && !pack.sources.empty()) {
         writer.Abandon();
         warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
         return;
     }
+    std::uint64_t deleted = 0;
+    if (base) {
+        DeletionList list;
+        list.patch = writer.Identity();
+        list.base = base->Identity();
+        list.names = base->Deleted();
+        deleted = list.names.size();
+        writer.CompanionBytes(list.Encode());
+    }
     writer.Close();
     if (unchanged && quiet)
-        unchanged->Record(writer, reads);
+        unchanged->Record(writer, added.reads);
+    if (base && options_.notes)
+        options_.notes->Warn(message::PatchWritten(pack.archive.shown, pack.patchOf->shown, writer.Identity().entries, deleted));
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
-                               std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored)
+bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer, PatchBase* base, Added& added)
 {
     ParallelLoader loader(jobs_);
     // The archive and key file being written, and those they replace, are never
@@ -176,18 +202,22 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
         }
         if (!source.archivedPath)
             language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-        VolumeSetWriter::Added added = writer.AddFile(*source.archivedPath, *loaded);
-        if (added == VolumeSetWriter::Added::Changed) {
+        if (base && base->Judge(*source.archivedPath, loaded->rawSize, loaded->contentHash) == PatchBase::Verdict::Skip) {
+            ++added.matched;
+            return;
+        }
+        VolumeSetWriter::Added result = writer.AddFile(*source.archivedPath, *loaded);
+        if (result == VolumeSetWriter::Added::Changed) {
             // A source streamed as it is written changed since it was
             // measured: measured once more and written again; a source that
             // changes again is left out. What is written now is no longer what
             // its status was found settled for.
             loaded->settled.reset();
-            added = loaded->stream->Measure(loaded->rawSize, loaded->contentHash)
-                        ? writer.AddFile(*source.archivedPath, *loaded)
-                        : VolumeSetWriter::Added::Changed;
+            result = loaded->stream->Measure(loaded->rawSize, loaded->contentHash)
+                         ? writer.AddFile(*source.archivedPath, *loaded)
+                         : VolumeSetWriter::Added::Changed;
         }
-        switch (added) {
+        switch (result) {
         case VolumeSetWriter::Added::Stored:
             break;
         case VolumeSetWriter::Added::Changed:
@@ -199,9 +229,11 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
         case VolumeSetWriter::Added::CannotCreate:
             throw VolumeNotCreated();
         }
+        if (base)
+            base->Stored(*source.archivedPath);
         const auto i = static_cast<std::size_t>(&source - pack.sources.data());
-        reads[i] = loaded->settled;
-        ++stored;
+        added.reads[i] = loaded->settled;
+        ++added.stored;
         if (const auto clash = clashes.Stored(i))
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });

@@ -12,6 +12,7 @@ namespace zelkor {
 
 class VolumeSetWriter;
 class CompressionCache;
+class PatchBase;
 class FileJobPool;
 class ProgressLine;
 class WarningLog;
@@ -39,6 +40,11 @@ struct PackCommand;
 // the pool, but everything observable happens in document order. A pack command
 // with a key seed whose inputs and outputs are as its last build left them
 // leaves both files in place (see UnchangedBuild).
+//
+// A pack command with PatchOf writes a patch of that base (PatchBase): only the
+// files the base does not hold as they are, and beside the archive, in the same
+// commit, the deletion list of the base's names that the command no longer
+// lists. A base that cannot be read skips the command, as a key seed does.
 // One processor is driven by one thread at a time; the log may be shared.
 class ScriptProcessor {
 public:
@@ -48,6 +54,9 @@ public:
         // The run's compression cache, whose records let a pack command with a
         // key seed leave an unchanged build in place (UnchangedBuild).
         CompressionCache* cache = nullptr;
+        // Where lines that report and warn of nothing go, one whole line at a
+        // time (what a patch holds); null: nowhere.
+        WarningLog* notes = nullptr;
     };
 
     ScriptProcessor(FileJobPool& jobs, WarningLog& warnings, Options options)
@@ -71,11 +80,18 @@ private:
     // written; in strict mode it ends the run.
     void PackWarning(const PackCommand& pack, const std::string& line, bool notWritten = false);
     void RunGenerate(const GenerateCommand& generate);
-    // Loads every source and adds it to `writer`, in order; false when that
-    // printed a warning. `reads[i]` tells how the bytes of source i were come
-    // by; `stored` counts the entries written.
-    bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
-                  std::vector<std::optional<LoadedFile::Settled>>& reads, std::size_t& stored);
+    // What AddFiles did with the sources: how the bytes of source i were come
+    // by, how many entries were written, and, for a patch, how many sources its
+    // base holds already.
+    struct Added {
+        explicit Added(std::size_t sources) : reads(sources) {}
+        std::vector<std::optional<LoadedFile::Settled>> reads;
+        std::size_t stored = 0;
+        std::size_t matched = 0;
+    };
+    // Loads every source and adds it to `writer`, in order, except, for a
+    // patch, those its base holds already; false when that printed a warning.
+    bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer, PatchBase* base, Added& added);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

@@ -91,7 +91,10 @@ bool VolumeSetWriter::Create(const NamedPath& archive, const NamedPath* keyFile,
     material_ = material ? *material : KeyMaterial::Random();
     manifestPath_ = SetManifest::PathFor(archive.path);
 
+    identity_ = EntryIdentity();
     auto first = std::make_unique<ArchiveWriter>();
+    if (companion_)
+        first->AddCompanion(*companion_);
     if (!first->Create(archive, keyFile, material_)) {
         failedPath_ = first->FailedPath();
         return false;
@@ -152,8 +155,9 @@ bool VolumeSetWriter::StartVolume()
 {
     const std::size_t number = volumes_.size();
     // The finished volume is flushed and closed now, so that a set holds two
-    // descriptors open at a time, not two per volume.
-    volumes_.back()->Seal();
+    // descriptors open at a time, not two per volume. The first volume's
+    // companion waits for its bytes.
+    volumes_.back()->Seal(false);
     const NamedPath archive = VolumeArchive(number);
     const std::optional<NamedPath> keyFile = VolumeKeyFile(number, archive);
     auto volume = std::make_unique<ArchiveWriter>();
@@ -181,20 +185,37 @@ VolumeSetWriter::Added VolumeSetWriter::AddFile(const std::string& archivedPath,
             return Added::CannotCreate;
         current = volumes_.back().get();
     }
+    bool stored = false;
     if (file.stream) {
         switch (current->AddStreamed(archivedPath, file)) {
         case ArchiveWriter::Streamed::Added:
-            return Added::Stored;
+            stored = true;
+            break;
         case ArchiveWriter::Streamed::Changed:
             return Added::Changed;
         case ArchiveWriter::Streamed::Refused:
             break;
         }
-    } else if (current->AddFile(archivedPath, file)) {
-        return Added::Stored;
+    } else {
+        stored = current->AddFile(archivedPath, file);
     }
-    full_ = !volumeSize_ && current->Full();
-    return Added::NotStored;
+    if (!stored) {
+        full_ = !volumeSize_ && current->Full();
+        return Added::NotStored;
+    }
+    // The fields the identity takes; where the entry lies does not count.
+    FileEntry fields;
+    fields.rawSize = static_cast<std::uint32_t>(file.rawSize);
+    fields.contentHash = file.contentHash;
+    fields.storedSize = static_cast<std::uint32_t>(ArchiveWriter::StoredSize(file));
+    fields.nameHash = NameHash(archivedPath);
+    identity_.Add(fields);
+    return Added::Stored;
+}
+
+ArchiveIdentity VolumeSetWriter::Identity() const
+{
+    return volumes_.size() == 1 ? volumes_.front()->Identity() : identity_.Value();
 }
 
 std::vector<std::string> VolumeSetWriter::Retire(SetManifest* manifest) const

@@ -9,6 +9,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/archive_writer.h"
+#include "archive/entry_identity.h"
 #include "archive/set_manifest.h"
 #include "platform/named_path.h"
 #include "platform/output_guard.h"
@@ -61,6 +62,13 @@ public:
                 std::optional<std::uint64_t> volumeSize);
     const std::string& FailedPath() const { return failedPath_; }
 
+    // Before Create: a file written with the first volume and put in place in
+    // the same commit (a patch's deletion list); see ArchiveWriter.
+    void AddCompanion(const NamedPath& path) { companion_ = path; }
+    void CompanionBytes(std::vector<std::uint8_t> bytes) { volumes_.front()->CompanionBytes(std::move(bytes)); }
+    // The ArchiveIdentity of every entry added since Create, across the volumes.
+    ArchiveIdentity Identity() const;
+
     // The files this command writes, replaces or may retire, by identity, so
     // that none is read as a source.
     std::vector<FileStatus> Outputs() const;
@@ -106,6 +114,8 @@ private:
 
     NamedPath archive_;
     std::optional<NamedPath> keyFile_;
+    std::optional<NamedPath> companion_;
+    EntryIdentity identity_;
     KeyMaterial material_;
     std::optional<std::uint64_t> volumeSize_;
     std::vector<std::unique_ptr<ArchiveWriter>> volumes_;

@@ -207,7 +207,11 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings, const RunSettin
         ~Progress() { warnings.SetProgress(nullptr); }
     } progress{warnings, StartProgress(trees)};
     warnings.SetProgress(progress.line.get());
-    const ScriptProcessor::Options options{progress.line.get(), ScriptProcessor::StrictFromEnvironment(), cache.get()};
+    // What a patch holds goes to standard output, a whole line at a time; it is
+    // no warning.
+    WarningLog notes(std::cout);
+    const ScriptProcessor::Options options{progress.line.get(), ScriptProcessor::StrictFromEnvironment(), cache.get(),
+                                           &notes};
     MemoryBudget budget(settings.MemoryBudget(PhysicalMemory()));
     tbb::parallel_for(tbb::blocked_range<unsigned>(0, static_cast<unsigned>(trees.size()), 1),
                       ExecuteStage{&trees, argv, &warnings, cache.get(), &budget, options}, tbb::auto_partitioner());

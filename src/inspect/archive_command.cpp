@@ -17,17 +17,31 @@ void ArchiveCommand::AddOptions(CLI::App& command)
                        "Only the entries whose names match one of these (* any run, ? one character;"
                        " letter case and \\ against / do not count)");
     key_.AddTo(command, "", "ARCHIVE");
+    if (hasMounts_)
+        command.add_option("--mount", mounts_,
+                           "Read ARCHIVE with this archive mounted above it (and above every --mount before),"
+                           " as a game's mount list does: the merged view, a patch's deletions applied")
+            ->type_name("ARCHIVE")
+            ->allow_extra_args(false);
     if (hasJson_)
         command.add_flag("--json", json_, "Write one JSON document");
 }
 
 int ArchiveCommand::Run(std::ostream& out, std::ostream& err)
 {
-    const InspectedArchive archive = key_.Open(archive_);
     EntrySelector selector(patterns_);
-    if (!selector.SelectsAll() && !archive.HasNames())
-        throw std::runtime_error(inspect_message::PatternsWithoutNames(archive_));
-    int status = RunOn(archive, selector, out, err);
+    int status = 0;
+    if (!mounts_.empty()) {
+        std::vector<std::string> archives = {archive_};
+        archives.insert(archives.end(), mounts_.begin(), mounts_.end());
+        const MergedView view(archives, key_);
+        status = RunOnMerged(view, selector, out, err);
+    } else {
+        const InspectedArchive archive = key_.Open(archive_);
+        if (!selector.SelectsAll() && !archive.HasNames())
+            throw std::runtime_error(inspect_message::PatternsWithoutNames(archive_));
+        status = RunOn(archive, selector, out, err);
+    }
     for (const std::string& pattern : selector.Unmatched()) {
         err << inspect_message::Tool << inspect_message::NoEntryMatches(pattern) << '\n';
         status = std::max<int>(status, ExitWarnings);

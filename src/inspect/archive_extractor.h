@@ -8,6 +8,7 @@
 #include "inspect/entry_selector.h"
 #include "inspect/entry_walk.h"
 #include "inspect/inspected_archive.h"
+#include "inspect/merged_view.h"
 #include "inspect/output_tree.h"
 
 namespace zelkor {
@@ -37,6 +38,14 @@ public:
     // counts.
     static void PrintSummary(const InspectedArchive& archive, const EntrySelector& selector,
                              const Summary& summary, const std::string& directory, std::ostream& out);
+
+    // The same for the selected entries of a merged view, each from the
+    // archive that wins it; lines about single entries go to `messages`. A
+    // merged view has one entry per name, so none is skipped as a duplicate.
+    static Summary ExtractMerged(const MergedView& view, EntrySelector& selector, OutputTree& tree, bool force,
+                                 std::ostream& messages);
+    static void PrintMergedSummary(const MergedView& view, const EntrySelector& selector, const Summary& summary,
+                                   const std::string& directory, std::ostream& out);
 };
 
 }  // namespace zelkor

@@ -27,6 +27,17 @@ const char* Method(const FileEntry& fields)
     return fields.storedSize < fields.rawSize ? "lz4" : "raw";
 }
 
+void Count(Totals& totals, const FileEntry& fields)
+{
+    ++totals.entries;
+    totals.rawBytes += fields.rawSize;
+    totals.storedBytes += fields.storedSize;
+    if (fields.rawSize > LargeEntry && fields.storedSize == fields.rawSize) {
+        ++totals.largeRawEntries;
+        totals.largeRawBytes += fields.rawSize;
+    }
+}
+
 // Calls `row` with each selected entry in archive order, and sums them up.
 template <typename Row>
 Totals ForEachSelected(const InspectedArchive& archive, EntrySelector& selector, Row row)
@@ -37,30 +48,20 @@ Totals ForEachSelected(const InspectedArchive& archive, EntrySelector& selector,
         if (!selector.Selects(entry.name))
             continue;
         row(entry);
-        ++totals.entries;
-        totals.rawBytes += entry.fields.rawSize;
-        totals.storedBytes += entry.fields.storedSize;
-        if (entry.fields.rawSize > LargeEntry && entry.fields.storedSize == entry.fields.rawSize) {
-            ++totals.largeRawEntries;
-            totals.largeRawBytes += entry.fields.rawSize;
-        }
+        Count(totals, entry.fields);
     }
     return totals;
 }
 
-}  // namespace
-
-void ArchiveLister::PrintText(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
+// The columns of a row from the raw size on.
+void PrintFields(const FileEntry& fields, std::ostream& out)
 {
-    out << InspectedArchive::Printable(archive.ArchivePath()) << ", " << archive.KeyFileSummary() << ":\n";
-    out << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
-        << "  method  content   " << (archive.HasNames() ? "name" : "name hash") << '\n';
-    const Totals totals = ForEachSelected(archive, selector, [&](const ArchiveReader::Entry& entry) {
-        const FileEntry& fields = entry.fields;
-        out << std::setw(7) << entry.position.index << std::setw(12) << fields.rawSize << std::setw(12)
-            << fields.storedSize << "  " << std::left << std::setw(6) << Method(fields) << std::right << "  "
-            << Hex32(fields.contentHash) << "  " << archive.Label(entry) << '\n';
-    });
+    out << std::setw(12) << fields.rawSize << std::setw(12) << fields.storedSize << "  " << std::left << std::setw(6)
+        << Method(fields) << std::right << "  " << Hex32(fields.contentHash) << "  ";
+}
+
+void PrintTotals(const EntrySelector& selector, const Totals& totals, std::ostream& out)
+{
     out << selector.Entries(totals.entries) << ", " << totals.rawBytes << " bytes raw, " << totals.storedBytes
         << " bytes stored";
     if (totals.rawBytes > 0) {
@@ -77,21 +78,16 @@ void ArchiveLister::PrintText(const InspectedArchive& archive, EntrySelector& se
                " attempt)\n";
 }
 
-void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
+void AddFields(JsonDocument::Value& row, const FileEntry& fields)
 {
-    JsonDocument json(out);
-    json.Members(archive.Files());
-    json.BeginArray("entries");
-    const Totals totals = ForEachSelected(archive, selector, [&](const ArchiveReader::Entry& entry) {
-        const FileEntry& fields = entry.fields;
-        JsonDocument::Value row = archive.Identity(entry);
-        row["rawSize"] = fields.rawSize;
-        row["storedSize"] = fields.storedSize;
-        row["method"] = Method(fields);
-        row["contentHash"] = Hex32(fields.contentHash);
-        json.Element(row);
-    });
-    json.EndArray();
+    row["rawSize"] = fields.rawSize;
+    row["storedSize"] = fields.storedSize;
+    row["method"] = Method(fields);
+    row["contentHash"] = Hex32(fields.contentHash);
+}
+
+JsonDocument::Value TotalsJson(const Totals& totals)
+{
     JsonDocument::Value sums;
     sums["entries"] = totals.entries;
     sums["rawBytes"] = totals.rawBytes;
@@ -102,7 +98,68 @@ void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& se
                         : JsonDocument::Value(nullptr);
     sums["largeRawEntries"] = totals.largeRawEntries;
     sums["largeRawBytes"] = totals.largeRawBytes;
-    json.Member("totals", sums);
+    return sums;
+}
+
+}  // namespace
+
+void ArchiveLister::PrintText(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
+{
+    out << InspectedArchive::Printable(archive.ArchivePath()) << ", " << archive.KeyFileSummary() << ":\n";
+    out << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
+        << "  method  content   " << (archive.HasNames() ? "name" : "name hash") << '\n';
+    const Totals totals = ForEachSelected(archive, selector, [&](const ArchiveReader::Entry& entry) {
+        out << std::setw(7) << entry.position.index;
+        PrintFields(entry.fields, out);
+        out << archive.Label(entry) << '\n';
+    });
+    PrintTotals(selector, totals, out);
+}
+
+void ArchiveLister::PrintMergedText(const MergedView& view, EntrySelector& selector, std::ostream& out)
+{
+    view.PrintSources(out);
+    out << std::setw(7) << "archive" << std::setw(7) << "index" << std::setw(12) << "raw" << std::setw(12) << "stored"
+        << "  method  content   name\n";
+    Totals totals;
+    view.ForEach(selector, [&](const MergedView::Entry& entry) {
+        out << std::setw(7) << entry.source << std::setw(7) << entry.index;
+        PrintFields(entry.fields, out);
+        out << InspectedArchive::Printable(entry.name) << '\n';
+        Count(totals, entry.fields);
+    });
+    PrintTotals(selector, totals, out);
+}
+
+void ArchiveLister::PrintMergedJson(const MergedView& view, EntrySelector& selector, std::ostream& out)
+{
+    JsonDocument json(out);
+    json.Member("archives", view.SourcesJson());
+    json.BeginArray("entries");
+    Totals totals;
+    view.ForEach(selector, [&](const MergedView::Entry& entry) {
+        JsonDocument::Value row = view.Identity(entry);
+        AddFields(row, entry.fields);
+        json.Element(row);
+        Count(totals, entry.fields);
+    });
+    json.EndArray();
+    json.Member("totals", TotalsJson(totals));
+    json.End();
+}
+
+void ArchiveLister::PrintJson(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out)
+{
+    JsonDocument json(out);
+    json.Members(archive.Files());
+    json.BeginArray("entries");
+    const Totals totals = ForEachSelected(archive, selector, [&](const ArchiveReader::Entry& entry) {
+        JsonDocument::Value row = archive.Identity(entry);
+        AddFields(row, entry.fields);
+        json.Element(row);
+    });
+    json.EndArray();
+    json.Member("totals", TotalsJson(totals));
     json.End();
 }
 

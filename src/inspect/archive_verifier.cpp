@@ -201,4 +201,49 @@ void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& r
     json.End();
 }
 
+ArchiveVerifier::MergedReport ArchiveVerifier::VerifyMerged(const MergedView& view, EntrySelector& selector)
+{
+    MergedReport report;
+    std::vector<std::uint8_t> content;  // reused for every entry
+    view.ForEach(selector, [&](const MergedView::Entry& entry) {
+        ++report.entries;
+        const ArchiveReader::ContentStatus status = view.Read(entry, content);
+        if (status != ArchiveReader::ContentStatus::Ok)
+            report.bad.push_back({entry.source, entry.index, std::string(entry.name), entry.fields, status});
+    });
+    return report;
+}
+
+void ArchiveVerifier::PrintMergedText(const MergedView& view, const EntrySelector& selector,
+                                      const MergedReport& report, std::ostream& out)
+{
+    view.PrintSources(out);
+    for (const MergedReport::Bad& bad : report.bad)
+        out << view.Describe({bad.source, bad.index, bad.name, bad.fields}) << ": " << EntryReader::Describe(bad.status)
+            << '\n';
+    out << "verified " << view.Summary() << ": " << selector.Entries(report.entries) << ", ";
+    if (report.Ok())
+        out << (report.entries == 1 ? "intact" : "all intact");
+    else
+        out << report.bad.size() << " bad";
+    out << '\n';
+}
+
+void ArchiveVerifier::PrintMergedJson(const MergedView& view, const MergedReport& report, std::ostream& out)
+{
+    JsonDocument json(out);
+    json.Member("archives", view.SourcesJson());
+    json.Member("ok", report.Ok());
+    json.Member("entries", report.entries);
+    json.Member("intact", report.entries - report.bad.size());
+    json.BeginArray("bad");
+    for (const MergedReport::Bad& bad : report.bad) {
+        JsonDocument::Value item = view.Identity({bad.source, bad.index, bad.name, bad.fields});
+        item["faults"] = std::vector<std::string>{EntryReader::Describe(bad.status)};
+        json.Element(item);
+    }
+    json.EndArray();
+    json.End();
+}
+
 }  // namespace zelkor

@@ -10,6 +10,7 @@
 #include "inspect/entry_selector.h"
 #include "inspect/entry_walk.h"
 #include "inspect/inspected_archive.h"
+#include "inspect/merged_view.h"
 
 namespace zelkor {
 
@@ -54,6 +55,22 @@ public:
         bool Ok() const { return bad.empty(); }
     };
 
+    // What verifying a merged view found: the entries whose content does not
+    // decode or match its hash, each with what its archive says of it.
+    struct MergedReport {
+        struct Bad {
+            std::size_t source = 0;
+            std::uint64_t index = 0;
+            std::string name;
+            FileEntry fields;
+            ArchiveReader::ContentStatus status = ArchiveReader::ContentStatus::Ok;
+        };
+        std::uint64_t entries = 0;
+        std::vector<Bad> bad;  // in the order of names
+
+        bool Ok() const { return bad.empty(); }
+    };
+
     static constexpr std::size_t SharedSearchBudget = std::size_t{4} << 20;
 
     // Walks `walk` to its end.
@@ -69,6 +86,17 @@ public:
     // [{identity...}]}], "hint": text or null}. Kinds: "same-name",
     // "case-or-separators", "different-names", "names-unknown".
     static void PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out);
+
+    // Decodes and hashes every selected entry of the merged view, each from
+    // the archive that wins it. Its names are trusted ones: a name that does not
+    // hash to its entry's name hash is not in the view.
+    static MergedReport VerifyMerged(const MergedView& view, EntrySelector& selector);
+    // One line per bad entry and a summary; the sources first.
+    static void PrintMergedText(const MergedView& view, const EntrySelector& selector, const MergedReport& report,
+                                std::ostream& out);
+    // {"archives": [...], "ok", "entries", "intact", "bad": [{"archive",
+    // "index", "name", ["nameHex"], "nameHash", "faults": [...]}]}
+    static void PrintMergedJson(const MergedView& view, const MergedReport& report, std::ostream& out);
 
     // The groups of selected entries whose name hashes are equal.
     static std::vector<SharedNameHash> FindSharedNameHashes(const InspectedArchive& archive,

@@ -51,6 +51,14 @@ void PrintText(const ScriptDryRun::Result& result, std::ostream& out)
                 << " bytes to read" << Volumes(command) << "\n";
         else
             out << head << ": a script of " << command.files << (command.files == 1 ? " file\n" : " files\n");
+        if (command.patchOf) {
+            out << head << ": a patch of " << ShowControls(*command.patchOf, true) << ": ";
+            if (command.patchEntries == 0 && command.patchDeletions == 0)
+                out << "nothing changed, no entry to store and none to delete\n";
+            else
+                out << command.patchEntries << (command.patchEntries == 1 ? " entry" : " entries") << " to store, "
+                    << command.patchDeletions << " to delete\n";
+        }
         if (MayNotFit(command) && command.volumes > 0)
             out << head << ": note: its sources would fill " << command.volumes << " volumes, more than the "
                 << SetManifest::MaxVolumes << " a set can have; it fits only if compression brings it under that\n";
@@ -89,6 +97,13 @@ void PrintJson(const std::vector<std::string>& scripts, const std::vector<std::s
             if (command.volumes > 0) {
                 element["volumes"] = command.volumes;
                 element["volumesExact"] = command.volumesExact;
+            }
+            if (command.patchOf) {
+                JsonDocument::Value patch;
+                patch["base"] = JsonDocument::Text(*command.patchOf);
+                patch["entries"] = command.patchEntries;
+                patch["deletions"] = command.patchDeletions;
+                element["patch"] = patch;
             }
         }
         json.Element(element);

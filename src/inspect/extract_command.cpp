@@ -29,4 +29,12 @@ int ExtractCommand::RunOn(const InspectedArchive& archive, EntrySelector& select
     return summary.refused == 0 ? ExitSuccess : ExitWarnings;
 }
 
+int ExtractCommand::RunOnMerged(const MergedView& view, EntrySelector& selector, std::ostream& out, std::ostream& err)
+{
+    OutputTree tree(directory_);
+    const ArchiveExtractor::Summary summary = ArchiveExtractor::ExtractMerged(view, selector, tree, force_, err);
+    ArchiveExtractor::PrintMergedSummary(view, selector, summary, directory_, out);
+    return summary.refused == 0 ? ExitSuccess : ExitWarnings;
+}
+
 }  // namespace zelkor

@@ -10,13 +10,14 @@ namespace zelkor {
 // (default: the working directory); exit status 1 when an entry was not written.
 class ExtractCommand : public ArchiveCommand {
 public:
-    ExtractCommand() : ArchiveCommand(false) {}
+    ExtractCommand() : ArchiveCommand(false, true) {}
 
     void AddOptions(CLI::App& command) override;
 
 private:
     int RunOn(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out,
               std::ostream& err) override;
+    int RunOnMerged(const MergedView& view, EntrySelector& selector, std::ostream& out, std::ostream& err) override;
 
     std::string directory_ = ".";
     bool force_ = false;

@@ -25,6 +25,12 @@ std::string PatternsWithoutNames(std::string_view archive)
            " is read without a key file, which holds the names: name it with --key FILE";
 }
 
+std::string MergedViewWithoutNames(std::string_view archive)
+{
+    return "the merged view of several archives is a tree of names, and " + InspectedArchive::Printable(archive) +
+           " is read without a key file, which holds the names: give it its key file";
+}
+
 std::string CannotCreatePage(std::string_view page)
 {
     return "cannot create " + InspectedArchive::Printable(page);

@@ -18,6 +18,8 @@ inline constexpr std::string_view RunWithHelp = "Run with --help for more inform
 std::string UnknownCommand(std::string_view argument, std::span<const std::string_view> commands);
 std::string NoEntryMatches(std::string_view pattern);
 std::string PatternsWithoutNames(std::string_view archive);
+// An archive of a merged view (--mount) read without a key file.
+std::string MergedViewWithoutNames(std::string_view archive);
 // Appended to the reader's message about another archive's key file.
 inline constexpr std::string_view ForeignKeyFileAdvice =
     "; read the archive alone with --no-key if it was built without a key file, or name its own key file with"

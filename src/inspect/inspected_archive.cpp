@@ -12,19 +12,21 @@ namespace zelkor {
 
 InspectedArchive::InspectedArchive(const std::string& archivePath, KeyChoice choice,
                                    const std::string& keyPath)
-    : archivePath_(archivePath)
+    : archivePath_(CompleteCommit(archivePath))
 {
-    // A commit of the archive and its key file (of a set, recorded beside its
-    // first volume) that a crash left unfinished is completed before anything
-    // is opened.
-    JointCommit::Complete(archivePath);
-    if (const std::string first = SetVolumes::FirstVolumeOf(archivePath); first != archivePath)
-        JointCommit::Complete(first);
     const std::optional<std::string> manifest = SetVolumes::ManifestFor(archivePath);
-    keyPath_ = ChooseKeyFile(manifest ? SetVolumes::FirstVolumeOf(*manifest) : archivePath, choice, keyPath);
+    keyPath_ = ChooseKeyFile(archivePath, choice, keyPath);
     const std::string* key = keyPath_ ? &*keyPath_ : nullptr;
     reader_ = manifest ? std::make_unique<SetReader>(SetVolumes(*manifest, key))
                        : std::make_unique<SetReader>(archivePath, key);
+}
+
+const std::string& InspectedArchive::CompleteCommit(const std::string& archivePath)
+{
+    JointCommit::Complete(archivePath);
+    if (const std::string first = SetVolumes::FirstVolumeOf(archivePath); first != archivePath)
+        JointCommit::Complete(first);
+    return archivePath;
 }
 
 std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& archivePath,
@@ -40,7 +42,8 @@ std::optional<std::string> InspectedArchive::ChooseKeyFile(const std::string& ar
     }
     // Whatever exists there is taken, so that a directory or an unreadable file
     // at the default path is reported rather than silently passed over.
-    const std::string path = archivePath + ".zlk";
+    const std::optional<std::string> manifest = SetVolumes::ManifestFor(archivePath);
+    const std::string path = (manifest ? SetVolumes::FirstVolumeOf(*manifest) : archivePath) + ".zlk";
     if (StatusOf(path))
         return path;
     return std::nullopt;

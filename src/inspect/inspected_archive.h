@@ -87,9 +87,16 @@ public:
     // outside UTF-8 sequences. Everything else is shown as it is.
     static std::string Printable(std::string_view bytes);
 
-private:
+    // Completes a commit of the archive and its key file (of a set, recorded
+    // beside its first volume) that a crash left unfinished, before either is
+    // opened; gives `archivePath` back.
+    static const std::string& CompleteCommit(const std::string& archivePath);
+    // The key file that `choice` reads for the archive at `archivePath`, or
+    // for the set it names (its first volume's).
     static std::optional<std::string> ChooseKeyFile(const std::string& archivePath, KeyChoice choice,
                                                     const std::string& keyPath);
+
+private:
 
     std::string archivePath_;
     std::optional<std::string> keyPath_;

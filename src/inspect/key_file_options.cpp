@@ -24,12 +24,25 @@ void KeyFileOptions::AddTo(CLI::App& command, const std::string& prefix, const s
     key->excludes(noKey);
 }
 
+namespace {
+
+InspectedArchive::KeyChoice Choice(bool given, bool none)
+{
+    return given ? InspectedArchive::KeyChoice::Given
+           : none ? InspectedArchive::KeyChoice::None
+                  : InspectedArchive::KeyChoice::Default;
+}
+
+}  // namespace
+
 InspectedArchive KeyFileOptions::Open(const std::string& path) const
 {
-    const InspectedArchive::KeyChoice choice = given_ ? InspectedArchive::KeyChoice::Given
-                                               : none_ ? InspectedArchive::KeyChoice::None
-                                                       : InspectedArchive::KeyChoice::Default;
-    return InspectedArchive(path, choice, keyPath_);
+    return InspectedArchive(path, Choice(given_, none_), keyPath_);
+}
+
+std::optional<std::string> KeyFileOptions::KeyFileFor(const std::string& path) const
+{
+    return InspectedArchive::ChooseKeyFile(path, Choice(given_, none_), keyPath_);
 }
 
 }  // namespace zelkor

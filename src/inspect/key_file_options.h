@@ -21,6 +21,9 @@ public:
     // The archive at `path`, read with the choice made. Throws as InspectedArchive.
     InspectedArchive Open(const std::string& path) const;
 
+    // The key file the choice made reads for the archive at `path`, if any.
+    std::optional<std::string> KeyFileFor(const std::string& path) const;
+
 private:
     bool given_ = false;
     bool none_ = false;

@@ -14,4 +14,13 @@ int ListCommand::RunOn(const InspectedArchive& archive, EntrySelector& selector,
     return ExitSuccess;
 }
 
+int ListCommand::RunOnMerged(const MergedView& view, EntrySelector& selector, std::ostream& out, std::ostream&)
+{
+    if (Json())
+        ArchiveLister::PrintMergedJson(view, selector, out);
+    else
+        ArchiveLister::PrintMergedText(view, selector, out);
+    return ExitSuccess;
+}
+
 }  // namespace zelkor

@@ -19,4 +19,14 @@ int VerifyCommand::RunOn(const InspectedArchive& archive, EntrySelector& selecto
     return report.Ok() ? ExitSuccess : ExitWarnings;
 }
 
+int VerifyCommand::RunOnMerged(const MergedView& view, EntrySelector& selector, std::ostream& out, std::ostream&)
+{
+    const ArchiveVerifier::MergedReport report = ArchiveVerifier::VerifyMerged(view, selector);
+    if (Json())
+        ArchiveVerifier::PrintMergedJson(view, report, out);
+    else
+        ArchiveVerifier::PrintMergedText(view, selector, report, out);
+    return report.Ok() ? ExitSuccess : ExitWarnings;
+}
+
 }  // namespace zelkor

@@ -10,6 +10,8 @@
 
 #include "archive/archive_format.h"
 #include "archive/archive_format_error.h"
+#include "library/archive_handle.h"
+#include "library/boundary.h"
 #include "library/callback_source.h"
 #include "library/hook_memory.h"
 #include "platform/file_system.h"
@@ -20,19 +22,7 @@
 #include "reader/source_error.h"
 #include "reader/volume_set.h"
 
-struct zlk_archive {
-    zlk_archive(const zlk_allocator* hooks) : memory(hooks), hooks(hooks ? *hooks : zlk_allocator{}), hooked(hooks) {}
-
-    zelkor::HookMemory memory;
-    zlk_allocator hooks;
-    bool hooked;
-    std::unique_ptr<zelkor::ReadableArchive> archive;
-    zelkor::VolumeSet* set = nullptr;  // the archive, when it is a volume set
-};
-
-namespace {
-
-using zelkor::IndexedArchive;
+namespace zelkor {
 
 zlk_status Report(zlk_error* error, zlk_status status, const std::string& message)
 {
@@ -45,33 +35,30 @@ zlk_status Report(zlk_error* error, zlk_status status, const std::string& messag
     return status;
 }
 
-zlk_status Ok(zlk_error* error)
+zlk_archive* NewHandle(const zlk_allocator* hooks)
 {
-    return Report(error, ZLK_OK, "");
+    void* memory = HookMemory::AllocateRaw(hooks, sizeof(zlk_archive), alignof(zlk_archive));
+    return memory ? new (memory) zlk_archive(hooks) : nullptr;
 }
 
-// Runs `work`, which returns a status, and turns whatever it throws into the
-// status and message that the exception stands for.
-template <typename Work>
-zlk_status Guarded(zlk_error* error, Work&& work) noexcept
+void DeleteHandle(zlk_archive* archive)
 {
-    try {
-        return work();
-    } catch (const zelkor::ArchiveFormatError& fault) {
-        return Report(error,
-                      fault.WhatCause() == zelkor::ArchiveFormatError::Cause::ForeignKeyFile ? ZLK_FOREIGN_KEY_FILE
-                                                                                            : ZLK_ARCHIVE_DAMAGED,
-                      fault.what());
-    } catch (const zelkor::SourceError& fault) {
-        return Report(error, ZLK_IO, fault.what());
-    } catch (const std::bad_alloc&) {
-        return Report(error, ZLK_NO_MEMORY, "out of memory");
-    } catch (const std::exception& fault) {
-        return Report(error, ZLK_IO, fault.what());
-    } catch (...) {
-        return Report(error, ZLK_IO, "unknown failure");
-    }
+    const zlk_allocator hooks = archive->hooks;
+    const bool hooked = archive->hooked;
+    archive->~zlk_archive();
+    HookMemory::ReleaseRaw(hooked ? &hooks : nullptr, archive, sizeof(zlk_archive), alignof(zlk_archive));
 }
+
+}  // namespace zelkor
+
+namespace {
+
+using zelkor::DeleteHandle;
+using zelkor::Guarded;
+using zelkor::IndexedArchive;
+using zelkor::NewHandle;
+using zelkor::Ok;
+using zelkor::Report;
 
 const zlk_open_options* Defaults()
 {
@@ -88,21 +75,6 @@ zlk_open_options Effective(const zlk_open_options* given)
         std::memcpy(&options, given, std::min(given->struct_size, sizeof options));
     options.struct_size = sizeof options;
     return options;
-}
-
-// A new archive handle with the hooks, or null when its memory cannot be had.
-zlk_archive* NewHandle(const zlk_allocator* hooks)
-{
-    void* memory = zelkor::HookMemory::AllocateRaw(hooks, sizeof(zlk_archive), alignof(zlk_archive));
-    return memory ? new (memory) zlk_archive(hooks) : nullptr;
-}
-
-void DeleteHandle(zlk_archive* archive)
-{
-    const zlk_allocator hooks = archive->hooks;
-    const bool hooked = archive->hooked;
-    archive->~zlk_archive();
-    zelkor::HookMemory::ReleaseRaw(hooked ? &hooks : nullptr, archive, sizeof(zlk_archive), alignof(zlk_archive));
 }
 
 // Opens sources that are made only once the handle exists, so that a failure

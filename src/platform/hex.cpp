@@ -32,4 +32,9 @@ std::string Hex32(std::uint32_t value)
     return hex;
 }
 
+std::string Hex64(std::uint64_t value)
+{
+    return Hex32(static_cast<std::uint32_t>(value >> 32)) + Hex32(static_cast<std::uint32_t>(value));
+}
+
 }  // namespace zelkor

@@ -18,4 +18,7 @@ std::string HexBytes(std::string_view bytes);
 // Eight digits, most significant first: 0x0A0FED0C gives "0a0fed0c".
 std::string Hex32(std::uint32_t value);
 
+// Sixteen digits, most significant first.
+std::string Hex64(std::uint64_t value);
+
 }  // namespace zelkor

@@ -33,6 +33,22 @@ std::string NoneStored(std::string_view archive, unsigned long files)
     return Join(archive, " not written: none of its ", std::to_string(files), " files could be stored!");
 }
 
+std::string CannotReadPatchBase(std::string_view base) { return Join("Cannot read patch base ", base, "!"); }
+
+std::string PatchBaseHasNoKeyFile(std::string_view base, std::string_view keyFile)
+{
+    return Join("Patch base ", base, " has no key file ", keyFile, ", which holds its names!");
+}
+
+std::string PatchWritten(std::string_view archive, std::string_view base, std::uint64_t stored,
+                         std::uint64_t deleted)
+{
+    std::string line = Join(archive, ": a patch of ", base, ": ");
+    if (stored == 0 && deleted == 0)
+        return line + "nothing changed, no entry stored and none deleted";
+    return line + std::to_string(stored) + (stored == 1 ? " entry" : " entries") + " stored, " +
+           std::to_string(deleted) + " deleted";
+}
 std::string CannotWrite(std::string_view path) { return Join("Cannot write ", path, "!"); }
 std::string CannotScan(std::string_view directory) { return Join("Cannot scan ", directory, "!"); }
 

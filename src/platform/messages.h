@@ -24,6 +24,12 @@ std::string CannotReadKeySeed(std::string_view path);
 // A pack command that listed `files` files and could store none of them: its
 // archive is not written.
 std::string NoneStored(std::string_view archive, unsigned long files);
+// The base of a patch (PatchOf) that cannot be read, or has no key file.
+std::string CannotReadPatchBase(std::string_view base);
+std::string PatchBaseHasNoKeyFile(std::string_view base, std::string_view keyFile);
+// What a patch holds, on standard output: not a warning.
+std::string PatchWritten(std::string_view archive, std::string_view base, std::uint64_t stored,
+                         std::uint64_t deleted);
 // A generated script, archive or key file that could not be written.
 std::string CannotWrite(std::string_view path);
 std::string CannotScan(std::string_view directory);

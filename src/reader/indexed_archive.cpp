@@ -14,20 +14,6 @@ namespace {
 // read, on the stack; larger ones stream (EntryReader).
 constexpr std::size_t SmallEntry = 16 * 1024;
 
-// Whether `name` and `path` are equal once both are normalised as the name
-// hash normalises them.
-bool SameNormalized(std::string_view name, std::string_view path)
-{
-    if (name.size() != path.size())
-        return false;
-    const auto normal = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c == '\\' ? '/' : c; };
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (normal(name[i]) != normal(path[i]))
-            return false;
-    }
-    return true;
-}
-
 [[noreturn]] void Changed(const ByteSource& source, const std::string& what)
 {
     throw ArchiveFormatError(source.Name() + ": " + what + " changed since the archive was opened");
@@ -188,7 +174,7 @@ const IndexedArchive::Names& IndexedArchive::LoadedNames() const
     return *expected;
 }
 
-std::optional<std::string_view> IndexedArchive::NameAt(const Names& names, std::uint64_t index) const
+std::string_view IndexedArchive::NameIn(const Names& names, std::uint64_t index) const
 {
     const std::uint64_t start = names.starts[index];
     const std::size_t length = DecodeFixed16(reinterpret_cast<const std::uint8_t*>(names.bytes.data()) + start -
@@ -200,8 +186,8 @@ std::optional<std::string_view> IndexedArchive::TrustedName(std::uint64_t index,
 {
     if (!HasNames())
         return std::nullopt;
-    const std::optional<std::string_view> name = NameAt(LoadedNames(), index);
-    if (!name || !ArchiveReader::NameFits(*name, fields))
+    const std::string_view name = NameIn(LoadedNames(), index);
+    if (!ArchiveReader::NameFits(name, fields))
         return std::nullopt;
     return name;
 }
@@ -226,13 +212,49 @@ std::optional<IndexedArchive::Match> IndexedArchive::Lookup(std::string_view pat
     const Names& names = LoadedNames();
     std::optional<Match> untrusted;
     for (; slot != byHash_.end() && slot->hash == hash; ++slot) {
-        const std::string_view name = *NameAt(names, slot->index);
-        if (SameNormalized(name, path))
+        const std::string_view name = NameIn(names, slot->index);
+        if (SameName(name, path))
             return Match{slot->index, true};
         if (!untrusted && NameHash(name) != hash)
             untrusted = Match{slot->index, false};
     }
     return untrusted;
+}
+
+ArchiveIdentity IndexedArchive::Identity() const
+{
+    EntryIdentity identity;
+    ArchiveReader::Entry entry;
+    for (ArchiveReader::Walk walk = reader_->Records(); walk.Next(entry);)
+        identity.Add(entry.fields);
+    if (identity.Value().entries != entries_.size())
+        Changed(reader_->ArchiveSource(), "the file");
+    return identity.Value();
+}
+
+void IndexedArchive::VisitNameHashes(const std::function<void(std::uint32_t, std::uint64_t)>& visit) const
+{
+    for (const HashSlot& slot : byHash_)
+        visit(slot.hash, slot.index);
+}
+
+IndexedArchive::NameMatch IndexedArchive::MatchName(std::uint64_t index, std::uint32_t hash,
+                                                    std::string_view path) const
+{
+    // The rule of Find, for one of the entries it would look at.
+    if (!HasNames())
+        return NameMatch::Same;
+    const std::string_view name = NameIn(LoadedNames(), index);
+    if (SameName(name, path))
+        return NameMatch::Same;
+    return NameHash(name) != hash ? NameMatch::Untrusted : NameMatch::Other;
+}
+
+std::optional<std::string_view> IndexedArchive::NameAt(std::uint64_t index) const
+{
+    if (!HasNames())
+        return std::nullopt;
+    return NameIn(LoadedNames(), index);
 }
 
 std::size_t IndexedArchive::MemoryUse() const

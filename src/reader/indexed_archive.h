@@ -88,6 +88,13 @@ public:
     // The bytes the index and the loaded names take.
     std::size_t MemoryUse() const override;
 
+    // The identity from the records, walked again front to back.
+    ArchiveIdentity Identity() const override;
+    // From the index and the loaded names, reading nothing once they are.
+    void VisitNameHashes(const std::function<void(std::uint32_t, std::uint64_t)>& visit) const override;
+    NameMatch MatchName(std::uint64_t index, std::uint32_t hash, std::string_view path) const override;
+    std::optional<std::string_view> NameAt(std::uint64_t index) const override;
+
 private:
     struct Located {
         std::uint32_t offset;      // of the FileEntry
@@ -102,7 +109,7 @@ private:
 
     // The key file's names, loaded at the first call.
     const Names& LoadedNames() const;
-    std::optional<std::string_view> NameAt(const Names& names, std::uint64_t index) const;
+    std::string_view NameIn(const Names& names, std::uint64_t index) const;
 
     std::pmr::memory_resource* memory_;
     std::pmr::vector<Located> entries_;   // in archive order

@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "archive/archive_format.h"
+#include "archive/entry_identity.h"
 #include "reader/entry_reader.h"
 
 namespace zelkor {
@@ -57,6 +59,33 @@ public:
 
     // The bytes the archive holds now (its index, and its names once loaded).
     virtual std::size_t MemoryUse() const = 0;
+
+    // What indexes built above archives (a mount list's) need. Each has a
+    // default that reads the records again (Fields); an archive that holds an
+    // index of its own answers from it.
+
+    // How an entry answers to a path by the rule of Find.
+    enum class NameMatch {
+        Same,       // its trusted name is the path (or, without names, its hash is)
+        Untrusted,  // its name does not hash to its name hash: Find's fallback
+        Other,      // a trusted name that is another path of the same hash
+    };
+
+    // The ArchiveIdentity of the entries, in archive order.
+    virtual ArchiveIdentity Identity() const;
+
+    // Calls `visit` with the name hash and the index of every entry, in any
+    // order.
+    virtual void VisitNameHashes(const std::function<void(std::uint32_t hash, std::uint64_t index)>& visit) const;
+
+    // How entry `index`, whose name hash is `hash`, answers to `path`, which
+    // hashes to `hash`.
+    virtual NameMatch MatchName(std::uint64_t index, std::uint32_t hash, std::string_view path) const;
+
+    // The name the key file gives entry `index`, trusted or not (it may not
+    // hash to the entry's name hash); nothing without names. Lives as the
+    // archive.
+    virtual std::optional<std::string_view> NameAt(std::uint64_t index) const;
 };
 
 }  // namespace zelkor

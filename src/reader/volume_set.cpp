@@ -1,5 +1,7 @@
 #include "reader/volume_set.h"
 
+#include "reader/file_source.h"
+
 namespace zelkor {
 
 VolumeSet::VolumeSet(SetVolumes volumes, std::pmr::memory_resource* memory)
@@ -38,6 +40,14 @@ const IndexedArchive& VolumeSet::Volume(std::size_t volume) const
     // Another thread published its copy first.
     allocator.delete_object(fresh);
     return *expected;
+}
+
+std::unique_ptr<ReadableArchive> VolumeSet::OpenArchiveOrSet(const std::string& path, const std::string* keyPath)
+{
+    if (const std::optional<std::string> manifest = SetVolumes::ManifestFor(path))
+        return std::make_unique<VolumeSet>(SetVolumes(*manifest, keyPath));
+    return std::make_unique<IndexedArchive>(std::make_unique<FileSource>(path),
+                                            keyPath ? std::make_unique<FileSource>(*keyPath) : nullptr);
 }
 
 void VolumeSet::OpenAll() const
@@ -93,6 +103,26 @@ std::string VolumeSet::Describe(std::uint64_t index, const FileEntry& fields) co
     const std::size_t volume = volumes_.VolumeOf(index);
     return Volume(volume).Describe(index - volumes_.FirstIndex(volume), fields) + ", entry " + std::to_string(index) +
            " of the set " + volumes_.ManifestPath();
+}
+
+void VolumeSet::VisitNameHashes(const std::function<void(std::uint32_t, std::uint64_t)>& visit) const
+{
+    for (std::size_t volume = 0; volume < volumes_.Count(); ++volume) {
+        const std::uint64_t first = volumes_.FirstIndex(volume);
+        Volume(volume).VisitNameHashes([&](std::uint32_t hash, std::uint64_t index) { visit(hash, first + index); });
+    }
+}
+
+VolumeSet::NameMatch VolumeSet::MatchName(std::uint64_t index, std::uint32_t hash, std::string_view path) const
+{
+    const std::size_t volume = volumes_.VolumeOf(index);
+    return Volume(volume).MatchName(index - volumes_.FirstIndex(volume), hash, path);
+}
+
+std::optional<std::string_view> VolumeSet::NameAt(std::uint64_t index) const
+{
+    const std::size_t volume = volumes_.VolumeOf(index);
+    return Volume(volume).NameAt(index - volumes_.FirstIndex(volume));
 }
 
 std::size_t VolumeSet::MemoryUse() const

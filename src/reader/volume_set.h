@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
@@ -42,6 +44,11 @@ public:
     VolumeSet(const VolumeSet&) = delete;
     VolumeSet& operator=(const VolumeSet&) = delete;
 
+    // The archive or set that `path` names (SetVolumes::ManifestFor), with the
+    // key file at `keyPath` (a set's first volume's; null for none): a
+    // VolumeSet, or an IndexedArchive.
+    static std::unique_ptr<ReadableArchive> OpenArchiveOrSet(const std::string& path, const std::string* keyPath);
+
     std::size_t VolumeCount() const { return volumes_.Count(); }
     // Opens and checks every volume not opened yet.
     void OpenAll() const;
@@ -58,6 +65,10 @@ public:
     // "game_002.pak: entry 3 (FileEntry at offset 1234), entry 120 of the set game.pak.set"
     std::string Describe(std::uint64_t index, const FileEntry& fields) const override;
     std::size_t MemoryUse() const override;
+    // The volumes' own, with indexes across the set; each opens every volume.
+    void VisitNameHashes(const std::function<void(std::uint32_t, std::uint64_t)>& visit) const override;
+    NameMatch MatchName(std::uint64_t index, std::uint32_t hash, std::string_view path) const override;
+    std::optional<std::string_view> NameAt(std::uint64_t index) const override;
 
 private:
     // Volume `volume`, opened when first needed.

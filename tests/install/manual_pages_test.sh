@@ -36,6 +36,8 @@ ARCHIVE cannot pass 4 GiB; a VolumeSize attribute splits it into volumes!
 ARCHIVE has its 256 volumes; a larger VolumeSize holds more!
 Cannot create PATH!
 Cannot read key seed PATH!
+Cannot read patch base BASE!
+Patch base BASE has no key file KEY, which holds its names!
 Cannot scan DIR!
 Cannot write PATH!
 Cannot use cache DIR!

@@ -8,9 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -42,10 +46,18 @@ StartedProgram::StartedProgram(const std::string& program, const std::vector<std
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    // A machine under load may refuse a new process for a moment (EAGAIN);
+    // a few more tries tell that from a program that cannot start.
+    int rc = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        if (rc != EAGAIN && rc != ETXTBSY)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 << attempt));
+    }
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        throw std::runtime_error("cannot start " + program);
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
 }
 
 StartedProgram::~StartedProgram()

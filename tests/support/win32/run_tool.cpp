@@ -126,14 +126,25 @@ StartedProgram::StartedProgram(const std::string& program, const std::vector<std
     startup.hStdOutput = output;
     startup.hStdError = error;
     PROCESS_INFORMATION started{};
-    const BOOL ok = ::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                     CREATE_UNICODE_ENVIRONMENT, viaEnv ? environment.data() : nullptr,
-                                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &started);
+    // Wine under load may fail to start a process for a moment; a few more
+    // tries tell that from a program that cannot start.
+    BOOL ok = FALSE;
+    DWORD failure = 0;
+    for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+        if (attempt > 0)
+            ::Sleep(100u << attempt);
+        ok = ::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                              CREATE_UNICODE_ENVIRONMENT, viaEnv ? environment.data() : nullptr,
+                              cwd.empty() ? nullptr : cwd.c_str(), &startup, &started);
+        failure = ok ? 0 : ::GetLastError();
+        if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND)
+            break;
+    }
     ::CloseHandle(input);
     ::CloseHandle(output);
     ::CloseHandle(error);
     if (!ok)
-        throw std::runtime_error("cannot start " + program);
+        throw std::runtime_error("cannot start " + program + " (error " + std::to_string(failure) + ")");
     ::CloseHandle(started.hThread);
     process_ = started.hProcess;
     pid_ = static_cast<pid_t>(started.dwProcessId);
