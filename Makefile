@@ -1,6 +1,6 @@
 # The commands of the README, and what they are built from.
-#   make demo   install what is missing, build, run the tool on the bundled example
-#   make test   install what is missing, build, run every test
+#   make demo   install what is missing, build the two tools, run them on the bundled example
+#   make test   install what is missing, build everything, run every test
 #   make bench  install what is missing, build (Release), run the throughput benchmark
 #   make install [PREFIX=/usr/local] [DESTDIR=staging]   install the tools, manual pages, docs,
 #                 and the reader library with its header, pkg-config file and CMake package
@@ -25,7 +25,7 @@ PREFIX     ?= /usr/local
 # The Windows cross build's folder, defined here because make bench looks for it too.
 WINDOWS_DIR ?= build-windows
 
-.PHONY: all bootstrap configure build demo test bench clean install package
+.PHONY: all bootstrap configure build tools demo test bench clean install package
 
 all: build
 
@@ -38,6 +38,10 @@ configure: bootstrap
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The two tools alone, which is all the demo runs; make test builds the rest.
+tools: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zelkor zelkor-inspect
+
 # The example scripts use paths relative to the project root and write below
 # build/demo: first a script is generated for examples/assets (and a small
 # archive packed by hand), then the generated script builds the main archive.
@@ -45,7 +49,7 @@ build: configure
 # finds none), and the main one is listed and drawn as a page (assets.pak.html).
 DEMO_DIR := build/demo
 
-demo: build
+demo: tools
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
 	$(ZELKOR) examples/generate.xml examples/pack.xml
 	$(ZELKOR) $(DEMO_DIR)/assets.xml

@@ -24,11 +24,13 @@
 #include "driver/run_settings.h"
 #include "pack/file_job_pool.h"
 #include "pack/memory_budget.h"
+#include "platform/command_line.h"
 #include "platform/file_system.h"
 #include "platform/memory_pages.h"
 #include "platform/messages.h"
 #include "platform/progress_line.h"
 #include "platform/race_annotations.h"
+#include "platform/signal_cleanup.h"
 #include "platform/terminal.h"
 #include "platform/utf8.h"
 #include "platform/warning_log.h"
@@ -273,6 +275,18 @@ int RunArchiver(int argc, char** argv)
     if (warnings.NotWrittenCount() != 0)
         return ExitNotWritten;
     return warnings.Any() ? ExitWarnings : ExitSuccess;
+}
+
+int RunArchiverAsMain(int argc, char** argv)
+{
+    SignalCleanup::Install();
+    UseBinaryStandardStreams();
+    std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return RunArchiver(static_cast<int>(arguments.size()), pointers.data());
 }
 
 }  // namespace zelkor

@@ -11,4 +11,9 @@ namespace zelkor {
 // the version instead, without the banner.
 int RunArchiver(int argc, char** argv);
 
+// RunArchiver as a program's main runs it: with the signal clean-up installed,
+// standard output and error passing bytes through unchanged, and the arguments
+// read as UTF-8 on every system.
+int RunArchiverAsMain(int argc, char** argv);
+
 }  // namespace zelkor

@@ -107,6 +107,9 @@ public:
     static File OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags,
                               FileStatus* status = nullptr, unsigned permissions = 0666);
 
+    // The most pieces one WriteAll or ReadAt takes.
+    static constexpr std::size_t MaxPieces = 8;
+
     bool IsOpen() const { return handle_ != NoHandle; }
     const std::string& Path() const { return path_; }
 
@@ -125,8 +128,8 @@ public:
     // several threads may read one file; stops early only at the end of the file.
     // Returns the number read, or nothing on a read error.
     std::optional<std::size_t> ReadAt(std::uint64_t offset, void* data, std::size_t size) const;
-    // The same into the pieces one after the other (at most eight), in one call
-    // to the system where it can.
+    // The same into the pieces one after the other (at most MaxPieces), in one
+    // call to the system where it can.
     std::optional<std::size_t> ReadAt(std::uint64_t offset,
                                       std::initializer_list<std::span<std::uint8_t>> pieces) const;
 

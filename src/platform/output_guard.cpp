@@ -1,10 +1,10 @@
 #include "platform/output_guard.h"
 
 #include <cerrno>
-#include <random>
 
 #include "platform/file_system.h"
 #include "platform/hex.h"
+#include "platform/random_name.h"
 
 namespace zelkor {
 
@@ -42,12 +42,9 @@ std::optional<std::string> OutputGuard::Resolve(const std::string& target)
 
 std::string OutputGuard::RandomSuffix()
 {
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    std::string suffix(6, ' ');
+    std::string suffix;
     do {
-        for (char& c : suffix)
-            c = letters[generator() % (sizeof letters - 1)];
+        suffix = RandomName(6);
     } while (suffix == CommitSuffix);
     return suffix;
 }

@@ -70,6 +70,16 @@ public:
     private:
         int slot_ = -1;
     };
+
+    // For each system's handler of a request to stop, and nothing else. Marks
+    // the process as ending, after which released entries are no longer freed
+    // (the handler may be reading them); true when a request marked it before.
+    static bool MarkEnding();
+    // Then calls `place` for each covered temporary file and its target, in
+    // order, and `remove` for each registered file. Allocates nothing and
+    // takes no lock, so that it is safe in a signal handler.
+    static void CompleteAndRemove(void (*place)(const char* temporary, const char* target),
+                                  void (*remove)(const char* path));
 };
 
 }  // namespace zelkor

@@ -8,11 +8,13 @@ namespace zelkor {
 
 // The time of day in nanoseconds since the epoch: the clock a local file
 // system stamps modification and change times by, so the two compare.
-inline std::int64_t WallClockNanoseconds()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
+std::int64_t WallClockNanoseconds();
+
+// Runs WallClockNanoseconds `nanoseconds` ahead of the system's clock (behind
+// when negative), for a test program that must see files as written that long
+// before it looks at them, without waiting for the time to pass. Called before
+// any other thread reads the clock; the tools themselves never call it.
+void RunWallClockAhead(std::int64_t nanoseconds);
 
 // How long before `now` the time `then` lies (negative for a later time),
 // saturated at the ends of the range: a time read from a file may be anything.

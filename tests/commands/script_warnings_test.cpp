@@ -49,8 +49,10 @@ protected:
         std::vector<std::string> paths;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
             paths.push_back(entry.path().string());
-            if (entry.is_regular_file())
-                paths.back() += " " + std::to_string(entry.file_size());
+            if (entry.is_regular_file()) {
+                paths.back() += ' ';
+                paths.back() += std::to_string(entry.file_size());
+            }
         }
         std::sort(paths.begin(), paths.end());
         return paths;

@@ -28,12 +28,20 @@ using testing::FileElement;
 using testing::ToolRun;
 using Names = std::vector<std::string>;
 
+// `prefix` followed by the number `n`.
+std::string Numbered(const std::string& prefix, int n)
+{
+    std::string text = prefix;
+    text += std::to_string(n);
+    return text;
+}
+
 class VolumeSetTest : public testing::ProcessorTest {
 protected:
     void SetUp() override
     {
         for (int i = 0; i < 6; ++i)
-            dir_.Write("src/" + std::to_string(i), testing::RandomBytes(1000, static_cast<unsigned>(i)));
+            dir_.Write(Numbered("src/", i), testing::RandomBytes(1000, static_cast<unsigned>(i)));
         fs::create_directory(dir_ / "out");
     }
 
@@ -42,7 +50,7 @@ protected:
     {
         std::string elements;
         for (int i = 0; i < files; ++i)
-            elements += FileElement("f" + std::to_string(i), "src/" + std::to_string(i));
+            elements += FileElement(Numbered("f", i), Numbered("src/", i));
         return RunCommands("<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" " + attributes + ">\n" +
                            elements + "</CreateOrvanPack>\n");
     }
@@ -123,7 +131,7 @@ TEST_F(VolumeSetTest, CheckCountsTheVolumesARunWrites)
 {
     std::string files;
     for (int i = 0; i < 6; ++i)
-        files += FileElement("f" + std::to_string(i), "src/" + std::to_string(i));
+        files += FileElement(Numbered("f", i), Numbered("src/", i));
     WriteScript("script.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" VolumeSize=\"2108\" Store=\"*\">\n" +
                                   files + "</CreateOrvanPack>\n<CreateOrvanPack ArchivePath=\"out/b.pak\" "
                                   "VolumeSize=\"2108\">\n" + files + "</CreateOrvanPack>\n");
@@ -223,8 +231,8 @@ TEST_F(VolumeSetTest, ASignalAtTheSetsCommit)
                 ::_exit(3);
             FileJob job;
             for (int i = 0; i < 4; ++i) {
-                std::optional<LoadedFile> loaded = job.Load((dir_ / ("src/" + std::to_string(i))).string());
-                if (!loaded || writer.AddFile("f" + std::to_string(i), *loaded) != VolumeSetWriter::Added::Stored)
+                std::optional<LoadedFile> loaded = job.Load((dir_ / Numbered("src/", i)).string());
+                if (!loaded || writer.AddFile(Numbered("f", i), *loaded) != VolumeSetWriter::Added::Stored)
                     ::_exit(4);
             }
             writer.Close();
@@ -239,8 +247,9 @@ TEST_F(VolumeSetTest, ASignalAtTheSetsCommit)
             continue;
         }
         // The next command that opens the set completes its commit first.
-        if (WTERMSIG(status) == SIGKILL)
+        if (WTERMSIG(status) == SIGKILL) {
             EXPECT_EQ(testing::RunInspect({"verify", "out/a.pak"}, dir_.path()).status, 0);
+        }
         EXPECT_EQ(Contents(), Sources(4));
         const Names listing = Listing();
         EXPECT_EQ(std::count_if(listing.begin(), listing.end(), [](const std::string& name) { return name[0] == '.'; }),

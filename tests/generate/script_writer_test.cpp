@@ -63,8 +63,16 @@ struct Generated {
 // The three steps of a generate command: scan, filter, write.
 Generated Generate(const Request& r)
 {
-    GenerateCommand command{r.output, r.source,       r.prefix,  r.archivePath, r.ignore,
-                            r.added,  r.buildKeyfile, r.keyPath, r.keySeedPath};
+    GenerateCommand command;
+    command.outputPath = r.output;
+    command.sourceDirectory = r.source;
+    command.archivePrefix = r.prefix;
+    command.archivePath = r.archivePath;
+    command.ignorePatterns = r.ignore;
+    command.addedPaths = r.added;
+    command.buildKeyfile = r.buildKeyfile;
+    command.keyPath = r.keyPath;
+    command.keySeedPath = r.keySeedPath;
     command.Normalize();
     DirectoryScanner::Result scan = DirectoryScanner::Scan(command.sourceDirectory);
     ApplyIgnorePatterns(scan.paths, command.ignorePatterns);

@@ -649,12 +649,14 @@ TEST_F(InspectRoundTripTest, CommandLine)
         const ToolRun run = Inspect(c.args);
         EXPECT_EQ(run.status, c.status);
         EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
-        if (c.status != 0)
+        if (c.status != 0) {
             EXPECT_EQ(run.out, "");
-        if (c.err == "?")
+        }
+        if (c.err == "?") {
             EXPECT_NE(run.err, "");
-        else
+        } else {
             EXPECT_EQ(run.err, c.err);
+        }
     }
     EXPECT_TRUE(Tree("out").empty() && Tree("x").empty());
 

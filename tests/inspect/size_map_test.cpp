@@ -149,7 +149,7 @@ TEST_F(SizeMapTest, DeepAndLongNamesAreBounded)
     SizeMap map(true);
     std::string deep;
     for (int i = 0; i < 40; ++i)
-        deep += "d" + std::to_string(i) + "/";
+        deep.append("d").append(std::to_string(i)).append("/");
     map.Add(deep + "file", 0, 10, 10);
     const std::string longName(70000, 'x');
     map.Add(longName + "1/a", 0, 10, 10);
@@ -183,8 +183,9 @@ TEST_F(SizeMapTest, ManyEntriesStayWithinTheBoundAndTheLargestKeepTheirPlace)
     std::map<std::string, std::uint64_t> large;
     SizeMap::Sizes all;
     for (std::size_t i = 0; i < 200000; ++i) {
-        const std::string name = "f" + std::to_string(random() % 20000) + "/g" + std::to_string(i % 7) + "/" +
-                                 std::to_string(i) + ".bin";
+        std::string name = "f";
+        name.append(std::to_string(random() % 20000)).append("/g").append(std::to_string(i % 7));
+        name.append("/").append(std::to_string(i)).append(".bin");
         const bool big = i % 200 == 17;
         const std::uint64_t stored = big ? 1000000 + i : random() % 5000;
         const std::uint64_t raw = stored + random() % 100;

@@ -337,8 +337,9 @@ TEST_F(VolumeSetApiTest, ASetPastFourGiBReadsBackWhole)
         ASSERT_EQ(zlk_read_range(archive_, index, at, piece.data(), length, &error_), ZLK_OK) << error_.message;
         XXH32_update(hash, piece.data(), length);
         for (const std::uint64_t marker : bMarkers) {
-            if (marker >= at && marker < at + length)
+            if (marker >= at && marker < at + length) {
                 EXPECT_EQ(piece[marker - at], 'b') << marker;
+            }
         }
     }
     EXPECT_EQ(XXH32_digest(hash), entry.content_hash);

@@ -132,8 +132,9 @@ TEST(FileTest, CallsRelativeToADirectory)
 
     EXPECT_EQ(d.StatusAt("file")->size, 5u);
     EXPECT_TRUE(d.StatusAt("file")->IsRegular());
-    if (linked)
+    if (linked) {
         EXPECT_TRUE(d.StatusAt("link")->IsLink());  // the link itself, not its file
+    }
     EXPECT_FALSE(d.StatusAt("missing"));
 
     ASSERT_TRUE(d.MakeDirectoryAt("sub"));
@@ -151,8 +152,9 @@ TEST(FileTest, CallsRelativeToADirectory)
     EXPECT_TRUE(d.RenameAt("moved", "file", true));
     EXPECT_EQ(dir.Read("d/file"), "x");
 
-    if (linked)
+    if (linked) {
         EXPECT_TRUE(d.RemoveAt("link"));
+    }
     EXPECT_TRUE(fs::exists(dir / "d/file"));
     EXPECT_FALSE(d.RemoveAt(std::string("file\0x", 6)));
     EXPECT_EQ(errno, EINVAL);
@@ -261,6 +263,39 @@ TEST(FileSystemTest, CallsOnPaths)
     EXPECT_FALSE(RemoveFile(base + "/a/renamed"));
     EXPECT_EQ(errno, ENOENT);
     EXPECT_GT(ProcessId(), 0u);
+}
+
+TEST(FileSystemTest, MakeDirectoriesMakesWhatIsMissingAndAbsolutePathsStartFromTheWorkingDirectory)
+{
+    TempDir dir;
+    const std::string base = dir.path().generic_string();
+    dir.Write("file", "x");
+    struct Case {
+        std::string path;
+        int error;  // 0: made, or there already
+    };
+    const std::vector<Case> cases = {
+        {base + "/a/b/c", 0},
+        {base + "/a/b/c", 0},
+        {base + "/d/e//", 0},
+        {base + "/file/f", ENOTDIR},
+        {base + "/file", ENOTDIR},
+        {"", ENOENT},
+        {base + std::string("/g\0h", 4), EINVAL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        errno = 0;
+        EXPECT_EQ(MakeDirectories(c.path), c.error == 0);
+        if (c.error != 0) {
+            EXPECT_EQ(errno, c.error);
+        } else {
+            EXPECT_TRUE(StatusOf(c.path)->IsDirectory());
+        }
+    }
+
+    EXPECT_EQ(AbsolutePath(base), base);
+    EXPECT_EQ(AbsolutePath("rel/x"), fs::current_path().generic_string() + "/rel/x");
 }
 
 TEST(MappedFileTest, AFileCutShortWhileMappedReadsAsZerosAndSaysSo)

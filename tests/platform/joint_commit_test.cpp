@@ -36,7 +36,8 @@ std::vector<CommitRecord::Pair> MorePairsThanARecordHolds(const std::string& arc
 {
     std::vector<CommitRecord::Pair> pairs;
     for (std::size_t i = 0; i < CommitRecord::MaxPairs; ++i) {
-        const std::string target = "v" + std::to_string(i) + ".pak";
+        std::string target = std::to_string(i);
+        target += ".pak";
         pairs.push_back({target, OutputGuard::HiddenName(target, "x0Y1z2")});
     }
     pairs.push_back({"a.pak", archive});

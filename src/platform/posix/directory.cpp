@@ -2,48 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
-#include <stdexcept>
 
-#include "platform/file_system.h"
 #include "platform/posix/posix_status.h"
+#include "platform/system.h"
 
 namespace zelkor {
 
+// The calls on an open directory: File's calls for the names in it, which
+// Directory is built on, and Directory's listing.
+
 namespace {
 
-// A name is one component: the system would take a slash as a way down, a NUL
-// as its end.
-bool IsComponent(const std::string& name)
+int Descriptor(const File& file)
 {
-    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\0", 2)) != std::string::npos) {
-        errno = EINVAL;
-        return false;
-    }
-    return true;
-}
-
-// Twelve characters from the system's random source.
-std::string RandomCharacters()
-{
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    unsigned char bytes[12];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno != EINTR)
-            throw std::runtime_error("no random source");
-        got += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    std::string text(sizeof bytes, ' ');
-    for (std::size_t i = 0; i < sizeof bytes; ++i)
-        text[i] = letters[bytes[i] % 64];
-    return text;
+    return static_cast<int>(file.NativeHandle());
 }
 
 struct DirCloser {
@@ -52,97 +29,47 @@ struct DirCloser {
 
 }  // namespace
 
-std::optional<Directory> Directory::Open(const std::string& path)
+std::optional<FileStatus> File::StatusAt(const std::string& name) const
 {
-    File handle = File::Open(path, OpenFlags::Read | OpenFlags::Directory);
-    if (!handle.IsOpen())
+    struct stat info {};
+    if (!system::Passable(name) || ::fstatat(Descriptor(*this), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
-    return Directory(std::move(handle));
+    return posix::StatusFrom(info);
 }
 
-bool Directory::Create(const std::string& path, unsigned permissions)
+bool File::RemoveAt(const std::string& name) const
 {
-    return MakeDirectories(path, permissions);
+    return system::Passable(name) && ::unlinkat(Descriptor(*this), name.c_str(), 0) == 0;
 }
 
-std::string Directory::PathOf(std::string_view name) const
+bool File::MakeDirectoryAt(const std::string& name, unsigned permissions) const
 {
-    std::string path = Path();
-    path += '/';
-    path += name;
-    return path;
+    return system::Passable(name) && ::mkdirat(Descriptor(*this), name.c_str(), static_cast<mode_t>(permissions)) == 0;
 }
 
-std::optional<Directory> Directory::Enter(const std::string& name) const
+bool File::RenameAt(const std::string& from, const std::string& to, bool replace) const
 {
-    if (!IsComponent(name))
-        return std::nullopt;
-    File handle = File::OpenAt(handle_, name, OpenFlags::Read | OpenFlags::Directory | OpenFlags::NoFollow);
-    if (!handle.IsOpen())
-        return std::nullopt;
-    return Directory(std::move(handle));
-}
-
-bool Directory::MakeDirectory(const std::string& name, unsigned permissions) const
-{
-    return IsComponent(name) && (handle_.MakeDirectoryAt(name, permissions) || errno == EEXIST);
-}
-
-File Directory::OpenForReading(const std::string& name, FileStatus* status) const
-{
-    if (!IsComponent(name))
-        return File();
-    return File::OpenRegularAt(handle_, name, OpenFlags::Read | OpenFlags::NoFollow, status);
-}
-
-File Directory::OpenForUpdate(const std::string& name, unsigned permissions) const
-{
-    if (!IsComponent(name))
-        return File();
-    return File::OpenRegularAt(handle_, name, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow,
-                               nullptr, permissions);
-}
-
-File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup,
-                             unsigned permissions) const
-{
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string candidate(prefix);
-        candidate += RandomCharacters();
-        if (!IsComponent(candidate))
-            return File();
-        SignalCleanup::Registration covered(PathOf(candidate));
-        // Exclusive: whatever stands at the name, a FIFO or a link included, is
-        // never opened.
-        File file = File::OpenAt(handle_, candidate,
-                                 OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow,
-                                 permissions);
-        if (file.IsOpen()) {
-            name = std::move(candidate);
-            cleanup = std::move(covered);
-            return file;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return File();
-}
-
-bool Directory::Rename(const std::string& from, const std::string& to) const
-{
-    return IsComponent(from) && IsComponent(to) && handle_.RenameAt(from, to, true);
-}
-
-bool Directory::Remove(const std::string& name) const
-{
-    return IsComponent(name) && handle_.RemoveAt(name);
+    if (!system::Passable(from) || !system::Passable(to))
+        return false;
+    const int fd = Descriptor(*this);
+    if (replace)
+        return ::renameat(fd, from.c_str(), fd, to.c_str()) == 0;
+    if (::renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // Where the file system cannot rename so, a hard link does the same.
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::linkat(fd, from.c_str(), fd, to.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(fd, from.c_str(), 0);
+    return true;
 }
 
 std::optional<std::vector<Directory::Entry>> Directory::List() const
 {
     // The listing reads through a descriptor of its own, so that this one keeps
     // its position and stays open when the listing ends.
-    const int fd = ::openat(static_cast<int>(handle_.NativeHandle()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(Descriptor(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));

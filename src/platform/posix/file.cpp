@@ -8,11 +8,10 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <thread>
 #include <utility>
 
 #include "platform/posix/posix_status.h"
+#include "platform/system.h"
 
 namespace zelkor {
 
@@ -57,96 +56,46 @@ auto Retrying(Call call)
     return rc;
 }
 
-}  // namespace
-
-File::~File()
+// Moves past the first `done` bytes of the `count` pieces at `next`: past the
+// pieces transferred whole, into the one transferred in part.
+void Advance(iovec*& next, std::size_t& count, std::size_t done)
 {
-    Close();
-}
-
-File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, NoHandle)), path_(std::move(other.path_))
-{
-}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, NoHandle);
-        path_ = std::move(other.path_);
+    while (count > 0 && done >= next->iov_len) {
+        done -= next->iov_len;
+        ++next;
+        --count;
     }
-    return *this;
+    if (count > 0) {
+        next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + done;
+        next->iov_len -= done;
+    }
 }
+
+}  // namespace
 
 File File::Open(const std::string& path, OpenFlags flags, unsigned permissions)
 {
     // The system would take the path only up to its first NUL, which names
     // another file.
-    if (path.find('\0') != std::string::npos) {
-        errno = EINVAL;
+    if (!system::Passable(path))
         return File(NoHandle, path);
-    }
     const int fd = Retrying([&] { return ::open(path.c_str(), SystemFlags(flags), static_cast<mode_t>(permissions)); });
     return File(fd, path);
-}
-
-File File::OpenAt(const File& directory, const std::string& name, OpenFlags flags, unsigned permissions)
-{
-    return OpenAt(directory, name, flags, permissions, directory.path_ + "/" + name);
 }
 
 File File::OpenAt(const File& directory, const std::string& name, OpenFlags flags, unsigned permissions,
                   std::string path)
 {
-    if (name.find('\0') != std::string::npos) {
-        errno = EINVAL;
+    if (!system::Passable(name))
         return File(NoHandle, std::move(path));
-    }
     const int fd = Retrying([&] {
         return ::openat(Descriptor(directory), name.c_str(), SystemFlags(flags), static_cast<mode_t>(permissions));
     });
     return File(fd, std::move(path));
 }
 
-namespace {
-
-// Keeps `file` only when it is a regular file; its status goes to `out`.
-File OnlyRegular(File file, FileStatus* out)
-{
-    if (!file.IsOpen())
-        return file;
-    const std::optional<FileStatus> status = file.Status();
-    if (!status || !status->IsRegular()) {
-        errno = status ? EINVAL : errno;
-        return File();
-    }
-    if (out)
-        *out = *status;
-    return file;
-}
-
-}  // namespace
-
-File File::OpenRegular(const std::string& path, OpenFlags flags, FileStatus* status)
-{
-    return OnlyRegular(Open(path, flags | OpenFlags::NonBlocking), status);
-}
-
-File File::OpenRegularAt(const File& directory, const std::string& name, OpenFlags flags, FileStatus* status,
-                         unsigned permissions)
-{
-    return OnlyRegular(OpenAt(directory, name, flags | OpenFlags::NonBlocking, permissions), status);
-}
-
-bool File::WriteAll(const void* data, std::size_t size)
-{
-    return WriteAll({std::span(static_cast<const std::uint8_t*>(data), size)});
-}
-
 bool File::WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces)
 {
-    constexpr std::size_t MaxPieces = 8;
     iovec vectors[MaxPieces];
     std::size_t count = 0;
     for (const std::span<const std::uint8_t> piece : pieces) {
@@ -168,17 +117,7 @@ bool File::WriteAll(std::initializer_list<std::span<const std::uint8_t>> pieces)
             errno = ENOSPC;
             return false;
         }
-        // Past the pieces written whole, into the one written in part.
-        auto left = static_cast<std::size_t>(written);
-        while (count > 0 && left >= next->iov_len) {
-            left -= next->iov_len;
-            ++next;
-            --count;
-        }
-        if (count > 0) {
-            next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + left;
-            next->iov_len -= left;
-        }
+        Advance(next, count, static_cast<std::size_t>(written));
     }
     return true;
 }
@@ -204,17 +143,12 @@ bool File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
     return true;
 }
 
-namespace {
-
-// Calls `read(bytes, count, done)` until `size` bytes are in or it reports the
-// end of the file (0); retries when a signal interrupts it.
-template <typename Read>
-std::optional<std::size_t> ReadLoop(void* data, std::size_t size, Read read)
+std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
 {
     auto* bytes = static_cast<unsigned char*>(data);
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t got = read(bytes + total, size - total, total);
+        const ssize_t got = ::read(Descriptor(*this), bytes + total, size - total);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -227,26 +161,9 @@ std::optional<std::size_t> ReadLoop(void* data, std::size_t size, Read read)
     return total;
 }
 
-}  // namespace
-
-std::optional<std::size_t> File::ReadUpTo(void* data, std::size_t size)
-{
-    return ReadLoop(data, size, [this](unsigned char* to, std::size_t count, std::size_t) {
-        return ::read(Descriptor(*this), to, count);
-    });
-}
-
-std::optional<std::size_t> File::ReadAt(std::uint64_t offset, void* data, std::size_t size) const
-{
-    return ReadLoop(data, size, [this, offset](unsigned char* to, std::size_t count, std::size_t done) {
-        return ::pread(Descriptor(*this), to, count, static_cast<off_t>(offset + done));
-    });
-}
-
 std::optional<std::size_t> File::ReadAt(std::uint64_t offset,
                                         std::initializer_list<std::span<std::uint8_t>> pieces) const
 {
-    constexpr std::size_t MaxPieces = 8;
     iovec vectors[MaxPieces];
     std::size_t count = 0;
     for (const std::span<std::uint8_t> piece : pieces) {
@@ -271,17 +188,7 @@ std::optional<std::size_t> File::ReadAt(std::uint64_t offset,
         if (got == 0)
             break;
         total += static_cast<std::size_t>(got);
-        // Past the pieces read whole, into the one read in part.
-        auto left = static_cast<std::size_t>(got);
-        while (count > 0 && left >= next->iov_len) {
-            left -= next->iov_len;
-            ++next;
-            --count;
-        }
-        if (count > 0) {
-            next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + left;
-            next->iov_len -= left;
-        }
+        Advance(next, count, static_cast<std::size_t>(got));
     }
     return total;
 }
@@ -289,23 +196,6 @@ std::optional<std::size_t> File::ReadAt(std::uint64_t offset,
 bool File::Lock(bool wait)
 {
     return Retrying([&] { return ::flock(Descriptor(*this), LOCK_EX | (wait ? 0 : LOCK_NB)); }) == 0;
-}
-
-File::Locking File::LockWithin(std::chrono::milliseconds limit)
-{
-    // flock has no timeout of its own: try, and try again a little later.
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (Lock(false))
-            return Locking::Locked;
-        if (errno != EWOULDBLOCK)
-            return Locking::Failed;
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            return Locking::Busy;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now,
-                                                                                 std::chrono::milliseconds(10)));
-    }
 }
 
 void File::StartWriteback(std::uint64_t offset, std::uint64_t length) const
@@ -361,62 +251,15 @@ bool File::Truncate(std::uint64_t length)
     return Retrying([&] { return ::ftruncate(Descriptor(*this), static_cast<off_t>(length)); }) == 0;
 }
 
-namespace {
+namespace system {
 
-// Whether `name` can be handed to the system whole.
-bool Passable(const std::string& name)
+bool CloseFile(std::intptr_t handle)
 {
-    if (name.find('\0') == std::string::npos)
-        return true;
-    errno = EINVAL;
-    return false;
-}
-
-}  // namespace
-
-std::optional<FileStatus> File::StatusAt(const std::string& name) const
-{
-    struct stat info {};
-    if (!Passable(name) || ::fstatat(Descriptor(*this), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::nullopt;
-    return posix::StatusFrom(info);
-}
-
-bool File::RemoveAt(const std::string& name) const
-{
-    return Passable(name) && ::unlinkat(Descriptor(*this), name.c_str(), 0) == 0;
-}
-
-bool File::MakeDirectoryAt(const std::string& name, unsigned permissions) const
-{
-    return Passable(name) && ::mkdirat(Descriptor(*this), name.c_str(), static_cast<mode_t>(permissions)) == 0;
-}
-
-bool File::RenameAt(const std::string& from, const std::string& to, bool replace) const
-{
-    if (!Passable(from) || !Passable(to))
-        return false;
-    const int fd = Descriptor(*this);
-    if (replace)
-        return ::renameat(fd, from.c_str(), fd, to.c_str()) == 0;
-    if (::renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    // Where the file system cannot rename so, a hard link does the same.
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return false;
-    if (::linkat(fd, from.c_str(), fd, to.c_str(), 0) != 0)
-        return false;
-    ::unlinkat(fd, from.c_str(), 0);
-    return true;
-}
-
-bool File::Close()
-{
-    if (handle_ == NoHandle)
-        return true;
     // On Linux the descriptor is gone after close even when it reports EINTR, so
     // close is never retried.
-    return ::close(static_cast<int>(std::exchange(handle_, NoHandle))) == 0;
+    return ::close(static_cast<int>(handle)) == 0;
 }
+
+}  // namespace system
 
 }  // namespace zelkor

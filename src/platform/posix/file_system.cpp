@@ -8,19 +8,11 @@
 #include <unistd.h>
 
 #include "platform/posix/posix_status.h"
+#include "platform/system.h"
 
 namespace zelkor {
 
 namespace {
-
-// Whether `path` can be handed to the system whole.
-bool Passable(const std::string& path)
-{
-    if (path.find('\0') == std::string::npos)
-        return true;
-    errno = EINVAL;
-    return false;
-}
 
 bool IsDirectory(const std::string& path)
 {
@@ -47,29 +39,16 @@ bool IsAbsolutePath(const std::string& path)
     return !path.empty() && path.front() == '/';
 }
 
-std::optional<std::string> AbsolutePath(const std::string& path)
-{
-    if (IsAbsolutePath(path))
-        return path;
-    char directory[PATH_MAX];
-    if (!::getcwd(directory, sizeof directory))
-        return std::nullopt;
-    std::string absolute = directory;
-    if (absolute.back() != '/')
-        absolute += '/';
-    return absolute + path;
-}
-
 std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow)
 {
-    if (!Passable(path))
+    if (!system::Passable(path))
         return std::nullopt;
     return posix::StatusOfPath(path.c_str(), follow == FollowLinks::Yes);
 }
 
 std::optional<std::string> ReadLink(const std::string& path)
 {
-    if (!Passable(path))
+    if (!system::Passable(path))
         return std::nullopt;
     char target[PATH_MAX];
     const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
@@ -86,11 +65,10 @@ bool MayFollowLink(const std::string& path, const FileStatus& link)
 {
     // The rule the kernel applies to its own opens there (protected_symlinks),
     // so that nobody can plant a link for another user to write through.
-    std::string directory = DirectoryPart(path);
-    if (directory.empty())
-        directory = ".";
+    const std::string part = DirectoryPart(path);
+    const std::string directory = part.empty() ? std::string(".") : part;
     struct stat info {};
-    if (!Passable(directory) || ::stat(directory.c_str(), &info) != 0)
+    if (!system::Passable(directory) || ::stat(directory.c_str(), &info) != 0)
         return false;
     const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
     return !shared || link.owner == static_cast<unsigned>(info.st_uid) || link.owner == EffectiveUser();
@@ -98,46 +76,17 @@ bool MayFollowLink(const std::string& path, const FileStatus& link)
 
 bool RemoveFile(const std::string& path)
 {
-    return Passable(path) && ::unlink(path.c_str()) == 0;
+    return system::Passable(path) && ::unlink(path.c_str()) == 0;
 }
 
 bool RenameFile(const std::string& from, const std::string& to)
 {
-    return Passable(from) && Passable(to) && std::rename(from.c_str(), to.c_str()) == 0;
+    return system::Passable(from) && system::Passable(to) && std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool MakeDirectory(const std::string& path, unsigned permissions)
 {
-    return Passable(path) && ::mkdir(path.c_str(), static_cast<mode_t>(permissions)) == 0;
-}
-
-bool MakeDirectories(const std::string& path, unsigned permissions)
-{
-    if (!Passable(path))
-        return false;
-    std::string directory = path;
-    while (directory.size() > 1 && directory.back() == '/')
-        directory.pop_back();
-    if (directory.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    const auto made = [&directory, permissions] {
-        if (::mkdir(directory.c_str(), static_cast<mode_t>(permissions)) == 0)
-            return true;
-        if (errno != EEXIST)
-            return false;
-        if (IsDirectory(directory))
-            return true;
-        errno = ENOTDIR;
-        return false;
-    };
-    if (made())
-        return true;
-    const std::size_t slash = directory.rfind('/');
-    if (errno != ENOENT || slash == std::string::npos)
-        return false;
-    return MakeDirectories(directory.substr(0, slash == 0 ? 1 : slash), permissions) && made();
+    return system::Passable(path) && ::mkdir(path.c_str(), static_cast<mode_t>(permissions)) == 0;
 }
 
 std::uint64_t ProcessId()
@@ -150,7 +99,7 @@ bool MayWrite(const std::string& path)
     // The effective user's rights, as an open would meet them; a directory also
     // needs to be searchable for a name in it to be created.
     struct stat info {};
-    if (!Passable(path) || ::stat(path.c_str(), &info) != 0)
+    if (!system::Passable(path) || ::stat(path.c_str(), &info) != 0)
         return false;
     const int wanted = S_ISDIR(info.st_mode) ? W_OK | X_OK : W_OK;
     return ::faccessat(AT_FDCWD, path.c_str(), wanted, AT_EACCESS) == 0;
@@ -185,5 +134,37 @@ std::string FileNameInOneCase(std::string_view name)
     }
     return folded;
 }
+
+namespace system {
+
+std::optional<std::string> WorkingDirectory()
+{
+    char directory[PATH_MAX];
+    if (!::getcwd(directory, sizeof directory))
+        return std::nullopt;
+    return std::string(directory);
+}
+
+bool MakeOrFindDirectory(const std::string& path, unsigned permissions)
+{
+    if (::mkdir(path.c_str(), static_cast<mode_t>(permissions)) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    if (IsDirectory(path))
+        return true;
+    errno = ENOTDIR;
+    return false;
+}
+
+std::optional<std::string> ParentDirectory(const std::string& directory)
+{
+    const std::size_t slash = directory.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    return directory.substr(0, slash == 0 ? 1 : slash);
+}
+
+}  // namespace system
 
 }  // namespace zelkor

@@ -5,18 +5,22 @@
 #include <unistd.h>
 
 #include <mutex>
-#include <utility>
 
 #include "platform/memory_pages.h"
+#include "platform/system.h"
 
 namespace zelkor {
 
 namespace {
 
-// The mapping the current thread reads under a guard, if any.
-thread_local MappedFile* reading = nullptr;
-
-void OnBusError(int signal, siginfo_t* info, void* context);
+void OnBusError(int signal, siginfo_t* info, void*)
+{
+    if (MappedFile::ReplaceLostPage(info->si_addr))
+        return;
+    // Not ours: the usual end.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
 
 }  // namespace
 
@@ -39,65 +43,18 @@ std::optional<MappedFile> MappedFile::Map(const File& file, std::size_t size)
     return MappedFile(static_cast<std::uint8_t*>(data), size);
 }
 
-bool MappedFile::ReplaceLostPage(const void* faulted)
+namespace system {
+
+void Unmap(void* data, std::size_t size)
 {
-    const auto address = reinterpret_cast<std::uintptr_t>(faulted);
-    MappedFile* mapped = reading;
-    const auto begin = reinterpret_cast<std::uintptr_t>(mapped ? mapped->data_ : nullptr);
-    if (!mapped || address < begin || address >= begin + mapped->size_)
-        return false;
-    // The page is gone from the file: zeros take its place, and the read goes on.
-    const std::uintptr_t page = address & ~(static_cast<std::uintptr_t>(PageSize()) - 1);
-    if (::mmap(reinterpret_cast<void*>(page), PageSize(), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
-               0) == MAP_FAILED)
-        return false;
-    mapped->damaged_ = true;
-    return true;
+    ::munmap(data, size);
 }
 
-namespace {
-
-void OnBusError(int signal, siginfo_t* info, void*)
+bool ReplaceWithZeros(void* page, std::size_t size)
 {
-    if (MappedFile::ReplaceLostPage(info->si_addr))
-        return;
-    // Not ours: the usual end.
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
+    return ::mmap(page, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
 }
 
-}  // namespace
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)), damaged_(other.damaged_)
-{
-}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept
-{
-    if (this != &other) {
-        if (data_)
-            ::munmap(data_, size_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        damaged_ = other.damaged_;
-    }
-    return *this;
-}
-
-MappedFile::~MappedFile()
-{
-    if (data_)
-        ::munmap(data_, size_);
-}
-
-MappedFile::Reading::Reading(MappedFile& mapped) : previous_(std::exchange(reading, &mapped))
-{
-}
-
-MappedFile::Reading::~Reading()
-{
-    reading = previous_;
-}
+}  // namespace system
 
 }  // namespace zelkor

@@ -4,124 +4,105 @@
 
 #include <cerrno>
 
-#include "platform/file_system.h"
+#include "platform/system.h"
 #include "platform/win32/find_handle.h"
-#include "platform/win32/random_bytes.h"
+#include "platform/win32/relative_open.h"
 #include "platform/win32/wide_path.h"
 #include "platform/win32/win32_status.h"
 
 namespace zelkor {
 
+// The calls on an open directory: File's calls for the names in it, which
+// Directory is built on, and Directory's listing.
+
 namespace {
 
-// A name is one component: either slash would be taken as a way down, a colon
-// as a drive or a stream, a NUL as its end.
-bool IsComponent(const std::string& name)
+HANDLE Native(const File& file)
 {
-    if (name.empty() || name == "." || name == ".." ||
-        name.find_first_of(std::string("/\\:\0", 4)) != std::string::npos) {
-        errno = EINVAL;
-        return false;
-    }
-    return true;
-}
-
-// Twelve characters from the system's random source.
-std::string RandomCharacters()
-{
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    unsigned char bytes[12];
-    win32::RandomBytes(bytes, sizeof bytes);
-    std::string text(sizeof bytes, ' ');
-    for (std::size_t i = 0; i < sizeof bytes; ++i)
-        text[i] = letters[bytes[i] % 64];
-    return text;
+    return reinterpret_cast<HANDLE>(file.NativeHandle());
 }
 
 }  // namespace
 
-std::optional<Directory> Directory::Open(const std::string& path)
+std::optional<FileStatus> File::StatusAt(const std::string& name) const
 {
-    File handle = File::Open(path, OpenFlags::Read | OpenFlags::Directory);
-    if (!handle.IsOpen())
+    if (!system::Passable(name))
         return std::nullopt;
-    return Directory(std::move(handle));
-}
-
-bool Directory::Create(const std::string& path, unsigned permissions)
-{
-    return MakeDirectories(path, permissions);
-}
-
-std::string Directory::PathOf(std::string_view name) const
-{
-    std::string path = Path();
-    path += '/';
-    path += name;
-    return path;
-}
-
-std::optional<Directory> Directory::Enter(const std::string& name) const
-{
-    if (!IsComponent(name))
+    win32::OpenRequest request;
+    request.access = FILE_READ_ATTRIBUTES;
+    request.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    request.flags = FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE item = win32::OpenRelative(Native(*this), win32::Wide(name), request);
+    if (item == INVALID_HANDLE_VALUE)
         return std::nullopt;
-    File handle = File::OpenAt(handle_, name, OpenFlags::Read | OpenFlags::Directory | OpenFlags::NoFollow);
-    if (!handle.IsOpen())
-        return std::nullopt;
-    return Directory(std::move(handle));
+    std::optional<FileStatus> status = win32::StatusOfHandle(reinterpret_cast<std::intptr_t>(item), true);
+    ::CloseHandle(item);
+    return status;
 }
 
-bool Directory::MakeDirectory(const std::string& name, unsigned permissions) const
-{
-    return IsComponent(name) && (handle_.MakeDirectoryAt(name, permissions) || errno == EEXIST);
-}
+namespace {
 
-File Directory::OpenForReading(const std::string& name, FileStatus* status) const
+// Opens `name` in `directory` to remove or rename it: the entry itself, a
+// link not followed. With `onlyFile`, a directory is refused (EISDIR).
+HANDLE OpenEntry(HANDLE directory, const std::string& name, bool onlyFile)
 {
-    if (!IsComponent(name))
-        return File();
-    return File::OpenRegularAt(handle_, name, OpenFlags::Read | OpenFlags::NoFollow, status);
-}
-
-File Directory::OpenForUpdate(const std::string& name, unsigned permissions) const
-{
-    if (!IsComponent(name))
-        return File();
-    return File::OpenRegularAt(handle_, name, OpenFlags::ReadWrite | OpenFlags::Create | OpenFlags::NoFollow,
-                               nullptr, permissions);
-}
-
-File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup,
-                             unsigned permissions) const
-{
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string candidate(prefix);
-        candidate += RandomCharacters();
-        if (!IsComponent(candidate))
-            return File();
-        SignalCleanup::Registration covered(PathOf(candidate));
-        File file = File::OpenAt(handle_, candidate,
-                                 OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive | OpenFlags::NoFollow,
-                                 permissions);
-        if (file.IsOpen()) {
-            name = std::move(candidate);
-            cleanup = std::move(covered);
-            return file;
-        }
-        if (errno != EEXIST)
-            break;
+    win32::OpenRequest request;
+    request.access = DELETE;
+    request.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    request.flags = FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE entry = win32::OpenRelative(directory, win32::Wide(name), request);
+    if (entry == INVALID_HANDLE_VALUE || !onlyFile)
+        return entry;
+    const std::optional<FileKind> kind = win32::KindOfHandle(reinterpret_cast<std::intptr_t>(entry));
+    if (kind == FileKind::Directory) {
+        ::CloseHandle(entry);
+        errno = EISDIR;
+        return INVALID_HANDLE_VALUE;
     }
-    return File();
+    return entry;
 }
 
-bool Directory::Rename(const std::string& from, const std::string& to) const
+}  // namespace
+
+bool File::RemoveAt(const std::string& name) const
 {
-    return IsComponent(from) && IsComponent(to) && handle_.RenameAt(from, to, true);
+    if (!system::Passable(name))
+        return false;
+    const HANDLE entry = OpenEntry(Native(*this), name, true);
+    if (entry == INVALID_HANDLE_VALUE)
+        return false;
+    const bool removed = win32::MarkForDeletion(entry);
+    ::CloseHandle(entry);
+    return removed;
 }
 
-bool Directory::Remove(const std::string& name) const
+bool File::MakeDirectoryAt(const std::string& name, unsigned) const
 {
-    return IsComponent(name) && handle_.RemoveAt(name);
+    if (!system::Passable(name))
+        return false;
+    win32::OpenRequest request;
+    request.access = FILE_LIST_DIRECTORY;
+    request.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    request.disposition = CREATE_NEW;
+    request.flags = FILE_ATTRIBUTE_DIRECTORY | FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE made = win32::OpenRelative(Native(*this), win32::Wide(name), request);
+    if (made == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(made);
+    return true;
+}
+
+bool File::RenameAt(const std::string& from, const std::string& to, bool replace) const
+{
+    if (!system::Passable(from) || !system::Passable(to))
+        return false;
+    const HANDLE entry = OpenEntry(Native(*this), from, false);
+    if (entry == INVALID_HANDLE_VALUE)
+        return false;
+    // The new name, relative to this directory too.
+    const bool renamed = win32::RenameRelative(entry, Native(*this), win32::Wide(to), replace);
+    ::CloseHandle(entry);
+    return renamed;
 }
 
 std::optional<std::vector<Directory::Entry>> Directory::List() const

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iterator>
 
+#include "platform/system.h"
 #include "platform/win32/wide_path.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_status.h"
@@ -12,21 +13,6 @@
 namespace zelkor {
 
 namespace {
-
-bool Passable(const std::string& path)
-{
-    if (path.find('\0') == std::string::npos)
-        return true;
-    errno = EINVAL;
-    return false;
-}
-
-bool Succeeded(BOOL ok)
-{
-    if (!ok)
-        win32::SetErrnoFromLastError();
-    return ok != 0;
-}
 
 bool IsSeparator(char c)
 {
@@ -70,27 +56,9 @@ bool IsAbsolutePath(const std::string& path)
     return path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]);
 }
 
-std::optional<std::string> AbsolutePath(const std::string& path)
-{
-    if (IsAbsolutePath(path))
-        return path;
-    const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
-    std::wstring directory(needed, L'\0');
-    const DWORD length = ::GetCurrentDirectoryW(needed, directory.data());
-    if (length == 0 || length >= needed) {
-        win32::SetErrnoFromLastError();
-        return std::nullopt;
-    }
-    directory.resize(length);
-    std::string absolute = win32::ToolPath(directory);
-    if (absolute.empty() || absolute.back() != '/')
-        absolute += '/';
-    return absolute + path;
-}
-
 std::optional<FileStatus> StatusOf(const std::string& path, FollowLinks follow)
 {
-    if (!Passable(path))
+    if (!system::Passable(path))
         return std::nullopt;
     if (path.empty()) {
         errno = ENOENT;
@@ -103,7 +71,7 @@ std::optional<std::string> ReadLink(const std::string& path)
 {
     // The file the link finally leads to, as the system resolves it: an
     // absolute path, which the caller takes as it is.
-    if (!Passable(path))
+    if (!system::Passable(path))
         return std::nullopt;
     const std::optional<FileStatus> own = win32::StatusOfPath(win32::WidePath(path), false);
     if (!own)
@@ -144,55 +112,20 @@ bool MayFollowLink(const std::string&, const FileStatus&)
 
 bool RemoveFile(const std::string& path)
 {
-    return Passable(path) && Succeeded(::DeleteFileW(win32::WidePath(path).c_str()));
+    return system::Passable(path) && win32::Succeeded(::DeleteFileW(win32::WidePath(path).c_str()));
 }
 
 bool RenameFile(const std::string& from, const std::string& to)
 {
     // Written through: the rename is on the disk when the call returns.
-    return Passable(from) && Passable(to) &&
-           Succeeded(::MoveFileExW(win32::WidePath(from).c_str(), win32::WidePath(to).c_str(),
+    return system::Passable(from) && system::Passable(to) &&
+           win32::Succeeded(::MoveFileExW(win32::WidePath(from).c_str(), win32::WidePath(to).c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 bool MakeDirectory(const std::string& path, unsigned)
 {
-    return Passable(path) && Succeeded(::CreateDirectoryW(win32::WidePath(path).c_str(), nullptr));
-}
-
-bool MakeDirectories(const std::string& path, unsigned permissions)
-{
-    if (!Passable(path))
-        return false;
-    std::string directory = path;
-    while (directory.size() > 1 && IsSeparator(directory.back()))
-        directory.pop_back();
-    if (directory.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    const auto made = [&directory] {
-        if (::CreateDirectoryW(win32::WidePath(directory).c_str(), nullptr))
-            return true;
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) {
-            win32::SetErrnoFromLastError();
-            return false;
-        }
-        // A drive's root answers "access denied" and is there all the same.
-        if (IsDirectory(directory))
-            return true;
-        errno = error == ERROR_ALREADY_EXISTS ? ENOTDIR : EACCES;
-        return false;
-    };
-    if (made())
-        return true;
-    const std::size_t start = NameStart(directory);
-    if (errno != ENOENT || start == 0 || (start == 2 && directory[1] == ':'))
-        return false;
-    // The parent keeps its separator when it is a root ("/", "C:/").
-    const bool root = start == 1 || (start == 3 && directory[1] == ':');
-    return MakeDirectories(directory.substr(0, root ? start : start - 1), permissions) && made();
+    return system::Passable(path) && win32::Succeeded(::CreateDirectoryW(win32::WidePath(path).c_str(), nullptr));
 }
 
 std::uint64_t ProcessId()
@@ -205,7 +138,7 @@ bool MayWrite(const std::string& path)
     // Windows decides by the file's access list; asking is opening. A
     // directory is opened to add a file to it, a file to write it, both
     // without changing anything.
-    if (!Passable(path))
+    if (!system::Passable(path))
         return false;
     const std::optional<FileStatus> status = StatusOf(path);
     if (!status)
@@ -260,5 +193,49 @@ std::string FileNameInOneCase(std::string_view name)
     upper.resize(static_cast<std::size_t>(length));
     return win32::Narrow(upper);
 }
+
+namespace system {
+
+std::optional<std::string> WorkingDirectory()
+{
+    const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring directory(needed, L'\0');
+    const DWORD length = ::GetCurrentDirectoryW(needed, directory.data());
+    if (length == 0 || length >= needed) {
+        win32::SetErrnoFromLastError();
+        return std::nullopt;
+    }
+    directory.resize(length);
+    return win32::ToolPath(directory);
+}
+
+bool MakeOrFindDirectory(const std::string& path, unsigned)
+{
+    if (::CreateDirectoryW(win32::WidePath(path).c_str(), nullptr))
+        return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) {
+        win32::SetErrnoFromLastError();
+        return false;
+    }
+    // A drive's root answers "access denied" and is there all the same.
+    if (IsDirectory(path))
+        return true;
+    errno = error == ERROR_ALREADY_EXISTS ? ENOTDIR : EACCES;
+    return false;
+}
+
+std::optional<std::string> ParentDirectory(const std::string& directory)
+{
+    // A bare name and a drive's working directory ("C:") have none.
+    const std::size_t start = NameStart(directory);
+    if (start == 0 || (start == 2 && directory[1] == ':'))
+        return std::nullopt;
+    // The parent keeps its separator when it is a root ("/", "C:/").
+    const bool root = start == 1 || (start == 3 && directory[1] == ':');
+    return directory.substr(0, root ? start : start - 1);
+}
+
+}  // namespace system
 
 }  // namespace zelkor

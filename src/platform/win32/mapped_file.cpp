@@ -2,22 +2,9 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "platform/system.h"
 
 namespace zelkor {
-
-namespace {
-
-// The mapping the current thread reads under a guard, if any.
-thread_local MappedFile* reading = nullptr;
-
-void Unmap(std::uint8_t* data)
-{
-    if (data)
-        ::UnmapViewOfFile(data);
-}
-
-}  // namespace
 
 std::optional<MappedFile> MappedFile::Map(const File& file, std::size_t size)
 {
@@ -37,39 +24,18 @@ std::optional<MappedFile> MappedFile::Map(const File& file, std::size_t size)
     return MappedFile(static_cast<std::uint8_t*>(data), size);
 }
 
-bool MappedFile::ReplaceLostPage(const void*)
+namespace system {
+
+void Unmap(void* data, std::size_t)
 {
-    return false;  // no page is ever lost (see Map)
+    ::UnmapViewOfFile(data);
 }
 
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)), damaged_(other.damaged_)
+bool ReplaceWithZeros(void*, std::size_t)
 {
+    return false;  // no page is ever lost (see Map), and there is no fault handler
 }
 
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept
-{
-    if (this != &other) {
-        Unmap(data_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        damaged_ = other.damaged_;
-    }
-    return *this;
-}
-
-MappedFile::~MappedFile()
-{
-    Unmap(data_);
-}
-
-MappedFile::Reading::Reading(MappedFile& mapped) : previous_(std::exchange(reading, &mapped))
-{
-}
-
-MappedFile::Reading::~Reading()
-{
-    reading = previous_;
-}
+}  // namespace system
 
 }  // namespace zelkor

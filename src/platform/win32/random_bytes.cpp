@@ -1,11 +1,11 @@
-#include "platform/win32/random_bytes.h"
-
 #include <windows.h>
 #include <bcrypt.h>
 
 #include <stdexcept>
 
-namespace zelkor::win32 {
+#include "platform/system.h"
+
+namespace zelkor::system {
 
 void RandomBytes(void* data, std::size_t size)
 {
@@ -15,4 +15,4 @@ void RandomBytes(void* data, std::size_t size)
         throw std::runtime_error("no random source");
 }
 
-}  // namespace zelkor::win32
+}  // namespace zelkor::system

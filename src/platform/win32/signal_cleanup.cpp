@@ -2,103 +2,35 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
-#include <span>
-#include <utility>
-
 #include "platform/win32/wide_path.h"
 
 namespace zelkor {
 
 namespace {
 
-// Registered entries, each a malloc'ed copy of its path (for a completion, the
-// paths of each temporary file and its target, each ending in a NUL, and a NUL
-// after the last). Windows calls the console handler on a thread of its own
-// while the others go on registering and releasing, so the tables are
-// lock-free as on POSIX systems: a slot is taken and cleared with atomic
-// exchanges, and a released entry is freed only while no handler is running.
-constexpr int SlotCount = 4096;
-constexpr int CompletionCount = 256;
-std::atomic<char*> slots[SlotCount];
-std::atomic<char*> completions[CompletionCount];
-std::atomic<bool> dying{false};
-
 // Ctrl-C, Ctrl-Break, the console closed, the user logging off, the system
-// shutting down: the requests that end a console program.
+// shutting down: the requests that end a console program. Windows calls this
+// handler on a thread of its own while the others go on registering and
+// releasing.
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
     (void)event;
-    if (dying.exchange(true)) {
+    if (SignalCleanup::MarkEnding()) {
         // Another request is being handled; that one ends the process.
         ::Sleep(INFINITE);
     }
-    // Decided commits first: their temporary files reach their targets. The
-    // files being written are open with deletion shared, so removing them
+    // The files being written are open with deletion shared, so removing them
     // works while their handles are open; they go when the process ends.
-    for (std::atomic<char*>& slot : completions) {
-        const char* temporary = slot.load();
-        while (temporary && *temporary) {
-            const char* target = temporary + std::strlen(temporary) + 1;
+    SignalCleanup::CompleteAndRemove(
+        [](const char* temporary, const char* target) {
             (void)::MoveFileExW(win32::WidePath(temporary).c_str(), win32::WidePath(target).c_str(),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-            temporary = target + std::strlen(target) + 1;
-        }
-    }
-    for (std::atomic<char*>& slot : slots) {
-        if (const char* path = slot.load())
-            (void)::DeleteFileW(win32::WidePath(path).c_str());
-    }
+        },
+        [](const char* path) { (void)::DeleteFileW(win32::WidePath(path).c_str()); });
     // Ended as an interrupted console program ends, with the status Windows
     // gives it; the console's own handling would do the same for Ctrl-C.
     ::ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     return TRUE;
-}
-
-int Occupy(std::span<std::atomic<char*>> table, char* copy)
-{
-    if (!copy)
-        return -1;  // without memory the file is left uncovered, but still written
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        char* expected = nullptr;
-        if (table[i].compare_exchange_strong(expected, copy))
-            return static_cast<int>(i);
-    }
-    std::free(copy);
-    return -1;
-}
-
-void Vacate(std::span<std::atomic<char*>> table, int& slot)
-{
-    if (slot < 0)
-        return;
-    char* entry = table[static_cast<std::size_t>(std::exchange(slot, -1))].exchange(nullptr);
-    if (!dying.load())
-        std::free(entry);
-}
-
-char* Copy(const std::string& text)
-{
-    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
-char* CopyRenames(const std::vector<SignalCleanup::Completion::Rename>& renames)
-{
-    std::string all;
-    for (const SignalCleanup::Completion::Rename& rename : renames) {
-        if (rename.temporary.empty() || rename.target.empty())
-            continue;  // an empty path would end the list early
-        all += rename.temporary;
-        all += '\0';
-        all += rename.target;
-        all += '\0';
-    }
-    return Copy(all);
 }
 
 }  // namespace
@@ -106,61 +38,6 @@ char* CopyRenames(const std::vector<SignalCleanup::Completion::Rename>& renames)
 void SignalCleanup::Install()
 {
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-}
-
-SignalCleanup::Registration::Registration(const std::string& path) : slot_(Occupy(slots, Copy(path)))
-{
-}
-
-SignalCleanup::Registration::~Registration()
-{
-    Release();
-}
-
-SignalCleanup::Registration::Registration(Registration&& other) noexcept : slot_(std::exchange(other.slot_, -1))
-{
-}
-
-SignalCleanup::Registration& SignalCleanup::Registration::operator=(Registration&& other) noexcept
-{
-    if (this != &other) {
-        Release();
-        slot_ = std::exchange(other.slot_, -1);
-    }
-    return *this;
-}
-
-void SignalCleanup::Registration::Release()
-{
-    Vacate(slots, slot_);
-}
-
-SignalCleanup::Completion::Completion(const std::vector<Rename>& renames)
-    : slot_(Occupy(completions, CopyRenames(renames)))
-{
-}
-
-SignalCleanup::Completion::~Completion()
-{
-    Release();
-}
-
-SignalCleanup::Completion::Completion(Completion&& other) noexcept : slot_(std::exchange(other.slot_, -1))
-{
-}
-
-SignalCleanup::Completion& SignalCleanup::Completion::operator=(Completion&& other) noexcept
-{
-    if (this != &other) {
-        Release();
-        slot_ = std::exchange(other.slot_, -1);
-    }
-    return *this;
-}
-
-void SignalCleanup::Completion::Release()
-{
-    Vacate(completions, slot_);
 }
 
 }  // namespace zelkor

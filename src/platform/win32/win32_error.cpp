@@ -68,4 +68,11 @@ void SetErrnoFromLastError()
     errno = ErrnoFor(::GetLastError());
 }
 
+bool Succeeded(int ok)
+{
+    if (!ok)
+        SetErrnoFromLastError();
+    return ok != 0;
+}
+
 }  // namespace zelkor::win32

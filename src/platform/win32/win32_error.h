@@ -8,6 +8,10 @@ namespace zelkor::win32 {
 // EWOULDBLOCK.
 void SetErrnoFromLastError();
 
+// Whether a call that answers with a BOOL succeeded; when it did not, errno is
+// set from the system's last error.
+bool Succeeded(int ok);
+
 // The errno value for a system error code.
 int ErrnoFor(unsigned long error);
 
