@@ -11,8 +11,8 @@ namespace zelkor {
 
 namespace {
 
-// The manifest at `path` when one stands there that names `first` as its
-// first volume.
+// The manifest at `path`, when one stands there that decodes (and so names the
+// file it stands beside as its first volume).
 std::optional<SetManifest> ReadManifest(const std::string& path)
 {
     File file = File::OpenRegular(path, OpenFlags::Read);
@@ -154,9 +154,9 @@ std::vector<FileStatus> VolumeSetWriter::Outputs() const
 bool VolumeSetWriter::StartVolume()
 {
     const std::size_t number = volumes_.size();
-    // The finished volume is flushed and closed now, so that a set holds two
-    // descriptors open at a time, not two per volume. The first volume's
-    // companion waits for its bytes.
+    // The finished volume is flushed and closed now, so that a set keeps only
+    // its locks open, not every volume's files. The first volume's companion
+    // waits for its bytes.
     volumes_.back()->Seal(false);
     const NamedPath archive = VolumeArchive(number);
     const std::optional<NamedPath> keyFile = VolumeKeyFile(number, archive);
