@@ -10,6 +10,10 @@
 //     PZS  the same from a zip whose files are stored, for the I/O alone
 //   Repetitions of the contenders are interleaved; the seconds of each are listed.
 //
+//   reader_bench set ARCHIVE KEY SET SET_KEY REPS
+//     RA  the archive opened and every entry read through the library, one thread
+//     RV  the same for a volume set of the same files (its first volume and key file)
+//
 //   reader_bench open ARCHIVE KEY ZIP NAMES REPS
 //     open  zlk_open with the key file, then zlk_find of every name in NAMES
 //     PZ    PhysicsFS mounting ZIP and opening (and closing) every name
@@ -254,6 +258,48 @@ int ReadMode(char** argv)
     return 0;
 }
 
+// RA and RV: open, read every entry, close.
+std::uint64_t OpenAndReadAll(const std::string& archivePath, const std::string& keyPath, std::vector<char>& buffer)
+{
+    zlk_archive* archive = Open(archivePath, keyPath);
+    std::atomic<std::uint64_t> next{0};
+    const std::uint64_t bytes = ReadThrough(archive, next, buffer);
+    zlk_close(archive);
+    return bytes;
+}
+
+int SetMode(char** argv)
+{
+    const std::string archivePath = argv[2], keyPath = argv[3], setPath = argv[4], setKeyPath = argv[5];
+    const int reps = std::stoi(argv[6]);
+    zlk_archive* set = Open(setPath, setKeyPath);
+    const unsigned volumes = zlk_volume_count(set);
+    std::uint32_t largest = 0;
+    for (const Entry& entry : Entries(set))
+        largest = std::max(largest, entry.rawSize);
+    zlk_close(set);
+    std::vector<char> buffer(largest + 1, 1);
+    std::vector<double> ra, rv;
+    std::uint64_t bytes = 0;
+    for (int rep = 0; rep < reps; ++rep) {
+        // A different one first each round.
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool one = (turn + rep) % 2 == 0;
+            const auto start = Clock::now();
+            const std::uint64_t read = OpenAndReadAll(one ? archivePath : setPath, one ? keyPath : setKeyPath, buffer);
+            (one ? ra : rv).push_back(Seconds(start));
+            if (bytes != 0 && read != bytes)
+                throw std::runtime_error("the set read other bytes than the archive");
+            bytes = read;
+        }
+    }
+    std::printf("{\n  \"volumes\": %u,\n  \"bytes\": %llu,\n", volumes, static_cast<unsigned long long>(bytes));
+    PrintSeries("RA", ra);
+    PrintSeries("RV", rv, true);
+    std::printf("}\n");
+    return 0;
+}
+
 int OpenMode(char** argv)
 {
     const std::string archivePath = argv[2], keyPath = argv[3], zip = argv[4], namesPath = argv[5];
@@ -412,12 +458,15 @@ int main(int argc, char** argv)
             status = ReadMode(argv);
         else if (argc == 7 && std::string(argv[1]) == "open")
             status = OpenMode(argv);
+        else if (argc == 7 && std::string(argv[1]) == "set")
+            status = SetMode(argv);
         else if (argc == 8 && std::string(argv[1]) == "mounts")
             status = MountsMode(argv);
         else if (argc == 4 && std::string(argv[1]) == "physfs")
             status = PhysfsMode(argv);
         else
             std::fprintf(stderr, "usage: reader_bench read ARCHIVE KEY DEFLATED_ZIP STORED_ZIP REPS\n"
+                                 "       reader_bench set ARCHIVE KEY SET SET_KEY REPS\n"
                                  "       reader_bench open ARCHIVE KEY ZIP NAMES REPS\n"
                                  "       reader_bench mounts WHOLE PART1 PART2 PART3 NAMES REPS\n"
                                  "       reader_bench physfs ARCHIVE REPS\n");

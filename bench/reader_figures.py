@@ -10,6 +10,8 @@ and over zips of the same files, and over an archive of 100,000 small entries.
   Open    opening 100,000 entries with the key file and finding every one by path,
           against PhysicsFS mounting a zip of the same names and opening each
   Memory  the library's bytes per entry after the open, and with the names loaded
+  RV/RA   opening a set of 4 volumes of the same files and reading every entry
+          through the library, against the same with one archive (goal <= 1.03)
   F1/M3   finding every one of the 100,000 names in one archive of them all, against
           finding them through a mount list of three archives that hold them between
           them: the time of the mount list over the time of one archive (goal <= 1.2)
@@ -39,16 +41,37 @@ def _bench(build, *arguments):
     return json.loads(result.stdout)
 
 
-def _pack(zelkor, work, name, files):
+def _pack(zelkor, work, name, files, attributes=""):
     """Packs (archived path, source) pairs with a key file; returns the archive's path."""
     archive = work / f"{name}.pak"
-    lines = [f'<ScriptFile>\n<CreateOrvanPack ArchivePath={quoteattr(str(archive))} BuildKeyfile="true">']
+    lines = [f'<ScriptFile>\n<CreateOrvanPack ArchivePath={quoteattr(str(archive))} BuildKeyfile="true" {attributes}>']
     lines += [f"<File ArchivedPath={quoteattr(path)}><![CDATA[{source}]]></File>" for path, source in files]
     lines.append("</CreateOrvanPack>\n</ScriptFile>\n")
     script = work / f"{name}.xml"
     script.write_text("\n".join(lines))
     subprocess.run([zelkor, script], cwd=work, check=True, stdout=subprocess.DEVNULL)
     return archive
+
+
+def volume_size_for(inspect, archive, volumes=4):
+    """The smallest VolumeSize that packs the entries of `archive`, in its order
+    and with its stored sizes, into at most `volumes` volumes."""
+    listed = subprocess.run([inspect, "list", archive, "--json"], check=True, capture_output=True, text=True)
+    sizes = [entry["storedSize"] for entry in json.loads(listed.stdout)["entries"]]
+
+    def count(volume_size):
+        used, volumes_used = 68, 1
+        for size in sizes:
+            if used > 68 and used + 20 + size > volume_size:
+                volumes_used, used = volumes_used + 1, 68
+            used += 20 + size
+        return volumes_used
+
+    low, high = 1, 68 + 20 * len(sizes) + sum(sizes)
+    while low < high:
+        middle = (low + high) // 2
+        low, high = (low, middle) if count(middle) <= volumes else (middle + 1, high)
+    return low
 
 
 def _zip(path, files, method):
@@ -73,6 +96,13 @@ def reader_figures(build, zelkor, work, corpus_files, reps, quick=False):
         "RD/PZ": median["PZ"] / median["RD"],
         "RD/PZS": median["PZS"] / median["RD"],
     }
+
+    # The same files as a set of 4 volumes, opened and read whole side by side
+    # with the archive.
+    volume_size = volume_size_for(zelkor.parent / "zelkor-inspect", archive)
+    volumes = _pack(zelkor, work, "reader-set", corpus_files, f'VolumeSize="{volume_size}"')
+    sets = _bench(build, "set", archive, f"{archive}.zlk", volumes, f"{volumes}.zlk", reps)
+    ratios["RV/RA"] = statistics.median(sets["RV"]) / statistics.median(sets["RA"])
 
     # 100,000 small entries from a few sources, and a zip of the same names.
     generator = random.Random(7)
@@ -107,6 +137,7 @@ def reader_figures(build, zelkor, work, corpus_files, reps, quick=False):
         "read_seconds": read,
         "median_seconds": median,
         "read_mb_per_s": {name: read["bytes"] / seconds / 1e6 for name, seconds in median.items()},
+        "set": dict(sets, volumeSize=volume_size),
         "open": opened,
         "bytes_per_entry": opened["indexBytes"] / opened["entries"],
         "bytes_per_entry_with_names": opened["withNamesBytes"] / opened["entries"],
@@ -114,6 +145,9 @@ def reader_figures(build, zelkor, work, corpus_files, reps, quick=False):
     print(f"reader library: RD {figures['read_mb_per_s']['RD']:.0f} MB/s; RD/LD {ratios['RD/LD']:.2f} (target >= 0.90), "
           f"RD2/RD {ratios['RD2/RD']:.2f} (target >= 1.8), RD/PZ {ratios['RD/PZ']:.2f} (target >= 2), "
           f"RD/PZS {ratios['RD/PZS']:.2f} (PhysicsFS on stored files)")
+    print(f"a set of {sets['volumes']} volumes (VolumeSize {volume_size}) opened and read whole: "
+          f"RV {statistics.median(sets['RV']):.3f} s against one archive RA {statistics.median(sets['RA']):.3f} s, "
+          f"RV/RA {ratios['RV/RA']:.3f} (target <= 1.03)")
     print(f"opening {entries} entries with the key file: open {statistics.median(opened['open']):.3f} s, "
           f"finding every path {statistics.median(opened['find']):.3f} s; PhysicsFS mounting a zip of the same "
           f"names {statistics.median(opened['PZmount']):.3f} s and opening each {statistics.median(opened['PZopen']):.3f} s "

@@ -9,6 +9,7 @@ noise on a shared machine hits all of them alike:
   S   zelkor, one script packing the whole corpus with a key file
   N   zelkor, one script per hardware thread, the corpus split evenly
   S1  S on one hardware thread (taskset -c 0)
+  S4  S as a volume set of 4 volumes (VolumeSize the smallest that gives 4)
   T   tar -cf - DIR | lz4 -9 > out, what a user might run instead
   S0, N0  S and N with the archiver as it was before compression ran in
       parallel inside a pack command (when --baseline names that binary)
@@ -71,7 +72,7 @@ import time
 import xml.etree.ElementTree as ElementTree
 from xml.sax.saxutils import quoteattr
 
-from reader_figures import reader_figures
+from reader_figures import reader_figures, volume_size_for
 
 MiB = 1024 * 1024
 
@@ -515,6 +516,14 @@ def main():
                     "B": {"ZELKOR_CACHE_DIR": str(agent_cache), "ZELKOR_REMOTE_CACHE": server.url("warm")},
                     "CR": {"ZELKOR_CACHE_DIR": str(remote_cold_cache)}}
 
+    # S4: the same script with a VolumeSize that cuts the archive S writes
+    # into 4 volumes, written beside it.
+    run([zelkor, script_s], work)
+    volume_size = volume_size_for(inspect, work / "s.pak")
+    script_s4 = work / "s4.xml"
+    script_s4.write_text(script_s.read_text().replace(f"{work}/s.pak", f"{work}/s4.pak").replace(
+        'BuildKeyfile="true"', f'BuildKeyfile="true" VolumeSize="{volume_size}"', 1))
+
     lz4_limit = build / "bench" / "lz4_limit"
     tar_lz4 = f"set -o pipefail; tar -cf - -C {corpus.parent} {corpus.name} | lz4 -9 -c -q > {work}/t.tar.lz4"
     contenders = {
@@ -522,6 +531,7 @@ def main():
         "S": [zelkor, script_s],
         "N": [zelkor, *scripts_n],
         "S1": ["taskset", "-c", "0", zelkor, script_s],
+        "S4": [zelkor, script_s4],
         "T": ["bash", "-c", tar_lz4],
         "C": [zelkor, script_s],
         "W1": [zelkor, script_w1],
@@ -606,6 +616,7 @@ def main():
         "S/T": speed["S"] / speed["T"],
     }
     ratios["C/S"] = median["C"] / median["S"]
+    ratios["S4/S"] = median["S4"] / median["S"]
     ratios["C/R"] = median["C"] / median["R"]
     ratios["R/W1"] = median["R"] / median["W1"]
     ratios["R/W1r"] = median["R"] / median["W1r"]
@@ -641,6 +652,9 @@ def main():
     print(f"peak RSS of S {peak['S'] / MiB:.0f} MiB; bound 64 MiB + 2 x largest {in_flight} files = "
           f"{peak_bound / MiB:.0f} MiB")
 
+    volumes = len(list(work.glob("s4*.pak")))
+    print(f"volume sets: S4 packs {volumes} volumes (VolumeSize {volume_size}), S4/S {ratios['S4/S']:.3f} "
+          f"(target <= 1.03)")
     print(f"cache: C builds into an empty cache, W1 and R rebuild after {changed_count} files changed, "
           f"with the filled cache and without one; C/S {ratios['C/S']:.3f}, C/R {ratios['C/R']:.3f} "
           f"(target <= 1.05), R/W1 {ratios['R/W1']:.1f} with a key seed, {w1_copied} entries copied "

@@ -53,6 +53,21 @@
  * decode. A damaged or crafted file gives a status, never a crash, a hang or a
  * read out of bounds.
  *
+ * Volume sets. An archive ends before 4 GiB; zelkor splits a larger build
+ * into volumes (game.pak, game_001.pak, ...), each an archive of its own with
+ * its own key file (game_001.pak.zlk), and a manifest game.pak.set that names
+ * every volume with its size and the digest of its records. zlk_open of the
+ * first volume (when the manifest lies beside it) or of the manifest opens the
+ * whole set as one zlk_archive: entries are numbered across the volumes in
+ * order, zlk_find looks through all of them, and every other call works as on
+ * one archive. key_path names the first volume's key file, and the others are
+ * found as zelkor names them. The first volume is opened with the set, the
+ * others when an entry of theirs is first needed; each is then checked against
+ * the manifest, and a volume that is missing, cut short, or from another build
+ * gives ZLK_ARCHIVE_DAMAGED, with a message that names it, from every call
+ * that needs it (zlk_open_volumes checks them all at once). Sets are opened
+ * by path only: zlk_open_source reads one archive.
+ *
  * Names. Inside an archive an entry is known by the CRC-32 of its normalised
  * path (zlk_name_hash: A-Z lowered, backslashes turned into slashes); the key
  * file holds the paths. A name from the key file is trusted only when it
@@ -93,7 +108,7 @@ extern "C" {
 #  define ZLK_API
 #endif
 
-/* An open archive (or, once volume sets exist, a set read as one). */
+/* An open archive, or a volume set read as one. */
 typedef struct zlk_archive zlk_archive;
 
 typedef enum zlk_status {
@@ -175,8 +190,9 @@ typedef struct zlk_open_options {
 /* Opens the archive at `archive_path` with the key file at `key_path` (NULL:
  * none; the archive's own shares are then the key, and entries have no names)
  * and checks both. On ZLK_OK, *out holds the archive; otherwise *out is NULL.
- * A commit record left beside the archive by a rebuild that was cut short gives
- * ZLK_COMMIT_PENDING, and nothing is opened. A missing file gives
+ * A commit record left beside the archive (for a set, beside its first volume)
+ * by a rebuild that was cut short gives ZLK_COMMIT_PENDING, and nothing is
+ * opened. A missing file gives
  * ZLK_NOT_FOUND. Opening reads the archive's records front to back (the format
  * has no index), so it costs one read per entry that stores more than a few
  * hundred bytes. */
@@ -212,7 +228,9 @@ ZLK_API zlk_status zlk_entry_at(const zlk_archive *archive, uint64_t index, zlk_
  * hash is the path's: the first in archive order whose trusted name equals the
  * path once both are normalised; failing that, the first whose name cannot be
  * trusted. Without a key file, the first entry with the path's name hash.
- * ZLK_NOT_FOUND when none is. The first call with a key file loads the names. */
+ * ZLK_NOT_FOUND when none is. The first call with a key file loads the names.
+ * In a set the rule runs over the volumes in order, so a lookup opens them
+ * until one holds a trusted match (all of them for a path that is not there). */
 ZLK_API zlk_status zlk_find(const zlk_archive *archive, const char *path, size_t length, uint64_t *index);
 
 /* Reads entry `index` whole into `buffer` (`capacity` bytes): reads, decrypts,
@@ -241,6 +259,17 @@ ZLK_API uint32_t zlk_name_hash(const char *path, size_t length);
  * or a patcher that may write beside the archive. `key_path` may be NULL.
  * ZLK_OK when no commit is pending any more. */
 ZLK_API zlk_status zlk_complete_commit(const char *archive_path, const char *key_path, zlk_error *error);
+
+/* The number of volumes: the set's for a volume set, 1 for an archive, 0 for
+ * NULL. */
+ZLK_API uint32_t zlk_volume_count(const zlk_archive *archive);
+
+/* Opens every volume of a set that is not open yet and checks it against the
+ * manifest, for a launcher that would rather know at start than at the first
+ * read: ZLK_ARCHIVE_DAMAGED (or ZLK_FOREIGN_KEY_FILE, ZLK_IO) names the first
+ * volume that fails. ZLK_OK at once for an archive. Safe while other threads
+ * read. */
+ZLK_API zlk_status zlk_open_volumes(const zlk_archive *archive, zlk_error *error);
 
 /* The memory the archive holds now: its index and, once loaded, its names. */
 ZLK_API size_t zlk_memory_use(const zlk_archive *archive);

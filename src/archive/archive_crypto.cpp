@@ -14,6 +14,7 @@
 #include <cryptopp/sha.h>
 
 #include "platform/file.h"
+#include "platform/little_endian.h"
 
 namespace zelkor {
 
@@ -72,6 +73,31 @@ std::optional<KeyMaterial> KeyMaterial::FromSeedFile(const std::string& path)
     if (!size || *size < MinKeySeedSize || *size > MaxKeySeedSize)
         return std::nullopt;
     return FromSeed(std::span(seed.data(), *size));
+}
+
+KeyMaterial KeyMaterial::ForVolume(std::uint32_t volume) const
+{
+    KeyMaterial material = *this;
+    CryptoPP::SecByteBlock input(4 * ShareSize);
+    CryptoPP::byte* next = input.data();
+    for (Share* share : material.InDrawOrder()) {
+        std::memcpy(next, share->data(), ShareSize);
+        next += ShareSize;
+    }
+    std::string info(VolumeKeyInfo);
+    std::uint8_t number[4];
+    EncodeFixed32(number, volume);
+    info.append(reinterpret_cast<const char*>(number), sizeof number);
+    CryptoPP::SecByteBlock mask(2 * ShareSize);
+    CryptoPP::HKDF<CryptoPP::SHA256>().DeriveKey(mask.data(), mask.size(), input.data(), input.size(), nullptr, 0,
+                                                 reinterpret_cast<const CryptoPP::byte*>(info.data()), info.size());
+    for (std::size_t i = 0; i < ShareSize; ++i) {
+        material.archiveKeyShare[i] ^= mask[i];
+        material.keyFileKeyShare[i] ^= mask[i];
+        material.archiveIvShare[i] ^= mask[ShareSize + i];
+        material.keyFileIvShare[i] ^= mask[ShareSize + i];
+    }
+    return material;
 }
 
 ArchiveHeader KeyMaterial::MakeArchiveHeader() const

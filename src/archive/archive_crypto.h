@@ -26,6 +26,7 @@ void PrepareCrypto();
 inline constexpr std::size_t MinKeySeedSize = KeySize;
 inline constexpr std::size_t MaxKeySeedSize = std::size_t{1} << 20;
 inline constexpr std::string_view KeySeedInfo = "Zelkor archive key material v1";
+inline constexpr std::string_view VolumeKeyInfo = "Zelkor volume key material v1";
 
 // The four blocks of key material of one archive, in the order they are drawn:
 // the archive's shares, then the key file's.
@@ -55,6 +56,17 @@ struct KeyMaterial {
     {
         return {&archiveKeyShare, &archiveIvShare, &keyFileKeyShare, &keyFileIvShare};
     }
+
+    // The material of volume `volume` (from 1) of a set with key files: every
+    // share XORed with a mask derived from this material and the number (HKDF
+    // with SHA-256, the four shares as input key material, no salt, the info
+    // VolumeKeyInfo followed by the number as 4 bytes little-endian; 64 bytes,
+    // the first 32 for both key shares, the rest for both IV shares). The key
+    // and IV the two files form are this material's, so entries encrypted for
+    // the set read in whichever volume they land; the shares, and with them the
+    // volume's header, differ from volume to volume. A set without key files
+    // keeps this material in every volume: its archive shares are the key.
+    KeyMaterial ForVolume(std::uint32_t volume) const;
 
     ArchiveHeader MakeArchiveHeader() const;
     KeyFileHeader MakeKeyFileHeader() const;

@@ -43,6 +43,9 @@ inline constexpr std::size_t MaxNameLength = 0xFFFF;
 // beyond this offset, and no file may be this long.
 inline constexpr std::uint64_t ArchiveAddressLimit = std::uint64_t{1} << 32;
 
+// What an archive's path is followed by to name its key file by default.
+inline constexpr std::string_view KeyFileSuffix = ".zlk";
+
 using Share = std::array<std::uint8_t, ShareSize>;
 
 // --- Records ----------------------------------------------------------------------

@@ -102,6 +102,14 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     companionBytes_.clear();
     identity_ = EntryIdentity();
     writebackFrom_ = 0;
+    archiveWritten_.reset();
+    keyFileWritten_.reset();
+    size_ = ArchiveHeader::Size;
+    entryCount_ = 0;
+    full_ = false;
+    digest_ = RecordsDigest();
+    digest_.Header(archiveHeader);
+    keyFileHash_ = keyPath ? RecordsDigest::KeyFile(keyFileHeader) : 0;
 
     std::uint8_t header[ArchiveHeader::Size];
     archiveHeader.EncodeTo(header);
@@ -131,12 +139,25 @@ std::vector<FileStatus> ArchiveWriter::Outputs() const
     return outputs;
 }
 
+std::uint64_t ArchiveWriter::StoredSize(const LoadedFile& file)
+{
+    return file.stream ? file.rawSize : file.stored.size();
+}
+
+bool ArchiveWriter::CouldHold(const std::string& archivedPath, const LoadedFile& file)
+{
+    return file.rawSize < ArchiveAddressLimit && StoredSize(file) <= file.rawSize &&
+           archivedPath.size() <= MaxNameLength && archivedPath.find('\0') == std::string::npos &&
+           EntryFits(ArchiveHeader::Size, StoredSize(file));
+}
+
 bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
 {
     if (!archive_)
         throw std::logic_error("ArchiveWriter::AddFile without a created archive");
     File& archive = archive_->Output();
     const std::uint64_t storedSize = file.stored.size();
+    full_ = false;
     if (file.rawSize >= ArchiveAddressLimit || storedSize > file.rawSize ||
         archivedPath.size() > MaxNameLength || archivedPath.find('\0') != std::string::npos)
         return false;
@@ -145,8 +166,10 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     const auto position = archive.Position();
     if (!position)
         FailWriting(*archive_);
-    if (!EntryFits(*position, storedSize))
+    if (!EntryFits(*position, storedSize)) {
+        full_ = EntryFits(ArchiveHeader::Size, storedSize);
         return false;
+    }
 
     FileEntry entry;
     entry.rawSize = static_cast<std::uint32_t>(file.rawSize);
@@ -172,9 +195,12 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
     entry.EncodeTo(entryBytes);
     if (!archive.WriteAll({entryBytes, file.stored}))
         FailWriting(*archive_);
+    digest_.Entry(entry);
     identity_.Add(entry);
     if (keepEntries_)
         entries_.push_back({entry, digest ? *digest : StoredHash::Of(file.stored)});
+    ++entryCount_;
+    size_ = *position + FileEntry::Size + storedSize;
     // The disk starts on what is written while the rest is being packed, so that
     // the flush before the archive is put in place waits only for the last part.
     const std::uint64_t end = *position + FileEntry::Size + storedSize;
@@ -191,14 +217,17 @@ ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPa
         throw std::logic_error("ArchiveWriter::AddStreamed without a created archive or a stream");
     File& archive = archive_->Output();
     const std::uint64_t size = file.rawSize;
+    full_ = false;
     if (size >= ArchiveAddressLimit || archivedPath.size() > MaxNameLength ||
         archivedPath.find('\0') != std::string::npos)
         return Streamed::Refused;
     const auto position = archive.Position();
     if (!position)
         FailWriting(*archive_);
-    if (!EntryFits(*position, size))
+    if (!EntryFits(*position, size)) {
+        full_ = EntryFits(ArchiveHeader::Size, size);
         return Streamed::Refused;
+    }
 
     FileEntry entry;
     entry.rawSize = static_cast<std::uint32_t>(size);
@@ -249,10 +278,14 @@ ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPa
         if (!keyFile_->Output().WriteAll(record.data(), record.size()))
             FailWriting(*keyFile_);
     }
-    identity_.Add(entry);
     if (digest)
         entries_.push_back({entry, digest->Finish()});
     const std::uint64_t end = *position + FileEntry::Size + size;
+    digest_.Entry(entry);
+    // A streamed entry is an entry of the archive's identity like any other.
+    identity_.Add(entry);
+    ++entryCount_;
+    size_ = end;
     if (end - writebackFrom_ >= WritebackStep) {
         archive.StartWriteback(writebackFrom_, end - writebackFrom_);
         writebackFrom_ = end;
@@ -321,6 +354,45 @@ void ArchiveWriter::Close()
     companion_.reset();
     keyFile_.reset();
     archive_.reset();
+}
+
+std::vector<OutputGuard*> ArchiveWriter::Seal(bool withCompanion)
+{
+    std::vector<OutputGuard*> guards;
+    OutputGuard* companion = withCompanion ? companion_.get() : nullptr;
+    if (companion && !companion->Prepared() &&
+        !companion->Output().WriteAll(companionBytes_.data(), companionBytes_.size()))
+        FailWriting(*companion);
+    for (OutputGuard* guard : {keyFile_.get(), companion, archive_.get()}) {
+        if (!guard)
+            continue;
+        // The status of the written file, while it is still open, tells it at
+        // its target after the commit.
+        if (const std::optional<FileStatus> status = guard->Status())
+            (guard == archive_.get() ? archiveWritten_ : keyFileWritten_) = status;
+        if (!guard->Prepare())
+            FailWriting(*guard);
+        guards.push_back(guard);
+    }
+    return guards;
+}
+
+void ArchiveWriter::Committed()
+{
+    if (!archive_)
+        return;
+    writtenArchive_ = StatusIfWritten(*archive_, archiveWritten_);
+    writtenKeyFile_.reset();
+    if (keyFile_)
+        writtenKeyFile_ = StatusIfWritten(*keyFile_, keyFileWritten_);
+    companion_.reset();
+    keyFile_.reset();
+    archive_.reset();
+}
+
+const std::string& ArchiveWriter::ShownPathOf(const OutputGuard* guard) const
+{
+    return guard == keyFile_.get() ? keyFileShown_ : guard == companion_.get() ? companionPath_->shown : archiveShown_;
 }
 
 void ArchiveWriter::FailWriting(const OutputGuard& failed)

@@ -11,6 +11,7 @@
 #include "archive/entry_identity.h"
 #include "archive/entry_stream.h"
 #include "archive/loaded_file.h"
+#include "archive/records_digest.h"
 #include "archive/stored_hash.h"
 #include "platform/file.h"
 #include "platform/named_path.h"
@@ -110,6 +111,24 @@ public:
     // written of the entry is taken back, and the archive is as before.
     enum class Streamed { Added, Refused, Changed };
     Streamed AddStreamed(const std::string& archivedPath, const LoadedFile& file);
+    // Whether an archive with no entry yet could hold this one: what AddFile
+    // refuses whatever the archive holds already.
+    static bool CouldHold(const std::string& archivedPath, const LoadedFile& file);
+    // The bytes the entry stores: its raw size when it is streamed.
+    static std::uint64_t StoredSize(const LoadedFile& file);
+
+    // Whether the last AddFile or AddStreamed refused its entry only because the archive
+    // would pass ArchiveAddressLimit with it, an entry a fresh archive could
+    // hold.
+    bool Full() const { return full_; }
+
+    // What has been written to the archive so far: its length, its entries,
+    // and the digest of its header and records (RecordsDigest).
+    std::uint64_t Size() const { return size_; }
+    std::uint64_t EntryCount() const { return entryCount_; }
+    std::uint64_t RecordsHash() const { return digest_.Value(); }
+    // RecordsDigest::KeyFile of the key file's header; 0 without a key file.
+    std::uint64_t KeyFileHash() const { return keyFileHash_; }
 
     // What was written for one entry: its record, and the digest of its stored
     // bytes as written (StoredHash).
@@ -129,6 +148,17 @@ public:
     // Gives up what Create started: the temporary files are removed, the locks
     // released, and whatever stands at both paths stays as it is.
     void Abandon();
+
+    // For a commit of several writers' files as one (a volume set), instead of
+    // Close: Seal flushes the files to the disk and closes them (throwing
+    // ArchiveWriteError as Close does when that fails), and gives their
+    // guards in the order of the renames (key file, companion, archive) for
+    // JointCommit to put in place together with others; Committed once they
+    // are. Without `withCompanion` the companion is left open for its bytes,
+    // and left out. ShownPathOf names a guard that failed as messages show it.
+    std::vector<OutputGuard*> Seal(bool withCompanion = true);
+    void Committed();
+    const std::string& ShownPathOf(const OutputGuard* guard) const;
 
     // After a successful Create: the files now at the two paths, which Close
     // would replace (nothing when there is none, or no key file is written).
@@ -163,6 +193,14 @@ private:
     std::vector<WrittenEntry> entries_;
     // Archive bytes from here on have not been handed to the disk yet.
     std::uint64_t writebackFrom_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t entryCount_ = 0;
+    RecordsDigest digest_;
+    bool full_ = false;
+    std::uint64_t keyFileHash_ = 0;
+    // The files' status before a commit, to tell the written ones after it.
+    std::optional<FileStatus> archiveWritten_;
+    std::optional<FileStatus> keyFileWritten_;
     static constexpr std::uint64_t WritebackStep = 8 * 1024 * 1024;
 };
 

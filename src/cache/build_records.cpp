@@ -52,7 +52,8 @@ BuildRecords::Digest BuildRecords::SourceOf(const std::string& name, const Recor
 
 std::vector<std::uint8_t> BuildRecords::Encode(const Record& record)
 {
-    std::vector<std::uint8_t> payload(Record::FixedSize + record.entries.size() * Record::Entry::Size, 0);
+    const std::size_t setSize = record.setFiles.empty() ? 0 : 4 + record.setFiles.size() * RecordedStatus::Size;
+    std::vector<std::uint8_t> payload(Record::FixedSize + record.entries.size() * Record::Entry::Size + setSize, 0);
     payload[HasInputsAt] = record.inputs ? 1 : 0;
     if (record.inputs)
         std::copy(record.inputs->begin(), record.inputs->end(), &payload[InputsAt]);
@@ -71,6 +72,14 @@ std::vector<std::uint8_t> BuildRecords::Encode(const Record& record)
         EncodeFixed64(out + EntryProvenAt, static_cast<std::uint64_t>(entry.proven));
         out += Record::Entry::Size;
     }
+    if (!record.setFiles.empty()) {
+        EncodeFixed32(out, static_cast<std::uint32_t>(record.setFiles.size()));
+        out += 4;
+        for (const RecordedStatus& file : record.setFiles) {
+            file.EncodeTo(out);
+            out += RecordedStatus::Size;
+        }
+    }
     return payload;
 }
 
@@ -78,10 +87,21 @@ std::optional<BuildRecords::Record> BuildRecords::Decode(std::span<const std::ui
 {
     if (payload.size() < Record::FixedSize || payload[HasInputsAt] > 1 || payload[HasKeyFileAt] > 1)
         return std::nullopt;
+    // The entries, then, for a volume set, a count and the further files'
+    // statuses; every length bounded by the payload's own.
     const std::uint32_t count = DecodeFixed32(&payload[CountAt]);
-    if ((payload.size() - Record::FixedSize) / Record::Entry::Size != count ||
-        (payload.size() - Record::FixedSize) % Record::Entry::Size != 0)
+    if ((payload.size() - Record::FixedSize) / Record::Entry::Size < count)
         return std::nullopt;
+    const std::size_t setAt = Record::FixedSize + std::size_t{count} * Record::Entry::Size;
+    std::uint32_t setCount = 0;
+    if (payload.size() > setAt) {
+        if (payload.size() - setAt < 4)
+            return std::nullopt;
+        setCount = DecodeFixed32(&payload[setAt]);
+        if (setCount == 0 || (payload.size() - setAt - 4) / RecordedStatus::Size != setCount ||
+            (payload.size() - setAt - 4) % RecordedStatus::Size != 0)
+            return std::nullopt;
+    }
     Record record;
     if (payload[HasInputsAt] == 1)
         std::copy_n(&payload[InputsAt], 32, record.inputs.emplace().begin());
@@ -99,6 +119,8 @@ std::optional<BuildRecords::Record> BuildRecords::Decode(std::span<const std::ui
         entry.proven = static_cast<std::int64_t>(DecodeFixed64(in + EntryProvenAt));
         in += Record::Entry::Size;
     }
+    for (std::uint32_t i = 0; i < setCount; ++i)
+        record.setFiles.push_back(RecordedStatus::DecodeFrom(&payload[setAt + 4 + std::size_t{i} * RecordedStatus::Size]));
     return record;
 }
 

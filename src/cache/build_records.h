@@ -24,7 +24,8 @@ namespace zelkor {
 // its bytes were read from (by name, status and Store choice), its FileEntry,
 // the digest of its stored bytes and when they were proven, so that a later
 // build of the same archive with the same key material may copy the entries of
-// unchanged sources (PreviousBuild). Kept in the local cache directory beside
+// unchanged sources (PreviousBuild). For a volume set, also the status of every
+// further file of the set. Kept in the local cache directory beside
 // StatusRecords, by the archive's absolute path.
 //
 // Thread-safe.
@@ -51,7 +52,8 @@ public:
             bool operator==(const Entry& other) const = default;
         };
 
-        // The payload without entries.
+        // The payload without entries and without a set's further files,
+        // which follow the entries as a count and the statuses.
         static constexpr std::size_t FixedSize = 1 + 32 + RecordedStatus::Size + 1 + RecordedStatus::Size + 8 + 32 + 4;
 
         // The digest of everything the archive's bytes follow from; nothing
@@ -67,6 +69,10 @@ public:
         // are copied only into a build of the same.
         Digest material{};
         std::vector<Entry> entries;
+        // For a volume set (archive and keyFile being its first volume's): its
+        // manifest, then each further volume's archive and key file (when it
+        // has key files), in order. Empty for an archive alone.
+        std::vector<RecordedStatus> setFiles;
 
         bool operator==(const Record& other) const = default;
     };

@@ -52,6 +52,7 @@ PackCommand ReadPackCommand(const Element& command)
     pack.level = language::LevelAttribute(command);
     if (const std::optional<std::string> base = language::OptionalAttribute(command, v::PatchOf))
         pack.patchOf = Shown(*base);
+    pack.volumeSize = language::VolumeSizeAttribute(command);
     pack.sources = ReadPackSources(command);
     if (const std::optional<std::string> store = language::OptionalAttribute(command, v::Store)) {
         pack.storePatterns = StorePatterns(*store);

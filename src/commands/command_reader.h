@@ -5,6 +5,7 @@
 // named when several are. A missing required attribute throws the property
 // tree's "No such node (<xmlattr>.NAME)". Reading changes nothing on disk.
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct PackCommand {
     std::vector<std::string> storePatterns;  // of the Store attribute
     int level = CompressionLevel;            // of the Level attribute; the default when absent or bad
     std::optional<NamedPath> patchOf;  // PatchOf: the base this command writes a patch of
+    std::optional<std::uint64_t> volumeSize;  // VolumeSize, when given as a size: the command writes a set
 };
 
 PackCommand ReadPackCommand(const boost::property_tree::ptree& command);

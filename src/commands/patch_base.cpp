@@ -7,6 +7,7 @@
 #include "platform/joint_commit.h"
 #include "platform/messages.h"
 #include "reader/file_source.h"
+#include "reader/volume_set.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor {
@@ -25,9 +26,8 @@ std::unique_ptr<PatchBase> PatchBase::Open(const NamedPath& base, std::string& f
             failure = message::PatchBaseHasNoKeyFile(base.shown, base.shown + std::string(vocabulary::DefaultKeySuffix));
             return nullptr;
         }
-        auto archive =
-            std::make_unique<IndexedArchive>(std::make_unique<FileSource>(base.path), std::make_unique<FileSource>(keyPath));
-        return std::unique_ptr<PatchBase>(new PatchBase(std::move(archive)));
+        // A volume set, named by its first volume, is read whole.
+        return std::unique_ptr<PatchBase>(new PatchBase(VolumeSet::OpenArchiveOrSet(base.path, &keyPath)));
     } catch (const std::exception&) {
         // Missing, unreadable, damaged, or a key file of another archive.
         failure = message::CannotReadPatchBase(base.shown);

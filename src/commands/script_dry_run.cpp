@@ -12,6 +12,7 @@
 #include "archive/content_hasher.h"
 #include "archive/deletion_list.h"
 #include "archive/name_clashes.h"
+#include "archive/set_manifest.h"
 #include "commands/command_reader.h"
 #include "commands/command_warnings.h"
 #include "commands/patch_base.h"
@@ -122,20 +123,38 @@ private:
                 return Warn(pack, failure, true);
             deletions.emplace(DeletionList::PathFor(pack.archive.path), DeletionList::PathFor(pack.archive.shown));
         }
-        // The key file is created first, as a run does, and a patch's deletion
-        // list before the archive.
+        // The key file is created first, as a run does, then a patch's deletion
+        // list, the archive, and a set's manifest.
+        const NamedPath manifest(SetManifest::PathFor(pack.archive.path),
+                                 pack.archive.shown + std::string(SetManifest::Suffix));
         for (const NamedPath* output :
-             {pack.keyFile ? &*pack.keyFile : nullptr, deletions ? &std::as_const(*deletions) : nullptr, &pack.archive}) {
+             {pack.keyFile ? &*pack.keyFile : nullptr, deletions ? &std::as_const(*deletions) : nullptr, &pack.archive,
+              pack.volumeSize ? &manifest : nullptr}) {
             if (output && !CouldCreate(output->path))
                 return Warn(pack, message::CannotCreate(output->shown), true);
         }
-        // The outputs themselves are never read as sources.
-        std::vector<FileStatus> outputs;
-        for (const NamedPath* output : {&pack.archive, pack.keyFile ? &*pack.keyFile : nullptr}) {
-            if (output)
-                if (const std::optional<FileStatus> status = StatusOf(output->path))
-                    outputs.push_back(*status);
+        // The outputs themselves are never read as sources: a set's volumes
+        // and manifest included.
+        std::vector<std::string> written = {pack.archive.path};
+        if (pack.keyFile)
+            written.push_back(pack.keyFile->path);
+        if (pack.volumeSize) {
+            written.push_back(manifest.path);
+            for (std::size_t volume = 1; volume < SetManifest::MaxVolumes; ++volume) {
+                const std::string archive = SetManifest::VolumePath(pack.archive.path, volume);
+                written.push_back(archive);
+                if (pack.keyFile)
+                    written.push_back(SetManifest::VolumeKeyPath(pack.archive.path, pack.keyFile->path, archive, volume));
+            }
         }
+        std::vector<FileStatus> outputs;
+        for (const std::string& output : written) {
+            if (const std::optional<FileStatus> status = StatusOf(output))
+                outputs.push_back(*status);
+        }
+        // The volumes, filled as a run fills them with entries of the sources' sizes.
+        std::uint64_t volumeUsed = 0;
+        summary.volumesExact = pack.volumeSize.has_value();
 
         NameClashes clashes(ArchivedNames(pack));
         for (std::size_t i = 0; i < pack.sources.size(); ++i) {
@@ -170,9 +189,21 @@ private:
                 base->Stored(name);
                 ++summary.patchEntries;
             }
+            if (pack.volumeSize) {
+                const std::uint64_t entry = FileEntry::Size + status.size;
+                if (summary.volumes == 0 || (volumeUsed > ArchiveHeader::Size && volumeUsed + entry > *pack.volumeSize)) {
+                    ++summary.volumes;
+                    volumeUsed = ArchiveHeader::Size;
+                }
+                volumeUsed += entry;
+                summary.volumesExact = summary.volumesExact && source.storeRaw;
+            }
             if (const auto clash = clashes.Stored(i))
                 Warn(pack, ClashWarning(*script_, pack, i, *clash));
         }
+        // A set without an entry still has its first volume.
+        if (pack.volumeSize && summary.volumes == 0)
+            summary.volumes = 1;
         if (summary.files == 0 && !pack.sources.empty())
             warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
         if (base) {

@@ -30,6 +30,12 @@ public:
         std::string output;         // the archive, or the script to write, as written
         std::uint64_t files = 0;    // entries that would be stored, or Files listed
         std::uint64_t bytes = 0;    // bytes the entries would read
+        // With a VolumeSize: the volumes of the set, counted with every entry
+        // as large as its source (compression only makes entries smaller, and
+        // never adds a volume), so exact only when every entry is stored raw
+        // (Store). 0 without a VolumeSize.
+        std::uint64_t volumes = 0;
+        bool volumesExact = false;
         // With PatchOf: the base as written, the entries the patch would hold
         // (files that differ from the base's, by raw size and content hash) and
         // the base's names it would delete.

@@ -15,6 +15,7 @@
 #include "commands/command_warnings.h"
 #include "commands/patch_base.h"
 #include "commands/unchanged_build.h"
+#include "commands/volume_set_writer.h"
 #include "generate/directory_scanner.h"
 #include "generate/generate_command.h"
 #include "generate/script_writer.h"
@@ -34,6 +35,14 @@
 namespace zelkor {
 
 using Element = boost::property_tree::ptree;
+
+namespace {
+
+// A volume of a set could not be created while the command packed: the set is
+// given up as a command that cannot create its archive is.
+struct VolumeNotCreated {};
+
+}  // namespace
 
 bool ScriptProcessor::StrictFromEnvironment()
 {
@@ -97,14 +106,12 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
             return;
         }
     }
-    ArchiveWriter writer;
+    VolumeSetWriter writer;
     if (base)
         writer.AddCompanion(
             NamedPath(DeletionList::PathFor(pack.archive.path), DeletionList::PathFor(pack.archive.shown)));
     const NamedPath* keyFile = pack.keyFile ? &*pack.keyFile : nullptr;
-    const bool created =
-        material ? writer.Create(pack.archive, keyFile, *material) : writer.Create(pack.archive, keyFile);
-    if (!created) {
+    if (!writer.Create(pack.archive, keyFile, material ? &*material : nullptr, pack.volumeSize)) {
         // Nothing of this command is read; the next command runs.
         PackWarning(pack, message::CannotCreate(writer.FailedPath()), true);
         return;
@@ -131,7 +138,15 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         writer.KeepEntries();
     }
     Added added(pack.sources.size());
-    const bool quiet = AddFiles(pack, writer, base.get(), previous.get(), added);
+    bool quiet = false;
+    try {
+        quiet = AddFiles(pack, writer, base.get(), previous.get(), added);
+    } catch (const VolumeNotCreated&) {
+        // Nothing of the set is written; the next command runs.
+        writer.Abandon();
+        PackWarning(pack, message::CannotCreate(writer.FailedPath()), true);
+        return;
+    }
     // Closed before the new archive is renamed over it, as Windows asks.
     previous.reset();
     // A command that lists files and could store none of them (run from the
@@ -158,7 +173,7 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         options_.notes->Warn(message::PatchWritten(pack.archive.shown, pack.patchOf->shown, writer.Identity().entries, deleted));
 }
 
-bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base,
+bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer, PatchBase* base,
                                const PreviousBuild* previous, Added& added)
 {
     ParallelLoader loader(jobs_);
@@ -177,6 +192,19 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, P
         quiet = false;
         PackWarning(pack, line);
     };
+    // Said once, after the first entry it would have stored.
+    bool splitNamed = false;
+    const auto cannotStore = [&](const PackSource& source) {
+        quiet = false;
+        warnings_.Warn(message::CannotStore(source.written));
+        if (!splitNamed && (writer.Full() || writer.SetFull())) {
+            splitNamed = true;
+            warnings_.Warn(writer.Full() ? message::SplitIntoVolumes(pack.archive.shown)
+                                         : message::SetHasEveryVolume(pack.archive.shown, writer.VolumeCount()));
+        }
+        if (options_.strict)
+            throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+    };
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (options_.progress)
             options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
@@ -190,29 +218,28 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, ArchiveWriter& writer, P
             ++added.matched;
             return;
         }
-        if (loaded->stream) {
-            // Changed since it was measured: measured once more and written
-            // again; a source that changes again is left out.
-            ArchiveWriter::Streamed added = writer.AddStreamed(*source.archivedPath, *loaded);
-            // What is written now is no longer what the source's status was
-            // found settled for.
-            if (added == ArchiveWriter::Streamed::Changed)
-                loaded->settled.reset();
-            if (added == ArchiveWriter::Streamed::Changed &&
-                loaded->stream->Measure(loaded->rawSize, loaded->contentHash))
-                added = loaded->rawSize < ArchiveAddressLimit ? writer.AddStreamed(*source.archivedPath, *loaded)
-                                                              : ArchiveWriter::Streamed::Refused;
-            if (added == ArchiveWriter::Streamed::Changed) {
-                warn(message::CannotCompress(source.written));
-                return;
-            }
-            if (added == ArchiveWriter::Streamed::Refused) {
-                warn(message::CannotStore(source.written));
-                return;
-            }
-        } else if (!writer.AddFile(*source.archivedPath, *loaded)) {
-            warn(message::CannotStore(source.written));
+        VolumeSetWriter::Added result = writer.AddFile(*source.archivedPath, *loaded);
+        if (result == VolumeSetWriter::Added::Changed) {
+            // A source streamed as it is written changed since it was
+            // measured: measured once more and written again; a source that
+            // changes again is left out. What is written now is no longer what
+            // its status was found settled for.
+            loaded->settled.reset();
+            result = loaded->stream->Measure(loaded->rawSize, loaded->contentHash)
+                         ? writer.AddFile(*source.archivedPath, *loaded)
+                         : VolumeSetWriter::Added::Changed;
+        }
+        switch (result) {
+        case VolumeSetWriter::Added::Stored:
+            break;
+        case VolumeSetWriter::Added::Changed:
+            warn(message::CannotCompress(source.written));
             return;
+        case VolumeSetWriter::Added::NotStored:
+            cannotStore(source);
+            return;
+        case VolumeSetWriter::Added::CannotCreate:
+            throw VolumeNotCreated();
         }
         if (base)
             base->Stored(*source.archivedPath);

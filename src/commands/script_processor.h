@@ -10,7 +10,7 @@
 
 namespace zelkor {
 
-class ArchiveWriter;
+class VolumeSetWriter;
 class CompressionCache;
 class PatchBase;
 class FileJobPool;
@@ -96,7 +96,7 @@ private:
     // Loads every source and adds it to `writer`, in order, except, for a
     // patch, those its base holds already; false when that printed a warning.
     // Entries of unchanged sources come from `previous` when given.
-    bool AddFiles(const PackCommand& pack, ArchiveWriter& writer, PatchBase* base, const PreviousBuild* previous,
+    bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer, PatchBase* base, const PreviousBuild* previous,
                   Added& added);
 
     FileJobPool& jobs_;

@@ -5,6 +5,7 @@
 
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
+#include "commands/volume_set_writer.h"
 #include "cache/compression_cache.h"
 #include "cache/field_hasher.h"
 #include "commands/command_reader.h"
@@ -52,6 +53,12 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
     } else {
         hasher.Add(std::uint64_t{0});
     }
+    // Only a set's builds hash its volume size, so that an archive's keep the
+    // digest they always had.
+    if (pack_.volumeSize) {
+        hasher.Add("volume size");
+        hasher.Add(*pack_.volumeSize);
+    }
     KeyMaterial material = material_;
     for (Share* share : material.InDrawOrder())
         hasher.Add(std::span<const std::uint8_t>(share->data(), share->size()));
@@ -81,15 +88,37 @@ std::optional<UnchangedBuild::Digest> UnchangedBuild::Inputs(StatusOf statusOf) 
     return hasher.Finish();
 }
 
-bool UnchangedBuild::Matches(const ArchiveWriter& writer, std::uint64_t& bytes)
+bool UnchangedBuild::SameSetFiles(const VolumeSetWriter& writer, const std::vector<RecordedStatus>& recorded) const
+{
+    if (!pack_.volumeSize || recorded.empty())
+        return !pack_.volumeSize && recorded.empty();
+    // The manifest, then each further volume's archive and key file.
+    std::vector<std::string> paths = {writer.ManifestPath()};
+    for (std::size_t volume = 1; paths.size() < recorded.size(); ++volume) {
+        const NamedPath archive = writer.VolumeArchive(volume);
+        paths.push_back(archive.path);
+        if (const std::optional<NamedPath> keyFile = writer.VolumeKeyFile(volume, archive))
+            paths.push_back(keyFile->path);
+    }
+    if (paths.size() != recorded.size())
+        return false;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!SameOutput(recorded[i], StatusOf(paths[i])))
+            return false;
+    }
+    return true;
+}
+
+bool UnchangedBuild::Matches(const VolumeSetWriter& writer, std::uint64_t& bytes)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
     if (!sources || !builds || !sources->Trusting() || !cache_.Usable() || !archiveName_)
         return false;
     const std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
-    if (!last || !sources->Fresh(last->proven) || !SameOutput(last->archive, writer.ReplacedArchive()) ||
-        !SameOutput(last->keyFile, writer.ReplacedKeyFile()))
+    const ArchiveWriter& first = writer.Volume(0);
+    if (!last || !sources->Fresh(last->proven) || !SameOutput(last->archive, first.ReplacedArchive()) ||
+        !SameOutput(last->keyFile, first.ReplacedKeyFile()) || !SameSetFiles(writer, last->setFiles))
         return false;
     bytes = 0;
     std::vector<std::string> names;
@@ -130,25 +159,44 @@ std::unique_ptr<PreviousBuild> UnchangedBuild::Previous()
     if (!sources || !builds || !sources->Trusting() || !cache_.Usable() || !archiveName_)
         return nullptr;
     std::optional<BuildRecords::Record> last = builds->Find(*archiveName_);
-    if (!last || last->material != Material())
+    // A volume set's entries are not kept, and its first volume is not the set.
+    if (!last || last->material != Material() || !last->setFiles.empty() || pack_.volumeSize)
         return nullptr;
     return PreviousBuild::Open(pack_.archive.path, std::move(*last), material_.MakeArchiveHeader(), *sources);
 }
 
-void UnchangedBuild::Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
+void UnchangedBuild::Record(const VolumeSetWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
                             std::span<const std::size_t> stored, bool quiet)
 {
     StatusRecords* sources = cache_.Sources();
     BuildRecords* builds = cache_.Builds();
-    if (!sources || !builds || !cache_.Usable() || !archiveName_ || !writer.WrittenArchive() ||
-        (pack_.keyFile && !writer.WrittenKeyFile()) || !Telling(writer.WrittenArchive()) ||
-        !Telling(writer.WrittenKeyFile()) || reads.size() != pack_.sources.size())
+    const ArchiveWriter& first = writer.Volume(0);
+    if (!sources || !builds || !cache_.Usable() || !archiveName_ || !first.WrittenArchive() ||
+        (pack_.keyFile && !first.WrittenKeyFile()) || !Telling(first.WrittenArchive()) ||
+        !Telling(first.WrittenKeyFile()) || reads.size() != pack_.sources.size())
         return;
+    // A set's manifest, then each further volume's archive and key file.
+    std::vector<RecordedStatus> setFiles;
+    if (writer.IsSet()) {
+        if (!writer.WrittenManifest() || !Telling(writer.WrittenManifest()))
+            return;
+        setFiles.push_back(RecordedStatus::Of(*writer.WrittenManifest()));
+        for (std::size_t volume = 1; volume < writer.VolumeCount(); ++volume) {
+            const ArchiveWriter& written = writer.Volume(volume);
+            if (!written.WrittenArchive() || (pack_.keyFile && !written.WrittenKeyFile()) ||
+                !Telling(written.WrittenArchive()) || !Telling(written.WrittenKeyFile()))
+                return;
+            setFiles.push_back(RecordedStatus::Of(*written.WrittenArchive()));
+            if (pack_.keyFile)
+                setFiles.push_back(RecordedStatus::Of(*written.WrittenKeyFile()));
+        }
+    }
     BuildRecords::Record record;
-    record.archive = RecordedStatus::Of(*writer.WrittenArchive());
-    if (writer.WrittenKeyFile())
-        record.keyFile = RecordedStatus::Of(*writer.WrittenKeyFile());
+    record.archive = RecordedStatus::Of(*first.WrittenArchive());
+    if (first.WrittenKeyFile())
+        record.keyFile = RecordedStatus::Of(*first.WrittenKeyFile());
     record.material = Material();
+    record.setFiles = std::move(setFiles);
     // Left in place by a later run only when it printed no warning and every
     // source was read settled: the status each entry's bytes were read at, and
     // the oldest proof among them.
@@ -164,9 +212,10 @@ void UnchangedBuild::Record(const ArchiveWriter& writer, std::span<const std::op
     }
     record.proven = proven;
     // Entry k holds source stored[k]; each one whose source was read settled
-    // may be copied by a later build, whether or not this one warned.
-    const std::vector<ArchiveWriter::WrittenEntry>& written = writer.Entries();
-    for (std::size_t k = 0; k < written.size() && written.size() == stored.size(); ++k) {
+    // may be copied by a later build, whether or not this one warned. The
+    // entries of a volume set are not copied: they are not kept.
+    const std::vector<ArchiveWriter::WrittenEntry>& written = first.Entries();
+    for (std::size_t k = 0; !writer.IsSet() && k < written.size() && written.size() == stored.size(); ++k) {
         const PackSource& source = pack_.sources[stored[k]];
         const std::optional<LoadedFile::Settled>& read = reads[stored[k]];
         const std::optional<std::string> name = StatusRecords::NameOf(source.path);

@@ -13,7 +13,7 @@
 
 namespace zelkor {
 
-class ArchiveWriter;
+class VolumeSetWriter;
 class CompressionCache;
 class PreviousBuild;
 struct PackCommand;
@@ -25,16 +25,17 @@ struct PackCommand;
 // version, and for each entry the status of the file its bytes were read from,
 // found settled and unchanged while it was read (LoadedFile::settled: per
 // entry, so that a path read twice in a run records each read's own status);
-// the outputs are the archive and key file at the paths, by identity, size and
-// times, as this tool last wrote them. Every status must come from a file
-// system that keeps a true change time. Only a build that printed no warning
-// is left in place, so one that did is run again, warnings and all; and only
-// while the oldest proof of its sources' bytes is within the trust bound of
-// the status records.
+// the outputs are the archive and key file at the paths (for a volume set,
+// every volume's and the manifest), by identity, size and times, as this tool
+// last wrote them. Every status must come from a file system that keeps a true
+// change time. Only a build that printed no warning is left in place, so one
+// that did is run again, warnings and all; and only while the oldest proof of
+// its sources' bytes is within the trust bound of the status records.
 //
 // A build that is not left in place may still copy the entries of its
 // unchanged sources from the last one (Previous): the build record keeps, for
 // each entry, the source it was read from and what the archive holds there.
+// Entries are copied into an archive alone, not into a volume set.
 //
 // Only with a local cache directory that trusts status records (not with
 // ZELKOR_CACHE_REHASH).
@@ -46,7 +47,7 @@ public:
     // is a regular file whose status is the one recorded, and the files the
     // created `writer` would replace are the ones recorded. The sources' sizes
     // add up to `bytes`.
-    bool Matches(const ArchiveWriter& writer, std::uint64_t& bytes);
+    bool Matches(const VolumeSetWriter& writer, std::uint64_t& bytes);
 
     // The last build of the command's archive, when it was built with the same
     // key material, key file or not, and level, and is still the file at the
@@ -55,17 +56,20 @@ public:
     std::unique_ptr<PreviousBuild> Previous();
 
     // After `writer` built the command, keeping its entries
-    // (ArchiveWriter::KeepEntries), with entry k holding source `stored[k]`,
+    // (VolumeSetWriter::KeepEntries), with entry k holding source `stored[k]`,
     // `reads[i]` telling how the bytes of source i were come by, and `quiet`
     // when it printed no warning: records the build. A later run may leave it
     // in place when it was quiet and every source was found settled and
     // unchanged while it was read; and copy from it the entries of such
     // sources in any case.
-    void Record(const ArchiveWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
+    void Record(const VolumeSetWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
                 std::span<const std::size_t> stored, bool quiet);
 
 private:
     using Digest = std::array<std::uint8_t, 32>;
+    // Whether the files of a volume set beyond its first volume, as a build
+    // recorded them (`recorded`), are the ones at their paths now.
+    bool SameSetFiles(const VolumeSetWriter& writer, const std::vector<RecordedStatus>& recorded) const;
     // The digest of the inputs with source i's status from `statusOf(name, i)`
     // (nothing: no digest).
     template <typename StatusOf>

@@ -132,7 +132,7 @@ ArchiveDiffer::Report ArchiveDiffer::Compare(const InspectedArchive& older, cons
     std::vector<Entry> olds;
     std::unordered_map<std::string, Carriers> byKey;
     Entry entry;
-    for (ArchiveReader::Walk walk = older.Reader().Entries(); walk.Next(entry);) {
+    for (SetReader::Walk walk = older.Reader().Entries(); walk.Next(entry);) {
         byKey[MatchKey(entry, report.byName)].entries.push_back(olds.size());
         olds.push_back(entry);
     }
@@ -141,7 +141,7 @@ ArchiveDiffer::Report ArchiveDiffer::Compare(const InspectedArchive& older, cons
     std::vector<std::size_t> match;        // per new entry, its old entry or None
     std::vector<std::uint64_t> sequence;   // the old entries matched, in the new order
     std::vector<bool> oldMatched(olds.size(), false);
-    for (ArchiveReader::Walk walk = newer.Reader().Entries(); walk.Next(entry);) {
+    for (SetReader::Walk walk = newer.Reader().Entries(); walk.Next(entry);) {
         std::size_t matched = None;
         if (const auto found = byKey.find(MatchKey(entry, report.byName)); found != byKey.end()) {
             Carriers& carriers = found->second;

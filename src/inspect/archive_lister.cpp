@@ -44,7 +44,7 @@ Totals ForEachSelected(const InspectedArchive& archive, EntrySelector& selector,
 {
     Totals totals;
     ArchiveReader::Entry entry;
-    for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+    for (SetReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
         if (!selector.Selects(entry.name))
             continue;
         row(entry);

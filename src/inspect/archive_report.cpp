@@ -69,10 +69,10 @@ Listed Listing(const ArchiveReader::Entry& entry)
 // entries share them.
 std::pair<std::uint64_t, std::uint64_t> SharedNameHashes(const InspectedArchive& archive, EntrySelector& selector)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const SetReader& reader = archive.Reader();
     const auto walk = [&](const std::function<void(std::uint32_t)>& take) {
         ArchiveReader::Entry entry;
-        for (ArchiveReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
+        for (SetReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
              walk.Next(entry);) {
             if (selector.Selects(entry.name))
                 take(entry.fields.nameHash);
@@ -120,7 +120,7 @@ ArchiveReport::Contents ArchiveReport::Gather(const InspectedArchive& archive, E
     Leaders largest(LargestCount);
     Leaders incompressible(IncompressibleRows);
     ArchiveReader::Entry entry;
-    for (ArchiveReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
+    for (SetReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
         if (!selector.Selects(entry.name))
             continue;
         const std::uint64_t raw = entry.fields.rawSize;
@@ -173,6 +173,14 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
     std::vector<std::pair<std::string, const char*>> inputs{{archive.ArchivePath(), "the archive itself"}};
     if (archive.KeyPath())
         inputs.emplace_back(*archive.KeyPath(), "the archive's key file");
+    if (const SetVolumes* volumes = archive.Volumes()) {
+        inputs.emplace_back(volumes->ManifestPath(), "the set's manifest");
+        for (std::size_t i = 0; i < volumes->Count(); ++i) {
+            inputs.emplace_back(volumes->ArchivePath(i), "a volume of the set");
+            if (volumes->KeyPath(i))
+                inputs.emplace_back(*volumes->KeyPath(i), "a volume's key file");
+        }
+    }
     const std::optional<FileStatus> existing = StatusOf(outputPath);
     for (const auto& [input, what] : inputs) {
         FileStatus status;

@@ -50,7 +50,7 @@ Sharing Classify(const InspectedArchive& archive, const std::vector<ArchiveReade
 {
     if (!archive.HasNames())
         return Sharing::NamesUnknown;
-    const ArchiveReader& reader = archive.Reader();
+    const SetReader& reader = archive.Reader();
     const std::string first = reader.ReadEntry(entries.front()).name;
     const std::string firstNormalized = NormalizeName(first);
     Sharing sharing = Sharing::SameName;
@@ -88,11 +88,11 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(EntryWalk& walk)
 std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHashes(
     const InspectedArchive& archive, EntrySelector& selector)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const SetReader& reader = archive.Reader();
     // Selecting takes the names; without patterns the records alone will do.
     const HashPass pass = [&](const std::function<void(std::uint32_t)>& take) {
         ArchiveReader::Entry entry;
-        for (ArchiveReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
+        for (SetReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
              walk.Next(entry);) {
             if (selector.Selects(entry.name))
                 take(entry.fields.nameHash);
@@ -106,7 +106,7 @@ std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHash
     for (std::size_t i = 0; i < shared.size(); ++i)
         shared[i].nameHash = sharedHashes[i];
     ArchiveReader::Entry entry;
-    for (ArchiveReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+    for (SetReader::Walk walk = reader.Entries(); walk.Next(entry);) {
         if (!selector.Selects(entry.name))
             continue;
         const auto found = std::lower_bound(sharedHashes.begin(), sharedHashes.end(), entry.fields.nameHash);
@@ -136,7 +136,7 @@ std::vector<std::string> ArchiveVerifier::Faults(const InspectedArchive& archive
 void ArchiveVerifier::PrintText(const InspectedArchive& archive, const EntrySelector& selector,
                                 const Report& report, std::ostream& out)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const SetReader& reader = archive.Reader();
     for (const BadEntry& bad : report.bad) {
         const ArchiveReader::Entry entry = reader.ReadEntry(bad.position);
         const std::vector<std::string> faults = Faults(archive, bad, entry);
@@ -172,7 +172,7 @@ void ArchiveVerifier::PrintText(const InspectedArchive& archive, const EntrySele
 
 void ArchiveVerifier::PrintJson(const InspectedArchive& archive, const Report& report, std::ostream& out)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const SetReader& reader = archive.Reader();
     JsonDocument json(out);
     json.Members(archive.Files());
     json.Member("ok", report.Ok());

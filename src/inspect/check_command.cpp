@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "archive/archive_format.h"
+#include "archive/set_manifest.h"
 #include "commands/script_dry_run.h"
 #include "commands/script_processor.h"
 #include "platform/utf8.h"
@@ -23,10 +24,22 @@ std::string Where(const ScriptDryRun::Command& command)
 }
 
 // Sources that add up to more than an archive can address may still fit once
-// compressed; nothing can tell before compressing them.
+// compressed; nothing can tell before compressing them. A set passes 4 GiB,
+// but may need more volumes than it can have.
 bool MayNotFit(const ScriptDryRun::Command& command)
 {
+    if (command.volumes > 0)
+        return command.volumes > SetManifest::MaxVolumes;
     return command.pack && command.bytes >= ArchiveAddressLimit;
+}
+
+// ", 4 volumes" or ", at most 4 volumes" for a set; nothing otherwise.
+std::string Volumes(const ScriptDryRun::Command& command)
+{
+    if (command.volumes == 0)
+        return "";
+    return std::string(", ") + (command.volumesExact ? "" : "at most ") + std::to_string(command.volumes) +
+           (command.volumes == 1 ? " volume" : " volumes");
 }
 
 void PrintText(const ScriptDryRun::Result& result, std::ostream& out)
@@ -35,7 +48,7 @@ void PrintText(const ScriptDryRun::Result& result, std::ostream& out)
         const std::string head = ShowControls(Where(command) + ": " + command.output, true);
         if (command.pack)
             out << head << ": " << command.files << (command.files == 1 ? " file, " : " files, ") << command.bytes
-                << " bytes to read\n";
+                << " bytes to read" << Volumes(command) << "\n";
         else
             out << head << ": a script of " << command.files << (command.files == 1 ? " file\n" : " files\n");
         if (command.patchOf) {
@@ -46,10 +59,13 @@ void PrintText(const ScriptDryRun::Result& result, std::ostream& out)
                 out << command.patchEntries << (command.patchEntries == 1 ? " entry" : " entries") << " to store, "
                     << command.patchDeletions << " to delete\n";
         }
-        if (MayNotFit(command))
+        if (MayNotFit(command) && command.volumes > 0)
+            out << head << ": note: its sources would fill " << command.volumes << " volumes, more than the "
+                << SetManifest::MaxVolumes << " a set can have; it fits only if compression brings it under that\n";
+        else if (MayNotFit(command))
             out << head << ": note: its sources hold " << command.bytes
                 << " bytes, more than the 4 GiB an archive can address; it fits only if compression brings"
-                   " it under that\n";
+                   " it under that, or a VolumeSize attribute splits it into volumes\n";
     }
 }
 
@@ -78,6 +94,10 @@ void PrintJson(const std::vector<std::string>& scripts, const std::vector<std::s
         if (command.pack) {
             element["bytes"] = command.bytes;
             element["mayNotFit"] = MayNotFit(command);
+            if (command.volumes > 0) {
+                element["volumes"] = command.volumes;
+                element["volumesExact"] = command.volumesExact;
+            }
             if (command.patchOf) {
                 JsonDocument::Value patch;
                 patch["base"] = JsonDocument::Text(*command.patchOf);

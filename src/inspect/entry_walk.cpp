@@ -38,7 +38,7 @@ private:
 // it is a terminal.
 std::unique_ptr<ProgressLine> StartProgress(const InspectedArchive& archive, const std::ostream& err)
 {
-    const ArchiveReader& reader = archive.Reader();
+    const SetReader& reader = archive.Reader();
     if (reader.ArchiveSize() <= ProgressFrom || err.rdbuf() != std::cerr.rdbuf())
         return nullptr;
     return ProgressLine::ForStandardError("entries", reader.EntryCount(), reader.ArchiveSize());

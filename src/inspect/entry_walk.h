@@ -48,7 +48,7 @@ public:
 private:
     const InspectedArchive& archive_;
     EntrySelector& selector_;
-    ArchiveReader::Walk walk_;
+    SetReader::Walk walk_;
     std::uint64_t selected_ = 0;
     std::uint64_t withContent_ = 0;
     std::uint64_t undecodable_ = 0;  // of those with content

@@ -11,6 +11,8 @@
 #include "platform/utf8.h"
 #include "reader/file_source.h"
 #include "reader/patch_deletions.h"
+#include "reader/set_volumes.h"
+#include "reader/volume_set.h"
 
 namespace zelkor {
 
@@ -24,9 +26,12 @@ MergedView::MergedView(const std::vector<std::string>& archives, const KeyFileOp
                                                                   InspectedArchive::KeyChoice::Default, {});
         if (!source.keyFile)
             throw std::runtime_error(inspect_message::MergedViewWithoutNames(source.archive));
-        source.reader = std::make_unique<IndexedArchive>(std::make_unique<FileSource>(source.archive),
-                                                         std::make_unique<FileSource>(*source.keyFile));
-        const std::string listPath = DeletionList::PathFor(source.archive);
+        // A volume set is mounted as one archive; a patch's deletion list lies
+        // beside its first volume.
+        source.reader = VolumeSet::OpenArchiveOrSet(source.archive, &*source.keyFile);
+        const std::optional<std::string> manifest = SetVolumes::ManifestFor(source.archive);
+        const std::string listPath =
+            DeletionList::PathFor(manifest ? SetVolumes::FirstVolumeOf(*manifest) : source.archive);
         if (StatusOf(listPath))
             source.deletions = PatchDeletions::Read(FileSource(listPath), *source.reader);
         sources_.push_back(std::move(source));

@@ -6,6 +6,10 @@
 #include "reader/readable_archive.h"
 #include "zelkor/zelkor.h"
 
+namespace zelkor {
+class VolumeSet;
+}
+
 // What a zlk_archive is: the archive, and the memory (the caller's hooks, or
 // malloc) that it and the handle itself come from. NewHandle and DeleteHandle
 // make and destroy it in that memory.
@@ -19,6 +23,7 @@ struct zlk_archive {
     zlk_allocator hooks;
     bool hooked;
     std::unique_ptr<zelkor::ReadableArchive> archive;
+    zelkor::VolumeSet* set = nullptr;  // the archive, when it is a volume set
 };
 
 namespace zelkor {

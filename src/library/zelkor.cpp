@@ -18,7 +18,9 @@
 #include "platform/joint_commit.h"
 #include "reader/file_source.h"
 #include "reader/indexed_archive.h"
+#include "reader/set_volumes.h"
 #include "reader/source_error.h"
+#include "reader/volume_set.h"
 
 namespace zelkor {
 
@@ -96,6 +98,30 @@ zlk_status Open(const zlk_open_options& options, zlk_archive** out, zlk_error* e
     return status;
 }
 
+// Opens the set whose manifest is at `manifest`, with `keyPath` the key file
+// of its first volume (null: none).
+zlk_status OpenSet(const zlk_open_options& options, const std::string& manifest, const char* keyPath,
+                   zlk_archive** out, zlk_error* error)
+{
+    zlk_archive* handle = NewHandle(options.allocator);
+    if (!handle)
+        return Report(error, ZLK_NO_MEMORY, "out of memory");
+    const zlk_status status = Guarded(error, [&] {
+        const std::string key = keyPath ? keyPath : "";
+        zelkor::SetVolumes volumes(manifest, keyPath ? &key : nullptr);
+        auto set = std::make_unique<zelkor::VolumeSet>(std::move(volumes), &handle->memory);
+        handle->set = set.get();
+        handle->archive = std::move(set);
+        return Ok(error);
+    });
+    if (status != ZLK_OK) {
+        DeleteHandle(handle);
+        return status;
+    }
+    *out = handle;
+    return status;
+}
+
 // "game.pak: entry 3 (FileEntry at offset 1234)", for messages.
 std::string EntryWhere(const zlk_archive& archive, std::uint64_t index, const zelkor::FileEntry& fields)
 {
@@ -136,10 +162,15 @@ zlk_status zlk_open_with(const char* archive_path, const char* key_path, const z
             if (path && !zelkor::StatusOf(path))
                 return Report(error, ZLK_NOT_FOUND, std::string("Cannot open ") + path + "!");
         }
-        if (zelkor::JointCommit::Pending(archivePath))
+        // A set's commit is recorded beside its first volume.
+        const std::optional<std::string> manifest = zelkor::SetVolumes::ManifestFor(archivePath);
+        const std::string primary = manifest ? zelkor::SetVolumes::FirstVolumeOf(*manifest) : archivePath;
+        if (zelkor::JointCommit::Pending(primary))
             return Report(error, ZLK_COMMIT_PENDING,
-                          archivePath + ": a rebuild was cut short before its commit completed; "
-                                        "zlk_complete_commit (or any zelkor command on it) completes it");
+                          primary + ": a rebuild was cut short before its commit completed; "
+                                    "zlk_complete_commit (or any zelkor command on it) completes it");
+        if (manifest)
+            return OpenSet(options, *manifest, key_path, out, error);
         return Open(options, out, error, [&] {
             std::unique_ptr<zelkor::ByteSource> archive = std::make_unique<zelkor::FileSource>(archivePath);
             std::unique_ptr<zelkor::ByteSource> keyFile;
@@ -292,12 +323,34 @@ zlk_status zlk_complete_commit(const char* archive_path, const char* key_path, z
     if (!archive_path)
         return Report(error, ZLK_MISUSE, "zlk_complete_commit: no archive path");
     return Guarded(error, [&] {
-        const std::string path = archive_path;
+        // A set's commit is recorded beside its first volume, whichever of the
+        // two files is named.
+        std::string path = archive_path;
+        if (!zelkor::JointCommit::Pending(path))
+            path = zelkor::SetVolumes::FirstVolumeOf(path);
         zelkor::JointCommit::Complete(path);
         if (zelkor::JointCommit::Pending(path))
             return Report(error, ZLK_IO,
                           path + ": the commit left by a rebuild could not be completed (its files are locked by "
                                  "a running zelkor, or cannot be renamed or removed here)");
+        return Ok(error);
+    });
+}
+
+uint32_t zlk_volume_count(const zlk_archive* archive)
+{
+    if (!archive)
+        return 0;
+    return archive->set ? static_cast<uint32_t>(archive->set->VolumeCount()) : 1;
+}
+
+zlk_status zlk_open_volumes(const zlk_archive* archive, zlk_error* error)
+{
+    if (!archive)
+        return Report(error, ZLK_MISUSE, "zlk_open_volumes: no archive");
+    return Guarded(error, [&] {
+        if (archive->set)
+            archive->set->OpenAll();
         return Ok(error);
     });
 }

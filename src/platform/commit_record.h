@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_system.h"
 
 namespace zelkor {
 
@@ -56,10 +57,12 @@ public:
         bool operator==(const Pair&) const = default;
     };
 
-    static constexpr std::size_t MaxPairs = 4;
+    // Room for a volume set: two files per volume (the archive and its key
+    // file) and the set's manifest.
+    static constexpr std::size_t MaxPairs = 1024;
     static constexpr std::size_t MaxTargetLength = 4096;
     // No record of MaxPairs pairs of the longest names is longer.
-    static constexpr std::size_t MaxSize = 64 * 1024;
+    static constexpr std::size_t MaxSize = 10 + MaxPairs * (2 + MaxTargetLength + 2 + MaxEntryNameLength + 32) + 4;
 
     std::vector<Pair> pairs;  // the primary last
 

@@ -1,5 +1,6 @@
 #include "platform/joint_commit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <vector>
@@ -14,6 +15,7 @@ namespace zelkor {
 namespace {
 
 std::atomic<void (*)()> hookBetweenRenames{nullptr};
+std::atomic<void (*)()> hookBeforeRecord{nullptr};
 
 void SyncDirectory(const std::string& directory)
 {
@@ -93,7 +95,12 @@ void JointCommit::SetHookBetweenRenames(void (*hook)())
     hookBetweenRenames.store(hook);
 }
 
-OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards)
+void JointCommit::SetHookBeforeRecord(void (*hook)())
+{
+    hookBeforeRecord.store(hook);
+}
+
+OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span<const std::string> removals)
 {
     if (guards.empty())
         return nullptr;
@@ -126,6 +133,8 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards)
     }
     const std::string recordName = CommitRecord::NameFor(NamePart(primary->Resolved()));
     const std::string recordPath = directory + recordName;
+    if (void (*hook)() = hookBeforeRecord.load())
+        hook();
     SignalCleanup::Registration recordCleanup(recordPath);
     if (!WriteRecord(directory, recordName, record)) {
         const int error = errno;
@@ -145,6 +154,11 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards)
     for (OutputGuard* guard : guards)
         renames.push_back({guard->Temporary(), guard->Resolved()});
     SignalCleanup::Completion completion(renames);
+    // A request to stop removes what is registered after it completed the
+    // renames, so the retired files go then too, and never before.
+    std::vector<SignalCleanup::Registration> retired;
+    for (const std::string& path : removals)
+        retired.emplace_back(path);
     for (OutputGuard* guard : guards)
         guard->Uncover();
     for (std::size_t i = 0; i < guards.size(); ++i) {
@@ -170,6 +184,16 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards)
     }
     for (OutputGuard* guard : guards)
         guard->SyncDirectory();
+    std::vector<std::string> emptied;
+    for (std::size_t i = 0; i < removals.size(); ++i) {
+        RemoveFile(removals[i]);
+        retired[i].Release();
+        const std::string parent = DirectoryPart(removals[i]);
+        if (std::find(emptied.begin(), emptied.end(), parent) == emptied.end())
+            emptied.push_back(parent);
+    }
+    for (const std::string& parent : emptied)
+        SyncDirectory(parent);
     RemoveFile(recordPath);
     recordCleanup.Release();
     for (OutputGuard* guard : guards)

@@ -18,7 +18,7 @@ namespace zelkor {
 // directory; from then on a request to stop
 // (SignalCleanup) completes the renames instead of removing the files; the
 // renames back to back, the primary's last; the targets' directories flushed;
-// the record removed; the locks released. Complete is for whoever works on the
+// the files the commit retires removed; the record removed; the locks released. Complete is for whoever works on the
 // primary target next (a writer before it opens its guards, a reader before it
 // opens the files). Both are safe on any thread; they share no state but the
 // test hook.
@@ -29,7 +29,13 @@ public:
     // flushed, recorded or renamed: when that happened before the first rename,
     // every guard is discarded and no target has changed; after it, the record
     // and the temporary files not yet renamed are kept for Complete.
-    static OutputGuard* Commit(std::span<OutputGuard* const> guards);
+    //
+    // `removals` are files that the new ones make obsolete (volumes that a
+    // smaller set no longer has). They go only once the commit is decided:
+    // after the renames, or at a request to stop after the renames have been
+    // completed. The record does not name them, so a crash after the renames
+    // can leave them; the caller records them where its next run finds them.
+    static OutputGuard* Commit(std::span<OutputGuard* const> guards, std::span<const std::string> removals = {});
 
     // When a record is left beside `primary` (a path as given to an
     // OutputGuard, links followed the same way) and every target it names can
@@ -60,6 +66,10 @@ public:
     // For tests: called by Commit between the first rename and the next, so that
     // a signal or a kill can be delivered exactly there. Null for none.
     static void SetHookBetweenRenames(void (*hook)());
+    // For tests: called by Commit once every file is flushed and closed, before
+    // the record is written: the last moment at which stopping keeps the old
+    // files. Null for none.
+    static void SetHookBeforeRecord(void (*hook)());
 };
 
 }  // namespace zelkor

@@ -17,6 +17,14 @@ std::string Join(std::string_view a, std::string_view b, std::string_view c = {}
 
 std::string CannotCompress(std::string_view source) { return Join("Cannot compress ", source, "!"); }
 std::string CannotStore(std::string_view source) { return Join("Cannot store ", source, "!"); }
+std::string SplitIntoVolumes(std::string_view archive)
+{
+    return Join(archive, " cannot pass 4 GiB; a VolumeSize attribute splits it into volumes!");
+}
+std::string SetHasEveryVolume(std::string_view archive, std::size_t volumes)
+{
+    return Join(archive, " has its ", std::to_string(volumes), " volumes; a larger VolumeSize holds more!");
+}
 std::string CannotCreate(std::string_view path) { return Join("Cannot create ", path, "!"); }
 std::string CannotReadKeySeed(std::string_view path) { return Join("Cannot read key seed ", path, "!"); }
 
@@ -112,6 +120,11 @@ std::string NotABoolean(std::string_view attribute, std::string_view value)
 std::string NotALevel(std::string_view attribute, std::string_view value, std::string_view taken)
 {
     return Join(attribute, "=\"", value, "\" is not a level from 1 to 12, taken as ", Join(taken, "!"));
+}
+
+std::string NotAVolumeSize(std::string_view value, std::uint64_t most)
+{
+    return Join("VolumeSize=\"", value, "\" is not a size of 1 to ", std::to_string(most), " bytes, taken as absent!");
 }
 
 std::string RepeatedAttribute(std::string_view name)

@@ -4,6 +4,7 @@
 // status 1, or 3 when an output was not written; failures with 2. The README
 // lists every one with what it means.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +14,10 @@ namespace zelkor::message {
 // A source left out of an archive: it cannot be read, or the format cannot hold it.
 std::string CannotCompress(std::string_view source);
 std::string CannotStore(std::string_view source);
+// What would have stored a source that the format cannot hold: a lone archive
+// reached 4 GiB, or a set has every volume it may have.
+std::string SplitIntoVolumes(std::string_view archive);
+std::string SetHasEveryVolume(std::string_view archive, std::size_t volumes);
 // A pack command skipped whole.
 std::string CannotCreate(std::string_view path);
 std::string CannotReadKeySeed(std::string_view path);
@@ -53,6 +58,7 @@ std::string UnknownElement(std::string_view name);
 std::string UnknownAttribute(std::string_view name, std::string_view element);
 std::string NotABoolean(std::string_view attribute, std::string_view value);
 std::string NotALevel(std::string_view attribute, std::string_view value, std::string_view taken);
+std::string NotAVolumeSize(std::string_view value, std::uint64_t most);
 std::string RepeatedAttribute(std::string_view name);
 std::string IgnoreMatchedNothing(std::string_view pattern);
 

@@ -176,6 +176,10 @@ bool OutputGuard::Sync()
 
 bool OutputGuard::Prepare()
 {
+    // Prepared early (a volume of a set, finished before the others), it is
+    // prepared once: the file is closed, and its status is the one taken then.
+    if (prepared_)
+        return true;
     if (temporary_.empty() || !Sync())
         return false;
     preparedStatus_ = file_.Status();

@@ -76,8 +76,8 @@ public:
     void Discard();
 
     // The steps of Commit. Prepare flushes (with `sync`) and closes the
-    // temporary file, which is then complete; false on failure, with the file
-    // still there to Discard. Uncover stops a signal from removing the prepared
+    // temporary file, which is then complete (once: a second call changes
+    // nothing); false on failure, with the file still there to Discard. Uncover stops a signal from removing the prepared
     // file, for a caller that covers it with a SignalCleanup::Completion. Place
     // renames it;
     // false when that fails, with the file left as it was. SyncDirectory

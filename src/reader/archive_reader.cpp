@@ -140,6 +140,8 @@ void ArchiveReader::Open(Visitor* visitor)
                                      ArchiveFormatError::Cause::ForeignKeyFile);
     }
     cipher_ = std::make_unique<EntryCipher>(ArchiveKey::FromShares(header_, keyHeader_ ? &*keyHeader_ : nullptr));
+    if (visitor)
+        visitor->Header(header_);
     CheckStructure(visitor);
 }
 

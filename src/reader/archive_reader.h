@@ -51,6 +51,7 @@ public:
         std::uint64_t index = 0;       // in archive order, from 0
         std::uint64_t offset = 0;      // of its FileEntry; the stored bytes follow
         std::uint64_t nameOffset = 0;  // of its NameRecord; 0 without a key file
+        std::uint32_t volume = 0;      // read as part of a set: the volume it lies in
     };
 
     struct Entry {
@@ -65,11 +66,13 @@ public:
 
     using ContentStatus = EntryReader::Status;
 
-    // Told of every entry while the structure is checked, in archive order,
-    // with the position of its name record when there is a key file.
+    // Told of the archive's header, then of every entry while the structure
+    // is checked, in archive order, with the position of its name record when
+    // there is a key file.
     class Visitor {
     public:
         virtual ~Visitor() = default;
+        virtual void Header(const ArchiveHeader&) {}
         virtual void Visit(const Position& position, const FileEntry& fields) = 0;
     };
 

@@ -35,24 +35,33 @@ public:
 // Builds the index as the reader checks the structure.
 class IndexedArchive::Indexer : public ArchiveReader::Visitor {
 public:
-    explicit Indexer(IndexedArchive& archive) : archive_(archive) {}
+    Indexer(IndexedArchive& archive, ArchiveReader::Visitor* observer) : archive_(archive), observer_(observer) {}
+
+    void Header(const ArchiveHeader& header) override
+    {
+        if (observer_)
+            observer_->Header(header);
+    }
 
     void Visit(const ArchiveReader::Position& position, const FileEntry& fields) override
     {
         // A checked entry lies below 4 GiB, and so fewer than 2^32 of them do.
         archive_.entries_.push_back({static_cast<std::uint32_t>(position.offset), fields.storedSize});
         archive_.byHash_.push_back({fields.nameHash, static_cast<std::uint32_t>(position.index)});
+        if (observer_)
+            observer_->Visit(position, fields);
     }
 
 private:
     IndexedArchive& archive_;
+    ArchiveReader::Visitor* observer_;
 };
 
 IndexedArchive::IndexedArchive(std::unique_ptr<ByteSource> archive, std::unique_ptr<ByteSource> keyFile,
-                               std::pmr::memory_resource* memory)
+                               std::pmr::memory_resource* memory, ArchiveReader::Visitor* observer)
     : memory_(memory), entries_(memory), byHash_(memory)
 {
-    Indexer indexer(*this);
+    Indexer indexer(*this, observer);
     reader_ = std::make_unique<ArchiveReader>(std::move(archive), std::move(keyFile), &indexer, memory);
     entries_.shrink_to_fit();
     byHash_.shrink_to_fit();
@@ -185,21 +194,29 @@ std::optional<std::string_view> IndexedArchive::TrustedName(std::uint64_t index,
 
 std::optional<std::uint64_t> IndexedArchive::Find(std::string_view path) const
 {
+    const std::optional<Match> match = Lookup(path);
+    if (!match)
+        return std::nullopt;
+    return match->index;
+}
+
+std::optional<IndexedArchive::Match> IndexedArchive::Lookup(std::string_view path) const
+{
     const std::uint32_t hash = NameHash(path);
     auto slot = std::lower_bound(byHash_.begin(), byHash_.end(), hash,
                                  [](const HashSlot& a, std::uint32_t b) { return a.hash < b; });
     if (slot == byHash_.end() || slot->hash != hash)
         return std::nullopt;
     if (!HasNames())
-        return slot->index;
+        return Match{slot->index, true};
     const Names& names = LoadedNames();
-    std::optional<std::uint64_t> untrusted;
+    std::optional<Match> untrusted;
     for (; slot != byHash_.end() && slot->hash == hash; ++slot) {
         const std::string_view name = NameIn(names, slot->index);
         if (SameName(name, path))
-            return slot->index;
+            return Match{slot->index, true};
         if (!untrusted && NameHash(name) != hash)
-            untrusted = slot->index;
+            untrusted = Match{slot->index, false};
     }
     return untrusted;
 }

@@ -34,9 +34,11 @@ public:
 
     // Opens and checks both sources (`keyFile` null for none), as ArchiveReader
     // does. `memory` serves the index, the names and the buffers of the check,
-    // and must outlive the archive.
+    // and must outlive the archive. `observer`, when given, sees the header and
+    // every entry as the structure is checked.
     IndexedArchive(std::unique_ptr<ByteSource> archive, std::unique_ptr<ByteSource> keyFile,
-                   std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+                   std::pmr::memory_resource* memory = std::pmr::get_default_resource(),
+                   ArchiveReader::Visitor* observer = nullptr);
     ~IndexedArchive() override;
     IndexedArchive(const IndexedArchive&) = delete;
     IndexedArchive& operator=(const IndexedArchive&) = delete;
@@ -60,6 +62,14 @@ public:
     // that, the first of them whose name cannot be trusted. Without a key file,
     // the first entry with the path's name hash. Nothing when none is.
     std::optional<std::uint64_t> Find(std::string_view path) const override;
+
+    // What Find gives, and whether its name is trusted (always, without a key
+    // file), so that a lookup over several archives can follow the same rule.
+    struct Match {
+        std::uint64_t index = 0;
+        bool trusted = false;
+    };
+    std::optional<Match> Lookup(std::string_view path) const;
 
     // Entry `index`'s content, checked, into the start of `buffer`; its fields
     // go to `fields`. Nothing, and nothing written, when the buffer is smaller

@@ -42,6 +42,8 @@ void CheckAttributes(const ElementRule& rule, const pt::ptree& element, const Wa
             warn(element, item, message::NotABoolean(v::BuildKeyfile, value.data()));
         else if (name == v::Level && !language::Level(value.data()))
             warn(element, item, message::NotALevel(v::Level, value.data(), std::to_string(CompressionLevel)));
+        else if (name == v::VolumeSize && !language::VolumeSize(value.data()))
+            warn(element, item, message::NotAVolumeSize(value.data(), language::MaxVolumeSize));
         seen.push_back(name);
     }
 }

@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::string_view RootChildren[] = {v::CreateOrvanPack, v::CreateOrvanPackXml};
 constexpr std::string_view PackAttributes[] = {v::ArchivePath, v::BuildKeyfile, v::KeyPath, v::KeySeedPath,
-                                               v::Store,       v::Level,   v::PatchOf};
+                                               v::Store,       v::Level,   v::PatchOf, v::VolumeSize};
 constexpr std::string_view PackChildren[] = {v::File};
 constexpr std::string_view FileAttributes[] = {v::ArchivedPath};
 constexpr std::string_view GenerateAttributes[] = {v::Input,   v::XmlPath,     v::ArchivePath, v::BuildKeyfile,

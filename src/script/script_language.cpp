@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/archive_format.h"
+#include "platform/byte_size.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor::language {
@@ -86,6 +87,20 @@ bool BooleanAttribute(const Element& element, std::string_view name)
 {
     const std::optional<std::string> value = OptionalAttribute(element, name);
     return value && Boolean(*value).value_or(false);
+}
+
+std::optional<std::uint64_t> VolumeSize(const std::string& value)
+{
+    const std::optional<std::uint64_t> size = ParseByteSize(value);
+    if (!size || *size == 0 || *size > MaxVolumeSize)
+        return std::nullopt;
+    return size;
+}
+
+std::optional<std::uint64_t> VolumeSizeAttribute(const Element& element)
+{
+    const std::optional<std::string> value = OptionalAttribute(element, vocabulary::VolumeSize);
+    return value ? VolumeSize(*value) : std::nullopt;
 }
 
 std::string FileSystemPath(std::string path)

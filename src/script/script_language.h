@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,15 @@ std::optional<int> Level(const std::string& value);
 // The Level attribute of a pack command, read as Level does; absent or not a
 // level reads as CompressionLevel (ScriptCheck names the latter).
 int LevelAttribute(const Element& element);
+// A VolumeSize value: a size as ParseByteSize reads it ("2G", "500M",
+// "700000000"), of 1 byte to MaxVolumeSize; nothing for anything else.
+// MaxVolumeSize is the 4 GiB an archive can address less one entry header.
+inline constexpr std::uint64_t MaxVolumeSize = (std::uint64_t{1} << 32) - 20;
+std::optional<std::uint64_t> VolumeSize(const std::string& value);
+
+// A VolumeSize attribute, read as VolumeSize does; absent or not a size reads
+// as absent (ScriptCheck names the latter).
+std::optional<std::uint64_t> VolumeSizeAttribute(const Element& element);
 
 // The text of an element (File, Add): its character data and CDATA sections
 // joined, untrimmed.

@@ -28,6 +28,7 @@ inline constexpr std::string_view Pattern = "Pattern";
 inline constexpr std::string_view Store = "Store";
 inline constexpr std::string_view Level = "Level";
 inline constexpr std::string_view PatchOf = "PatchOf";
+inline constexpr std::string_view VolumeSize = "VolumeSize";
 
 // What separates the patterns of a Store attribute.
 inline constexpr char StoreSeparator = ';';

@@ -420,6 +420,17 @@ TEST_F(StatusRecordsTest, BuildRecordsRoundTrip)
         EXPECT_FALSE(BuildRecords::Decode(bad)) << c.what;
     }
 
+    // A volume set's record carries its further files after the entries; any
+    // other length than their count gives is refused.
+    record.setFiles = {RecordedStatus{6, 7, 8, 9, 10}, RecordedStatus{11, 12, 13, 14, 15}};
+    const Bytes set = BuildRecords::Encode(record);
+    EXPECT_EQ(BuildRecords::Decode(set), record);
+    for (const std::size_t size : {good.size() + 1, good.size() + 4, set.size() - 1, set.size() + 1}) {
+        Bytes resized = set;
+        resized.resize(size);
+        EXPECT_FALSE(BuildRecords::Decode(resized)) << size;
+    }
+
     // A source is known by its name, its status and its Store choice, each.
     const BuildRecords::Digest a = BuildRecords::SourceOf("/src/a", record.archive, false);
     RecordedStatus touched = record.archive;

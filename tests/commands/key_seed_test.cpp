@@ -297,6 +297,41 @@ TEST_F(UnchangedBuildTest, AnyChangedInputBuildsAgain)
     }
 }
 
+TEST_F(UnchangedBuildTest, AnUnchangedSetLeavesEveryVolumeInPlace)
+{
+    std::string files;
+    for (const char* name : {"text", "noise", "small", "empty"})
+        files += FileElement(name, std::string("src/") + name);
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeySeedPath=\"seed\" "
+                         "VolumeSize=\"200K\">\n" + files + "</CreateOrvanPack>\n");
+    const std::vector<std::string> set = {"out/a.pak.set", "out/a_001.pak", "out/a_001.pak.zlk", "out/a_002.pak",
+                                          "out/a_002.pak.zlk"};
+    const auto inodes = [&] {
+        std::vector<std::uint64_t> found;
+        for (const std::string& file : set)
+            found.push_back(Inode(file));
+        return found;
+    };
+    ASSERT_EQ(Build({}).status, 0);
+    ASSERT_NE(Inode("out/a_002.pak"), 0u);
+    Expect();
+    std::vector<std::uint64_t> before = inodes();
+    EXPECT_TRUE(LeftInPlace());
+    EXPECT_EQ(inodes(), before);
+    // A later volume replaced by a copy of itself, or another VolumeSize:
+    // built again, every file.
+    ReplaceByCopy("out/a_001.pak.zlk");
+    before = inodes();
+    EXPECT_FALSE(LeftInPlace());
+    for (std::size_t i = 0; i < set.size(); ++i)
+        EXPECT_NE(inodes()[i], before[i]) << set[i];
+    EXPECT_TRUE(LeftInPlace());
+    WriteScript("s.xml", "<CreateOrvanPack ArchivePath=\"out/a.pak\" BuildKeyfile=\"true\" KeySeedPath=\"seed\" "
+                         "VolumeSize=\"300K\">\n" + files + "</CreateOrvanPack>\n");
+    ASSERT_EQ(Build({}).status, 0);
+    EXPECT_FALSE(Exists("out/a_002.pak"));
+}
+
 TEST_F(UnchangedBuildTest, ABuildThatWarnedIsBuiltAgainWithItsWarnings)
 {
     WriteScript("w.xml", "<CreateOrvanPack ArchivePath=\"out/w.pak\" KeySeedPath=\"seed\">" +

@@ -18,6 +18,7 @@
 #include "cache/compression_cache.h"
 #include "cache/local_store.h"
 #include "commands/command_reader.h"
+#include "commands/volume_set_writer.h"
 #include "pack/file_job.h"
 #include "pack/previous_build.h"
 #include "platform/file_system.h"
@@ -109,8 +110,8 @@ protected:
     Reads Build(ArchiverRun* run, const PackCommand& pack, const std::function<void(std::size_t)>& before = {})
     {
         fs::create_directories(dir_ / "out");
-        ArchiveWriter writer;
-        EXPECT_TRUE(writer.Create(pack.archive, pack.keyFile ? &*pack.keyFile : nullptr, *material_));
+        VolumeSetWriter writer;
+        EXPECT_TRUE(writer.Create(pack.archive, pack.keyFile ? &*pack.keyFile : nullptr, &*material_, pack.volumeSize));
         std::optional<UnchangedBuild> unchanged;
         std::unique_ptr<PreviousBuild> previous;
         if (run) {
@@ -129,10 +130,7 @@ protected:
             EXPECT_TRUE(loaded) << pack.sources[i].path;
             if (!loaded)
                 return reads;
-            if (loaded->stream)
-                EXPECT_EQ(writer.AddStreamed(*pack.sources[i].archivedPath, *loaded), ArchiveWriter::Streamed::Added);
-            else
-                EXPECT_TRUE(writer.AddFile(*pack.sources[i].archivedPath, *loaded));
+            EXPECT_EQ(writer.AddFile(*pack.sources[i].archivedPath, *loaded), VolumeSetWriter::Added::Stored);
             reads[i] = loaded->settled;
         }
         previous.reset();
@@ -151,8 +149,8 @@ protected:
     // Whether `run` would leave the last build of `pack` in place.
     bool LeftInPlace(ArchiverRun& run, const PackCommand& pack)
     {
-        ArchiveWriter writer;
-        EXPECT_TRUE(writer.Create(pack.archive, &*pack.keyFile, *material_));
+        VolumeSetWriter writer;
+        EXPECT_TRUE(writer.Create(pack.archive, &*pack.keyFile, &*material_, pack.volumeSize));
         std::uint64_t bytes = 0;
         const bool left = UnchangedBuild(pack, *material_, *run.cache).Matches(writer, bytes);
         writer.Abandon();

@@ -28,10 +28,10 @@ void InspectTest::WriteSources()
         dir_.Write("src/" + name, content);
 }
 
-void InspectTest::Pack(const std::string& archive, bool keyFile)
+void InspectTest::Pack(const std::string& archive, bool keyFile, const std::string& attributes)
 {
     std::string script = "<ScriptFile><CreateOrvanPack ArchivePath=\"" + archive + "\" BuildKeyfile=\"" +
-                         (keyFile ? "true" : "false") + "\">\n";
+                         (keyFile ? "true" : "false") + "\" " + attributes + ">\n";
     for (const auto& [name, content] : sources_)
         script += "<File ArchivedPath=\"" + name + "\"><![CDATA[src/" + name + "]]></File>\n";
     script += "</CreateOrvanPack></ScriptFile>\n";

@@ -25,8 +25,8 @@ protected:
     void WriteSources();
 
     // Packs the sources into `archive` with the archiver, with its default key
-    // file (archive + ".zlk") when `keyFile`.
-    void Pack(const std::string& archive, bool keyFile);
+    // file (archive + ".zlk") when `keyFile`, and further `attributes`.
+    void Pack(const std::string& archive, bool keyFile, const std::string& attributes = "");
 
     // Writes `entries` into `archive` with the archive writer, stored raw, with
     // the key file `archive` + ".zlk" when `keyFile`. Names are taken as given.

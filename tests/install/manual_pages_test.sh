@@ -32,6 +32,8 @@ done <<'TEXTS'
 Cannot compress SOURCE!
 ARCHIVE not written: none of its N files could be stored!
 Cannot store SOURCE!
+ARCHIVE cannot pass 4 GiB; a VolumeSize attribute splits it into volumes!
+ARCHIVE has its 256 volumes; a larger VolumeSize holds more!
 Cannot create PATH!
 Cannot read key seed PATH!
 Cannot read patch base BASE!
@@ -56,6 +58,7 @@ SCRIPT(LINE): unknown element <NAME> ignored!
 SCRIPT(LINE): unknown attribute NAME of <ELEMENT> ignored!
 SCRIPT(LINE): BuildKeyfile="VALUE" is not true or false, taken as false!
 SCRIPT(LINE): Level="VALUE" is not a level from 1 to 12, taken as 9!
+SCRIPT(LINE): VolumeSize="VALUE" is not a size of 1 to 4294967276 bytes, taken as absent!
 SCRIPT(LINE): attribute NAME repeated, the first one used!
 PATH: cannot open file
 PATH(LINE): REASON

@@ -146,5 +146,49 @@ TEST_F(PatchRoundTripTest, BaseAndPatchMountedTogetherReadTheNewTree)
     zlk_mounts_destroy(mounts);
 }
 
+// A base built as a volume set, and a patch of it written as a set too: the
+// patch's identity spans its volumes, its deletion list lies beside its first
+// volume, and both mount as archives do.
+TEST_F(PatchRoundTripTest, SetsServeAsBaseAndAsPatch)
+{
+    Tree before;
+    for (unsigned i = 0; i < 12; ++i)
+        before["data/file" + std::to_string(i) + ".bin"] = testing::RandomBytes(3000 + i, i);
+    Tree after = before;
+    for (unsigned i : {2u, 7u, 9u})
+        after["data/file" + std::to_string(i) + ".bin"] = testing::RandomBytes(3000 + i, 100 + i);
+    after["data/added.bin"] = testing::RandomBytes(5000, 50);
+    after.erase("data/file4.bin");
+
+    ASSERT_EQ(Pack(Command("base.pak", "v1", before, " VolumeSize=\"8K\"")).status, 0);
+    ASSERT_TRUE(std::filesystem::exists(dir_ / "base_003.pak"));
+    const testing::ToolRun run = Pack(Command("patch.pak", "v2", after, " PatchOf=\"base.pak\" VolumeSize=\"8K\""));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, testing::Banner(1) + "patch.pak: a patch of base.pak: 4 entries stored, 1 deleted\n");
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "patch_001.pak"));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "patch.pak.del"));
+
+    zlk_mounts* mounts = nullptr;
+    ASSERT_EQ(zlk_mounts_create(&mounts), ZLK_OK);
+    zlk_error error;
+    ASSERT_EQ(zlk_mount(mounts, (dir_ / "base.pak").string().c_str(), nullptr, 0, &error), ZLK_OK) << error.message;
+    ASSERT_EQ(zlk_mount(mounts, (dir_ / "patch.pak").string().c_str(), nullptr, 1, &error), ZLK_OK) << error.message;
+    for (const auto& [name, content] : after)
+        EXPECT_EQ(Lookup(mounts, name), content) << name;
+    EXPECT_EQ(Lookup(mounts, "data/file4.bin"), std::nullopt);
+    zlk_mounts_destroy(mounts);
+
+    // A patch with a source stored raw large enough to be streamed as it is
+    // written: the entry counts in the identity its deletion list names.
+    after["movies/intro.bik"] = testing::RandomBytes((4 << 20) + 1, 60);
+    ASSERT_EQ(Pack(Command("lone.pak", "v3", after, " PatchOf=\"base.pak\" Store=\"*.bik\"")).status, 0);
+    ASSERT_EQ(zlk_mounts_create(&mounts), ZLK_OK);
+    ASSERT_EQ(zlk_mount(mounts, (dir_ / "base.pak").string().c_str(), nullptr, 0, &error), ZLK_OK) << error.message;
+    ASSERT_EQ(zlk_mount(mounts, (dir_ / "lone.pak").string().c_str(), nullptr, 1, &error), ZLK_OK) << error.message;
+    EXPECT_EQ(Lookup(mounts, "movies/intro.bik"), after["movies/intro.bik"]);
+    EXPECT_EQ(Lookup(mounts, "data/file4.bin"), std::nullopt);
+    zlk_mounts_destroy(mounts);
+}
+
 }  // namespace
 }  // namespace zelkor

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,6 +30,19 @@ using testing::TempDir;
 using testing::WriteFile;
 
 // --- The record ---------------------------------------------------------------
+
+// MaxPairs + 1 pairs of distinct targets, the primary `a.pak` last.
+std::vector<CommitRecord::Pair> MorePairsThanARecordHolds(const std::string& archive)
+{
+    std::vector<CommitRecord::Pair> pairs;
+    for (std::size_t i = 0; i < CommitRecord::MaxPairs; ++i) {
+        std::string target = std::to_string(i);
+        target += ".pak";
+        pairs.push_back({target, OutputGuard::HiddenName(target, "x0Y1z2")});
+    }
+    pairs.push_back({"a.pak", archive});
+    return pairs;
+}
 
 // The identity of the file at `path` as a record gives it.
 CommitRecord::Identity IdentityOf(const fs::path& path)
@@ -73,7 +87,7 @@ TEST(CommitRecordTest, RoundTripAndEveryRefusedForm)
         std::vector<CommitRecord::Pair> pairs;
     } refused[] = {
         {"no pairs", {}},
-        {"five pairs", std::vector<CommitRecord::Pair>(5, {"a.pak", archive})},
+        {"more pairs than a record holds", MorePairsThanARecordHolds(archive)},
         {"the primary elsewhere", {{"/out/a.pak", archive}}},
         {"the primary in a subdirectory", {{"sub/a.pak", archive}}},
         {"another primary", {{"b.pak", OutputGuard::HiddenName("b.pak", "x0Y1z2")}}},
@@ -106,7 +120,8 @@ protected:
 
     // Writes a new key file and archive and commits them together; 0 when
     // that worked, 1 when the commit failed, 3 when the files could not be made.
-    int Commit() const
+    // `removals` are retired by the commit.
+    int Commit(std::span<const std::string> removals = {}) const
     {
         OutputGuard key(Path("keys/a.zlk"), {.lock = true, .sync = true});
         OutputGuard archive(Path("a.pak"), {.lock = true, .sync = true});
@@ -114,19 +129,23 @@ protected:
             !archive.Output().WriteAll("new archive", 11))
             return 3;
         OutputGuard* const guards[] = {&key, &archive};
-        return JointCommit::Commit(guards) ? 1 : 0;
+        return JointCommit::Commit(guards, removals) ? 1 : 0;
     }
 
 #ifndef _WIN32
     // Commit in a child process that has the tools' signal handling, with
-    // `hook` between the two renames; the child's wait status.
-    int CommitInChild(void (*hook)())
+    // `hook` between the two renames (or, with `beforeRecord`, before the
+    // record is written); the child's wait status.
+    int CommitInChild(void (*hook)(), std::span<const std::string> removals = {}, bool beforeRecord = false)
     {
         const pid_t child = ::fork();
         if (child == 0) {
             SignalCleanup::Install();
-            JointCommit::SetHookBetweenRenames(hook);
-            ::_exit(Commit());
+            if (beforeRecord)
+                JointCommit::SetHookBeforeRecord(hook);
+            else
+                JointCommit::SetHookBetweenRenames(hook);
+            ::_exit(Commit(removals));
         }
         int status = 0;
         ::waitpid(child, &status, 0);
@@ -188,6 +207,43 @@ TEST_F(JointCommitTest, AKillBetweenTheRenamesIsCompletedByTheNextOne)
     JointCommit::Complete(Path("a.pak"));
     ExpectPair("new key", "new archive");
     EXPECT_EQ(Names(), onlyThePair_);  // the lock files went with the locks Complete took
+#endif
+}
+
+TEST_F(JointCommitTest, RetiredFilesGoOnlyOnceTheCommitIsDecided)
+{
+    ZELKOR_POSIX_ONLY("a child process stopped by a signal");
+#ifndef _WIN32
+    // Where the commit stops, and whether the new pair and the retirement of
+    // the old volume follow. Killed outright after the renames, the record
+    // does not name the retired file: the commit completes without it.
+    const struct {
+        const char* where;
+        void (*hook)();
+        bool beforeRecord;
+        bool committed;
+        bool retired;
+    } rows[] = {
+        {"not stopped", nullptr, false, true, true},
+        {"a SIGTERM before the record", [] { ::raise(SIGTERM); }, true, false, false},
+        {"a SIGTERM between the renames", [] { ::raise(SIGTERM); }, false, true, true},
+        {"a SIGKILL between the renames", [] { ::raise(SIGKILL); }, false, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.where);
+        SetUp();
+        dir_.Write("a_001.pak", "old volume");
+        const std::string removals[] = {Path("a_001.pak")};
+        CommitInChild(row.hook, removals, row.beforeRecord);
+        JointCommit::Complete(Path("a.pak"));
+        if (row.committed)
+            ExpectPair("new key", "new archive");
+        else
+            ExpectPair("old key", "old archive");
+        EXPECT_EQ(fs::exists(dir_ / "a_001.pak"), !row.retired);
+        fs::remove(dir_ / "a_001.pak");
+        EXPECT_EQ(Names(), onlyThePair_);
+    }
 #endif
 }
 
