@@ -245,6 +245,12 @@ std::string NotALevel(std::string_view attribute, std::string_view value, std::s
     return Join(attribute, "=\"", value, "\" is not a level from 1 to 12, taken as ", Join(taken, "!"));
 }
 std::string Count(std::size_t n) { return std::to_string(n) + (n == 1 ? " entry" : " entries") + " stored"; }
+std::string Patched(std::string_view archive, std::size_t n)
+{
+    if (n == 0)
+        return Join(archive, ": nothing changed");
+    return Join(archive, ": ", std::to_string(n), " changed");
+}
 std::string At(std::string_view script, unsigned long line) { return Join(script, "(", std::to_string(line), ")"); }
 '''
 HEADER = r'''
@@ -254,7 +260,8 @@ inline constexpr std::string_view Advice = "; read the archive alone with"
 '''
 EXTRA = [("No such node (ScriptFile)", "No such node"), ("No such node (<xmlattr>.NAME)", "No such node")]
 GOOD = ['Cannot store SOURCE!', 'SCRIPT(LINE): Level="VALUE" is not a level from 1 to 12, taken as 9!',
-        'N entries stored', '1 entry stored', '…; read the archive alone with --no-key']
+        'N entries stored', '1 entry stored', '…; read the archive alone with --no-key',
+        'ARCHIVE: nothing changed', 'ARCHIVE: N changed']
 CASES = [
     (GOOD, []),
     (GOOD[1:], ["doc lacks zelkor's message CannotStore: Cannot\\ store\\ \\S+!"]),
@@ -268,6 +275,7 @@ CASES = [
     (GOOD + ['Level="VALUE" is not a level from 1 to 12, taken as 9!', 'hint: Cannot store SOURCE!'], []),
     (GOOD + ['; read the archive alone with --no-key, then more'],
      ["doc has a line that zelkor does not say: ; read the archive alone with --no-key, then more"]),
+    (GOOD + ['ARCHIVE: nothing chnged'], ["doc has a line that zelkor does not say: ARCHIVE: nothing chnged"]),
     (GOOD + ['No such node (ScriptFile)'], []),
     (GOOD + ['No such node (nothing)'], ["doc has a line that zelkor does not say: No such node (nothing)"]),
 ]
@@ -281,7 +289,7 @@ def self_test():
         failures += 1
     messages = read_catalogue(CATALOGUE, HEADER)
     names = sorted(message.name for message in messages)
-    if names != ["Advice", "CannotStore", "Count", "NotALevel"]:
+    if names != ["Advice", "CannotStore", "Count", "NotALevel", "Patched"]:
         print(f"read the messages {names}")
         failures += 1
     for number, (lines, expected) in enumerate(CASES, 1):
