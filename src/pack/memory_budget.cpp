@@ -46,11 +46,18 @@ std::uint64_t MemoryBudget::Peak() const
 
 void MemoryBudget::Give(std::uint64_t bytes)
 {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        reserved_ -= bytes;
-    }
+    // Notified under the lock: the last reservation may be handed back on a
+    // worker just before the budget's owner destroys it, and the destructor
+    // takes the lock, so the condition variable is never destroyed while a
+    // notification is still under way.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    reserved_ -= bytes;
     released_.notify_all();
+}
+
+MemoryBudget::~MemoryBudget()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
 }
 
 }  // namespace zelkor

@@ -19,6 +19,7 @@ namespace zelkor {
 class MemoryBudget {
 public:
     explicit MemoryBudget(std::uint64_t bytes) : bytes_(bytes) {}
+    ~MemoryBudget();
     MemoryBudget(const MemoryBudget&) = delete;
     MemoryBudget& operator=(const MemoryBudget&) = delete;
 
