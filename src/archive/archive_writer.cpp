@@ -11,8 +11,8 @@
 #include <xxhash.h>
 
 #include "archive/archive_write_error.h"
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
-#include "platform/joint_commit.h"
 
 namespace zelkor {
 

@@ -13,9 +13,9 @@
 #include "archive/loaded_file.h"
 #include "archive/records_digest.h"
 #include "archive/stored_hash.h"
+#include "output/output_guard.h"
 #include "platform/file.h"
 #include "platform/named_path.h"
-#include "platform/output_guard.h"
 
 namespace zelkor {
 

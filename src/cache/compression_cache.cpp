@@ -10,14 +10,14 @@
 
 #include "archive/archive_format.h"
 #include "archive/lz4_block_reader.h"
-#include "cache/cache_entry.h"
 #include "cache/layered_store.h"
 #include "cache/local_store.h"
-#include "cache/remote_store.h"
-#include "cache/remote_url.h"
-#include "platform/messages.h"
 #include "platform/wall_clock.h"
-#include "platform/warning_log.h"
+#include "remote/remote_store.h"
+#include "remote/remote_url.h"
+#include "runtime/messages.h"
+#include "runtime/warning_log.h"
+#include "store/cache_entry.h"
 
 namespace zelkor {
 

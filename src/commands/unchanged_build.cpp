@@ -5,12 +5,12 @@
 
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
-#include "commands/volume_set_writer.h"
 #include "cache/compression_cache.h"
-#include "cache/field_hasher.h"
 #include "commands/command_reader.h"
-#include "platform/file_system.h"
+#include "commands/volume_set_writer.h"
 #include "pack/previous_build.h"
+#include "platform/file_system.h"
+#include "records/field_hasher.h"
 
 namespace zelkor {
 

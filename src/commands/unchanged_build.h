@@ -9,7 +9,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/loaded_file.h"
-#include "cache/build_records.h"
+#include "records/build_records.h"
 
 namespace zelkor {
 

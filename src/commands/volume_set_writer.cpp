@@ -1,8 +1,8 @@
 #include "commands/volume_set_writer.h"
 
 #include "archive/archive_write_error.h"
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
-#include "platform/joint_commit.h"
 #include "reader/archive_reader.h"
 #include "reader/file_source.h"
 #include "reader/set_volumes.h"

@@ -11,8 +11,8 @@
 #include "archive/archive_writer.h"
 #include "archive/entry_identity.h"
 #include "archive/set_manifest.h"
+#include "output/output_guard.h"
 #include "platform/named_path.h"
-#include "platform/output_guard.h"
 
 namespace zelkor {
 

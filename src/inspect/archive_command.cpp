@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "inspect/inspect_messages.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

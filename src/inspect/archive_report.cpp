@@ -9,9 +9,9 @@
 
 #include "inspect/inspect_messages.h"
 #include "inspect/repeated_hashes.h"
-#include "inspect/report_page.h"
+#include "output/output_guard.h"
 #include "platform/file_system.h"
-#include "platform/output_guard.h"
+#include "report/report_page.h"
 
 namespace zelkor {
 
@@ -157,6 +157,9 @@ ArchiveReport::Contents ArchiveReport::Gather(const InspectedArchive& archive, E
     contents.largest = largest.Take();
     contents.incompressible = incompressible.Take();
     std::tie(contents.sharedNameHashes, contents.sharingEntries) = SharedNameHashes(archive, selector);
+    contents.archivePath = archive.ArchivePath();
+    contents.keyFileSummary = archive.KeyFileSummary();
+    contents.entries = selector.Entries(contents.totals.files);
     return contents;
 }
 
@@ -165,7 +168,7 @@ void ArchiveReport::Write(const InspectedArchive& archive, EntrySelector& select
 {
     const Contents contents = Gather(archive, selector);
     ReportPage::Drawn drawn;
-    const std::string page = ReportPage::Render(archive, selector, contents, drawn);
+    const std::string page = ReportPage::Render(contents, drawn);
 
     // The page never takes the place of what it describes. Asked before the
     // output is opened: on Windows the archive, open for reading here, keeps

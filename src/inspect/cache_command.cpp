@@ -4,12 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cache/cache_directory.h"
-#include "cache/cache_settings.h"
 #include "cache/local_store.h"
 #include "inspect/cache_report.h"
 #include "inspect/inspected_archive.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
+#include "store/cache_directory.h"
+#include "store/cache_settings.h"
 
 namespace zelkor {
 

@@ -9,7 +9,7 @@
 #include "commands/script_dry_run.h"
 #include "commands/script_processor.h"
 #include "platform/utf8.h"
-#include "platform/warning_log.h"
+#include "runtime/warning_log.h"
 
 namespace zelkor {
 

@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "inspect/archive_differ.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

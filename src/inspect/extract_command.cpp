@@ -5,7 +5,7 @@
 #include "inspect/archive_extractor.h"
 #include "inspect/entry_walk.h"
 #include "inspect/output_tree.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

@@ -17,7 +17,7 @@
 #include "inspect/list_command.h"
 #include "inspect/report_command.h"
 #include "inspect/verify_command.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

@@ -1,7 +1,7 @@
 #include "inspect/list_command.h"
 
 #include "inspect/archive_lister.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

@@ -2,7 +2,7 @@
 
 #include "inspect/archive_verifier.h"
 #include "inspect/entry_walk.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

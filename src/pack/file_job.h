@@ -12,11 +12,11 @@
 #include "archive/loaded_file.h"
 #include "archive/lz4_block_reader.h"
 #include "cache/compression_cache.h"
-#include "cache/status_records.h"
 #include "pack/previous_build.h"
 #include "pack/streamed_source.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
+#include "records/status_records.h"
 
 namespace zelkor {
 

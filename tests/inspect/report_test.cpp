@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "inspect/archive_report.h"
-#include "inspect/html_text.h"
+#include "report/html_text.h"
 #include "inspect_fixture.h"
 #include "support/system_tests.h"
 
