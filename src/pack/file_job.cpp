@@ -5,11 +5,9 @@
 #include <new>
 
 #include <lz4.h>
-// The hash states live on the stack.
-#define XXH_STATIC_LINKING_ONLY
-#include <xxhash.h>
 
 #include "archive/archive_format.h"
+#include "archive/content_hasher.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
 #include "platform/wall_clock.h"
@@ -27,10 +25,6 @@ constexpr std::size_t ReadSlack = 64 * 1024;
 // buffer, whose pages are warm.
 constexpr std::uint64_t MapFrom = 256 * 1024;
 
-// Sources smaller than this are neither looked up in the cache nor kept there:
-// compressing one costs less than creating its entry, or reading it back.
-constexpr std::size_t CachedFrom = 1024;
-
 // Buffers up to this size stay with the job when it is handed back: what files
 // of up to FileJobCapacity bytes need, with room for growth steps.
 constexpr std::size_t KeptCapacity = FileJobCapacity + FileJobCapacity / 16;
@@ -46,18 +40,6 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
     else
         buffer.Reallocate(grown);
 }
-
-// The content hash of bytes that go by piece by piece.
-class PieceHash {
-public:
-    PieceHash() { XXH32_reset(&xxh_, ContentHashSeed); }
-
-    void Update(std::span<const std::uint8_t> piece) { XXH32_update(&xxh_, piece.data(), piece.size()); }
-    std::uint32_t ContentHash() { return XXH32_digest(&xxh_); }
-
-private:
-    XXH32_state_t xxh_;
-};
 
 }  // namespace
 
@@ -204,11 +186,7 @@ std::optional<LoadedFile> FileJob::LoadTrusted(const StatusRecords::Record& reco
     const std::uint64_t size = record.status.size;
     if (size == 0 || size >= ArchiveAddressLimit)
         return std::nullopt;
-    const auto output = [&](std::size_t needed) {
-        Fit(storedBytes, needed, false);
-        writtenEnd_ = std::max(writtenEnd_, needed);
-        return std::span(storedBytes.data(), needed);
-    };
+    const auto output = [this](std::size_t needed) { return StoredRoom(needed); };
     CompressionCache::Hit hit;
     LoadedFile loaded;
     loaded.rawSize = size;
@@ -285,133 +263,11 @@ std::optional<LoadedFile> FileJob::LoadMapped(File& source, std::uint64_t length
     return loaded;
 }
 
-std::optional<LoadedFile> FileJob::Encode(std::span<const std::uint8_t> raw, bool rawIsOurs)
+std::span<std::uint8_t> FileJob::StoredRoom(std::size_t needed)
 {
-    const std::size_t size = raw.size();
-    // Output room for LZ4's worst case, so that the block is the one an unbounded
-    // compression gives; none where LZ4 cannot take the file.
-    const auto output = [&](std::size_t needed) {
-        Fit(storedBytes, needed, false);
-        writtenEnd_ = std::max(writtenEnd_, needed);
-        return std::span(storedBytes.data(), needed);
-    };
-    // The codec hands back the raw bytes themselves when they are stored raw;
-    // Own copies them first unless they are the job's.
-    const std::span<std::uint8_t> input(const_cast<std::uint8_t*>(raw.data()), size);
-    LoadedFile loaded;
-    loaded.rawSize = size;
-    if (storeRaw_) {
-        loaded.contentHash = EntryCodec::ContentHash(raw);
-        loaded.stored = input;
-        if (!rawIsOurs && betweenPasses_)
-            betweenPasses_();
-        return Own(loaded, raw, rawIsOurs, true);
-    }
-    // A trusted source that the cache stores raw: its record gives key and hash,
-    // and the bytes read only have to show the same content hash.
-    if (rawKnown_ && rawKnown_->status.size == size) {
-        loaded.contentHash = rawKnown_->contentHash;
-        loaded.stored = input;
-        std::optional<LoadedFile> owned;
-        if (rawIsOurs)
-            owned = EntryCodec::ContentHash(raw) == loaded.contentHash ? std::optional(loaded) : std::nullopt;
-        else
-            owned = Own(loaded, raw, false, true);
-        if (owned) {
-            key_ = rawKnown_->key;
-            return owned;
-        }
-        // Not the recorded bytes after all: hashed and looked up in full.
-        rawKnown_.reset();
-    }
-    // The first pass takes both hashes at once. A mapping can change under us,
-    // so what is stored from it (a block's decoded bytes, or a copy) is hashed
-    // as it is checked and matched against the content hash the first pass
-    // saw: a change between the passes is an accident that xxHash finds, and a
-    // block is proven against its key again wherever the cache hands it out,
-    // so a second SHA-256 of the source would buy nothing.
-    const bool cached = cache_ && cache_->Usable() && size >= CachedFrom;
-    std::uint32_t contentHash = 0;
-    CacheKey key;
-    if (cached)
-        key = CacheKey::Of(raw, contentHash, level_);
-    else
-        contentHash = EntryCodec::ContentHash(raw);
-    if (!rawIsOurs && betweenPasses_)
-        betweenPasses_();
-
-    loaded.contentHash = contentHash;
-    if (cached)
-        key_ = key;
-    if (cached) {
-        CompressionCache::Hit hit;
-        switch (cache_->Find(key, raw, output, reader_, hit, rawIsOurs ? nullptr : &loaded.contentHash, level_)) {
-        case CompressionCache::Outcome::Hit:
-            if (hit.compressed) {
-                loaded.stored = hit.block;
-                return loaded;
-            }
-            loaded.stored = input;
-            return Own(loaded, raw, rawIsOurs, false);
-        case CompressionCache::Outcome::SourceChanged:
-            return std::nullopt;
-        case CompressionCache::Outcome::Miss:
-            break;
-        }
-    }
-    const bool compressible = size > 0 && size <= static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE);
-    const std::size_t bound = compressible ? static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(size))) : 0;
-    loaded = codec_.Encode(input, bound > 0 ? output(bound) : std::span<std::uint8_t>(), contentHash, level_);
-    writtenEnd_ = std::max(writtenEnd_, codec_.OutputTouched());
-    // From a mapping, a block is proven to hold the bytes first seen before it is
-    // used or cached.
-    if (!rawIsOurs && loaded.IsCompressed()) {
-        PieceHash hashes;
-        const bool decoded = reader_.Decode(loaded.stored, size, [&](std::span<const std::uint8_t> piece) {
-            hashes.Update(piece);
-            return true;
-        });
-        if (!decoded || hashes.ContentHash() != contentHash)
-            return std::nullopt;
-    }
-    std::optional<LoadedFile> owned = Own(loaded, raw, rawIsOurs, true);
-    if (owned && cached)
-        cache_->Store(key, size, loaded.IsCompressed() ? loaded.stored : std::span<std::uint8_t>());
-    return owned;
-}
-
-std::optional<LoadedFile> FileJob::Own(LoadedFile loaded, std::span<const std::uint8_t> raw, bool rawIsOurs,
-                                       bool sameHash)
-{
-    const std::size_t size = raw.size();
-    if (rawIsOurs || loaded.IsCompressed() || size == 0)
-        return loaded;
-    // Stored raw, the bytes must be the job's own: they are encrypted in place.
-    // The copy is hashed, and encrypted when the key is known, a piece at a time
-    // as it is made, while the piece is in the processor's cache; its content
-    // hash is the entry's.
-    Fit(storedBytes, size, false);
-    writtenEnd_ = std::max(writtenEnd_, size);
-    const std::span<std::uint8_t> copy(storedBytes.data(), size);
-    constexpr std::size_t Piece = 256 * 1024;
-    PieceHash hashes;
-    std::optional<ArchiveKey::Stream> cipher;
-    if (encryptWith_)
-        cipher.emplace(*encryptWith_);
-    for (std::size_t at = 0; at < size; at += Piece) {
-        const std::span<std::uint8_t> piece = copy.subspan(at, std::min(Piece, size - at));
-        std::memcpy(piece.data(), raw.data() + at, piece.size());
-        hashes.Update(piece);
-        if (cipher)
-            cipher->Encrypt(piece);
-    }
-    const std::uint32_t copied = hashes.ContentHash();
-    if (sameHash && copied != loaded.contentHash)
-        return std::nullopt;
-    loaded.contentHash = copied;
-    loaded.encrypted = cipher.has_value();
-    loaded.stored = copy;
-    return loaded;
+    Fit(storedBytes, needed, false);
+    writtenEnd_ = std::max(writtenEnd_, needed);
+    return std::span(storedBytes.data(), needed);
 }
 
 std::optional<std::uint64_t> FileJob::ReadToEnd(File& source, std::uint64_t length)

@@ -156,6 +156,18 @@ private:
     // job's own (`rawIsOurs`), otherwise they are copied. Bytes not our own can
     // change under us: nothing when they did.
     std::optional<LoadedFile> Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
+    // Encode's ways: stored raw as the load asks; stored raw as the trusted
+    // record says (nothing when the bytes show another hash); the cache's stored
+    // form (`found` cleared on a miss); compressed here, and kept in the cache
+    // under `key` when there is one.
+    std::optional<LoadedFile> EncodeRaw(std::span<const std::uint8_t> raw, bool rawIsOurs, LoadedFile loaded);
+    std::optional<LoadedFile> EncodeKnownRaw(std::span<const std::uint8_t> raw, bool rawIsOurs, LoadedFile loaded);
+    std::optional<LoadedFile> EncodeFromCache(const CacheKey& key, std::span<const std::uint8_t> raw, bool rawIsOurs,
+                                              LoadedFile loaded, bool& found);
+    std::optional<LoadedFile> Compress(std::span<const std::uint8_t> raw, bool rawIsOurs, LoadedFile loaded,
+                                       const CacheKey* key);
+    // The first `needed` bytes of the stored buffer, grown to hold them.
+    std::span<std::uint8_t> StoredRoom(std::size_t needed);
 
     // For stored bytes that are `raw` itself: unless `raw` is ours, a copy in
     // the job's buffer, whose content hash becomes the entry's. Nothing when,

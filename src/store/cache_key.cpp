@@ -3,11 +3,9 @@
 #include <algorithm>
 
 #include <lz4.h>
-// The hash state lives on the stack.
-#define XXH_STATIC_LINKING_ONLY
-#include <xxhash.h>
 
 #include "archive/archive_format.h"
+#include "archive/content_hasher.h"
 #include "platform/hex.h"
 #include "store/cache_entry.h"
 
@@ -25,14 +23,13 @@ CacheKey CacheKey::Of(std::span<const std::uint8_t> raw, std::uint32_t& contentH
     // Both hashes a piece at a time, while each piece is in the processor's cache.
     constexpr std::size_t Piece = 256 * 1024;
     Hasher hasher(level);
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
+    ContentHasher content;
     for (std::size_t at = 0; at < raw.size(); at += Piece) {
         const std::span<const std::uint8_t> piece = raw.subspan(at, std::min(Piece, raw.size() - at));
         hasher.Update(piece);
-        XXH32_update(&xxh, piece.data(), piece.size());
+        content.Update(piece);
     }
-    contentHash = XXH32_digest(&xxh);
+    contentHash = content.Digest();
     return hasher.Finish();
 }
 
