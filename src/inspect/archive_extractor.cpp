@@ -10,6 +10,8 @@ namespace zelkor {
 
 namespace {
 
+using Summary = ArchiveExtractor::Summary;
+
 // Counts a file written or found in place; otherwise why it was not written.
 std::optional<std::string> Counted(const OutputTree::Result& result, ArchiveExtractor::Summary& summary)
 {
@@ -43,77 +45,119 @@ std::optional<std::string> CaseTwin(const std::unordered_map<std::string, std::s
     return folded->second;
 }
 
+// One run of Extract: where its entries went so far, and the steps each entry
+// goes through.
+class Extraction {
+public:
+    Extraction(EntryWalk& walk, OutputTree& tree, bool force)
+        : walk_(walk), archive_(walk.Archive()), messages_(walk.Messages()), tree_(tree), force_(force)
+    {
+    }
+
+    void Take(const ArchiveReader::Entry& entry)
+    {
+        const std::string name = archive_.HasNames() ? entry.name : Hex32(entry.fields.nameHash) + ".bin";
+        const ExtractPath path = ExtractPath::Parse(name);
+        if (const std::optional<std::string> why = Unreadable(entry, path))
+            return Refuse(entry, *why);
+        if (const std::optional<std::string> why = CaseClash(path))
+            return Refuse(entry, *why);
+        if (TakenEarlier(entry, path))
+            return;
+        Place(entry, path);
+    }
+
+    Summary& Totals() { return summary_; }
+
+private:
+    void Refuse(const ArchiveReader::Entry& entry, const std::string& why)
+    {
+        messages_ << archive_.Describe(entry) << ": not written: " << why << '\n';
+        ++summary_.refused;
+    }
+
+    // Why the entry cannot be written at all: a name refused, a name that its
+    // hash was not made from, content that does not decode. The content is
+    // decoded when it can be.
+    std::optional<std::string> Unreadable(const ArchiveReader::Entry& entry, const ExtractPath& path)
+    {
+        if (path.IsRefused())
+            return path.Refusal();
+        // A key file can name any file for any entry; only the name that the
+        // entry's name hash was made from is trusted.
+        if (std::string mismatch = archive_.NameHashMismatch(entry); !mismatch.empty())
+            return mismatch;
+        const ArchiveReader::ContentStatus status = walk_.Decode(entry, content_);
+        if (status != ArchiveReader::ContentStatus::Ok)
+            return EntryReader::Describe(status);
+        return std::nullopt;
+    }
+
+    // With Windows' names, an entry placed already at a name that differs only
+    // in case, which the later entry would overwrite.
+    std::optional<std::string> CaseClash(const ExtractPath& path) const
+    {
+        const std::optional<std::string> twin = CaseTwin(placedFolded_, path.Relative());
+        if (!twin)
+            return std::nullopt;
+        const ExtractPath other = ExtractPath::Parse(*twin);
+        return "entry " + std::to_string(placedBy_.at(*twin)) + " is at " +
+               tree_.Display(other.Components(), other.Components().size()) +
+               ", a name that differs only in case, which Windows takes for the same";
+    }
+
+    // Whether an earlier entry of this run holds the name (without --force):
+    // skipped when it holds the same content, refused otherwise.
+    bool TakenEarlier(const ArchiveReader::Entry& entry, const ExtractPath& path)
+    {
+        const auto earlier = placedBy_.find(path.Relative());
+        if (earlier == placedBy_.end() || force_)
+            return false;
+        const std::string other = "entry " + std::to_string(earlier->second);
+        if (tree_.Holds(path.Components(), content_)) {
+            messages_ << archive_.Describe(entry) << ": skipped: the same name and content as " << other << '\n';
+            ++summary_.skipped;
+        } else {
+            Refuse(entry, other + " is at " + tree_.Display(path.Components(), path.Components().size()) +
+                              " (use --force to let the later entry win)");
+        }
+        return true;
+    }
+
+    void Place(const ArchiveReader::Entry& entry, const ExtractPath& path)
+    {
+        const std::uint64_t index = entry.position.index;
+        if (const std::optional<std::string> why = Counted(tree_.Write(path.Components(), content_, force_, index), summary_))
+            return Refuse(entry, *why);
+        const std::string relative = path.Relative();
+        placedBy_[relative] = index;
+        placedFolded_.emplace(ExtractPath::FoldedCase(relative), relative);
+    }
+
+    EntryWalk& walk_;
+    const InspectedArchive& archive_;
+    std::ostream& messages_;
+    OutputTree& tree_;
+    bool force_;
+    Summary summary_;
+    // Where this run has put an entry so far, and which entry it was; with
+    // Windows' names, also by the name folded to one case, and as written.
+    std::unordered_map<std::string, std::uint64_t> placedBy_;
+    std::unordered_map<std::string, std::string> placedFolded_;
+    std::vector<std::uint8_t> content_;  // reused for every entry
+};
+
 }  // namespace
 
 ArchiveExtractor::Summary ArchiveExtractor::Extract(EntryWalk& walk, OutputTree& tree, bool force)
 {
-    const InspectedArchive& archive = walk.Archive();
-    std::ostream& messages = walk.Messages();
-    Summary summary;
-    // Where this run has put an entry so far, and which entry it was; with
-    // Windows' names, also by the name folded to one case, and as written.
-    std::unordered_map<std::string, std::uint64_t> placedBy;
-    std::unordered_map<std::string, std::string> placedFolded;
-    std::vector<std::uint8_t> content;  // reused for every entry
-
+    Extraction extraction(walk, tree, force);
     ArchiveReader::Entry entry;
-    while (walk.Next(entry)) {
-        const std::uint64_t index = entry.position.index;
-        const auto refuse = [&](const std::string& why) {
-            messages << archive.Describe(entry) << ": not written: " << why << '\n';
-            ++summary.refused;
-        };
-        const std::string name = archive.HasNames() ? entry.name : Hex32(entry.fields.nameHash) + ".bin";
-        const ExtractPath path = ExtractPath::Parse(name);
-        if (path.IsRefused()) {
-            refuse(path.Refusal());
-            continue;
-        }
-        // A key file can name any file for any entry; only the name that the
-        // entry's name hash was made from is trusted.
-        if (const std::string mismatch = archive.NameHashMismatch(entry); !mismatch.empty()) {
-            refuse(mismatch);
-            continue;
-        }
-
-        const ArchiveReader::ContentStatus status = walk.Decode(entry, content);
-        if (status != ArchiveReader::ContentStatus::Ok) {
-            refuse(EntryReader::Describe(status));
-            continue;
-        }
-
-        const std::string relative = path.Relative();
-        if (const std::optional<std::string> twin = CaseTwin(placedFolded, relative)) {
-            // The later entry would overwrite the earlier one.
-            const ExtractPath other = ExtractPath::Parse(*twin);
-            refuse("entry " + std::to_string(placedBy.at(*twin)) + " is at " +
-                   tree.Display(other.Components(), other.Components().size()) +
-                   ", a name that differs only in case, which Windows takes for the same");
-            continue;
-        }
-        const auto earlier = placedBy.find(relative);
-        if (earlier != placedBy.end() && !force) {
-            const std::string other = "entry " + std::to_string(earlier->second);
-            if (tree.Holds(path.Components(), content)) {
-                messages << archive.Describe(entry) << ": skipped: the same name and content as " << other
-                         << '\n';
-                ++summary.skipped;
-            } else {
-                refuse(other + " is at " + tree.Display(path.Components(), path.Components().size()) +
-                       " (use --force to let the later entry win)");
-            }
-            continue;
-        }
-
-        if (const std::optional<std::string> why = Counted(tree.Write(path.Components(), content, force, index), summary)) {
-            refuse(*why);
-        } else {
-            placedBy[relative] = index;
-            placedFolded.emplace(ExtractPath::FoldedCase(relative), relative);
-        }
-    }
+    while (walk.Next(entry))
+        extraction.Take(entry);
+    Summary& summary = extraction.Totals();
     if (const std::optional<std::string> hint = walk.Hint())
-        messages << "hint: " << *hint << '\n';
+        walk.Messages() << "hint: " << *hint << '\n';
     summary.selected = walk.Selected();
     return summary;
 }

@@ -181,7 +181,21 @@ std::string SizeMap::Path(NodeId id) const
     return path;
 }
 
-std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tileLimit) const
+namespace {
+
+// The room inside an open folder's tile: below its label band when the tile is
+// large enough to carry one, otherwise inside a one-pixel border.
+MapRect Inside(SizeMap::Tile& tile)
+{
+    const MapRect& outer = tile.rect;
+    tile.labelBand = outer.width >= 48 && outer.height >= 3 * SizeMap::BandHeight;
+    const double top = tile.labelBand ? SizeMap::BandHeight : 1;
+    return {outer.x + 1, outer.y + top, outer.width - 2, outer.height - top - 1};
+}
+
+}  // namespace
+
+std::vector<std::vector<SizeMap::NodeId>> SizeMap::Contents() const
 {
     std::vector<std::vector<NodeId>> content(nodes_.size());
     for (NodeId id = 1; id < nodes_.size(); ++id) {
@@ -190,7 +204,48 @@ std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tile
     }
     for (std::vector<NodeId>& ids : content)
         std::sort(ids.begin(), ids.end(), [&](NodeId a, NodeId b) { return Before(nodes_[a], nodes_[b]); });
+    return content;
+}
 
+SizeMap::Sizes SizeMap::Choose(NodeId folder, const std::vector<NodeId>& content, double scale, std::size_t room,
+                               std::vector<Item>& items) const
+{
+    // What is too small to see joins the folder's own small files, and so
+    // does what the tile limit leaves no room for.
+    items.clear();
+    Sizes more = nodes_[folder].more;
+    for (const NodeId id : content) {
+        const Node& child = nodes_[id];
+        if (static_cast<double>(child.total.stored) * scale < MinTileArea || items.size() + 2 > room)
+            more.Add(child.total);
+        else
+            items.push_back({id, child.total, false});
+    }
+    return more;
+}
+
+void SizeMap::Lay(const std::vector<Item>& items, const MapRect& inner, unsigned depth, std::vector<Tile>& tiles) const
+{
+    std::vector<double> weights;
+    weights.reserve(items.size());
+    for (const Item& item : items)
+        weights.push_back(static_cast<double>(item.sizes.stored));
+    const std::vector<MapRect> rects = SquarifiedTreemap(weights, inner);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
+        Tile tile;
+        tile.rect = rects[i];
+        tile.node = item.node;
+        tile.sizes = item.sizes;
+        tile.depth = depth;
+        tile.kind = item.more ? Tile::Kind::More : nodes_[item.node].folder ? Tile::Kind::Folder : Tile::Kind::File;
+        tiles.push_back(tile);
+    }
+}
+
+std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tileLimit) const
+{
+    const std::vector<std::vector<NodeId>> content = Contents();
     std::vector<Tile> tiles;
     // Folders to open, the largest drawn first; -1 stands for the top folder,
     // which is the canvas itself.
@@ -205,49 +260,27 @@ std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tile
     std::priority_queue<Open, std::vector<Open>, decltype(later)> pending(later);
     pending.push({canvas.Area(), 0, -1});
 
-    struct Item {
-        NodeId node;
-        Sizes sizes;
-        bool more;
-    };
     std::vector<Item> items;
-    std::vector<double> weights;
     while (!pending.empty()) {
         const Open next = pending.top();
         pending.pop();
-        const NodeId folder = next.tile < 0 ? Root : tiles[static_cast<std::size_t>(next.tile)].node;
-        const unsigned depth = next.tile < 0 ? 0 : tiles[static_cast<std::size_t>(next.tile)].depth + 1;
-        MapRect inner = canvas;
-        if (next.tile >= 0) {
-            Tile& tile = tiles[static_cast<std::size_t>(next.tile)];
-            const MapRect& outer = tile.rect;
-            tile.labelBand = outer.width >= 48 && outer.height >= 3 * BandHeight;
-            const double top = tile.labelBand ? BandHeight : 1;
-            inner = {outer.x + 1, outer.y + top, outer.width - 2, outer.height - top - 1};
-        }
+        // The tile being opened, until new tiles are laid after it.
+        Tile* opened = next.tile < 0 ? nullptr : &tiles[static_cast<std::size_t>(next.tile)];
+        const NodeId folder = opened ? opened->node : Root;
+        const unsigned depth = opened ? opened->depth + 1 : 0;
+        const MapRect inner = opened ? Inside(*opened) : canvas;
         const Node& node = nodes_[folder];
         if (inner.width <= 0 || inner.height <= 0 || node.total.stored == 0) {
-            if (next.tile >= 0)
-                tiles[static_cast<std::size_t>(next.tile)].whole = true;
+            if (opened)
+                opened->whole = true;
             continue;
         }
-
-        // What is too small to see joins the folder's own small files, and so
-        // does what the tile limit leaves no room for.
         const double scale = inner.Area() / static_cast<double>(node.total.stored);
         const std::size_t room = tileLimit - std::min(tileLimit, tiles.size());
-        items.clear();
-        Sizes more = node.more;
-        for (const NodeId id : content[folder]) {
-            const Node& child = nodes_[id];
-            if (static_cast<double>(child.total.stored) * scale < MinTileArea || items.size() + 2 > room)
-                more.Add(child.total);
-            else
-                items.push_back({id, child.total, false});
-        }
-        if (room < 2 || (items.empty() && next.tile >= 0)) {
-            if (next.tile >= 0)
-                tiles[static_cast<std::size_t>(next.tile)].whole = true;
+        const Sizes more = Choose(folder, content[folder], scale, room, items);
+        if (room < 2 || (items.empty() && opened)) {
+            if (opened)
+                opened->whole = true;
             continue;
         }
         if (more.stored > 0) {
@@ -257,22 +290,11 @@ std::vector<SizeMap::Tile> SizeMap::Draw(const MapRect& canvas, std::size_t tile
                                          [&](const Item& item) { return item.sizes.stored < more.stored; });
             items.insert(at, folded);
         }
-
-        weights.clear();
-        for (const Item& item : items)
-            weights.push_back(static_cast<double>(item.sizes.stored));
-        const std::vector<MapRect> rects = SquarifiedTreemap(weights, inner);
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const Item& item = items[i];
-            Tile tile;
-            tile.rect = rects[i];
-            tile.node = item.node;
-            tile.sizes = item.sizes;
-            tile.depth = depth;
-            tile.kind = item.more ? Tile::Kind::More : nodes_[item.node].folder ? Tile::Kind::Folder : Tile::Kind::File;
-            tiles.push_back(tile);
-            if (tile.kind == Tile::Kind::Folder)
-                pending.push({tile.rect.Area(), nodes_[item.node].order, static_cast<std::ptrdiff_t>(tiles.size() - 1)});
+        const std::size_t first = tiles.size();
+        Lay(items, inner, depth, tiles);
+        for (std::size_t i = first; i < tiles.size(); ++i) {
+            if (tiles[i].kind == Tile::Kind::Folder)
+                pending.push({tiles[i].rect.Area(), nodes_[tiles[i].node].order, static_cast<std::ptrdiff_t>(i)});
         }
     }
     return tiles;

@@ -104,6 +104,22 @@ public:
     std::vector<Tile> Draw(const MapRect& canvas, std::size_t tileLimit) const;
 
 private:
+    // One tile to lay in a folder: a child, or (`more`) what the folder's
+    // small files and folded content come to.
+    struct Item {
+        NodeId node;
+        Sizes sizes;
+        bool more;
+    };
+
+    // Draw's steps: each folder's live content, largest first; which of a
+    // folder's content gets tiles of its own at `scale` within `room` tiles
+    // (into `items`), and what the rest comes to; the items laid in `inner`.
+    std::vector<std::vector<NodeId>> Contents() const;
+    Sizes Choose(NodeId folder, const std::vector<NodeId>& content, double scale, std::size_t room,
+                 std::vector<Item>& items) const;
+    void Lay(const std::vector<Item>& items, const MapRect& inner, unsigned depth, std::vector<Tile>& tiles) const;
+
     NodeId Folder(NodeId parent, std::string_view component);
     NodeId Make(NodeId parent, std::string_view name, bool folder);
     std::string FolderKey(NodeId parent, std::string_view name, bool cut, std::uint64_t nameHash) const;
