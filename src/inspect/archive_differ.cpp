@@ -113,6 +113,49 @@ JsonDocument::Value Side(const InspectedArchive& archive, const std::optional<En
     return side;
 }
 
+// The entries of two archives, each new one matched with an old one that
+// carries its key, in order.
+struct Matching {
+    std::vector<Entry> olds;
+    std::vector<Entry> news;
+    std::vector<std::size_t> match;       // per new entry, its old entry or None
+    std::vector<std::uint64_t> sequence;  // the old entries matched, in the new order
+    std::vector<bool> oldMatched;
+};
+
+Matching Match(const InspectedArchive& older, const InspectedArchive& newer, bool byName)
+{
+    Matching m;
+    // The old entries, and for each key the old entries that carry it, in order,
+    // with how many of them the new archive has matched so far.
+    struct Carriers {
+        std::vector<std::size_t> entries;
+        std::size_t matched = 0;
+    };
+    std::unordered_map<std::string, Carriers> byKey;
+    Entry entry;
+    for (SetReader::Walk walk = older.Reader().Entries(); walk.Next(entry);) {
+        byKey[MatchKey(entry, byName)].entries.push_back(m.olds.size());
+        m.olds.push_back(entry);
+    }
+
+    m.oldMatched.assign(m.olds.size(), false);
+    for (SetReader::Walk walk = newer.Reader().Entries(); walk.Next(entry);) {
+        std::size_t matched = None;
+        if (const auto found = byKey.find(MatchKey(entry, byName)); found != byKey.end()) {
+            Carriers& carriers = found->second;
+            if (carriers.matched < carriers.entries.size()) {
+                matched = carriers.entries[carriers.matched++];
+                m.oldMatched[matched] = true;
+                m.sequence.push_back(matched);
+            }
+        }
+        m.match.push_back(matched);
+        m.news.push_back(entry);
+    }
+    return m;
+}
+
 }  // namespace
 
 ArchiveDiffer::Report ArchiveDiffer::Compare(const InspectedArchive& older, const InspectedArchive& newer)
@@ -123,39 +166,12 @@ ArchiveDiffer::Report ArchiveDiffer::Compare(const InspectedArchive& older, cons
     const ArchiveKey& newKey = newer.Reader().Key();
     report.sameKeyMaterial = oldKey.key == newKey.key && oldKey.iv == newKey.iv;
 
-    // The old entries, and for each key the old entries that carry it, in order,
-    // with how many of them the new archive has matched so far.
-    struct Carriers {
-        std::vector<std::size_t> entries;
-        std::size_t matched = 0;
-    };
-    std::vector<Entry> olds;
-    std::unordered_map<std::string, Carriers> byKey;
-    Entry entry;
-    for (SetReader::Walk walk = older.Reader().Entries(); walk.Next(entry);) {
-        byKey[MatchKey(entry, report.byName)].entries.push_back(olds.size());
-        olds.push_back(entry);
-    }
-
-    std::vector<Entry> news;
-    std::vector<std::size_t> match;        // per new entry, its old entry or None
-    std::vector<std::uint64_t> sequence;   // the old entries matched, in the new order
-    std::vector<bool> oldMatched(olds.size(), false);
-    for (SetReader::Walk walk = newer.Reader().Entries(); walk.Next(entry);) {
-        std::size_t matched = None;
-        if (const auto found = byKey.find(MatchKey(entry, report.byName)); found != byKey.end()) {
-            Carriers& carriers = found->second;
-            if (carriers.matched < carriers.entries.size()) {
-                matched = carriers.entries[carriers.matched++];
-                oldMatched[matched] = true;
-                sequence.push_back(matched);
-            }
-        }
-        match.push_back(matched);
-        news.push_back(entry);
-    }
-    byKey.clear();
-    const std::vector<bool> kept = InOrder(sequence);
+    Matching m = Match(older, newer, report.byName);
+    const std::vector<Entry>& olds = m.olds;
+    const std::vector<Entry>& news = m.news;
+    const std::vector<std::size_t>& match = m.match;
+    const std::vector<bool>& oldMatched = m.oldMatched;
+    const std::vector<bool> kept = InOrder(m.sequence);
 
     for (std::size_t i = 0; i < olds.size(); ++i) {
         if (!oldMatched[i]) {

@@ -100,10 +100,12 @@ void JointCommit::SetHookBeforeRecord(void (*hook)())
     hookBeforeRecord.store(hook);
 }
 
-OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span<const std::string> removals)
+namespace {
+
+// Prepares every guard; the first that cannot be, with every guard discarded
+// and its errno kept.
+OutputGuard* PrepareAll(std::span<OutputGuard* const> guards)
 {
-    if (guards.empty())
-        return nullptr;
     for (OutputGuard* guard : guards) {
         if (!guard->Prepare()) {
             const int error = errno;
@@ -112,12 +114,15 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span
             return guard;
         }
     }
+    return nullptr;
+}
 
-    // Targets beside the primary are named by their names, so that the record
-    // holds wherever the directory is reached from; others by absolute paths.
-    OutputGuard* primary = guards.back();
-    const std::string directory = DirectoryPart(primary->Resolved());
-    CommitRecord record;
+// The pairs of the commit's record into `record`. Targets beside the primary
+// (in `directory`) are named by their names, so that the record holds wherever
+// the directory is reached from; others by absolute paths. The guard whose
+// target cannot be named, with every guard discarded.
+OutputGuard* Describe(std::span<OutputGuard* const> guards, const std::string& directory, CommitRecord& record)
+{
     for (OutputGuard* guard : guards) {
         std::optional<std::string> target = NamePart(guard->Resolved());
         if (DirectoryPart(guard->Resolved()) != directory)
@@ -131,6 +136,68 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span
         record.pairs.push_back(
             {*target, NamePart(guard->Temporary()), CommitRecord::Identity::Of(*guard->Prepared())});
     }
+    return nullptr;
+}
+
+// Renames every temporary file over its target, in order. The guard that
+// failed: the first, with every file discarded and the record removed; a later
+// one, with the rest kept for Complete.
+OutputGuard* PlaceAll(std::span<OutputGuard* const> guards, const std::string& recordPath,
+                      SignalCleanup::Registration& recordCleanup, SignalCleanup::Completion& completion)
+{
+    for (std::size_t i = 0; i < guards.size(); ++i) {
+        if (!guards[i]->Place()) {
+            const int error = errno;
+            if (i == 0) {
+                RemoveFile(recordPath);
+                DiscardAll(guards);
+            } else {
+                // Half in place: the rest stays for Complete.
+                for (std::size_t rest = i; rest < guards.size(); ++rest)
+                    guards[rest]->Keep();
+                recordCleanup.Release();
+                completion.Release();
+            }
+            errno = error;
+            return guards[i];
+        }
+        if (i == 0) {
+            if (void (*hook)() = hookBetweenRenames.load())
+                hook();
+        }
+    }
+    return nullptr;
+}
+
+// Removes the files the commit retires, then flushes their directories.
+void Retire(std::span<const std::string> removals, std::vector<SignalCleanup::Registration>& retired)
+{
+    std::vector<std::string> emptied;
+    for (std::size_t i = 0; i < removals.size(); ++i) {
+        RemoveFile(removals[i]);
+        retired[i].Release();
+        const std::string parent = DirectoryPart(removals[i]);
+        if (std::find(emptied.begin(), emptied.end(), parent) == emptied.end())
+            emptied.push_back(parent);
+    }
+    for (const std::string& parent : emptied)
+        SyncDirectory(parent);
+}
+
+}  // namespace
+
+OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span<const std::string> removals)
+{
+    if (guards.empty())
+        return nullptr;
+    if (OutputGuard* failed = PrepareAll(guards))
+        return failed;
+
+    OutputGuard* primary = guards.back();
+    const std::string directory = DirectoryPart(primary->Resolved());
+    CommitRecord record;
+    if (OutputGuard* failed = Describe(guards, directory, record))
+        return failed;
     const std::string recordName = CommitRecord::NameFor(NamePart(primary->Resolved()));
     const std::string recordPath = directory + recordName;
     if (void (*hook)() = hookBeforeRecord.load())
@@ -161,39 +228,11 @@ OutputGuard* JointCommit::Commit(std::span<OutputGuard* const> guards, std::span
         retired.emplace_back(path);
     for (OutputGuard* guard : guards)
         guard->Uncover();
-    for (std::size_t i = 0; i < guards.size(); ++i) {
-        if (!guards[i]->Place()) {
-            const int error = errno;
-            if (i == 0) {
-                RemoveFile(recordPath);
-                DiscardAll(guards);
-            } else {
-                // Half in place: the rest stays for Complete.
-                for (std::size_t rest = i; rest < guards.size(); ++rest)
-                    guards[rest]->Keep();
-                recordCleanup.Release();
-                completion.Release();
-            }
-            errno = error;
-            return guards[i];
-        }
-        if (i == 0) {
-            if (void (*hook)() = hookBetweenRenames.load())
-                hook();
-        }
-    }
+    if (OutputGuard* failed = PlaceAll(guards, recordPath, recordCleanup, completion))
+        return failed;
     for (OutputGuard* guard : guards)
         guard->SyncDirectory();
-    std::vector<std::string> emptied;
-    for (std::size_t i = 0; i < removals.size(); ++i) {
-        RemoveFile(removals[i]);
-        retired[i].Release();
-        const std::string parent = DirectoryPart(removals[i]);
-        if (std::find(emptied.begin(), emptied.end(), parent) == emptied.end())
-            emptied.push_back(parent);
-    }
-    for (const std::string& parent : emptied)
-        SyncDirectory(parent);
+    Retire(removals, retired);
     RemoveFile(recordPath);
     recordCleanup.Release();
     for (OutputGuard* guard : guards)
@@ -221,6 +260,39 @@ std::optional<CommitRecord> ReadRecord(const std::string& path, bool& remove)
     std::optional<CommitRecord> record = CommitRecord::Decode(bytes, NamePart(path));
     remove = !record && !CommitRecord::OfAnotherVersion(bytes);
     return record;
+}
+
+// Completes the commit that `record` describes, its files at `targets` and
+// `temporaries`, and removes the record.
+void Finish(const CommitRecord& record, const std::vector<std::string>& targets,
+            const std::vector<std::string>& temporaries, const std::string& recordPath)
+{
+    // Each file is found by what was written, never by its name alone: still
+    // at its temporary name, or at its target already. Anything else at those
+    // names was put there by someone and is neither renamed nor removed. When
+    // one of the files is at neither place, it was removed by someone: the
+    // commit cannot be completed whole and is given up, the targets keeping
+    // what they hold.
+    std::vector<bool> pending(targets.size());
+    bool whole = true;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const CommitRecord::Identity& written = record.pairs[i].written;
+        pending[i] = written.Is(StatusOf(temporaries[i], FollowLinks::No));
+        whole = whole && (pending[i] || written.Is(StatusOf(targets[i], FollowLinks::No)));
+    }
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (!pending[i])
+            continue;
+        if (whole) {
+            if (!RenameFile(temporaries[i], targets[i]))
+                return;  // the record stays for a later try
+        } else {
+            RemoveFile(temporaries[i]);
+        }
+    }
+    for (const std::string& target : targets)
+        SyncDirectory(DirectoryPart(target));
+    RemoveFile(recordPath);
 }
 
 }  // namespace
@@ -268,32 +340,7 @@ void JointCommit::Complete(const std::string& primary)
         }
     }
 
-    // Each file is found by what was written, never by its name alone: still
-    // at its temporary name, or at its target already. Anything else at those
-    // names was put there by someone and is neither renamed nor removed. When
-    // one of the files is at neither place, it was removed by someone: the
-    // commit cannot be completed whole and is given up, the targets keeping
-    // what they hold.
-    std::vector<bool> pending(targets.size());
-    bool whole = true;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const CommitRecord::Identity& written = record->pairs[i].written;
-        pending[i] = written.Is(StatusOf(temporaries[i], FollowLinks::No));
-        whole = whole && (pending[i] || written.Is(StatusOf(targets[i], FollowLinks::No)));
-    }
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        if (!pending[i])
-            continue;
-        if (whole) {
-            if (!RenameFile(temporaries[i], targets[i]))
-                return;  // the record stays for a later try
-        } else {
-            RemoveFile(temporaries[i]);
-        }
-    }
-    for (const std::string& target : targets)
-        SyncDirectory(DirectoryPart(target));
-    RemoveFile(recordPath);
+    Finish(*record, targets, temporaries, recordPath);
 }
 
 }  // namespace zelkor

@@ -41,6 +41,24 @@ void Fit(ByteBuffer& buffer, std::size_t size, bool keep)
         buffer.Reallocate(grown);
 }
 
+// Whether `status` is of a file that the load must not read: an output.
+bool Excluded(const FileJob::Options& options, const FileStatus& status)
+{
+    return std::any_of(options.excluded.begin(), options.excluded.end(),
+                       [&](const FileStatus& output) { return status.SameFileAs(output); });
+}
+
+// A loaded file's stored bytes encrypted with `key`, unless they are already
+// or are streamed (encrypted as they are written).
+std::optional<LoadedFile> Encrypted(std::optional<LoadedFile> loaded, const ArchiveKey* key)
+{
+    if (loaded && key && !loaded->encrypted && !loaded->stream) {
+        key->Encrypt(loaded->stored);
+        loaded->encrypted = true;
+    }
+    return loaded;
+}
+
 }  // namespace
 
 FileJob::FileJob(CompressionCache* cache) : cache_(cache)
@@ -60,10 +78,6 @@ std::uint64_t FileJob::MemoryNeeded(std::uint64_t size, bool storeRaw)
 std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& options)
 {
     streamed_.reset();
-    const auto excluded = [&](const FileStatus& status) {
-        return std::any_of(options.excluded.begin(), options.excluded.end(),
-                           [&](const FileStatus& output) { return status.SameFileAs(output); });
-    };
     StatusRecords* records = cache_ && cache_->Usable() ? cache_->Sources() : nullptr;
     const std::optional<std::string> name =
         records && options.level == CompressionLevel ? StatusRecords::NameOf(path) : std::nullopt;
@@ -75,7 +89,7 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
     // makes the record count: without it, the file read instead may be another.
     if (trusting || copying) {
         const std::optional<FileStatus> status = StatusOf(path);
-        if (status && status->IsRegular() && !excluded(*status)) {
+        if (status && status->IsRegular() && !Excluded(options, *status)) {
             const bool streamed = options.storeRaw && status->size >= StreamFrom;
             if (copying && !streamed) {
                 if (const PreviousBuild::Entry* entry = options.previous->Find(*name, *status, options.storeRaw))
@@ -92,45 +106,47 @@ std::optional<LoadedFile> FileJob::Load(const std::string& path, const Options& 
             }
         }
     }
-    if (!loaded) {
-        FileStatus status;
-        // The two-second rule counts back from here: a change after this moment
-        // may be in what is read.
-        const std::int64_t opened = WallClockNanoseconds();
-        File source = File::OpenRegular(path, OpenFlags::Read, &status);
-        if (!source.IsOpen() || excluded(status)) {
-            rawKnown_.reset();
-            return std::nullopt;
-        }
-        // Trusted as stored raw, but only for the file now open if it is the same.
-        if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
-            rawKnown_.reset();
-        if (options.storeRaw && status.size >= StreamFrom && status.size < ArchiveAddressLimit)
-            return LoadStreamed(std::move(source), status, opened, records, name);
-        encryptWith_ = options.key;
-        storeRaw_ = options.storeRaw;
-        level_ = options.level;
-        key_.reset();
-        loaded = LoadFrom(source, status.size);
-        encryptWith_ = nullptr;
-        storeRaw_ = false;
-        level_ = CompressionLevel;
+    if (!loaded)
+        return LoadOpened(path, options, records, name);
+    return Encrypted(std::move(loaded), options.key);
+}
+
+std::optional<LoadedFile> FileJob::LoadOpened(const std::string& path, const Options& options, StatusRecords* records,
+                                              const std::optional<std::string>& name)
+{
+    FileStatus status;
+    // The two-second rule counts back from here: a change after this moment
+    // may be in what is read.
+    const std::int64_t opened = WallClockNanoseconds();
+    File source = File::OpenRegular(path, OpenFlags::Read, &status);
+    if (!source.IsOpen() || Excluded(options, status)) {
         rawKnown_.reset();
-        // Recorded only when a second look shows nothing moved while it was read.
-        if (loaded && name) {
-            if (const std::optional<FileStatus> after = source.Status()) {
-                const std::optional<std::int64_t> proven = records->Read(
-                    *name, status, *after, opened, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
-                if (proven)
-                    loaded->settled = LoadedFile::Settled{status, *proven};
-            }
+        return std::nullopt;
+    }
+    // Trusted as stored raw, but only for the file now open if it is the same.
+    if (rawKnown_ && rawKnown_->status != RecordedStatus::Of(status))
+        rawKnown_.reset();
+    if (options.storeRaw && status.size >= StreamFrom && status.size < ArchiveAddressLimit)
+        return LoadStreamed(std::move(source), status, opened, records, name);
+    encryptWith_ = options.key;
+    storeRaw_ = options.storeRaw;
+    level_ = options.level;
+    key_.reset();
+    std::optional<LoadedFile> loaded = LoadFrom(source, status.size);
+    encryptWith_ = nullptr;
+    storeRaw_ = false;
+    level_ = CompressionLevel;
+    rawKnown_.reset();
+    // Recorded only when a second look shows nothing moved while it was read.
+    if (loaded && name) {
+        if (const std::optional<FileStatus> after = source.Status()) {
+            const std::optional<std::int64_t> proven = records->Read(
+                *name, status, *after, opened, loaded->rawSize, key_ ? &*key_ : nullptr, loaded->contentHash);
+            if (proven)
+                loaded->settled = LoadedFile::Settled{status, *proven};
         }
     }
-    if (loaded && options.key && !loaded->encrypted && !loaded->stream) {
-        options.key->Encrypt(loaded->stored);
-        loaded->encrypted = true;
-    }
-    return loaded;
+    return Encrypted(std::move(loaded), options.key);
 }
 
 std::optional<LoadedFile> FileJob::LoadStreamed(File source, const FileStatus& status, std::int64_t opened,

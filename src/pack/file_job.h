@@ -137,6 +137,11 @@ private:
     std::optional<LoadedFile> LoadCopied(const PreviousBuild& previous, const PreviousBuild::Entry& entry,
                                          const FileStatus& status);
 
+    // Load's way with the file opened and read: streamed, or loaded whole and
+    // encoded, and recorded when nothing moved while it was read.
+    std::optional<LoadedFile> LoadOpened(const std::string& path, const Options& options, StatusRecords* records,
+                                         const std::optional<std::string>& name);
+
     // A source stored as it is, measured and kept open in streamed_; it was
     // opened at `opened` with `status`.
     std::optional<LoadedFile> LoadStreamed(File source, const FileStatus& status, std::int64_t opened,
