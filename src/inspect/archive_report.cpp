@@ -10,6 +10,7 @@
 #include "inspect/inspect_messages.h"
 #include "inspect/repeated_hashes.h"
 #include "output/output_guard.h"
+#include "platform/ascii.h"
 #include "platform/file_system.h"
 #include "report/report_page.h"
 
@@ -105,12 +106,7 @@ std::string ArchiveReport::Extension(std::string_view name)
     const std::size_t dot = last.rfind('.');
     if (dot == std::string_view::npos || dot == 0 || last.size() - dot - 1 > 16 || dot + 1 == last.size())
         return {};
-    std::string extension(last.substr(dot + 1));
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return extension;
+    return AsciiLowered(last.substr(dot + 1));
 }
 
 ArchiveReport::Contents ArchiveReport::Gather(const InspectedArchive& archive, EntrySelector& selector)

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/archive_format.h"
 #include "reader/mount_list.h"
 
 namespace zelkor {
@@ -29,7 +30,7 @@ constexpr std::uint64_t MaxEntries = 0xFFFFFFFF;
 inline int CompareNormalized(std::string_view a, std::string_view b)
 {
     const auto normal = [](char c) {
-        return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c == '\\' ? '/' : c);
+        return static_cast<unsigned char>(NormalNameByte(c));
     };
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/ascii.h"
+
 namespace zelkor {
 
 namespace {
@@ -14,7 +16,7 @@ std::size_t SchemeLength(std::string_view text)
     for (const std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
         if (text.size() >= scheme.size() &&
             std::equal(scheme.begin(), scheme.end(), text.begin(),
-                       [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); }))
+                       [](char a, char b) { return a == AsciiLower(b); }))
             return scheme.size();
     }
     return 0;
@@ -81,8 +83,7 @@ std::optional<RemoteUrl> RemoteUrl::Parse(std::string_view text)
         base.append(Encoded(rest.substr(0, hostAt - 1))).append("@");
     base.append(host).append(path);
     std::string shown(text.substr(0, scheme));
-    std::transform(shown.begin(), shown.end(), shown.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    shown = AsciiLowered(shown);
     shown.append(host).append(path);
     return RemoteUrl(std::move(base), std::move(shown));
 }
