@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "inspect/inspect_messages.h"
-#include "inspect/repeated_hashes.h"
+#include "inspect/shared_name_hashes.h"
 #include "output/output_guard.h"
 #include "platform/ascii.h"
 #include "platform/file_system.h"
@@ -68,21 +68,12 @@ Listed Listing(const ArchiveReader::Entry& entry)
 
 // How many name hashes two or more selected entries share, and how many
 // entries share them.
-std::pair<std::uint64_t, std::uint64_t> SharedNameHashes(const InspectedArchive& archive, EntrySelector& selector)
+std::pair<std::uint64_t, std::uint64_t> SharedCounts(const InspectedArchive& archive, EntrySelector& selector)
 {
-    const SetReader& reader = archive.Reader();
-    const auto walk = [&](const std::function<void(std::uint32_t)>& take) {
-        ArchiveReader::Entry entry;
-        for (SetReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
-             walk.Next(entry);) {
-            if (selector.Selects(entry.name))
-                take(entry.fields.nameHash);
-        }
-    };
-    const std::vector<std::uint32_t> shared = RepeatedHashes(walk, reader.EntryCount(), ArchiveReport::SharedSearchBudget);
+    const std::vector<std::uint32_t> shared = SharedNameHashes::Find(archive, selector);
     std::uint64_t entries = 0;
     if (!shared.empty()) {
-        walk([&](std::uint32_t hash) {
+        SharedNameHashes::Pass(archive, selector, [&](std::uint32_t hash) {
             if (std::binary_search(shared.begin(), shared.end(), hash))
                 ++entries;
         });
@@ -152,7 +143,7 @@ ArchiveReport::Contents ArchiveReport::Gather(const InspectedArchive& archive, E
     });
     contents.largest = largest.Take();
     contents.incompressible = incompressible.Take();
-    std::tie(contents.sharedNameHashes, contents.sharingEntries) = SharedNameHashes(archive, selector);
+    std::tie(contents.sharedNameHashes, contents.sharingEntries) = SharedCounts(archive, selector);
     contents.archivePath = archive.ArchivePath();
     contents.keyFileSummary = archive.KeyFileSummary();
     contents.entries = selector.Entries(contents.totals.files);

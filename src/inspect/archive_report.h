@@ -18,7 +18,7 @@ namespace zelkor {
 // keeps is bounded whatever their number (the size map's tree, see SizeMap;
 // LargestCount and IncompressibleRows entries with names of at most
 // KeptNameLimit bytes; ExtensionLimit extensions), and the shared name hashes
-// are found as verify finds them, with a smaller budget.
+// are found as verify finds them (SharedNameHashes).
 class ArchiveReport {
 public:
     static constexpr std::size_t LargestCount = ReportContents::LargestCount;
@@ -26,7 +26,6 @@ public:
     static constexpr std::size_t IncompressibleRows = ReportContents::IncompressibleRows;
     static constexpr std::size_t ExtensionLimit = ReportContents::ExtensionLimit;
     static constexpr std::size_t KeptNameLimit = ReportContents::KeptNameLimit;
-    static constexpr std::size_t SharedSearchBudget = std::size_t{1} << 20;
 
     using Listed = ReportContents::Listed;
     using Contents = ReportContents;

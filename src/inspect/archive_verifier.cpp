@@ -4,7 +4,7 @@
 
 #include "archive/archive_format.h"
 #include "inspect/json_document.h"
-#include "inspect/repeated_hashes.h"
+#include "inspect/shared_name_hashes.h"
 
 namespace zelkor {
 
@@ -88,17 +88,7 @@ ArchiveVerifier::Report ArchiveVerifier::Verify(EntryWalk& walk)
 std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHashes(
     const InspectedArchive& archive, EntrySelector& selector)
 {
-    const SetReader& reader = archive.Reader();
-    // Selecting takes the names; without patterns the records alone will do.
-    const HashPass pass = [&](const std::function<void(std::uint32_t)>& take) {
-        ArchiveReader::Entry entry;
-        for (SetReader::Walk walk = selector.SelectsAll() ? reader.Records() : reader.Entries();
-             walk.Next(entry);) {
-            if (selector.Selects(entry.name))
-                take(entry.fields.nameHash);
-        }
-    };
-    const std::vector<std::uint32_t> sharedHashes = RepeatedHashes(pass, reader.EntryCount(), SharedSearchBudget);
+    const std::vector<std::uint32_t> sharedHashes = SharedNameHashes::Find(archive, selector);
     if (sharedHashes.empty())
         return {};
 
@@ -106,7 +96,7 @@ std::vector<ArchiveVerifier::SharedNameHash> ArchiveVerifier::FindSharedNameHash
     for (std::size_t i = 0; i < shared.size(); ++i)
         shared[i].nameHash = sharedHashes[i];
     ArchiveReader::Entry entry;
-    for (SetReader::Walk walk = reader.Entries(); walk.Next(entry);) {
+    for (SetReader::Walk walk = archive.Reader().Entries(); walk.Next(entry);) {
         if (!selector.Selects(entry.name))
             continue;
         const auto found = std::lower_bound(sharedHashes.begin(), sharedHashes.end(), entry.fields.nameHash);

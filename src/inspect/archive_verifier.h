@@ -19,7 +19,7 @@ namespace zelkor {
 // lookup by name hash cannot tell apart. Opening the archive has checked its
 // structure already. The report keeps where each bad or shared entry lies (24
 // bytes each) and reads it again to print it; the search for shared name hashes
-// holds at most SharedSearchBudget of them at a time. Used by one thread.
+// holds at most SharedNameHashes::Budget of them at a time. Used by one thread.
 class ArchiveVerifier {
 public:
     using Position = ArchiveReader::Position;
@@ -71,7 +71,6 @@ public:
         bool Ok() const { return bad.empty(); }
     };
 
-    static constexpr std::size_t SharedSearchBudget = std::size_t{4} << 20;
 
     // Walks `walk` to its end.
     static Report Verify(EntryWalk& walk);
