@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
-#include <xxhash.h>
-
+#include "archive/record_frame.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
 #include "store/cache_key.h"
 
 namespace zelkor {
+
+static_assert(RecordFile::ChecksumSize == RecordFrame::ChecksumSize);
 
 namespace {
 
@@ -41,15 +42,13 @@ constexpr unsigned RecordPermissions = 0600;
 
 std::vector<std::uint8_t> RecordFile::Encode(std::uint32_t magic, std::span<const std::uint8_t> body)
 {
-    std::vector<std::uint8_t> bytes(HeaderSize + body.size() + ChecksumSize);
-    EncodeFixed32(&bytes[MagicAt], magic);
-    EncodeFixed32(&bytes[VersionAt], Version);
+    std::vector<std::uint8_t> bytes(HeaderSize + body.size());
+    RecordFrame::Begin(bytes, magic, Version);
     std::copy(Fingerprint().bytes.begin(), Fingerprint().bytes.end(), bytes.begin() + FingerprintAt);
     std::copy(Machine().bytes.begin(), Machine().bytes.end(), bytes.begin() + MachineAt);
     EncodeFixed64(&bytes[BodySizeAt], body.size());
     std::copy(body.begin(), body.end(), bytes.begin() + HeaderSize);
-    const std::size_t checksumAt = HeaderSize + body.size();
-    EncodeFixed64(&bytes[checksumAt], XXH64(bytes.data(), checksumAt, 0));
+    RecordFrame::Seal(bytes);
     return bytes;
 }
 
@@ -58,13 +57,13 @@ std::optional<std::vector<std::uint8_t>> RecordFile::Decode(std::span<const std:
     if (bytes.size() < HeaderSize + ChecksumSize)
         return std::nullopt;
     const std::uint64_t bodySize = DecodeFixed64(&bytes[BodySizeAt]);
-    if (DecodeFixed32(&bytes[MagicAt]) != magic || DecodeFixed32(&bytes[VersionAt]) != Version ||
+    if (RecordFrame::Magic(bytes) != magic || RecordFrame::Version(bytes) != Version ||
         !std::equal(Fingerprint().bytes.begin(), Fingerprint().bytes.end(), bytes.begin() + FingerprintAt) ||
         !std::equal(Machine().bytes.begin(), Machine().bytes.end(), bytes.begin() + MachineAt) ||
         bodySize != bytes.size() - HeaderSize - ChecksumSize)
         return std::nullopt;
     const std::size_t checksumAt = HeaderSize + static_cast<std::size_t>(bodySize);
-    if (DecodeFixed64(&bytes[checksumAt]) != XXH64(bytes.data(), checksumAt, 0))
+    if (!RecordFrame::Sealed(bytes))
         return std::nullopt;
     return std::vector<std::uint8_t>(bytes.begin() + HeaderSize, bytes.begin() + checksumAt);
 }
