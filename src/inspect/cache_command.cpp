@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-#include <CLI/CLI.hpp>
-
 #include "cache/local_store.h"
 #include "inspect/cache_report.h"
 #include "inspect/inspected_archive.h"
@@ -13,12 +11,13 @@
 
 namespace zelkor {
 
-void CacheCommand::AddOptions(CLI::App& command)
+void CacheCommand::AddOptions(CommandOptions::Verb& command)
 {
-    command.add_option("DIR", cacheDirectory_, "The cache directory (default: $ZELKOR_CACHE_DIR)");
-    CLI::Option* reset = command.add_flag("--reset", resetCounters_, "Set the hit and miss counters to zero");
-    command.add_flag("--clear", clearCache_, "Remove every entry, and set the counters to zero")->excludes(reset);
-    command.add_flag("--json", json_, "Write one JSON document");
+    command.Argument("DIR", cacheDirectory_, "The cache directory (default: $ZELKOR_CACHE_DIR)");
+    const int reset = command.Flag("--reset", resetCounters_, "Set the hit and miss counters to zero");
+    const int clear = command.Flag("--clear", clearCache_, "Remove every entry, and set the counters to zero");
+    command.Excludes(clear, reset);
+    command.Flag("--json", json_, "Write one JSON document");
 }
 
 int CacheCommand::Run(std::ostream& out, std::ostream& err)

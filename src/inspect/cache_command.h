@@ -10,7 +10,7 @@ namespace zelkor {
 // compression cache in DIR (default: $ZELKOR_CACHE_DIR).
 class CacheCommand : public InspectCommand {
 public:
-    void AddOptions(CLI::App& command) override;
+    void AddOptions(CommandOptions::Verb& command) override;
     int Run(std::ostream& out, std::ostream& err) override;
     std::optional<JsonDocument::Value> FailureMembers() const override;
 

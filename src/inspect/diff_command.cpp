@@ -1,19 +1,17 @@
 #include "inspect/diff_command.h"
 
-#include <CLI/CLI.hpp>
-
 #include "inspect/archive_differ.h"
 #include "runtime/exit_status.h"
 
 namespace zelkor {
 
-void DiffCommand::AddOptions(CLI::App& command)
+void DiffCommand::AddOptions(CommandOptions::Verb& command)
 {
-    command.add_option("OLD", older_, "The archive of the earlier build")->required();
-    command.add_option("NEW", newer_, "The archive of the later build")->required();
+    command.Argument("OLD", older_, "The archive of the earlier build", true);
+    command.Argument("NEW", newer_, "The archive of the later build", true);
     olderKey_.AddTo(command, "", "OLD");
     newerKey_.AddTo(command, "new-", "NEW");
-    command.add_flag("--json", json_, "Write one JSON document");
+    command.Flag("--json", json_, "Write one JSON document");
 }
 
 int DiffCommand::Run(std::ostream& out, std::ostream&)

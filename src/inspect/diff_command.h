@@ -11,7 +11,7 @@ namespace zelkor {
 // the report of ArchiveDiffer; exit status 1 when the archives differ.
 class DiffCommand : public InspectCommand {
 public:
-    void AddOptions(CLI::App& command) override;
+    void AddOptions(CommandOptions::Verb& command) override;
     int Run(std::ostream& out, std::ostream& err) override;
     std::optional<JsonDocument::Value> FailureMembers() const override;
 

@@ -1,7 +1,5 @@
 #include "inspect/extract_command.h"
 
-#include <CLI/CLI.hpp>
-
 #include "inspect/archive_extractor.h"
 #include "inspect/entry_walk.h"
 #include "inspect/output_tree.h"
@@ -9,13 +7,11 @@
 
 namespace zelkor {
 
-void ExtractCommand::AddOptions(CLI::App& command)
+void ExtractCommand::AddOptions(CommandOptions::Verb& command)
 {
     ArchiveCommand::AddOptions(command);
-    command.add_option("-o,--output", directory_, "The directory to write below")
-        ->capture_default_str()
-        ->type_name("DIR");
-    command.add_flag("--force", force_, "Overwrite existing files; a later entry of the same name wins");
+    command.Option("-o,--output", directory_, "The directory to write below", "DIR", true);
+    command.Flag("--force", force_, "Overwrite existing files; a later entry of the same name wins");
 }
 
 int ExtractCommand::RunOn(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out,

@@ -12,7 +12,7 @@ class ExtractCommand : public ArchiveCommand {
 public:
     ExtractCommand() : ArchiveCommand(false, true) {}
 
-    void AddOptions(CLI::App& command) override;
+    void AddOptions(CommandOptions::Verb& command) override;
 
 private:
     int RunOn(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out,

@@ -12,7 +12,7 @@ class ReportCommand : public ArchiveCommand {
 public:
     ReportCommand() : ArchiveCommand(false) {}
 
-    void AddOptions(CLI::App& command) override;
+    void AddOptions(CommandOptions::Verb& command) override;
 
 private:
     int RunOn(const InspectedArchive& archive, EntrySelector& selector, std::ostream& out,
