@@ -97,11 +97,9 @@ void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& li
 
 void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
 {
-    if (named && options_.strict)
-        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
     std::optional<KeyMaterial> material;
     std::unique_ptr<PatchBase> base;
-    if (!ReadInputs(pack, material, base))
+    if (!ReadInputs(pack, named, material, base))
         return;
     VolumeSetWriter writer;
     if (base)
@@ -157,9 +155,11 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
     Seal(pack, writer, base.get(), unchanged, added, quiet);
 }
 
-bool ScriptProcessor::ReadInputs(const PackCommand& pack, std::optional<KeyMaterial>& material,
+bool ScriptProcessor::ReadInputs(const PackCommand& pack, bool named, std::optional<KeyMaterial>& material,
                                  std::unique_ptr<PatchBase>& base)
 {
+    if (named && options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
     // With a key seed the same inputs give the same bytes. A seed that cannot be
     // read skips the command before anything is created.
     if (pack.keySeed) {

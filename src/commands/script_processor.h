@@ -103,11 +103,13 @@ private:
     bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer, PatchBase* base, const PreviousBuild* previous,
                   Added& added);
     // RunPack's steps: the key seed and the patch's base, read before anything
-    // is created (false, warned, when one cannot be); the writer's last files
+    // is created (false, warned, when one cannot be; in strict mode a named
+    // archive ends the run first); the writer's last files
     // (a patch's deletion list) and the close, with what the build records and
     // notes keep of it. CannotStore warns of a source the format cannot hold,
     // naming once (`splitNamed`) what would have stored it.
-    bool ReadInputs(const PackCommand& pack, std::optional<KeyMaterial>& material, std::unique_ptr<PatchBase>& base);
+    bool ReadInputs(const PackCommand& pack, bool named, std::optional<KeyMaterial>& material,
+                    std::unique_ptr<PatchBase>& base);
     void Seal(const PackCommand& pack, VolumeSetWriter& writer, const PatchBase* base,
               std::optional<UnchangedBuild>& unchanged, const Added& added, bool quiet);
     void CannotStore(const PackCommand& pack, const PackSource& source, const VolumeSetWriter& writer,
