@@ -55,8 +55,6 @@ namespace {
 
 using zelkor::DeleteHandle;
 using zelkor::Guarded;
-using zelkor::IndexedArchive;
-using zelkor::NewHandle;
 using zelkor::Ok;
 using zelkor::Report;
 
