@@ -80,7 +80,8 @@ test: build
 #   make bench BENCH_BASELINE= BENCH_BEFORE=   without the "before" figures
 #   make bench BENCH_LARGE_MB=1536   the three incompressible sources' size (0: left out)
 #   make bench BENCH_LEVELS="9 12" BENCH_LEVEL_PACKAGE=supertuxkart-data
-#       levels side by side, on the files of that Debian package (installed first)
+#       levels side by side, on the files of that Debian package (installed first),
+#       and rebuilds of its tree after one file and 1% of its files changed, against zip -FS
 # With the Windows build in WINDOWS_DIR (make windows), it runs under Wine too.
 BENCH_MB       ?= 128
 BENCH_REPS     ?= 5

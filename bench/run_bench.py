@@ -49,7 +49,10 @@ the peak memory of packing a 70 MiB and a 1 GiB sparse source alone, and of
 three incompressible sources (12 x the corpus size each, at most 1.5 GiB) on
 two threads, with the default memory budget, a budget of 2.5 sources, and
 stored by a Store pattern. With --levels it packs at each level side by side
-(on the files of --level-package when given) and prints size and time.
+(on the files of --level-package when given) and prints size and time. With
+--level-package it also rebuilds that package's tree after one file and after
+1% of its files changed, with a key seed and a cache, against zip -FS updating
+a zip of the same tree.
 
 and prints MB/s (medians of the repetitions), the ratios against L and T, and
 peak resident memory of the archiver runs. The same figures go to a JSON file
@@ -206,6 +209,63 @@ def package_files(package):
         sys.exit(f"package {package} installed no regular files")
     common = os.path.commonpath(paths)
     return [(os.path.relpath(p, common), p) for p in paths]
+
+
+def package_rebuilds(zelkor, work, files, reps, seed):
+    """Rebuilds of the level package's tree after one file and after 1% of
+    its files changed: the archiver with a key seed and a cache, against
+    `zip -FS` updating a zip of the same tree. Before each timed round, both
+    are brought back to the unchanged tree, untimed, with the cache as the
+    first build left it. Returns {case: {"zelkor": s, "zip": s, "changed": n}}."""
+    pristine = work / "pkg-tree"
+    for archived, source in files:
+        target = pristine / archived
+        target.parent.mkdir(parents=True, exist_ok=True)
+        try:
+            os.link(source, target)
+        except OSError:
+            shutil.copyfile(source, target)
+    trees = {}
+    for case, share in (("one", 0.0), ("1%", 0.01)):
+        trees[case] = work / f"pkg-{case.strip('%')}"
+        subprocess.run(["cp", "-al", pristine, trees[case]], check=True)
+        trees[case + "-count"] = change_files(trees[case], seed, share)
+    link, seed_file = work / "pkg-link", work / "seed"
+    seed_file.write_bytes(bytes(range(64)))
+
+    def point(target):
+        staged = work / "pkg-link.new"
+        staged.unlink(missing_ok=True)
+        staged.symlink_to(target)
+        staged.replace(link)
+
+    # Linking the copies changed the change times of the tree's files: once
+    # they lie back, the builds below trust the unchanged files' status.
+    settle(pristine)
+    point(pristine)
+    script = generated_script(zelkor, work, link, "pkg",
+                              f'ArchivePath="{work}/pkg.pak" BuildKeyfile="true" KeyPath="{work}/pkg.pak.zlk" '
+                              f'KeySeedPath="{seed_file}"')
+    cache, first_cache = work / "cache-pkg", work / "cache-pkg-first"
+    zip_command = ["zip", "-FS", "-q", "-r", str(work / "pkg.zip"), "."]
+    run([zelkor, script], work, env={"ZELKOR_CACHE_DIR": str(first_cache)})
+    run(zip_command, link)
+    results = {}
+    for case in ("one", "1%"):
+        times = {"zelkor": [], "zip": []}
+        for rep in range(reps):
+            shutil.rmtree(cache, ignore_errors=True)
+            subprocess.run(["cp", "-al", first_cache, cache], check=True)
+            point(pristine)
+            run([zelkor, script], work, env={"ZELKOR_CACHE_DIR": str(cache)})
+            run(zip_command, link)
+            point(trees[case])
+            settle(trees[case])
+            times["zelkor"].append(run([zelkor, script], work, env={"ZELKOR_CACHE_DIR": str(cache)})[0])
+            times["zip"].append(run(zip_command, link)[0])
+        results[case] = {"zelkor": statistics.median(times["zelkor"]), "zip": statistics.median(times["zip"]),
+                         "changed": trees[case + "-count"]}
+    return results
 
 
 def generated_script(zelkor, work, tree, name, attributes):
@@ -705,13 +765,19 @@ def main():
 
     levels = [int(level) for level in args.levels.replace(",", " ").split()]
     level_results = {}
+    level_files = package_files(args.level_package) if args.level_package else files
     if levels:
-        level_files = package_files(args.level_package) if args.level_package else files
         raw = sum(os.path.getsize(source) for _, source in level_files)
         level_results = level_figures(zelkor, work, level_files, levels, args.reps)
         print(f"levels on {args.level_package or corpus.name} ({len(level_files)} files, {raw / 1e6:.1f} MB): " +
               ", ".join(f"{level}: {size / raw * 100:.1f}% of raw in {seconds:.2f} s"
                         for level, (seconds, size) in level_results.items()))
+    rebuilds = {}
+    if args.level_package and shutil.which("zip"):
+        rebuilds = package_rebuilds(zelkor, work, level_files, args.reps, args.seed)
+        print(f"rebuilds on {args.level_package} with a key seed and a cache, against zip -FS: " +
+              ", ".join(f"{r['changed']} changed: {r['zelkor']:.2f} s against {r['zip']:.2f} s "
+                        f"(zelkor/zip {r['zelkor'] / r['zip']:.2f})" for r in rebuilds.values()))
 
     record = {
         "time": datetime.datetime.now().isoformat(timespec="seconds"),
@@ -731,6 +797,7 @@ def main():
                                                           for name, (seconds, peak, limit) in large.items()}},
         "levels": {str(level): {"median_seconds": seconds, "archive_bytes": size}
                    for level, (seconds, size) in level_results.items()},
+        "package_rebuilds": rebuilds,
         "reproducibility": reproducible,
         "w1_entries_copied": w1_copied,
         "remote_cache": {"filling_agent": filled, "agent_b_last_run": agent, "cold_last_run": cold_remote,

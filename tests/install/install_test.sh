@@ -16,6 +16,9 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >/dev/null
 prefix="$stage/usr/local"
 for file in bin/zelkor bin/zelkor-inspect share/man/man1/zelkor.1 share/man/man1/zelkor-inspect.1 \
             share/doc/zelkor/README.md share/doc/zelkor/format.md share/doc/zelkor/volume-sets.md \
+            share/doc/zelkor/patches.md share/doc/zelkor/scripts.md share/doc/zelkor/messages.md \
+            share/doc/zelkor/inspect.md share/doc/zelkor/cache.md share/doc/zelkor/reproducible-builds.md \
+            share/doc/zelkor/security.md share/doc/zelkor/performance.md share/doc/zelkor/windows.md \
             share/bash-completion/completions/zelkor share/bash-completion/completions/zelkor-inspect \
             include/zelkor/zelkor.h lib/libzelkor-reader.so.1.0.0 lib/libzelkor-reader.so.1 lib/libzelkor-reader.so \
             lib/libzelkor-reader.a lib/pkgconfig/zelkor-reader.pc lib/cmake/Zelkor/ZelkorConfig.cmake \
