@@ -12,8 +12,7 @@ namespace {
 constexpr std::uint32_t Magic = 0x4C444B5A;  // "ZKDL"
 constexpr std::uint32_t Version = 1;
 
-constexpr std::size_t MagicAt = 0;
-constexpr std::size_t VersionAt = 4;
+// The magic number and version lie where RecordFrame puts them, at 0 and 4.
 constexpr std::size_t PatchDigestAt = 8;
 constexpr std::size_t PatchEntriesAt = 16;
 constexpr std::size_t BaseDigestAt = 24;
