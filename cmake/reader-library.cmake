@@ -1,7 +1,7 @@
 # The reader library that games link: libzelkor-reader, shared and static, with
 # the C interface of include/zelkor/zelkor.h and nothing else exported. It is
 # made of the C layer (src/library) over the reader layer (zelkor_reader,
-# zelkor_format, zelkor_platform), and links only what reading needs: LZ4,
+# zelkor_format, zelkor_output, zelkor_platform), and links only what reading needs: LZ4,
 # xxHash and Crypto++ for AES.
 set(ZELKOR_READER_VERSION 1.0.0)
 set(ZELKOR_READER_SOVERSION 1)
@@ -42,9 +42,9 @@ set(ZELKOR_READER_STATIC ${CMAKE_BINARY_DIR}/libzelkor-reader.a)
 add_custom_command(
   OUTPUT ${ZELKOR_READER_STATIC}
   COMMAND ${CMAKE_COMMAND} -DAR=${CMAKE_AR} -DRANLIB=${CMAKE_RANLIB} -DOUTPUT=${ZELKOR_READER_STATIC}
-          "-DINPUTS=$<TARGET_FILE:zelkor_library_static>|$<TARGET_FILE:zelkor_reader>|$<TARGET_FILE:zelkor_format>|$<TARGET_FILE:zelkor_platform>"
+          "-DINPUTS=$<TARGET_FILE:zelkor_library_static>|$<TARGET_FILE:zelkor_reader>|$<TARGET_FILE:zelkor_format>|$<TARGET_FILE:zelkor_output>|$<TARGET_FILE:zelkor_platform>"
           -P ${CMAKE_SOURCE_DIR}/cmake/merge-archives.cmake
-  DEPENDS zelkor_library_static zelkor_reader zelkor_format zelkor_platform ${CMAKE_SOURCE_DIR}/cmake/merge-archives.cmake
+  DEPENDS zelkor_library_static zelkor_reader zelkor_format zelkor_output zelkor_platform ${CMAKE_SOURCE_DIR}/cmake/merge-archives.cmake
   COMMENT "Merging the reader library's static archive" VERBATIM)
 add_custom_target(zelkor-reader-static ALL DEPENDS ${ZELKOR_READER_STATIC})
 

@@ -109,12 +109,8 @@ NameRecord NameRecord::DecodeFrom(std::span<const std::uint8_t> in)
 std::string NormalizeName(std::string_view archivedPath)
 {
     std::string name(archivedPath);
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-        else if (c == '\\')
-            c = '/';
-    }
+    for (char& c : name)
+        c = NormalNameByte(c);
     return name;
 }
 
@@ -128,7 +124,7 @@ std::uint32_t NameHash(std::string_view archivedPath)
         const std::size_t count = std::min(sizeof piece, archivedPath.size() - done);
         for (std::size_t i = 0; i < count; ++i) {
             const char c = archivedPath[done + i];
-            piece[i] = static_cast<CryptoPP::byte>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c == '\\' ? '/' : c);
+            piece[i] = static_cast<CryptoPP::byte>(NormalNameByte(c));
         }
         crc.Update(piece, count);
         done += count;
@@ -143,9 +139,8 @@ bool SameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
-    const auto normal = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c == '\\' ? '/' : c; };
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (normal(a[i]) != normal(b[i]))
+        if (NormalNameByte(a[i]) != NormalNameByte(b[i]))
             return false;
     }
     return true;

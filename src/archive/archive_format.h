@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/little_endian.h"
 
 namespace zelkor {
@@ -114,6 +115,11 @@ struct NameRecord {
 // The archived path with A-Z lowered and backslashes turned into slashes; every
 // other byte, and the length, unchanged. Independent of the locale.
 std::string NormalizeName(std::string_view archivedPath);
+// One byte of a name as NormalizeName writes it: A-Z in lower case, "\\" as "/".
+constexpr char NormalNameByte(char c)
+{
+    return c == '\\' ? '/' : AsciiLower(c);
+}
 
 // CRC-32 (IEEE 802.3, as zlib) of the normalised name.
 std::uint32_t NameHash(std::string_view archivedPath);

@@ -3,16 +3,19 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/messages.h"
-
 namespace zelkor {
 
 // Writing an archive or key file failed: a full disk, a failed position query, a
-// failed flush, close or rename. The text is "Cannot write PATH!", the path as
-// its user wrote it.
+// failed flush, close or rename. It carries the fact, the path as its user
+// wrote it; the commands word it for the user ("Cannot write PATH!").
 class ArchiveWriteError : public std::runtime_error {
 public:
-    explicit ArchiveWriteError(const std::string& shownPath) : std::runtime_error(message::CannotWrite(shownPath)) {}
+    explicit ArchiveWriteError(const std::string& shownPath) : std::runtime_error(shownPath), shownPath_(shownPath) {}
+
+    const std::string& ShownPath() const { return shownPath_; }
+
+private:
+    std::string shownPath_;
 };
 
 }  // namespace zelkor

@@ -6,13 +6,10 @@
 #include <stdexcept>
 #include <vector>
 
-// The hash state lives on the stack.
-#define XXH_STATIC_LINKING_ONLY
-#include <xxhash.h>
-
 #include "archive/archive_write_error.h"
+#include "archive/content_hasher.h"
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
-#include "platform/joint_commit.h"
 
 namespace zelkor {
 
@@ -71,34 +68,34 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     // Both files are written beside their paths and locked there; nothing at
     // either path changes before Close. A Create that cannot have the archive
     // gives up the key file's temporary too.
-    const OutputGuard::Options options{.lock = true, .sync = true};
     std::unique_ptr<OutputGuard> keyFile;
-    if (keyPath) {
-        keyFile = std::make_unique<OutputGuard>(keyPath->path, options);
-        if (!keyFile->Open()) {
-            failedPath_ = keyPath->shown;
-            held_ = keyFile->Held();
-            return false;
-        }
-    }
-    auto archive = std::make_unique<OutputGuard>(archivePath.path, options);
-    if (!archive->Open()) {
-        failedPath_ = archivePath.shown;
-        held_ = archive->Held();
+    if (keyPath && !(keyFile = OpenOutput(*keyPath)))
         return false;
-    }
+    std::unique_ptr<OutputGuard> archive = OpenOutput(archivePath);
+    if (!archive)
+        return false;
     std::unique_ptr<OutputGuard> companion;
-    if (companionPath_) {
-        companion = std::make_unique<OutputGuard>(companionPath_->path, options);
-        if (!companion->Open()) {
-            failedPath_ = companionPath_->shown;
-            held_ = companion->Held();
-            return false;
-        }
-    }
+    if (companionPath_ && !(companion = OpenOutput(*companionPath_)))
+        return false;
     archive_ = std::move(archive);
     keyFile_ = std::move(keyFile);
     companion_ = std::move(companion);
+    Begin(archiveHeader, keyFileHeader);
+    return true;
+}
+
+std::unique_ptr<OutputGuard> ArchiveWriter::OpenOutput(const NamedPath& path)
+{
+    auto guard = std::make_unique<OutputGuard>(path.path, OutputGuard::Options{.lock = true, .sync = true});
+    if (guard->Open())
+        return guard;
+    failedPath_ = path.shown;
+    held_ = guard->Held();
+    return nullptr;
+}
+
+void ArchiveWriter::Begin(const ArchiveHeader& archiveHeader, const KeyFileHeader& keyFileHeader)
+{
     companionBytes_.clear();
     identity_ = EntryIdentity();
     writebackFrom_ = 0;
@@ -109,7 +106,7 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
     full_ = false;
     digest_ = RecordsDigest();
     digest_.Header(archiveHeader);
-    keyFileHash_ = keyPath ? RecordsDigest::KeyFile(keyFileHeader) : 0;
+    keyFileHash_ = keyFile_ ? RecordsDigest::KeyFile(keyFileHeader) : 0;
 
     std::uint8_t header[ArchiveHeader::Size];
     archiveHeader.EncodeTo(header);
@@ -122,7 +119,6 @@ bool ArchiveWriter::Create(const NamedPath& archivePath, const NamedPath* keyPat
             FailWriting(*keyFile_);
     }
     key_ = ArchiveKey::FromShares(archiveHeader, keyFile_ ? &keyFileHeader : nullptr);
-    return true;
 }
 
 std::vector<FileStatus> ArchiveWriter::Outputs() const
@@ -209,88 +205,6 @@ bool ArchiveWriter::AddFile(const std::string& archivedPath, LoadedFile& file)
         writebackFrom_ = end;
     }
     return true;
-}
-
-ArchiveWriter::Streamed ArchiveWriter::AddStreamed(const std::string& archivedPath, const LoadedFile& file)
-{
-    if (!archive_ || !file.stream)
-        throw std::logic_error("ArchiveWriter::AddStreamed without a created archive or a stream");
-    File& archive = archive_->Output();
-    const std::uint64_t size = file.rawSize;
-    full_ = false;
-    if (size >= ArchiveAddressLimit || archivedPath.size() > MaxNameLength ||
-        archivedPath.find('\0') != std::string::npos)
-        return Streamed::Refused;
-    const auto position = archive.Position();
-    if (!position)
-        FailWriting(*archive_);
-    if (!EntryFits(*position, size)) {
-        full_ = EntryFits(ArchiveHeader::Size, size);
-        return Streamed::Refused;
-    }
-
-    FileEntry entry;
-    entry.rawSize = static_cast<std::uint32_t>(size);
-    entry.contentHash = file.contentHash;
-    entry.dataOffset = static_cast<std::uint32_t>(*position + FileEntry::Size);
-    entry.storedSize = static_cast<std::uint32_t>(size);
-    entry.nameHash = NameHash(archivedPath);
-    std::uint8_t entryBytes[FileEntry::Size];
-    entry.EncodeTo(entryBytes);
-    if (!archive.WriteAll(entryBytes, sizeof entryBytes))
-        FailWriting(*archive_);
-
-    // Each piece is hashed and encrypted while it is in the processor's cache.
-    constexpr std::size_t Piece = 1024 * 1024;
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(Piece);
-    ArchiveKey::Stream cipher(key_);
-    std::optional<StoredHash> digest;
-    if (keepEntries_)
-        digest.emplace();
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
-    std::uint64_t done = 0;
-    bool same = true;
-    while (same && done < size) {
-        const std::span<std::uint8_t> piece(buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(Piece, size - done)));
-        const std::optional<std::size_t> got = file.stream->ReadAt(done, piece);
-        same = got == piece.size();
-        if (!same)
-            break;
-        XXH32_update(&xxh, piece.data(), piece.size());
-        cipher.Encrypt(piece);
-        if (digest)
-            digest->Update(piece);
-        if (!archive.WriteAll(piece.data(), piece.size()))
-            FailWriting(*archive_);
-        done += piece.size();
-    }
-    // A source that grew has bytes beyond the size measured.
-    std::uint8_t beyond;
-    if (!same || XXH32_digest(&xxh) != file.contentHash ||
-        file.stream->ReadAt(size, std::span(&beyond, 1)) != std::optional<std::size_t>(0)) {
-        if (!archive.Truncate(*position) || !archive.Seek(*position))
-            FailWriting(*archive_);
-        return Streamed::Changed;
-    }
-    if (keyFile_) {
-        const std::vector<std::uint8_t> record = NameRecord{archivedPath, file.contentHash}.Encode();
-        if (!keyFile_->Output().WriteAll(record.data(), record.size()))
-            FailWriting(*keyFile_);
-    }
-    if (digest)
-        entries_.push_back({entry, digest->Finish()});
-    const std::uint64_t end = *position + FileEntry::Size + size;
-    digest_.Entry(entry);
-    // A streamed entry is an entry of the archive's identity like any other.
-    identity_.Add(entry);
-    ++entryCount_;
-    size_ = end;
-    if (end - writebackFrom_ >= WritebackStep) {
-        archive.StartWriteback(writebackFrom_, end - writebackFrom_);
-        writebackFrom_ = end;
-    }
-    return Streamed::Added;
 }
 
 namespace {

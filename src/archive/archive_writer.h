@@ -13,9 +13,9 @@
 #include "archive/loaded_file.h"
 #include "archive/records_digest.h"
 #include "archive/stored_hash.h"
+#include "output/output_guard.h"
 #include "platform/file.h"
 #include "platform/named_path.h"
-#include "platform/output_guard.h"
 
 namespace zelkor {
 
@@ -36,7 +36,7 @@ namespace zelkor {
 // path, from this process or another, fails and disturbs nothing.
 //
 // A failed or short write, a failed position query, or a failed flush or rename
-// throws ArchiveWriteError ("Cannot write PATH!", the path as shown), after both
+// throws ArchiveWriteError (naming the path as shown), after both
 // temporary files have been removed.
 //
 // Used by one thread at a time; writers share no state, so any number may work at
@@ -173,6 +173,15 @@ public:
 
 private:
     [[noreturn]] void FailWriting(const OutputGuard& failed);
+    // A guarded output at `path`, opened and locked; nothing, with the path
+    // kept as the failed one, when it cannot be.
+    std::unique_ptr<OutputGuard> OpenOutput(const NamedPath& path);
+    // Copies a streamed source's bytes after its entry, encrypted, hashing them
+    // (into `digest` too when there is one) as they pass; false when they are
+    // not the bytes measured: they changed, or the source grew or shrank.
+    bool CopyStream(const LoadedFile& file, std::optional<StoredHash>& digest);
+    // Resets what a new archive counts and writes both headers.
+    void Begin(const ArchiveHeader& archiveHeader, const KeyFileHeader& keyFileHeader);
 
     // The paths as shown, for messages.
     std::string archiveShown_;

@@ -1,18 +1,18 @@
 #include "archive/deletion_list.h"
 
-#include <xxhash.h>
-
 #include "archive/archive_format_error.h"
+#include "archive/record_frame.h"
 
 namespace zelkor {
+
+static_assert(DeletionList::ChecksumSize == RecordFrame::ChecksumSize);
 
 namespace {
 
 constexpr std::uint32_t Magic = 0x4C444B5A;  // "ZKDL"
 constexpr std::uint32_t Version = 1;
 
-constexpr std::size_t MagicAt = 0;
-constexpr std::size_t VersionAt = 4;
+// The magic number and version lie where RecordFrame puts them, at 0 and 4.
 constexpr std::size_t PatchDigestAt = 8;
 constexpr std::size_t PatchEntriesAt = 16;
 constexpr std::size_t BaseDigestAt = 24;
@@ -33,8 +33,7 @@ constexpr std::size_t SmallestName = 3;
 std::vector<std::uint8_t> DeletionList::Encode() const
 {
     std::vector<std::uint8_t> out(HeaderSize);
-    EncodeFixed32(&out[MagicAt], Magic);
-    EncodeFixed32(&out[VersionAt], Version);
+    RecordFrame::Begin(out, Magic, Version);
     EncodeFixed64(&out[PatchDigestAt], patch.digest);
     EncodeFixed64(&out[PatchEntriesAt], patch.entries);
     EncodeFixed64(&out[BaseDigestAt], base.digest);
@@ -46,9 +45,7 @@ std::vector<std::uint8_t> DeletionList::Encode() const
         out.insert(out.end(), length, length + 2);
         out.insert(out.end(), name.begin(), name.end());
     }
-    std::uint8_t checksum[ChecksumSize];
-    EncodeFixed64(checksum, XXH64(out.data(), out.size(), 0));
-    out.insert(out.end(), checksum, checksum + ChecksumSize);
+    RecordFrame::Seal(out);
     return out;
 }
 
@@ -56,12 +53,12 @@ DeletionList DeletionList::Decode(std::span<const std::uint8_t> bytes, const std
 {
     if (bytes.size() < HeaderSize + ChecksumSize)
         Fail(path, "truncated deletion list (" + std::to_string(bytes.size()) + " bytes)");
-    if (DecodeFixed32(&bytes[MagicAt]) != Magic)
+    if (RecordFrame::Magic(bytes) != Magic)
         Fail(path, "not a deletion list (bad magic number)");
-    if (const std::uint32_t version = DecodeFixed32(&bytes[VersionAt]); version != Version)
+    if (const std::uint32_t version = RecordFrame::Version(bytes); version != Version)
         Fail(path, "deletion list of version " + std::to_string(version) + ", this reader knows version 1");
     const std::size_t body = bytes.size() - ChecksumSize;
-    if (DecodeFixed64(&bytes[body]) != XXH64(bytes.data(), body, 0))
+    if (!RecordFrame::Sealed(bytes))
         Fail(path, "the deletion list's checksum does not match: damaged or cut short");
 
     DeletionList list;

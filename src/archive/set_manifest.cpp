@@ -2,14 +2,15 @@
 
 #include <algorithm>
 
-#include <xxhash.h>
-
 #include "archive/archive_format.h"
 #include "archive/archive_format_error.h"
+#include "archive/record_frame.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
 
 namespace zelkor {
+
+static_assert(SetManifest::ChecksumSize == RecordFrame::ChecksumSize);
 
 namespace {
 
@@ -82,8 +83,7 @@ private:
 std::vector<std::uint8_t> SetManifest::Encode() const
 {
     std::vector<std::uint8_t> out(HeaderSize);
-    EncodeFixed32(out.data(), Magic);
-    EncodeFixed32(out.data() + 4, Version);
+    RecordFrame::Begin(out, Magic, Version);
     EncodeFixed32(out.data() + 8, static_cast<std::uint32_t>(volumes.size()));
     EncodeFixed32(out.data() + 12, static_cast<std::uint32_t>(retired.size()));
     EncodeFixed32(out.data() + 16, keyFiles ? KeyFilesFlag : 0);
@@ -91,9 +91,7 @@ std::vector<std::uint8_t> SetManifest::Encode() const
         AppendVolume(out, volume);
     for (const Volume& volume : retired)
         AppendVolume(out, volume);
-    std::uint8_t checksum[ChecksumSize];
-    EncodeFixed64(checksum, XXH64(out.data(), out.size(), 0));
-    out.insert(out.end(), checksum, checksum + ChecksumSize);
+    RecordFrame::Seal(out);
     return out;
 }
 
@@ -109,7 +107,7 @@ SetManifest SetManifest::Decode(std::span<const std::uint8_t> bytes, const std::
     if (bytes.size() > MaxSize)
         whole.Fail("a set manifest of " + std::to_string(bytes.size()) + " bytes, more than any set needs");
     const std::span<const std::uint8_t> body = bytes.first(bytes.size() - ChecksumSize);
-    if (DecodeFixed64(bytes.data() + body.size()) != XXH64(body.data(), body.size(), 0))
+    if (!RecordFrame::Sealed(bytes))
         whole.Fail("damaged set manifest (its checksum does not match)");
 
     Decoder in(body, name);

@@ -4,20 +4,17 @@
 #include <cstring>
 #include <optional>
 
-// The hash state lives on the stack.
-#define XXH_STATIC_LINKING_ONLY
-#include <xxhash.h>
-
 #include "archive/archive_format.h"
+#include "archive/content_hasher.h"
 #include "archive/lz4_block_reader.h"
-#include "cache/cache_entry.h"
 #include "cache/layered_store.h"
 #include "cache/local_store.h"
-#include "cache/remote_store.h"
-#include "cache/remote_url.h"
-#include "platform/messages.h"
 #include "platform/wall_clock.h"
-#include "platform/warning_log.h"
+#include "remote/remote_store.h"
+#include "remote/remote_url.h"
+#include "runtime/messages.h"
+#include "runtime/warning_log.h"
+#include "store/cache_entry.h"
 
 namespace zelkor {
 
@@ -31,18 +28,17 @@ std::optional<CacheKey> KeyOfBlock(std::span<const std::uint8_t> block, std::uin
                                    Lz4BlockReader& reader, std::uint32_t* contentHash, int level = CompressionLevel)
 {
     CacheKey::Hasher hasher(level);
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
+    ContentHasher content;
     const bool decoded = reader.Decode(block, rawSize, [&](std::span<const std::uint8_t> piece) {
         hasher.Update(piece);
         if (contentHash)
-            XXH32_update(&xxh, piece.data(), piece.size());
+            content.Update(piece);
         return true;
     });
     if (!decoded)
         return std::nullopt;
     if (contentHash)
-        *contentHash = XXH32_digest(&xxh);
+        *contentHash = content.Digest();
     return hasher.Finish();
 }
 
@@ -142,19 +138,18 @@ CompressionCache::Outcome CompressionCache::Find(const CacheKey& key, std::span<
     if (block.empty())
         return Hand(key, got, raw.size(), block, hit);
     std::size_t at = 0;
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
+    ContentHasher content;
     const bool same = reader.Decode(block, raw.size(), [&](std::span<const std::uint8_t> piece) {
         if (std::memcmp(piece.data(), raw.data() + at, piece.size()) != 0)
             return false;
         at += piece.size();
         if (contentHash)
-            XXH32_update(&xxh, piece.data(), piece.size());
+            content.Update(piece);
         return true;
     });
     if (same) {
         if (contentHash)
-            *contentHash = XXH32_digest(&xxh);
+            *contentHash = content.Digest();
         return Hand(key, got, raw.size(), block, hit);
     }
     // Either the entry is not what its key says, or `raw` changed after its key

@@ -7,11 +7,11 @@
 #include <span>
 #include <vector>
 
-#include "cache/build_records.h"
-#include "cache/cache_key.h"
-#include "cache/cache_settings.h"
-#include "cache/cache_store.h"
-#include "cache/status_records.h"
+#include "records/build_records.h"
+#include "records/status_records.h"
+#include "store/cache_key.h"
+#include "store/cache_settings.h"
+#include "store/cache_store.h"
 
 namespace zelkor {
 

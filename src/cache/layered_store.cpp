@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "cache/cache_entry.h"
-#include "platform/warning_log.h"
+#include "runtime/warning_log.h"
+#include "store/cache_entry.h"
 
 namespace zelkor {
 

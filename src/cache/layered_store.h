@@ -5,10 +5,10 @@
 #include <memory>
 #include <mutex>
 
-#include "cache/cache_store.h"
 #include "cache/local_store.h"
-#include "cache/remote_store.h"
-#include "cache/upload_queue.h"
+#include "remote/remote_store.h"
+#include "remote/upload_queue.h"
+#include "store/cache_store.h"
 
 namespace zelkor {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/little_endian.h"
-#include "platform/messages.h"
 #include "platform/wall_clock.h"
+#include "runtime/messages.h"
 
 namespace zelkor {
 

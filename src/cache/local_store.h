@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "cache/cache_directory.h"
-#include "cache/cache_settings.h"
-#include "cache/cache_store.h"
-#include "cache/remote_counters.h"
+#include "store/cache_directory.h"
+#include "store/cache_settings.h"
+#include "store/cache_store.h"
+#include "store/remote_counters.h"
 
 namespace zelkor {
 

@@ -1,6 +1,6 @@
 #include "commands/command_warnings.h"
 
-#include "platform/messages.h"
+#include "runtime/messages.h"
 
 namespace zelkor {
 

@@ -3,11 +3,11 @@
 #include <exception>
 #include <unordered_set>
 
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
-#include "platform/joint_commit.h"
-#include "platform/messages.h"
 #include "reader/file_source.h"
 #include "reader/volume_set.h"
+#include "runtime/messages.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor {

@@ -17,11 +17,11 @@
 #include "commands/command_warnings.h"
 #include "commands/patch_base.h"
 #include "generate/directory_scanner.h"
-#include "platform/exit_status.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
-#include "platform/messages.h"
-#include "platform/warning_log.h"
+#include "runtime/exit_status.h"
+#include "runtime/messages.h"
+#include "runtime/warning_log.h"
 #include "script/script_check.h"
 #include "script/script_grammar.h"
 #include "script/script_language.h"
@@ -133,8 +133,29 @@ private:
             if (output && !CouldCreate(output->path))
                 return Warn(pack, message::CannotCreate(output->shown), true);
         }
-        // The outputs themselves are never read as sources: a set's volumes
-        // and manifest included.
+        const std::vector<FileStatus> outputs = OutputsOf(pack, manifest);
+        // The volumes, filled as a run fills them with entries of the sources' sizes.
+        std::uint64_t volumeUsed = 0;
+        summary.volumesExact = pack.volumeSize.has_value();
+
+        NameClashes clashes(ArchivedNames(pack));
+        for (std::size_t i = 0; i < pack.sources.size(); ++i)
+            Source(pack, i, outputs, base.get(), clashes, volumeUsed, summary);
+        // A set without an entry still has its first volume.
+        if (pack.volumeSize && summary.volumes == 0)
+            summary.volumes = 1;
+        if (summary.files == 0 && !pack.sources.empty())
+            warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
+        if (base) {
+            summary.patchOf = pack.patchOf->shown;
+            summary.patchDeletions = base->Deleted().size();
+        }
+    }
+
+    // The files a pack command writes, as they are now: they are never read as
+    // sources, a set's volumes and manifest included.
+    static std::vector<FileStatus> OutputsOf(const PackCommand& pack, const NamedPath& manifest)
+    {
         std::vector<std::string> written = {pack.archive.path};
         if (pack.keyFile)
             written.push_back(pack.keyFile->path);
@@ -152,64 +173,55 @@ private:
             if (const std::optional<FileStatus> status = StatusOf(output))
                 outputs.push_back(*status);
         }
-        // The volumes, filled as a run fills them with entries of the sources' sizes.
-        std::uint64_t volumeUsed = 0;
-        summary.volumesExact = pack.volumeSize.has_value();
+        return outputs;
+    }
 
-        NameClashes clashes(ArchivedNames(pack));
-        for (std::size_t i = 0; i < pack.sources.size(); ++i) {
-            const PackSource& source = pack.sources[i];
-            FileStatus status;
-            File file = File::OpenRegular(source.path, OpenFlags::Read, &status);
-            bool readable = file.IsOpen();
-            for (const FileStatus& output : outputs)
-                readable = readable && !status.SameFileAs(output);
-            if (!readable) {
-                Warn(pack, message::CannotCompress(source.written));
-                continue;
-            }
-            if (!source.archivedPath)
-                language::ThrowMissingAttribute(vocabulary::ArchivedPath);
-            const std::string& name = *source.archivedPath;
-            if (status.size >= ArchiveAddressLimit || name.size() > MaxNameLength ||
-                name.find('\0') != std::string::npos) {
-                Warn(pack, message::CannotStore(source.written));
-                continue;
-            }
-            std::optional<std::pair<std::uint32_t, std::uint64_t>> content;
-            if (base && !(content = HashContent(file))) {
-                Warn(pack, message::CannotCompress(source.written));
-                continue;
-            }
-            ++summary.files;
-            summary.bytes += status.size;
-            if (base) {
-                if (base->Judge(name, content->second, content->first) == PatchBase::Verdict::Skip)
-                    continue;
-                base->Stored(name);
-                ++summary.patchEntries;
-            }
-            if (pack.volumeSize) {
-                const std::uint64_t entry = FileEntry::Size + status.size;
-                if (summary.volumes == 0 || (volumeUsed > ArchiveHeader::Size && volumeUsed + entry > *pack.volumeSize)) {
-                    ++summary.volumes;
-                    volumeUsed = ArchiveHeader::Size;
-                }
-                volumeUsed += entry;
-                summary.volumesExact = summary.volumesExact && source.storeRaw;
-            }
-            if (const auto clash = clashes.Stored(i))
-                Warn(pack, ClashWarning(*script_, pack, i, *clash));
+    // One source of a pack command, counted as a run would store it.
+    void Source(const PackCommand& pack, std::size_t i, const std::vector<FileStatus>& outputs, PatchBase* base,
+                NameClashes& clashes, std::uint64_t& volumeUsed, ScriptDryRun::Command& summary)
+    {
+        const PackSource& source = pack.sources[i];
+        FileStatus status;
+        File file = File::OpenRegular(source.path, OpenFlags::Read, &status);
+        bool readable = file.IsOpen();
+        for (const FileStatus& output : outputs)
+            readable = readable && !status.SameFileAs(output);
+        if (!readable) {
+            Warn(pack, message::CannotCompress(source.written));
+            return;
         }
-        // A set without an entry still has its first volume.
-        if (pack.volumeSize && summary.volumes == 0)
-            summary.volumes = 1;
-        if (summary.files == 0 && !pack.sources.empty())
-            warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
+        if (!source.archivedPath)
+            language::ThrowMissingAttribute(vocabulary::ArchivedPath);
+        const std::string& name = *source.archivedPath;
+        if (status.size >= ArchiveAddressLimit || name.size() > MaxNameLength ||
+            name.find('\0') != std::string::npos) {
+            Warn(pack, message::CannotStore(source.written));
+            return;
+        }
+        std::optional<std::pair<std::uint32_t, std::uint64_t>> content;
+        if (base && !(content = HashContent(file))) {
+            Warn(pack, message::CannotCompress(source.written));
+            return;
+        }
+        ++summary.files;
+        summary.bytes += status.size;
         if (base) {
-            summary.patchOf = pack.patchOf->shown;
-            summary.patchDeletions = base->Deleted().size();
+            if (base->Judge(name, content->second, content->first) == PatchBase::Verdict::Skip)
+                return;
+            base->Stored(name);
+            ++summary.patchEntries;
         }
+        if (pack.volumeSize) {
+            const std::uint64_t entry = FileEntry::Size + status.size;
+            if (summary.volumes == 0 || (volumeUsed > ArchiveHeader::Size && volumeUsed + entry > *pack.volumeSize)) {
+                ++summary.volumes;
+                volumeUsed = ArchiveHeader::Size;
+            }
+            volumeUsed += entry;
+            summary.volumesExact = summary.volumesExact && source.storeRaw;
+        }
+        if (const auto clash = clashes.Stored(i))
+            Warn(pack, ClashWarning(*script_, pack, i, *clash));
     }
 
     void Generate(const GenerateCommand& generate, ScriptDryRun::Command& summary)

@@ -23,9 +23,9 @@
 #include "pack/parallel_loader.h"
 #include "pack/previous_build.h"
 #include "platform/environment.h"
-#include "platform/messages.h"
-#include "platform/progress_line.h"
-#include "platform/warning_log.h"
+#include "runtime/messages.h"
+#include "runtime/progress_line.h"
+#include "runtime/warning_log.h"
 #include "script/script_check.h"
 #include "script/script_grammar.h"
 #include "script/script_language.h"
@@ -37,6 +37,20 @@ namespace zelkor {
 using Element = boost::property_tree::ptree;
 
 namespace {
+
+// Adds a loaded source. A source streamed as it is written that changed since
+// it was measured is measured once more and written again; one that changes
+// again is left out. What is written then is no longer what its status was
+// found settled for.
+VolumeSetWriter::Added AddOnce(VolumeSetWriter& writer, const std::string& archivedPath, LoadedFile& loaded)
+{
+    const VolumeSetWriter::Added result = writer.AddFile(archivedPath, loaded);
+    if (result != VolumeSetWriter::Added::Changed)
+        return result;
+    loaded.settled.reset();
+    return loaded.stream->Measure(loaded.rawSize, loaded.contentHash) ? writer.AddFile(archivedPath, loaded)
+                                                                       : VolumeSetWriter::Added::Changed;
+}
 
 // A volume of a set could not be created while the command packed: the set is
 // given up as a command that cannot create its archive is.
@@ -83,29 +97,10 @@ void ScriptProcessor::PackWarning(const PackCommand& pack, const std::string& li
 
 void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
 {
-    if (named && options_.strict)
-        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
-    // With a key seed the same inputs give the same bytes. A seed that cannot be
-    // read skips the command before anything is created.
     std::optional<KeyMaterial> material;
-    if (pack.keySeed) {
-        material = KeyMaterial::FromSeedFile(pack.keySeed->path);
-        if (!material) {
-            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
-            return;
-        }
-    }
-    // A patch's base is read before anything is created, and so is skipped
-    // whole when it cannot be.
     std::unique_ptr<PatchBase> base;
-    if (pack.patchOf) {
-        std::string failure;
-        base = PatchBase::Open(*pack.patchOf, failure);
-        if (!base) {
-            PackWarning(pack, failure, true);
-            return;
-        }
-    }
+    if (!ReadInputs(pack, named, material, base))
+        return;
     VolumeSetWriter writer;
     if (base)
         writer.AddCompanion(
@@ -157,6 +152,39 @@ void ScriptProcessor::RunPack(const PackCommand& pack, bool named)
         warnings_.NotWritten(message::NoneStored(pack.archive.shown, pack.sources.size()));
         return;
     }
+    Seal(pack, writer, base.get(), unchanged, added, quiet);
+}
+
+bool ScriptProcessor::ReadInputs(const PackCommand& pack, bool named, std::optional<KeyMaterial>& material,
+                                 std::unique_ptr<PatchBase>& base)
+{
+    if (named && options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
+    // With a key seed the same inputs give the same bytes. A seed that cannot be
+    // read skips the command before anything is created.
+    if (pack.keySeed) {
+        material = KeyMaterial::FromSeedFile(pack.keySeed->path);
+        if (!material) {
+            PackWarning(pack, message::CannotReadKeySeed(pack.keySeed->shown), true);
+            return false;
+        }
+    }
+    // A patch's base is read before anything is created, and so is skipped
+    // whole when it cannot be.
+    if (pack.patchOf) {
+        std::string failure;
+        base = PatchBase::Open(*pack.patchOf, failure);
+        if (!base) {
+            PackWarning(pack, failure, true);
+            return false;
+        }
+    }
+    return true;
+}
+
+void ScriptProcessor::Seal(const PackCommand& pack, VolumeSetWriter& writer, const PatchBase* base,
+                           std::optional<UnchangedBuild>& unchanged, const Added& added, bool quiet)
+{
     std::uint64_t deleted = 0;
     if (base) {
         DeletionList list;
@@ -194,17 +222,6 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
     };
     // Said once, after the first entry it would have stored.
     bool splitNamed = false;
-    const auto cannotStore = [&](const PackSource& source) {
-        quiet = false;
-        warnings_.Warn(message::CannotStore(source.written));
-        if (!splitNamed && (writer.Full() || writer.SetFull())) {
-            splitNamed = true;
-            warnings_.Warn(writer.Full() ? message::SplitIntoVolumes(pack.archive.shown)
-                                         : message::SetHasEveryVolume(pack.archive.shown, writer.VolumeCount()));
-        }
-        if (options_.strict)
-            throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
-    };
     loader.Run(pack.sources, options, [&](const PackSource& source, std::optional<LoadedFile>& loaded) {
         if (options_.progress)
             options_.progress->Advance(1, loaded ? loaded->rawSize : 0);
@@ -218,25 +235,15 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
             ++added.matched;
             return;
         }
-        VolumeSetWriter::Added result = writer.AddFile(*source.archivedPath, *loaded);
-        if (result == VolumeSetWriter::Added::Changed) {
-            // A source streamed as it is written changed since it was
-            // measured: measured once more and written again; a source that
-            // changes again is left out. What is written now is no longer what
-            // its status was found settled for.
-            loaded->settled.reset();
-            result = loaded->stream->Measure(loaded->rawSize, loaded->contentHash)
-                         ? writer.AddFile(*source.archivedPath, *loaded)
-                         : VolumeSetWriter::Added::Changed;
-        }
-        switch (result) {
+        switch (AddOnce(writer, *source.archivedPath, *loaded)) {
         case VolumeSetWriter::Added::Stored:
             break;
         case VolumeSetWriter::Added::Changed:
             warn(message::CannotCompress(source.written));
             return;
         case VolumeSetWriter::Added::NotStored:
-            cannotStore(source);
+            quiet = false;
+            CannotStore(pack, source, writer, splitNamed);
             return;
         case VolumeSetWriter::Added::CannotCreate:
             throw VolumeNotCreated();
@@ -250,6 +257,19 @@ bool ScriptProcessor::AddFiles(const PackCommand& pack, VolumeSetWriter& writer,
             warn(ClashWarning(*scriptName_, pack, i, *clash));
     });
     return quiet;
+}
+
+void ScriptProcessor::CannotStore(const PackCommand& pack, const PackSource& source, const VolumeSetWriter& writer,
+                                  bool& splitNamed)
+{
+    warnings_.Warn(message::CannotStore(source.written));
+    if (!splitNamed && (writer.Full() || writer.SetFull())) {
+        splitNamed = true;
+        warnings_.Warn(writer.Full() ? message::SplitIntoVolumes(pack.archive.shown)
+                                     : message::SetHasEveryVolume(pack.archive.shown, writer.VolumeCount()));
+    }
+    if (options_.strict)
+        throw std::runtime_error(message::StrictNotWritten(pack.archive.shown));
 }
 
 void ScriptProcessor::RunGenerate(const GenerateCommand& generate)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,10 +16,13 @@ class CompressionCache;
 class PatchBase;
 class FileJobPool;
 class PreviousBuild;
+class UnchangedBuild;
 class ProgressLine;
 class WarningLog;
 struct GenerateCommand;
+struct KeyMaterial;
 struct PackCommand;
+struct PackSource;
 
 // Executes loaded scripts, command by command in document order: a pack command
 // builds one archive (and its key file), a generate command writes a script.
@@ -98,6 +102,18 @@ private:
     // Entries of unchanged sources come from `previous` when given.
     bool AddFiles(const PackCommand& pack, VolumeSetWriter& writer, PatchBase* base, const PreviousBuild* previous,
                   Added& added);
+    // RunPack's steps: the key seed and the patch's base, read before anything
+    // is created (false, warned, when one cannot be; in strict mode a named
+    // archive ends the run first); the writer's last files
+    // (a patch's deletion list) and the close, with what the build records and
+    // notes keep of it. CannotStore warns of a source the format cannot hold,
+    // naming once (`splitNamed`) what would have stored it.
+    bool ReadInputs(const PackCommand& pack, bool named, std::optional<KeyMaterial>& material,
+                    std::unique_ptr<PatchBase>& base);
+    void Seal(const PackCommand& pack, VolumeSetWriter& writer, const PatchBase* base,
+              std::optional<UnchangedBuild>& unchanged, const Added& added, bool quiet);
+    void CannotStore(const PackCommand& pack, const PackSource& source, const VolumeSetWriter& writer,
+                     bool& splitNamed);
 
     FileJobPool& jobs_;
     WarningLog& warnings_;

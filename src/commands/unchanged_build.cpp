@@ -5,12 +5,12 @@
 
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
-#include "commands/volume_set_writer.h"
 #include "cache/compression_cache.h"
-#include "cache/field_hasher.h"
 #include "commands/command_reader.h"
-#include "platform/file_system.h"
+#include "commands/volume_set_writer.h"
 #include "pack/previous_build.h"
+#include "platform/file_system.h"
+#include "records/field_hasher.h"
 
 namespace zelkor {
 
@@ -165,6 +165,26 @@ std::unique_ptr<PreviousBuild> UnchangedBuild::Previous()
     return PreviousBuild::Open(pack_.archive.path, std::move(*last), material_.MakeArchiveHeader(), *sources);
 }
 
+std::optional<std::vector<RecordedStatus>> UnchangedBuild::SetFiles(const VolumeSetWriter& writer) const
+{
+    std::vector<RecordedStatus> setFiles;
+    if (!writer.IsSet())
+        return setFiles;
+    if (!writer.WrittenManifest() || !Telling(writer.WrittenManifest()))
+        return std::nullopt;
+    setFiles.push_back(RecordedStatus::Of(*writer.WrittenManifest()));
+    for (std::size_t volume = 1; volume < writer.VolumeCount(); ++volume) {
+        const ArchiveWriter& written = writer.Volume(volume);
+        if (!written.WrittenArchive() || (pack_.keyFile && !written.WrittenKeyFile()) ||
+            !Telling(written.WrittenArchive()) || !Telling(written.WrittenKeyFile()))
+            return std::nullopt;
+        setFiles.push_back(RecordedStatus::Of(*written.WrittenArchive()));
+        if (pack_.keyFile)
+            setFiles.push_back(RecordedStatus::Of(*written.WrittenKeyFile()));
+    }
+    return setFiles;
+}
+
 void UnchangedBuild::Record(const VolumeSetWriter& writer, std::span<const std::optional<LoadedFile::Settled>> reads,
                             std::span<const std::size_t> stored, bool quiet)
 {
@@ -175,28 +195,15 @@ void UnchangedBuild::Record(const VolumeSetWriter& writer, std::span<const std::
         (pack_.keyFile && !first.WrittenKeyFile()) || !Telling(first.WrittenArchive()) ||
         !Telling(first.WrittenKeyFile()) || reads.size() != pack_.sources.size())
         return;
-    // A set's manifest, then each further volume's archive and key file.
-    std::vector<RecordedStatus> setFiles;
-    if (writer.IsSet()) {
-        if (!writer.WrittenManifest() || !Telling(writer.WrittenManifest()))
-            return;
-        setFiles.push_back(RecordedStatus::Of(*writer.WrittenManifest()));
-        for (std::size_t volume = 1; volume < writer.VolumeCount(); ++volume) {
-            const ArchiveWriter& written = writer.Volume(volume);
-            if (!written.WrittenArchive() || (pack_.keyFile && !written.WrittenKeyFile()) ||
-                !Telling(written.WrittenArchive()) || !Telling(written.WrittenKeyFile()))
-                return;
-            setFiles.push_back(RecordedStatus::Of(*written.WrittenArchive()));
-            if (pack_.keyFile)
-                setFiles.push_back(RecordedStatus::Of(*written.WrittenKeyFile()));
-        }
-    }
+    std::optional<std::vector<RecordedStatus>> setFiles = SetFiles(writer);
+    if (!setFiles)
+        return;
     BuildRecords::Record record;
     record.archive = RecordedStatus::Of(*first.WrittenArchive());
     if (first.WrittenKeyFile())
         record.keyFile = RecordedStatus::Of(*first.WrittenKeyFile());
     record.material = Material();
-    record.setFiles = std::move(setFiles);
+    record.setFiles = std::move(*setFiles);
     // Left in place by a later run only when it printed no warning and every
     // source was read settled: the status each entry's bytes were read at, and
     // the oldest proof among them.

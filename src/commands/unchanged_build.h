@@ -9,7 +9,7 @@
 
 #include "archive/archive_crypto.h"
 #include "archive/loaded_file.h"
-#include "cache/build_records.h"
+#include "records/build_records.h"
 
 namespace zelkor {
 
@@ -67,6 +67,10 @@ public:
 
 private:
     using Digest = std::array<std::uint8_t, 32>;
+    // What a build record keeps of a set's further files: its manifest, then
+    // each further volume's archive and key file; none for a lone archive, and
+    // nothing when one of them cannot be told apart from a later change.
+    std::optional<std::vector<RecordedStatus>> SetFiles(const VolumeSetWriter& writer) const;
     // Whether the files of a volume set beyond its first volume, as a build
     // recorded them (`recorded`), are the ones at their paths now.
     bool SameSetFiles(const VolumeSetWriter& writer, const std::vector<RecordedStatus>& recorded) const;

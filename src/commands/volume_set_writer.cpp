@@ -1,8 +1,8 @@
 #include "commands/volume_set_writer.h"
 
 #include "archive/archive_write_error.h"
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
-#include "platform/joint_commit.h"
 #include "reader/archive_reader.h"
 #include "reader/file_source.h"
 #include "reader/set_volumes.h"
@@ -101,6 +101,22 @@ bool VolumeSetWriter::Create(const NamedPath& archive, const NamedPath* keyFile,
     }
     volumes_.push_back(std::move(first));
 
+    FindEarlier();
+
+    if (volumeSize_) {
+        manifest_ = std::make_unique<OutputGuard>(manifestPath_, OutputGuard::Options{.lock = true, .sync = true});
+        if (!manifest_->Open()) {
+            failedPath_ = archive.shown + std::string(SetManifest::Suffix);
+            Abandon();
+            return false;
+        }
+    }
+    NoteOutputs();
+    return true;
+}
+
+void VolumeSetWriter::FindEarlier()
+{
     // The set that stands here (its commit completed by the Create above), and
     // which of its volumes this one may retire.
     earlier_.clear();
@@ -116,15 +132,10 @@ bool VolumeSetWriter::Create(const NamedPath& archive, const NamedPath* keyFile,
             }
         }
     }
+}
 
-    if (volumeSize_) {
-        manifest_ = std::make_unique<OutputGuard>(manifestPath_, OutputGuard::Options{.lock = true, .sync = true});
-        if (!manifest_->Open()) {
-            failedPath_ = archive.shown + std::string(SetManifest::Suffix);
-            Abandon();
-            return false;
-        }
-    }
+void VolumeSetWriter::NoteOutputs()
+{
     outputs_.clear();
     if (volumeSize_ || oldManifest_) {
         for (std::size_t number = 1; number < SetManifest::MaxVolumes; ++number) {
@@ -141,7 +152,6 @@ bool VolumeSetWriter::Create(const NamedPath& archive, const NamedPath* keyFile,
                 outputs_.push_back(*status);
         }
     }
-    return true;
 }
 
 std::vector<FileStatus> VolumeSetWriter::Outputs() const

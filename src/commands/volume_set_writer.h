@@ -11,8 +11,8 @@
 #include "archive/archive_writer.h"
 #include "archive/entry_identity.h"
 #include "archive/set_manifest.h"
+#include "output/output_guard.h"
 #include "platform/named_path.h"
-#include "platform/output_guard.h"
 
 namespace zelkor {
 
@@ -109,6 +109,12 @@ public:
     const std::optional<FileStatus>& WrittenManifest() const { return writtenManifest_; }
 
 private:
+    // Create's steps: the volumes of the set that stands at the path (from its
+    // manifest, if any) that this one may retire; and the files at the set's
+    // other volume and manifest paths, which are never read as sources.
+    void FindEarlier();
+    void NoteOutputs();
+
     // A volume of the set that stood at the path before, which this one may retire.
     struct Earlier {
         std::size_t number;

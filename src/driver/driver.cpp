@@ -18,6 +18,7 @@
 #include <tbb/task_arena.h>
 
 #include "archive/archive_crypto.h"
+#include "archive/archive_write_error.h"
 #include "cache/compression_cache.h"
 #include "commands/command_reader.h"
 #include "commands/script_processor.h"
@@ -27,13 +28,13 @@
 #include "platform/command_line.h"
 #include "platform/file_system.h"
 #include "platform/memory_pages.h"
-#include "platform/messages.h"
-#include "platform/progress_line.h"
 #include "platform/race_annotations.h"
 #include "platform/signal_cleanup.h"
 #include "platform/terminal.h"
 #include "platform/utf8.h"
-#include "platform/warning_log.h"
+#include "runtime/messages.h"
+#include "runtime/progress_line.h"
+#include "runtime/warning_log.h"
 #include "script/script_grammar.h"
 #include "script/script_loader.h"
 #include "script/script_vocabulary.h"
@@ -260,6 +261,9 @@ int RunArchiver(int argc, char** argv)
     try {
         PrepareCrypto();
         RunOnThreads(argc, argv, warnings);
+    } catch (const ArchiveWriteError& error) {
+        failed = true;
+        failure = message::CannotWrite(error.ShownPath());
     } catch (const std::exception& error) {
         failed = true;
         failure = error.what();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

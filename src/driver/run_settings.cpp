@@ -2,9 +2,9 @@
 
 #include <list>
 
-#include "cache/cache_settings.h"
 #include "platform/environment.h"
-#include "platform/messages.h"
+#include "runtime/messages.h"
+#include "store/cache_settings.h"
 
 namespace zelkor {
 

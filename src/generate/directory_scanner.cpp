@@ -4,13 +4,15 @@
 #include <memory>
 #include <utility>
 
+#include "platform/ascii.h"
+
 namespace zelkor {
 
 namespace {
 
 unsigned char UpperAscii(unsigned char c)
 {
-    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+    return static_cast<unsigned char>(AsciiUpper(static_cast<char>(c)));
 }
 
 // The order of an NTFS listing: letters compared as upper case, so "B" and "b"

@@ -1,6 +1,6 @@
 #include "generate/script_writer.h"
 
-#include "platform/output_guard.h"
+#include "output/output_guard.h"
 #include "script/script_text.h"
 #include "script/script_vocabulary.h"
 

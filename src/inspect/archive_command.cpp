@@ -3,28 +3,25 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include <CLI/CLI.hpp>
-
 #include "inspect/inspect_messages.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 
-void ArchiveCommand::AddOptions(CLI::App& command)
+void ArchiveCommand::AddOptions(CommandOptions::Verb& command)
 {
-    command.add_option("ARCHIVE", archive_, "The archive file")->required();
-    command.add_option("PATTERN", patterns_,
-                       "Only the entries whose names match one of these (* any run, ? one character;"
-                       " letter case and \\ against / do not count)");
+    command.Argument("ARCHIVE", archive_, "The archive file", true);
+    command.Arguments("PATTERN", patterns_,
+                      "Only the entries whose names match one of these (* any run, ? one character;"
+                      " letter case and \\ against / do not count)");
     key_.AddTo(command, "", "ARCHIVE");
     if (hasMounts_)
-        command.add_option("--mount", mounts_,
-                           "Read ARCHIVE with this archive mounted above it (and above every --mount before),"
-                           " as a game's mount list does: the merged view, a patch's deletions applied")
-            ->type_name("ARCHIVE")
-            ->allow_extra_args(false);
+        command.RepeatedOption("--mount", mounts_,
+                               "Read ARCHIVE with this archive mounted above it (and above every --mount before),"
+                               " as a game's mount list does: the merged view, a patch's deletions applied",
+                               "ARCHIVE");
     if (hasJson_)
-        command.add_flag("--json", json_, "Write one JSON document");
+        command.Flag("--json", json_, "Write one JSON document");
 }
 
 int ArchiveCommand::Run(std::ostream& out, std::ostream& err)

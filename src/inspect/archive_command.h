@@ -20,7 +20,7 @@ namespace zelkor {
 // the mounted archives instead (MergedView).
 class ArchiveCommand : public InspectCommand {
 public:
-    void AddOptions(CLI::App& command) override;
+    void AddOptions(CommandOptions::Verb& command) override;
     int Run(std::ostream& out, std::ostream& err) final;
     std::optional<JsonDocument::Value> FailureMembers() const final;
 

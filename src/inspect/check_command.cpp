@@ -2,14 +2,12 @@
 
 #include <sstream>
 
-#include <CLI/CLI.hpp>
-
 #include "archive/archive_format.h"
 #include "archive/set_manifest.h"
 #include "commands/script_dry_run.h"
 #include "commands/script_processor.h"
 #include "platform/utf8.h"
-#include "platform/warning_log.h"
+#include "runtime/warning_log.h"
 
 namespace zelkor {
 
@@ -19,7 +17,7 @@ std::string Where(const ScriptDryRun::Command& command)
 {
     std::string where = command.script;
     if (command.line != 0)
-        where += "(" + std::to_string(command.line) + ")";
+        where.append(1, '(').append(std::to_string(command.line)).append(1, ')');
     return where;
 }
 
@@ -115,10 +113,10 @@ void PrintJson(const std::vector<std::string>& scripts, const std::vector<std::s
 
 }  // namespace
 
-void CheckCommand::AddOptions(CLI::App& command)
+void CheckCommand::AddOptions(CommandOptions::Verb& command)
 {
-    command.add_option("SCRIPT", scripts_, "The scripts, as zelkor would be given them")->required();
-    command.add_flag("--json", json_, "Write one JSON document");
+    command.Arguments("SCRIPT", scripts_, "The scripts, as zelkor would be given them", true);
+    command.Flag("--json", json_, "Write one JSON document");
 }
 
 int CheckCommand::Run(std::ostream& out, std::ostream& err)

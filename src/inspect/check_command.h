@@ -13,7 +13,7 @@ namespace zelkor {
 // nothing anywhere.
 class CheckCommand : public InspectCommand {
 public:
-    void AddOptions(CLI::App& command) override;
+    void AddOptions(CommandOptions::Verb& command) override;
     int Run(std::ostream& out, std::ostream& err) override;
     std::optional<JsonDocument::Value> FailureMembers() const override;
 

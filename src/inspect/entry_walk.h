@@ -10,7 +10,7 @@
 
 #include "inspect/entry_selector.h"
 #include "inspect/inspected_archive.h"
-#include "platform/progress_line.h"
+#include "runtime/progress_line.h"
 
 namespace zelkor {
 

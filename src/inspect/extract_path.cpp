@@ -1,5 +1,7 @@
 #include "inspect/extract_path.h"
 
+#include "platform/ascii.h"
+
 namespace zelkor {
 
 namespace {
@@ -40,11 +42,7 @@ std::string_view ExtractPath::WindowsRefusal(std::string_view component)
     std::string_view base = component.substr(0, component.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.remove_suffix(1);
-    std::string folded(base);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
+    const std::string folded = AsciiLowered(base);
     static constexpr std::string_view Devices[] = {"con", "prn", "aux", "nul"};
     bool device = false;
     for (const std::string_view name : Devices)

@@ -3,11 +3,8 @@
 #include <optional>
 #include <ostream>
 
+#include "inspect/command_options.h"
 #include "inspect/json_document.h"
-
-namespace CLI {
-class App;
-}
 
 namespace zelkor {
 
@@ -18,7 +15,7 @@ class InspectCommand {
 public:
     virtual ~InspectCommand() = default;
 
-    virtual void AddOptions(CLI::App& command) = 0;
+    virtual void AddOptions(CommandOptions::Verb& command) = 0;
 
     // Returns the exit status. Results go to `out`, messages about single entries
     // to `err`; a failure that ends the run is thrown, and reported by the caller.

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "inspect/cache_command.h"
 #include "inspect/check_command.h"
 #include "inspect/diff_command.h"
@@ -17,7 +15,7 @@
 #include "inspect/list_command.h"
 #include "inspect/report_command.h"
 #include "inspect/verify_command.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 
@@ -46,8 +44,8 @@ constexpr CommandRow Commands[] = {
     {"report", "One HTML page of what takes space: totals, a size map, tables", Make<ReportCommand>},
 };
 
-// The first argument that is not an option must name a command; CLI11 would only
-// say that one is required. Nothing when it does.
+// The first argument that is not an option must name a command; the parser would
+// only say that one is required. Nothing when it does.
 std::optional<std::string> UnknownCommand(int argc, const char* const* argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -70,39 +68,26 @@ std::optional<std::string> UnknownCommand(int argc, const char* const* argv)
 InspectCommandLine::Parsed InspectCommandLine::Parse(int argc, const char* const* argv, std::ostream& out,
                                                      std::ostream& err)
 {
-    CLI::App app{"Lists, verifies, compares, extracts and reports on Zelkor archives, and shows the compression cache.",
-                 "zelkor-inspect"};
-    app.set_version_flag("--version", std::string("zelkor-inspect ") + ZELKOR_VERSION);
-    app.require_subcommand(1);
-    app.footer(
-        "Exit status: 0 all good; 1 some entries bad (verify), not written (extract), a pattern that "
-        "matched nothing, or archives that differ (diff); 2 an archive or key file cannot be read or "
-        "is malformed, or a bad command line; 3 (check) the run would leave an output unwritten.");
-
-    std::vector<std::pair<const CLI::App*, std::unique_ptr<InspectCommand>>> commands;
+    CommandOptions options;
+    std::vector<std::pair<const CommandOptions::Verb*, std::unique_ptr<InspectCommand>>> commands;
     for (const CommandRow& row : Commands) {
-        CLI::App* part = app.add_subcommand(std::string(row.name), std::string(row.summary));
+        CommandOptions::Verb& part = options.AddVerb(std::string(row.name), std::string(row.summary));
         std::unique_ptr<InspectCommand> command = row.make();
-        command->AddOptions(*part);
-        commands.emplace_back(part, std::move(command));
+        command->AddOptions(part);
+        commands.emplace_back(&part, std::move(command));
     }
 
     if (const std::optional<std::string> unknown = UnknownCommand(argc, argv)) {
         err << inspect_message::Tool << *unknown << '\n' << inspect_message::RunWithHelp << '\n';
         return {nullptr, ExitFailure};
     }
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        // --help and --version end the parse this way too, with CLI11's status 0.
-        const bool asked = app.exit(error, out, err) == static_cast<int>(CLI::ExitCodes::Success);
-        return {nullptr, asked ? ExitSuccess : ExitFailure};
-    }
+    if (const std::optional<int> status = options.Parse(argc, argv, out, err))
+        return {nullptr, *status};
     for (auto& [part, command] : commands) {
-        if (part->parsed())
+        if (part->Given())
             return {std::move(command), ExitSuccess};
     }
-    return {nullptr, ExitFailure};  // require_subcommand(1) has refused this already
+    return {nullptr, ExitFailure};  // the parser has refused a run without a verb already
 }
 
 }  // namespace zelkor

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "inspect/inspect_messages.h"
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
 #include "platform/hex.h"
-#include "platform/joint_commit.h"
 #include "platform/utf8.h"
 
 namespace zelkor {

@@ -9,7 +9,7 @@
 #include "inspect/inspect_command_line.h"
 #include "inspect/inspect_messages.h"
 #include "inspect/json_document.h"
-#include "platform/exit_status.h"
+#include "runtime/exit_status.h"
 
 namespace zelkor {
 

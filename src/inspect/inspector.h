@@ -5,7 +5,7 @@
 namespace zelkor {
 
 // Runs zelkor-inspect with its command line and returns the exit status
-// (platform/exit_status.h): ExitSuccess all good; ExitWarnings when verify found
+// (runtime/exit_status.h): ExitSuccess all good; ExitWarnings when verify found
 // bad entries, extract did not write some, a pattern matched no entry, or diff
 // found differences; ExitFailure when an input cannot be read or is malformed,
 // the command line is bad, or `out` cannot be written. Every failure ends here as

@@ -1,27 +1,22 @@
 #include "inspect/key_file_options.h"
 
-#include <CLI/CLI.hpp>
-
 namespace zelkor {
 
-void KeyFileOptions::AddTo(CLI::App& command, const std::string& prefix, const std::string& archive)
+void KeyFileOptions::AddTo(CommandOptions::Verb& command, const std::string& prefix, const std::string& archive)
 {
     // A callback rather than a bound string, so that `--key ""` still counts as
     // given once the parser is gone.
-    CLI::Option* key =
-        command
-            .add_option_function<std::string>(
-                "--" + prefix + "key",
-                [this](const std::string& path) {
-                    keyPath_ = path;
-                    given_ = true;
-                },
-                "The key file of " + archive + ", which holds the names and the second key share (default: " +
-                    archive + ".zlk when that file exists, otherwise none)")
-            ->type_name("FILE");
-    CLI::Option* noKey = command.add_flag("--" + prefix + "no-key", none_)
-                             ->description("Read " + archive + " alone, without a key file");
-    key->excludes(noKey);
+    const int key = command.OptionTo(
+        "--" + prefix + "key",
+        [this](const std::string& path) {
+            keyPath_ = path;
+            given_ = true;
+        },
+        "The key file of " + archive + ", which holds the names and the second key share (default: " + archive +
+            ".zlk when that file exists, otherwise none)",
+        "FILE");
+    const int noKey = command.Flag("--" + prefix + "no-key", none_, "Read " + archive + " alone, without a key file");
+    command.Excludes(key, noKey);
 }
 
 namespace {

@@ -2,11 +2,8 @@
 
 #include <string>
 
+#include "inspect/command_options.h"
 #include "inspect/inspected_archive.h"
-
-namespace CLI {
-class App;
-}
 
 namespace zelkor {
 
@@ -16,7 +13,7 @@ namespace zelkor {
 class KeyFileOptions {
 public:
     // Adds both options to `command`; `archive` names the archive in their help.
-    void AddTo(CLI::App& command, const std::string& prefix, const std::string& archive);
+    void AddTo(CommandOptions::Verb& command, const std::string& prefix, const std::string& archive);
 
     // The archive at `path`, read with the choice made. Throws as InspectedArchive.
     InspectedArchive Open(const std::string& path) const;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "output/output_guard.h"
 #include "platform/file_system.h"
-#include "platform/output_guard.h"
 #include "platform/signal_cleanup.h"
 
 namespace zelkor {

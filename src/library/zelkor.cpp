@@ -14,8 +14,8 @@
 #include "library/boundary.h"
 #include "library/callback_source.h"
 #include "library/hook_memory.h"
+#include "output/joint_commit.h"
 #include "platform/file_system.h"
-#include "platform/joint_commit.h"
 #include "reader/file_source.h"
 #include "reader/indexed_archive.h"
 #include "reader/set_volumes.h"
@@ -55,72 +55,8 @@ namespace {
 
 using zelkor::DeleteHandle;
 using zelkor::Guarded;
-using zelkor::IndexedArchive;
-using zelkor::NewHandle;
 using zelkor::Ok;
 using zelkor::Report;
-
-const zlk_open_options* Defaults()
-{
-    static const zlk_open_options defaults = ZLK_OPEN_OPTIONS_INIT;
-    return &defaults;
-}
-
-// The options as this library knows them: fields past the caller's
-// struct_size keep their defaults.
-zlk_open_options Effective(const zlk_open_options* given)
-{
-    zlk_open_options options = *Defaults();
-    if (given && given->struct_size >= sizeof(std::size_t))
-        std::memcpy(&options, given, std::min(given->struct_size, sizeof options));
-    options.struct_size = sizeof options;
-    return options;
-}
-
-// Opens sources that are made only once the handle exists, so that a failure
-// on the way releases everything.
-template <typename MakeSources>
-zlk_status Open(const zlk_open_options& options, zlk_archive** out, zlk_error* error, MakeSources&& makeSources)
-{
-    zlk_archive* handle = NewHandle(options.allocator);
-    if (!handle)
-        return Report(error, ZLK_NO_MEMORY, "out of memory");
-    const zlk_status status = Guarded(error, [&] {
-        auto [archive, keyFile] = makeSources();
-        handle->archive = std::make_unique<IndexedArchive>(std::move(archive), std::move(keyFile), &handle->memory);
-        return Ok(error);
-    });
-    if (status != ZLK_OK) {
-        DeleteHandle(handle);
-        return status;
-    }
-    *out = handle;
-    return status;
-}
-
-// Opens the set whose manifest is at `manifest`, with `keyPath` the key file
-// of its first volume (null: none).
-zlk_status OpenSet(const zlk_open_options& options, const std::string& manifest, const char* keyPath,
-                   zlk_archive** out, zlk_error* error)
-{
-    zlk_archive* handle = NewHandle(options.allocator);
-    if (!handle)
-        return Report(error, ZLK_NO_MEMORY, "out of memory");
-    const zlk_status status = Guarded(error, [&] {
-        const std::string key = keyPath ? keyPath : "";
-        zelkor::SetVolumes volumes(manifest, keyPath ? &key : nullptr);
-        auto set = std::make_unique<zelkor::VolumeSet>(std::move(volumes), &handle->memory);
-        handle->set = set.get();
-        handle->archive = std::move(set);
-        return Ok(error);
-    });
-    if (status != ZLK_OK) {
-        DeleteHandle(handle);
-        return status;
-    }
-    *out = handle;
-    return status;
-}
 
 // "game.pak: entry 3 (FileEntry at offset 1234)", for messages.
 std::string EntryWhere(const zlk_archive& archive, std::uint64_t index, const zelkor::FileEntry& fields)
@@ -128,96 +64,9 @@ std::string EntryWhere(const zlk_archive& archive, std::uint64_t index, const ze
     return archive.archive->Describe(index, fields);
 }
 
-bool ValidSource(const zlk_source* source)
-{
-    return source && source->read_at;
-}
-
-void ReleaseSource(const zlk_source* source)
-{
-    if (source && source->release)
-        source->release(source->opaque);
-}
-
 }  // namespace
 
 extern "C" {
-
-zlk_status zlk_open(const char* archive_path, const char* key_path, zlk_archive** out, zlk_error* error)
-{
-    return zlk_open_with(archive_path, key_path, nullptr, out, error);
-}
-
-zlk_status zlk_open_with(const char* archive_path, const char* key_path, const zlk_open_options* given,
-                         zlk_archive** out, zlk_error* error)
-{
-    if (out)
-        *out = nullptr;
-    if (!archive_path || !out)
-        return Report(error, ZLK_MISUSE, "zlk_open: no archive path or no place for the archive");
-    const zlk_open_options options = Effective(given);
-    return Guarded(error, [&] {
-        const std::string archivePath = archive_path;
-        for (const char* path : {archive_path, key_path}) {
-            if (path && !zelkor::StatusOf(path))
-                return Report(error, ZLK_NOT_FOUND, std::string("Cannot open ") + path + "!");
-        }
-        // A set's commit is recorded beside its first volume.
-        const std::optional<std::string> manifest = zelkor::SetVolumes::ManifestFor(archivePath);
-        const std::string primary = manifest ? zelkor::SetVolumes::FirstVolumeOf(*manifest) : archivePath;
-        if (zelkor::JointCommit::Pending(primary))
-            return Report(error, ZLK_COMMIT_PENDING,
-                          primary + ": a rebuild was cut short before its commit completed; "
-                                    "zlk_complete_commit (or any zelkor command on it) completes it");
-        if (manifest)
-            return OpenSet(options, *manifest, key_path, out, error);
-        return Open(options, out, error, [&] {
-            std::unique_ptr<zelkor::ByteSource> archive = std::make_unique<zelkor::FileSource>(archivePath);
-            std::unique_ptr<zelkor::ByteSource> keyFile;
-            if (key_path)
-                keyFile = std::make_unique<zelkor::FileSource>(key_path);
-            return std::pair(std::move(archive), std::move(keyFile));
-        });
-    });
-}
-
-zlk_status zlk_open_source(const zlk_source* archive, const zlk_source* key_file, zlk_archive** out,
-                           zlk_error* error)
-{
-    return zlk_open_source_with(archive, key_file, nullptr, out, error);
-}
-
-zlk_status zlk_open_source_with(const zlk_source* archive, const zlk_source* key_file,
-                                const zlk_open_options* given, zlk_archive** out, zlk_error* error)
-{
-    if (out)
-        *out = nullptr;
-    if (!ValidSource(archive) || (key_file && !ValidSource(key_file)) || !out) {
-        ReleaseSource(archive);
-        ReleaseSource(key_file);
-        return Report(error, ZLK_MISUSE, "zlk_open_source: a source without read_at, or no place for the archive");
-    }
-    const zlk_open_options options = Effective(given);
-    // The sources are taken here: from now on their wrappers release them.
-    std::unique_ptr<zelkor::ByteSource> archiveSource;
-    std::unique_ptr<zelkor::ByteSource> keySource;
-    const zlk_status made = Guarded(error, [&] {
-        archiveSource = std::make_unique<zelkor::CallbackSource>(
-            *archive, options.archive_name ? options.archive_name : "archive source");
-        if (key_file)
-            keySource = std::make_unique<zelkor::CallbackSource>(
-                *key_file, options.key_name ? options.key_name : "key file source");
-        return ZLK_OK;
-    });
-    if (made != ZLK_OK) {
-        if (!archiveSource)
-            ReleaseSource(archive);
-        if (!keySource)
-            ReleaseSource(key_file);
-        return made;
-    }
-    return Open(options, out, error, [&] { return std::pair(std::move(archiveSource), std::move(keySource)); });
-}
 
 void zlk_close(zlk_archive* archive)
 {

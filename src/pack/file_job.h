@@ -12,11 +12,11 @@
 #include "archive/loaded_file.h"
 #include "archive/lz4_block_reader.h"
 #include "cache/compression_cache.h"
-#include "cache/status_records.h"
 #include "pack/previous_build.h"
 #include "pack/streamed_source.h"
 #include "platform/byte_buffer.h"
 #include "platform/file.h"
+#include "records/status_records.h"
 
 namespace zelkor {
 
@@ -137,6 +137,11 @@ private:
     std::optional<LoadedFile> LoadCopied(const PreviousBuild& previous, const PreviousBuild::Entry& entry,
                                          const FileStatus& status);
 
+    // Load's way with the file opened and read: streamed, or loaded whole and
+    // encoded, and recorded when nothing moved while it was read.
+    std::optional<LoadedFile> LoadOpened(const std::string& path, const Options& options, StatusRecords* records,
+                                         const std::optional<std::string>& name);
+
     // A source stored as it is, measured and kept open in streamed_; it was
     // opened at `opened` with `status`.
     std::optional<LoadedFile> LoadStreamed(File source, const FileStatus& status, std::int64_t opened,
@@ -156,6 +161,18 @@ private:
     // job's own (`rawIsOurs`), otherwise they are copied. Bytes not our own can
     // change under us: nothing when they did.
     std::optional<LoadedFile> Encode(std::span<const std::uint8_t> raw, bool rawIsOurs);
+    // Encode's ways: stored raw as the load asks; stored raw as the trusted
+    // record says (nothing when the bytes show another hash); the cache's stored
+    // form (`found` cleared on a miss); compressed here, and kept in the cache
+    // under `key` when there is one.
+    std::optional<LoadedFile> EncodeRaw(std::span<const std::uint8_t> raw, bool rawIsOurs, LoadedFile loaded);
+    std::optional<LoadedFile> EncodeKnownRaw(std::span<const std::uint8_t> raw, bool rawIsOurs, LoadedFile loaded);
+    std::optional<LoadedFile> EncodeFromCache(const CacheKey& key, std::span<const std::uint8_t> raw, bool rawIsOurs,
+                                              LoadedFile loaded, bool& found);
+    std::optional<LoadedFile> Compress(std::span<const std::uint8_t> raw, bool rawIsOurs, LoadedFile loaded,
+                                       const CacheKey* key);
+    // The first `needed` bytes of the stored buffer, grown to hold them.
+    std::span<std::uint8_t> StoredRoom(std::size_t needed);
 
     // For stored bytes that are `raw` itself: unless `raw` is ours, a copy in
     // the job's buffer, whose content hash becomes the entry's. Nothing when,

@@ -8,9 +8,9 @@
 #include <unordered_map>
 
 #include "archive/archive_format.h"
-#include "cache/build_records.h"
-#include "cache/status_records.h"
 #include "platform/file.h"
+#include "records/build_records.h"
+#include "records/status_records.h"
 
 namespace zelkor {
 

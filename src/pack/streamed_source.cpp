@@ -1,10 +1,7 @@
 #include "pack/streamed_source.h"
 
-// The hash state lives on the stack.
-#define XXH_STATIC_LINKING_ONLY
-#include <xxhash.h>
-
 #include "archive/archive_format.h"
+#include "archive/content_hasher.h"
 
 namespace zelkor {
 
@@ -16,8 +13,7 @@ bool StreamedSource::Measure(std::uint64_t& size, std::uint32_t& contentHash)
 {
     if (!buffer_)
         buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(Piece);
-    XXH32_state_t xxh;
-    XXH32_reset(&xxh, ContentHashSeed);
+    ContentHasher content;
     std::uint64_t done = 0;
     // Not past the archive's limit: a larger source is refused by its size.
     while (done < ArchiveAddressLimit) {
@@ -26,11 +22,11 @@ bool StreamedSource::Measure(std::uint64_t& size, std::uint32_t& contentHash)
             return false;
         if (*got == 0)
             break;
-        XXH32_update(&xxh, buffer_.get(), *got);
+        content.Update(std::span<const std::uint8_t>(buffer_.get(), *got));
         done += *got;
     }
     size = done;
-    contentHash = XXH32_digest(&xxh);
+    contentHash = content.Digest();
     return true;
 }
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "archive/archive_format.h"
-#include "platform/messages.h"
-#include "platform/warning_log.h"
+#include "runtime/messages.h"
+#include "runtime/warning_log.h"
 #include "script/script_grammar.h"
 #include "script/script_language.h"
 #include "script/script_loader.h"

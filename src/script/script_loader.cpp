@@ -10,7 +10,7 @@
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 
 #include "platform/file.h"
-#include "platform/messages.h"
+#include "runtime/messages.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor {

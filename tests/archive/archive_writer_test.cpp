@@ -24,10 +24,11 @@
 #include <gtest/gtest.h>
 #include <xxhash.h>
 
+#include "archive/archive_write_error.h"
+#include "pack/file_job.h"
+#include "platform/file.h"
 #include "reader/archive_reader.h"
 #include "support/archive_contents.h"
-#include "platform/file.h"
-#include "pack/file_job.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 
@@ -419,6 +420,8 @@ bool ThrowsUnderFileSizeLimit(rlim_t limit, const std::string& expected,
             ::_exit(2);
         try {
             body();
+        } catch (const ArchiveWriteError& error) {
+            message = "Cannot write " + error.ShownPath() + "!";
         } catch (const std::exception& error) {
             message = error.what();
         }

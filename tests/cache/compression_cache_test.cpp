@@ -20,10 +20,10 @@
 
 #include "archive/entry_codec.h"
 #include "archive/lz4_block_reader.h"
-#include "cache/cache_entry.h"
-#include "cache/eviction_policy.h"
 #include "cache/local_store.h"
-#include "platform/warning_log.h"
+#include "runtime/warning_log.h"
+#include "store/cache_entry.h"
+#include "store/eviction_policy.h"
 #include "support/archive_contents.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"

@@ -20,10 +20,10 @@
 #include <lz4hc.h>
 
 #include "archive/lz4_block_reader.h"
-#include "cache/cache_entry.h"
 #include "cache/compression_cache.h"
-#include "cache/record_file.h"
-#include "platform/warning_log.h"
+#include "records/record_file.h"
+#include "runtime/warning_log.h"
+#include "store/cache_entry.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"

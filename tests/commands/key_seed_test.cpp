@@ -9,11 +9,11 @@
 #include <tbb/task_arena.h>
 
 #include "processor_fixture.h"
-#include "cache/cache_counters.h"
-#include "pack/file_job_pool.h"
-#include "script/script_loader.h"
 #include "commands/script_processor.h"
-#include "platform/warning_log.h"
+#include "pack/file_job_pool.h"
+#include "runtime/warning_log.h"
+#include "script/script_loader.h"
+#include "store/cache_counters.h"
 #include "support/file_times.h"
 #include "support/test_data.h"
 

@@ -22,7 +22,7 @@
 #include "pack/file_job.h"
 #include "pack/previous_build.h"
 #include "platform/file_system.h"
-#include "platform/warning_log.h"
+#include "runtime/warning_log.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
 

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "commands/volume_set_writer.h"
+#include "output/joint_commit.h"
 #include "pack/file_job.h"
-#include "platform/joint_commit.h"
 #include "platform/signal_cleanup.h"
 #include "processor_fixture.h"
 #include "reader/set_reader.h"

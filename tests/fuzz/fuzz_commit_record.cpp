@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/commit_record.h"
+#include "output/commit_record.h"
+#include "output/output_guard.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
-#include "platform/output_guard.h"
 
 namespace {
 

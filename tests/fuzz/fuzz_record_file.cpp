@@ -12,12 +12,12 @@
 #include <span>
 #include <vector>
 
-#include "cache/build_records.h"
-#include "cache/record_file.h"
-#include "cache/record_table.h"
-#include "cache/status_records.h"
 #include "platform/directory.h"
 #include "platform/little_endian.h"
+#include "records/build_records.h"
+#include "records/record_file.h"
+#include "records/record_table.h"
+#include "records/status_records.h"
 #include "scratch_dir.h"
 
 namespace {

@@ -38,7 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> added(values.begin() + 2, values.end());
 
     // The key path doubles as the key seed path.
-    zelkor::GenerateCommand generate{output, source, "p/", archivePath, {}, added, true, keyPath, keyPath};
+    zelkor::GenerateCommand generate{.outputPath = output,
+                                     .sourceDirectory = source,
+                                     .archivePrefix = "p/",
+                                     .archivePath = archivePath,
+                                     .addedPaths = added,
+                                     .buildKeyfile = true,
+                                     .keyPath = keyPath,
+                                     .keySeedPath = keyPath};
     generate.Normalize();
     const zelkor::DirectoryScanner::Result scan = zelkor::DirectoryScanner::Scan(generate.sourceDirectory);
     if (!scan.paths.empty() || !scan.unreadable.empty() || !zelkor::ScriptWriter::Write(generate, scan.paths))

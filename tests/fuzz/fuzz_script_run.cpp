@@ -16,9 +16,9 @@
 
 #include "script/script_loader.h"
 #include "scratch_dir.h"
-#include "pack/file_job_pool.h"
 #include "commands/script_processor.h"
-#include "platform/warning_log.h"
+#include "pack/file_job_pool.h"
+#include "runtime/warning_log.h"
 
 namespace {
 

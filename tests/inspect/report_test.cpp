@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "inspect/archive_report.h"
-#include "inspect/html_text.h"
+#include "inspect/report_command.h"
+#include "report/html_text.h"
 #include "inspect_fixture.h"
 #include "support/system_tests.h"
 
@@ -60,7 +60,7 @@ TEST(ReportExtensionTest, TheLastComponentAfterItsLastDot)
         {"a/b.Tx\xc3\x84", "tx\xc3\x84"},
     };
     for (const auto& [name, extension] : cases)
-        EXPECT_EQ(ArchiveReport::Extension(name), extension) << name;
+        EXPECT_EQ(ReportCommand::Extension(name), extension) << name;
 }
 
 class ReportTest : public testing::InspectTest {

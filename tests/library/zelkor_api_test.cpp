@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive_writer.h"
+#include "output/commit_record.h"
 #include "pack/file_job.h"
-#include "platform/commit_record.h"
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"

@@ -1,8 +1,8 @@
 #include "platform/directory.h"
+#include "output/output_guard.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
-#include "platform/output_guard.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/ascii.h"
 #include "platform/posix/posix_status.h"
 #include "platform/system.h"
 
@@ -127,12 +128,7 @@ std::string MachineIdentity()
 
 std::string FileNameInOneCase(std::string_view name)
 {
-    std::string folded(name);
-    for (char& c : folded) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return folded;
+    return AsciiUppered(name);
 }
 
 namespace system {
