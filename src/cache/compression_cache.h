@@ -20,7 +20,7 @@ class WarningLog;
 
 // The compression cache as a pack command uses it: stored forms of raw bytes by
 // their key (CacheKey), kept in a CacheStore, so that a rebuild compresses only
-// what changed. README.md, "Compression cache", tells the whole behaviour.
+// what changed. docs/cache.md tells the whole behaviour.
 //
 // Honest on every hit: no block is handed out unless it has been decoded and
 // its raw bytes shown to be the ones asked for. An entry that fails is damaged:

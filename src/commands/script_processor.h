@@ -31,7 +31,7 @@ struct PackSource;
 // A missing ScriptFile or required attribute throws the property tree's "No
 // such node (...)" where it is looked up, and a failed write of an archive
 // throws ArchiveWriteError; either way the archive being built does not appear.
-// The README describes every message and when it comes.
+// docs/messages.md describes every message and when it comes.
 //
 // In strict mode every warning of a pack command (a source left out, entries a
 // reader cannot tell apart, what the language passes over in the command) ends

@@ -11,7 +11,7 @@ namespace zelkor {
 
 // Lists every file below one directory, at any depth, as paths relative to it
 // with "/" as the only separator, in an order that is the same on every machine
-// (README, "Generating scripts": each directory sorted by name with letters
+// (docs/scripts.md, "Generating scripts": each directory sorted by name with letters
 // compared as upper case, its files before its subdirectories, subdirectories
 // last-found first). Links to directories are followed, except one back to a
 // directory on its own way from the root, so cycles end. A directory that cannot

@@ -9,7 +9,7 @@ namespace zelkor {
 
 // Writes the script of a generate command: a ScriptFile holding one
 // CreateOrvanPack with a File element for each scanned entry, then each added
-// path (README, "Generating scripts", gives the exact text). The command is
+// path (docs/scripts.md, "Generating scripts", gives the exact text). The command is
 // expected normalised (GenerateCommand::Normalize). Values go through
 // ScriptText, so that each reads back exactly as it was given.
 //

@@ -18,7 +18,7 @@ namespace zelkor {
 // What changed between two builds of an archive, entries
 // matched by name (by name hash when either side has no key file), changed when
 // their content hash or sizes differ, moved when outside the longest run that
-// keeps its order (the rules are in the README, "What diff prints"). Unlike the
+// keeps its order (the rules are in docs/inspect.md, "What diff prints"). Unlike the
 // other commands, it holds every record and name of both archives. Used by one
 // thread.
 class DiffCommand : public InspectCommand {

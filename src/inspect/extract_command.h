@@ -22,7 +22,7 @@ namespace zelkor {
 // content that decodes and matches its hash, under a name that hashes to the
 // entry's name hash, is written; every file appears only complete (OutputTree).
 // An entry that is not written, and why, is one line on the walk's messages (the
-// rules are in the README). What grows with the entries is the set of places this
+// rules are in docs/inspect.md). What grows with the entries is the set of places this
 // run has written and the directories it made. Used by one thread.
 class ExtractCommand : public ArchiveCommand {
 public:

@@ -8,7 +8,7 @@
 namespace zelkor {
 
 // The command line of zelkor-inspect: one subcommand of the table in the .cpp,
-// with its own options (README, "Inspecting archives"), or --help / --version.
+// with its own options (docs/inspect.md), or --help / --version.
 class InspectCommandLine {
 public:
     struct Parsed {

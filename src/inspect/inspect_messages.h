@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-// The messages that zelkor-inspect writes about a run as a whole (the README
-// lists them under "Inspecting archives"). Arguments are bytes as given; each
+// The messages that zelkor-inspect writes about a run as a whole (docs/messages.md
+// lists them under "zelkor-inspect's messages"). Arguments are bytes as given; each
 // message shows them with control characters as \xNN (InspectedArchive::Printable).
 // Lines about single entries are made where the entry is judged.
 namespace zelkor::inspect_message {

@@ -16,7 +16,7 @@ namespace zelkor {
 // and change times, mount and file system), with the content key and hash its
 // bytes had then and when they were last read and hashed, so that a later run
 // that finds the status unchanged need not read and hash the source again.
-// README.md, "Compression cache", says what is trusted and when.
+// docs/cache.md, "Sources trusted by their status", says what is trusted and when.
 //
 // A source is recorded only when it lies on a file system known to keep a true
 // change time (FileStatus::keepsChangeTime), its status was the same before and

@@ -1,8 +1,8 @@
 #pragma once
 
 // The archiver's own messages, spelled once. Warnings end the run with exit
-// status 1, or 3 when an output was not written; failures with 2. The README
-// lists every one with what it means.
+// status 1, or 3 when an output was not written; failures with 2.
+// docs/messages.md lists every one with what it means.
 
 #include <cstddef>
 #include <cstdint>
