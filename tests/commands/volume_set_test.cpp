@@ -162,7 +162,7 @@ TEST_F(VolumeSetTest, ARebuildRetiresWhatItsSetNoLongerHasAndNothingElse)
 
     // A volume rewritten by someone else since is not this set's: it stays.
     ASSERT_EQ(Pack("VolumeSize=\"1100\"").status, 0);
-    fs::copy_file(dir_ / "out/a_001.pak.copy", dir_ / "out/a_005.pak", fs::copy_options::overwrite_existing);
+    testing::CopyOver(dir_ / "out/a_001.pak.copy", dir_ / "out/a_005.pak");
     ASSERT_EQ(Pack("VolumeSize=\"1100\"", 4).status, 0);
     EXPECT_EQ(Contents(), Sources(4));
     EXPECT_TRUE(Exists("out/a_005.pak"));

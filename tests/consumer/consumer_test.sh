@@ -18,6 +18,8 @@
 #               Windows libraries (LZ4, xxHash, Crypto++) that the static library needs.
 # CC (default cc) is the C compiler of the Linux modes.
 set -euo pipefail
+# Pipes end in a grep that reads its whole input: under pipefail, grep -q's early
+# exit can fail the command writing into the pipe (SIGPIPE), by chance.
 
 mode=${1:?usage: $0 MODE SOURCE_DIR --build BUILD_DIR | --prefix PREFIX}
 source=$(realpath "$2")
@@ -147,7 +149,7 @@ case "$mode" in
         libdir=$(dirname "$(find "$prefix" -name 'libzelkor-reader.so.1' | head -n 1)")
         needs_library consumer-build/consumer_shared "$libdir"
         run_consumer consumer-build/consumer_shared
-        if objdump -p consumer-build/consumer_static | grep -q 'NEEDED.*libzelkor-reader'; then
+        if objdump -p consumer-build/consumer_static | grep 'NEEDED.*libzelkor-reader' >/dev/null; then
             fail "consumer_static needs the shared library"
         fi
         run_consumer consumer-build/consumer_static ;;
@@ -161,7 +163,7 @@ case "$mode" in
         # shellcheck disable=SC2046
         $mingw "${c_flags[@]}" $(pkg-config --cflags zelkor-reader) "$source/tests/consumer/consumer.c" \
             -o consumer.exe $(pkg-config --libs zelkor-reader)
-        x86_64-w64-mingw32-objdump -p consumer.exe | grep -q 'DLL Name: libzelkor-reader.dll' ||
+        x86_64-w64-mingw32-objdump -p consumer.exe | grep 'DLL Name: libzelkor-reader.dll' >/dev/null ||
             fail "consumer.exe does not import libzelkor-reader.dll"
         cp "$prefix/bin/libzelkor-reader.dll" .
         "$source/scripts/check-windows-imports" consumer.exe libzelkor-reader.dll ||

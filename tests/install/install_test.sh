@@ -39,9 +39,9 @@ cp -r "$source/examples" "$work/"
 cd "$work"
 "$prefix/bin/zelkor" examples/generate.xml examples/pack.xml >/dev/null
 "$prefix/bin/zelkor" build/demo/assets.xml >/dev/null
-"$prefix/bin/zelkor-inspect" verify build/demo/assets.pak | grep -q "all intact"
-"$prefix/bin/zelkor-inspect" verify build/demo/config.pak | grep -q "all intact"
-"$prefix/bin/zelkor" --version | grep -q "^zelkor 2\.5\."
+"$prefix/bin/zelkor-inspect" verify build/demo/assets.pak | grep "all intact" >/dev/null
+"$prefix/bin/zelkor-inspect" verify build/demo/config.pak | grep "all intact" >/dev/null
+"$prefix/bin/zelkor" --version | grep "^zelkor 2\.5\." >/dev/null
 
 if command -v man >/dev/null; then
     for page in zelkor zelkor-inspect; do

@@ -195,18 +195,22 @@ TEST_F(VolumeSetApiTest, AVolumeMissingCutShortOrFromAnotherBuildIsNamed)
         {"a volume and its key file from another build",
          [](const TempDir& dir) {
              for (const char* name : {"game_002.pak", "game_002.pak.zlk"})
-                 fs::copy_file(dir / "other" / name, dir / "s" / name, fs::copy_options::overwrite_existing);
+                 testing::CopyOver(dir / "other" / name, dir / "s" / name);
          },
          ZLK_ARCHIVE_DAMAGED, "volume 2 (game_002.pak) is not the volume this set was built with"},
         {"a key file from another build",
          [](const TempDir& dir) {
-             fs::copy_file(dir / "other/game_002.pak.zlk", dir / "s/game_002.pak.zlk", fs::copy_options::overwrite_existing);
+             testing::CopyOver(dir / "other/game_002.pak.zlk", dir / "s/game_002.pak.zlk");
          },
          ZLK_FOREIGN_KEY_FILE, "game_002.pak.zlk is not the one this set was built with"},
     };
     ASSERT_EQ(Pack("other/game.pak", attributes).status, 0);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
+        // The last row's archive is open still: Windows removes no directory
+        // that holds an open file.
+        zlk_close(archive_);
+        archive_ = nullptr;
         fs::remove_all(dir_ / "s");
         ASSERT_EQ(Pack("s/game.pak", attributes).status, 0);
         ASSERT_EQ(Open("s/game.pak", "s/game.pak.zlk"), ZLK_OK);
@@ -230,10 +234,12 @@ TEST_F(VolumeSetApiTest, AVolumeMissingCutShortOrFromAnotherBuildIsNamed)
     }
 
     // A damaged manifest, or a first volume of another build, refuse the set at once.
+    zlk_close(archive_);
+    archive_ = nullptr;
     fs::remove_all(dir_ / "s");
     ASSERT_EQ(Pack("s/game.pak", attributes).status, 0);
-    fs::copy_file(dir_ / "other/game.pak", dir_ / "s/game.pak", fs::copy_options::overwrite_existing);
-    fs::copy_file(dir_ / "other/game.pak.zlk", dir_ / "s/game.pak.zlk", fs::copy_options::overwrite_existing);
+    testing::CopyOver(dir_ / "other/game.pak", dir_ / "s/game.pak");
+    testing::CopyOver(dir_ / "other/game.pak.zlk", dir_ / "s/game.pak.zlk");
     EXPECT_EQ(Open("s/game.pak", "s/game.pak.zlk"), ZLK_ARCHIVE_DAMAGED);
     EXPECT_NE(std::string(error_.message).find("volume 0 (game.pak)"), std::string::npos) << error_.message;
     std::string manifest = dir_.Read("s/game.pak.set");

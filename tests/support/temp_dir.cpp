@@ -82,4 +82,10 @@ void WriteFile(const fs::path& path, std::string_view content)
         throw std::runtime_error("cannot write " + path.string());
 }
 
+void CopyOver(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::filesystem::remove(to);
+    std::filesystem::copy_file(from, to);
+}
+
 }  // namespace zelkor::testing

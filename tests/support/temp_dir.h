@@ -44,4 +44,8 @@ std::string ReadFile(const std::filesystem::path& path);
 // Writes a whole file, replacing it; throws std::runtime_error on failure.
 void WriteFile(const std::filesystem::path& path, std::string_view content);
 
+// Copies `from` over `to`, which may exist. (copy_file's overwrite_existing
+// fails on an existing target with the Windows build's standard library.)
+void CopyOver(const std::filesystem::path& from, const std::filesystem::path& to);
+
 }  // namespace zelkor::testing
