@@ -12,8 +12,6 @@
 #include "platform/wall_clock.h"
 #include "remote/remote_store.h"
 #include "remote/remote_url.h"
-#include "runtime/messages.h"
-#include "runtime/warning_log.h"
 #include "store/cache_entry.h"
 
 namespace zelkor {
@@ -44,20 +42,20 @@ std::optional<CacheKey> KeyOfBlock(std::span<const std::uint8_t> block, std::uin
 
 }  // namespace
 
-CompressionCache::CompressionCache(std::unique_ptr<CacheStore> store, WarningLog& warnings)
-    : store_(std::move(store)), warnings_(warnings)
+CompressionCache::CompressionCache(std::unique_ptr<CacheStore> store, CacheProblemSink& problems)
+    : store_(std::move(store)), problems_(problems)
 {
 }
 
 CompressionCache::~CompressionCache() = default;
 
-std::unique_ptr<CompressionCache> CompressionCache::Open(const CacheSettings& settings, WarningLog& warnings)
+std::unique_ptr<CompressionCache> CompressionCache::Open(const CacheSettings& settings, CacheProblemSink& problems)
 {
     std::unique_ptr<LocalStore> local;
     if (settings.Enabled()) {
         local = LocalStore::Open(settings);
         if (!local)
-            warnings.Warn(LocalStore::UnusableMessage(settings.directory));
+            problems.Report(CacheProblem::Unusable(CacheProblem::Store::Local, settings.directory));
     }
     std::unique_ptr<RemoteStore> remote;
     if (settings.RemoteEnabled()) {
@@ -65,17 +63,18 @@ std::unique_ptr<CompressionCache> CompressionCache::Open(const CacheSettings& se
         if (url)
             remote = RemoteStore::Open(*url, {settings.remoteTimeout, settings.remoteToken});
         if (!remote)
-            warnings.Warn(message::CannotUseRemoteCache(url ? url->Shown() : RemoteUrl::ShownOf(settings.remote)));
+            problems.Report(CacheProblem::Unusable(CacheProblem::Store::Remote,
+                                                    url ? url->Shown() : RemoteUrl::ShownOf(settings.remote)));
     }
     // The store owns the local directory, which the records are kept in too.
     const Directory* root = local ? &local->Root() : nullptr;
     std::unique_ptr<CompressionCache> cache;
     if (remote)
         cache = std::make_unique<CompressionCache>(
-            std::make_unique<LayeredStore>(std::move(local), std::move(remote), settings.remoteReadOnly, warnings),
-            warnings);
+            std::make_unique<LayeredStore>(std::move(local), std::move(remote), settings.remoteReadOnly, problems),
+            problems);
     else if (local)
-        cache = std::make_unique<CompressionCache>(std::move(local), warnings);
+        cache = std::make_unique<CompressionCache>(std::move(local), problems);
     if (cache && root)
         cache->KeepRecords(*root, settings);
     return cache;
@@ -234,7 +233,7 @@ void CompressionCache::Damaged(const CacheKey& key, const CacheStore::Got& got)
     const std::lock_guard<std::mutex> lock(damagedWarnedMutex_);
     if (std::find(damagedWarned_.begin(), damagedWarned_.end(), &origin) == damagedWarned_.end()) {
         damagedWarned_.push_back(&origin);
-        warnings_.Warn(origin.DamagedMessage(key));
+        problems_.Report(origin.Damaged(key));
     }
 }
 
@@ -242,8 +241,8 @@ void CompressionCache::Disable()
 {
     disabled_.store(true);
     std::call_once(disabledWarned_, [&] {
-        if (const std::string message = store_->UnusableMessage(); !message.empty())
-            warnings_.Warn(message);
+        if (const std::optional<CacheProblem> problem = store_->Unusable())
+            problems_.Report(*problem);
     });
 }
 

@@ -10,13 +10,13 @@
 #include "records/build_records.h"
 #include "records/status_records.h"
 #include "store/cache_key.h"
+#include "store/cache_problem.h"
 #include "store/cache_settings.h"
 #include "store/cache_store.h"
 
 namespace zelkor {
 
 class Lz4BlockReader;
-class WarningLog;
 
 // The compression cache as a pack command uses it: stored forms of raw bytes by
 // their key (CacheKey), kept in a CacheStore, so that a rebuild compresses only
@@ -25,15 +25,14 @@ class WarningLog;
 // Honest on every hit: no block is handed out unless it has been decoded and
 // its raw bytes shown to be the ones asked for. An entry that fails is damaged:
 // it is removed, counted, and a miss; the first one of a run from each store is
-// named in a warning ("Cache DIR held a damaged entry KEY!", "Remote cache URL
-// sent a damaged entry KEY!"). A store that cannot be used turns the cache off
-// for the rest of the run, with one warning ("Cannot use cache DIR!"); the run
+// reported (CacheProblem::Kind::Damaged). A store that cannot be used turns the
+// cache off for the rest of the run, reported once (Kind::Unusable); the run
 // goes on without it.
 //
 // Thread-safe; Flush once at the end of the run.
 class CompressionCache {
 public:
-    CompressionCache(std::unique_ptr<CacheStore> store, WarningLog& warnings);
+    CompressionCache(std::unique_ptr<CacheStore> store, CacheProblemSink& problems);
     ~CompressionCache();
     CompressionCache(const CompressionCache&) = delete;
     CompressionCache& operator=(const CompressionCache&) = delete;
@@ -41,8 +40,8 @@ public:
     // The cache the settings ask for: over its local directory, which is created
     // if need be, and a remote store in front of which it is layered (either
     // may be missing). Nothing when the settings turn no cache on, or (with the
-    // warnings) when neither can be used.
-    static std::unique_ptr<CompressionCache> Open(const CacheSettings& settings, WarningLog& warnings);
+    // problems reported) when neither can be used.
+    static std::unique_ptr<CompressionCache> Open(const CacheSettings& settings, CacheProblemSink& problems);
 
     bool Usable() const { return !disabled_.load(); }
 
@@ -113,7 +112,7 @@ private:
                  Hit& hit);
 
     std::unique_ptr<CacheStore> store_;
-    WarningLog& warnings_;
+    CacheProblemSink& problems_;
     std::atomic<bool> disabled_{false};
     std::once_flag disabledWarned_;
     std::mutex damagedWarnedMutex_;

@@ -2,17 +2,16 @@
 
 #include <algorithm>
 
-#include "runtime/warning_log.h"
 #include "store/cache_entry.h"
 
 namespace zelkor {
 
 LayeredStore::LayeredStore(std::unique_ptr<LocalStore> local, std::unique_ptr<RemoteStore> remote, bool readOnly,
-                           WarningLog& warnings, std::size_t queueBound)
+                           CacheProblemSink& problems, std::size_t queueBound)
     : local_(std::move(local)),
       remote_(std::move(remote)),
       readOnly_(readOnly),
-      warnings_(warnings),
+      problems_(problems),
       started_(std::chrono::steady_clock::now()),
       keeps_([this](const CacheKey& key, std::span<const std::uint8_t> header,
                     std::span<const std::uint8_t> block) { return LocalOn() && local_->Put(key, header, block); },
@@ -129,20 +128,20 @@ RemoteCounters LayeredStore::RemoteCounted() const
     return counters;
 }
 
-std::string LayeredStore::UnusableMessage() const
+std::optional<CacheProblem> LayeredStore::Unusable() const
 {
-    return {};
+    return std::nullopt;
 }
 
-std::string LayeredStore::DamagedMessage(const CacheKey& key) const
+CacheProblem LayeredStore::Damaged(const CacheKey& key) const
 {
-    return local_ ? local_->DamagedMessage(key) : remote_->DamagedMessage(key);
+    return local_ ? local_->Damaged(key) : remote_->Damaged(key);
 }
 
 void LayeredStore::GiveUpLocal()
 {
     localOff_.store(true);
-    std::call_once(localWarned_, [&] { warnings_.Warn(local_->UnusableMessage()); });
+    std::call_once(localWarned_, [&] { problems_.Report(*local_->Unusable()); });
 }
 
 void LayeredStore::GiveUpRemote()
@@ -150,7 +149,7 @@ void LayeredStore::GiveUpRemote()
     remoteOff_.store(true);
     uploads_.Stop();
     remote_->Abandon();
-    std::call_once(remoteWarned_, [&] { warnings_.Warn(remote_->UnusableMessage()); });
+    std::call_once(remoteWarned_, [&] { problems_.Report(*remote_->Unusable()); });
 }
 
 }  // namespace zelkor

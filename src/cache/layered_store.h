@@ -12,7 +12,6 @@
 
 namespace zelkor {
 
-class WarningLog;
 
 // A local store in front of a remote one: a get asks the local directory first,
 // then the server; an entry from the server that passes the cache's checks is
@@ -25,14 +24,14 @@ class WarningLog;
 // local directory.
 //
 // Either part that fails is given up for the rest of the run with its own
-// warning ("Cannot use cache DIR!", "Cannot use remote cache URL!"), and the
+// problem reported (CacheProblem::Kind::Unusable), and the
 // other goes on alone; the local part may be missing from the start.
 //
 // Thread-safe as CacheStore says.
 class LayeredStore final : public CacheStore {
 public:
     LayeredStore(std::unique_ptr<LocalStore> local, std::unique_ptr<RemoteStore> remote, bool readOnly,
-                 WarningLog& warnings, std::size_t queueBound = UploadQueue::DefaultBound);
+                 CacheProblemSink& problems, std::size_t queueBound = UploadQueue::DefaultBound);
     ~LayeredStore() override;
 
     Got Get(const CacheKey& key, std::uint64_t maxSize, const Buffer& buffer) override;
@@ -40,9 +39,9 @@ public:
     void Remove(const CacheKey& key) override;
     void Checked(const CacheKey& key, const Got& got) override;
     bool Flush(const CacheCounters& counters) override;
-    // Empty: each part warns for itself.
-    std::string UnusableMessage() const override;
-    std::string DamagedMessage(const CacheKey& key) const override;
+    // None: each part reports for itself.
+    std::optional<CacheProblem> Unusable() const override;
+    CacheProblem Damaged(const CacheKey& key) const override;
 
     // How long the end of a run that took `run` waits for its uploads: a twentieth
     // of the run, and at least a second (so that a short run's few uploads land).
@@ -60,7 +59,7 @@ private:
     std::unique_ptr<LocalStore> local_;
     std::unique_ptr<RemoteStore> remote_;
     const bool readOnly_;
-    WarningLog& warnings_;
+    CacheProblemSink& problems_;
     const std::chrono::steady_clock::time_point started_;
     std::atomic<bool> localOff_{false};
     std::atomic<bool> remoteOff_{false};

@@ -4,7 +4,6 @@
 
 #include "platform/little_endian.h"
 #include "platform/wall_clock.h"
-#include "runtime/messages.h"
 
 namespace zelkor {
 
@@ -167,19 +166,14 @@ void LocalStore::RecordRemote(const std::string& url, const RemoteCounters& coun
         root.Remove(temporary);
 }
 
-std::string LocalStore::UnusableMessage() const
+std::optional<CacheProblem> LocalStore::Unusable() const
 {
-    return UnusableMessage(directory_->Path());
+    return CacheProblem::Unusable(CacheProblem::Store::Local, directory_->Path());
 }
 
-std::string LocalStore::UnusableMessage(const std::string& directory)
+CacheProblem LocalStore::Damaged(const CacheKey& key) const
 {
-    return message::CannotUseCache(directory);
-}
-
-std::string LocalStore::DamagedMessage(const CacheKey& key) const
-{
-    return message::CacheHeldDamagedEntry(directory_->Path(), key.Hex());
+    return CacheProblem::Damaged(CacheProblem::Store::Local, directory_->Path(), key);
 }
 
 std::optional<LocalStore::Statistics> LocalStore::Inspect(const std::string& directory)

@@ -46,10 +46,8 @@ public:
     bool Put(const CacheKey& key, std::span<const std::uint8_t> header, std::span<const std::uint8_t> block) override;
     void Remove(const CacheKey& key) override;
     bool Flush(const CacheCounters& counters) override;
-    std::string UnusableMessage() const override;
-    std::string DamagedMessage(const CacheKey& key) const override;
-
-    static std::string UnusableMessage(const std::string& directory);
+    std::optional<CacheProblem> Unusable() const override;
+    CacheProblem Damaged(const CacheKey& key) const override;
 
     // The cache directory itself, for the records kept beside the entries.
     const Directory& Root() const { return directory_->Root(); }

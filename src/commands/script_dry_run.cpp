@@ -21,6 +21,7 @@
 #include "platform/file_system.h"
 #include "runtime/exit_status.h"
 #include "runtime/messages.h"
+#include "runtime/script_warnings.h"
 #include "runtime/warning_log.h"
 #include "script/script_check.h"
 #include "script/script_grammar.h"
@@ -78,7 +79,8 @@ public:
     {
         script_ = &name;
         const Element& root = language::Root(tree);
-        const ScriptCheck check(name, warnings_);
+        ScriptWarnings remarks(name, warnings_);
+        const ScriptCheck check(remarks);
         check.Root(root);
         for (const auto& [key, command] : root) {
             const bool named = check.Child(key, command);

@@ -24,6 +24,7 @@
 #include "pack/previous_build.h"
 #include "platform/environment.h"
 #include "runtime/messages.h"
+#include "runtime/script_warnings.h"
 #include "runtime/progress_line.h"
 #include "runtime/warning_log.h"
 #include "script/script_check.h"
@@ -68,7 +69,8 @@ void ScriptProcessor::Run(const Element& tree, const std::string& scriptName)
 {
     scriptName_ = &scriptName;
     const Element& root = language::Root(tree);
-    const ScriptCheck check(scriptName, warnings_);
+    ScriptWarnings remarks(scriptName, warnings_);
+    const ScriptCheck check(remarks);
     check.Root(root);
     for (const auto& [name, command] : root) {
         const bool named = check.Child(name, command);

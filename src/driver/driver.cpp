@@ -32,6 +32,7 @@
 #include "platform/signal_cleanup.h"
 #include "platform/terminal.h"
 #include "platform/utf8.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/messages.h"
 #include "runtime/progress_line.h"
 #include "runtime/warning_log.h"
@@ -133,16 +134,12 @@ void PrintBanner(int argc)
 }
 
 // The compression cache that the environment asks for, if any and if usable.
-std::unique_ptr<CompressionCache> OpenCache(WarningLog& warnings)
+std::unique_ptr<CompressionCache> OpenCache(CacheWarnings& problems, WarningLog& warnings)
 {
     const CacheSettings settings = CacheSettings::FromEnvironment();
-    if (settings.Enabled() && !settings.badSize.empty())
-        warnings.Warn(settings.Warning());
-    if (settings.Enabled() && !settings.badTrust.empty())
-        warnings.Warn(settings.TrustWarning());
-    for (const std::string& warning : settings.RemoteWarnings())
+    for (const std::string& warning : CacheWarnings::OfSettings(settings))
         warnings.Warn(warning);
-    return CompressionCache::Open(settings, warnings);
+    return CompressionCache::Open(settings, problems);
 }
 
 // On a terminal, a status line for the whole run: the File elements of every
@@ -194,7 +191,8 @@ void LoadAndExecute(int argc, char** argv, WarningLog& warnings, const RunSettin
     // Executing starts only after every script has been loaded.
     for (const std::string& warning : settings.Warnings())
         warnings.Warn(warning);
-    const std::unique_ptr<CompressionCache> cache = OpenCache(warnings);
+    CacheWarnings cacheProblems(warnings);
+    const std::unique_ptr<CompressionCache> cache = OpenCache(cacheProblems, warnings);
     struct FlushCache {
         CompressionCache* cache;
         ~FlushCache()

@@ -6,6 +6,7 @@
 #include "cache/local_store.h"
 #include "inspect/inspected_archive.h"
 #include "inspect/json_document.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/exit_status.h"
 #include "store/cache_directory.h"
 #include "store/cache_settings.h"
@@ -27,7 +28,7 @@ int CacheCommand::Run(std::ostream& out, std::ostream& err)
     const CacheSettings settings = CacheSettings::FromEnvironment();
     int status = ExitSuccess;
     if (!settings.badSize.empty()) {
-        err << settings.Warning() << '\n';
+        err << CacheWarnings::OfSize(settings) << '\n';
         status = ExitWarnings;
     }
     const std::string directory = !cacheDirectory_.empty() ? cacheDirectory_ : settings.directory;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "runtime/messages.h"
 
 namespace zelkor {
 
@@ -122,14 +121,14 @@ bool RemoteStore::Flush(const CacheCounters&)
     return true;
 }
 
-std::string RemoteStore::UnusableMessage() const
+std::optional<CacheProblem> RemoteStore::Unusable() const
 {
-    return message::CannotUseRemoteCache(url_.Shown());
+    return CacheProblem::Unusable(CacheProblem::Store::Remote, url_.Shown());
 }
 
-std::string RemoteStore::DamagedMessage(const CacheKey& key) const
+CacheProblem RemoteStore::Damaged(const CacheKey& key) const
 {
-    return message::RemoteCacheSentDamagedEntry(url_.Shown(), key.Hex());
+    return CacheProblem::Damaged(CacheProblem::Store::Remote, url_.Shown(), key);
 }
 
 RemoteCounters RemoteStore::Counted() const

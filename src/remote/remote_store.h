@@ -57,8 +57,8 @@ public:
     void Remove(const CacheKey& key) override;
     void Checked(const CacheKey& key, const Got& got) override;
     bool Flush(const CacheCounters& counters) override;
-    std::string UnusableMessage() const override;
-    std::string DamagedMessage(const CacheKey& key) const override;
+    std::optional<CacheProblem> Unusable() const override;
+    CacheProblem Damaged(const CacheKey& key) const override;
 
     // Ends the requests under way (within about a second) and fails every later
     // one: the store is given up, or the run ends.

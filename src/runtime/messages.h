@@ -68,7 +68,6 @@ std::string NameHashOf(std::string_view name, std::string_view other, unsigned l
 
 // Failures that end the run.
 std::string StrictNotWritten(std::string_view archive);
-inline constexpr std::string_view ScriptTooLarge = "script too large";
 inline constexpr std::string_view UnknownException = "An unknown exception was thrown!";
 
 }  // namespace zelkor::message

@@ -4,9 +4,6 @@
 #include <functional>
 #include <vector>
 
-#include "archive/archive_format.h"
-#include "runtime/messages.h"
-#include "runtime/warning_log.h"
 #include "script/script_grammar.h"
 #include "script/script_language.h"
 #include "script/script_loader.h"
@@ -22,7 +19,18 @@ namespace {
 using grammar::ElementRule;
 using grammar::IsElement;
 
-using WarnAt = std::function<void(const pt::ptree& element, std::size_t item, const std::string& what)>;
+using Kind = ScriptRemark::Kind;
+using WarnAt = std::function<void(const pt::ptree& element, std::size_t item, ScriptRemark remark)>;
+
+ScriptRemark Remark(Kind kind, std::string_view name, std::string_view element = {}, std::string_view value = {})
+{
+    ScriptRemark remark;
+    remark.kind = kind;
+    remark.name = name;
+    remark.element = element;
+    remark.value = value;
+    return remark;
+}
 
 void CheckAttributes(const ElementRule& rule, const pt::ptree& element, const WarnAt& warn)
 {
@@ -35,15 +43,15 @@ void CheckAttributes(const ElementRule& rule, const pt::ptree& element, const Wa
         ++item;
         // Lookups take the first of several; the others would pass unnoticed.
         if (std::find(seen.begin(), seen.end(), name) != seen.end())
-            warn(element, item, message::RepeatedAttribute(name));
+            warn(element, item, Remark(Kind::RepeatedAttribute, name));
         else if (!grammar::HasAttribute(rule, name))
-            warn(element, item, message::UnknownAttribute(name, rule.name));
+            warn(element, item, Remark(Kind::UnknownAttribute, name, rule.name));
         else if (name == v::BuildKeyfile && !language::Boolean(value.data()))
-            warn(element, item, message::NotABoolean(v::BuildKeyfile, value.data()));
+            warn(element, item, Remark(Kind::NotABoolean, name, {}, value.data()));
         else if (name == v::Level && !language::Level(value.data()))
-            warn(element, item, message::NotALevel(v::Level, value.data(), std::to_string(CompressionLevel)));
+            warn(element, item, Remark(Kind::NotALevel, name, {}, value.data()));
         else if (name == v::VolumeSize && !language::VolumeSize(value.data()))
-            warn(element, item, message::NotAVolumeSize(value.data(), language::MaxVolumeSize));
+            warn(element, item, Remark(Kind::NotAVolumeSize, name, {}, value.data()));
         seen.push_back(name);
     }
 }
@@ -60,7 +68,7 @@ void CheckElement(const ElementRule& rule, const pt::ptree& element, const WarnA
         if (const ElementRule* childRule = grammar::Child(rule, name))
             CheckElement(*childRule, child, warn);
         else
-            warn(child, 0, message::UnknownElement(name));
+            warn(child, 0, Remark(Kind::UnknownElement, name));
     }
 }
 
@@ -68,8 +76,8 @@ void CheckElement(const ElementRule& rule, const pt::ptree& element, const WarnA
 
 void ScriptCheck::Root(const pt::ptree& root) const
 {
-    CheckAttributes(grammar::Root(), root, [this](const pt::ptree& e, std::size_t item, const std::string& what) {
-        Warn(e, item, what);
+    CheckAttributes(grammar::Root(), root, [this](const pt::ptree& e, std::size_t item, ScriptRemark remark) {
+        Report(e, item, std::move(remark));
     });
 }
 
@@ -78,18 +86,21 @@ bool ScriptCheck::Child(std::string_view name, const pt::ptree& child) const
     if (!IsElement(name))
         return false;
     const unsigned before = named_;
-    const WarnAt warn = [this](const pt::ptree& e, std::size_t item, const std::string& what) { Warn(e, item, what); };
+    const WarnAt warn = [this](const pt::ptree& e, std::size_t item, ScriptRemark remark) {
+        Report(e, item, std::move(remark));
+    };
     if (const ElementRule* rule = grammar::Child(grammar::Root(), name))
         CheckElement(*rule, child, warn);
     else
-        warn(child, 0, message::UnknownElement(name));
+        warn(child, 0, Remark(Kind::UnknownElement, name));
     return named_ != before;
 }
 
-void ScriptCheck::Warn(const pt::ptree& element, std::size_t item, const std::string& what) const
+void ScriptCheck::Report(const pt::ptree& element, std::size_t item, ScriptRemark remark) const
 {
     ++named_;
-    warnings_.Warn(message::InScript(message::At(scriptName_, ScriptLoader::Line(element, item).value_or(0)), what));
+    remark.line = ScriptLoader::Line(element, item).value_or(0);
+    remarks_.Report(remark);
 }
 
 }  // namespace zelkor

@@ -10,7 +10,6 @@
 #include <boost/property_tree/detail/xml_parser_error.hpp>
 
 #include "platform/file.h"
-#include "runtime/messages.h"
 #include "script/script_vocabulary.h"
 
 namespace zelkor {
@@ -43,7 +42,7 @@ std::string ReadScriptFile(const std::string& path)
 
     std::string text;
     if (status->IsRegular() && status->size > ScriptLoader::MaxScriptSize)
-        Fail(std::string(message::ScriptTooLarge), path, 0);
+        Fail("script too large", path, 0);
     if (status->IsRegular() && status->size > 0)
         text.reserve(static_cast<std::size_t>(status->size));
     char chunk[65536];
@@ -52,7 +51,7 @@ std::string ReadScriptFile(const std::string& path)
         if (!got)
             Fail("read error", path, 0);
         if (text.size() + *got > ScriptLoader::MaxScriptSize)
-            Fail(std::string(message::ScriptTooLarge), path, 0);
+            Fail("script too large", path, 0);
         text.append(chunk, *got);
         if (*got < sizeof chunk)
             return text;

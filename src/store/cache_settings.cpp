@@ -6,7 +6,6 @@
 
 #include "platform/byte_size.h"
 #include "platform/environment.h"
-#include "runtime/messages.h"
 
 namespace zelkor {
 
@@ -59,20 +58,6 @@ CacheSettings CacheSettings::FromEnvironment()
     });
 }
 
-std::string CacheSettings::Warning() const
-{
-    if (badSize.empty())
-        return {};
-    return message::CacheSizeNotASize(badSize, ShowSize(DefaultCapacity));
-}
-
-std::string CacheSettings::TrustWarning() const
-{
-    if (badTrust.empty())
-        return {};
-    return message::CacheTrustNotHours(badTrust, std::to_string(DefaultTrust.count()));
-}
-
 std::optional<std::chrono::hours> CacheSettings::ParseHours(std::string_view text)
 {
     std::int64_t hours = 0;
@@ -86,19 +71,6 @@ std::optional<std::chrono::hours> CacheSettings::ParseHours(std::string_view tex
     if (text.empty())
         return std::nullopt;
     return std::chrono::hours(hours);
-}
-
-std::vector<std::string> CacheSettings::RemoteWarnings() const
-{
-    std::vector<std::string> warnings;
-    if (!RemoteEnabled())
-        return warnings;
-    if (!badRemoteMode.empty())
-        warnings.push_back(message::RemoteCacheModeNotAMode(badRemoteMode, "read-only"));
-    if (!badRemoteTimeout.empty())
-        warnings.push_back(message::RemoteCacheTimeoutNotSeconds(
-            badRemoteTimeout, std::to_string(DefaultRemoteTimeout.count() / 1000)));
-    return warnings;
 }
 
 std::optional<std::chrono::milliseconds> CacheSettings::ParseSeconds(std::string_view text)

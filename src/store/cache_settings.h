@@ -61,16 +61,6 @@ struct CacheSettings {
     bool Enabled() const { return !directory.empty(); }
     bool RemoteEnabled() const { return !remote.empty(); }
 
-    // `ZELKOR_CACHE_SIZE="VALUE" is not a size, taken as 5G!` for a bad size,
-    // the same words in both programs; empty when the size is good.
-    std::string Warning() const;
-    // `ZELKOR_CACHE_TRUST_HOURS="VALUE" is not a number of hours, taken as 24!`
-    // for a bound that could not be read; empty when fine.
-    std::string TrustWarning() const;
-    // The warnings of a remote mode or timeout that could not be read, when a
-    // remote store is named; none otherwise.
-    std::vector<std::string> RemoteWarnings() const;
-
     // "5G", "500M", "64K" (either case) or a number of bytes, up to 2^64 - 1;
     // nothing when the text is none of these or the size does not fit.
     static std::optional<std::uint64_t> ParseSize(std::string_view text);

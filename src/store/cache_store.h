@@ -5,8 +5,11 @@
 #include <span>
 #include <string>
 
+#include <optional>
+
 #include "store/cache_counters.h"
 #include "store/cache_key.h"
+#include "store/cache_problem.h"
 
 namespace zelkor {
 
@@ -62,11 +65,10 @@ public:
     // instead of waiting long for them.
     virtual bool Flush(const CacheCounters& counters) = 0;
 
-    // The warnings that name this store: "Cannot use cache DIR!" and
-    // "Cache DIR held a damaged entry KEY!" (or their remote forms). An empty
-    // UnusableMessage: the store has said so itself.
-    virtual std::string UnusableMessage() const = 0;
-    virtual std::string DamagedMessage(const CacheKey& key) const = 0;
+    // The problems that name this store: that it cannot be used, and that it
+    // held the damaged entry `key`. No Unusable: the store has said so itself.
+    virtual std::optional<CacheProblem> Unusable() const = 0;
+    virtual CacheProblem Damaged(const CacheKey& key) const = 0;
 };
 
 }  // namespace zelkor

@@ -21,6 +21,7 @@
 #include "archive/entry_codec.h"
 #include "archive/lz4_block_reader.h"
 #include "cache/local_store.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/warning_log.h"
 #include "store/cache_entry.h"
 #include "store/eviction_policy.h"
@@ -107,7 +108,7 @@ TEST(CompressionCacheTest, SettingsFromTheEnvironment)
         const CacheSettings settings = CacheSettings::FromEnvironment(lookup);
         EXPECT_EQ(settings.Enabled(), c.enabled) << (c.dir ? c.dir : "unset");
         EXPECT_EQ(settings.capacity, c.capacity) << (c.size ? c.size : "unset");
-        EXPECT_EQ(settings.Warning(), c.warning);
+        EXPECT_EQ(CacheWarnings::OfSize(settings), c.warning);
     }
     // The trust in status records is turned off by any value but empty and 0.
     static const char* rehash = nullptr;
@@ -139,10 +140,30 @@ TEST(CompressionCacheTest, SettingsFromTheEnvironment)
         trust = c.value;
         const CacheSettings settings = CacheSettings::FromEnvironment(trusting);
         EXPECT_EQ(settings.trust.count(), c.hours) << (c.value ? c.value : "unset");
-        EXPECT_EQ(settings.TrustWarning(),
+        EXPECT_EQ(CacheWarnings::OfTrust(settings),
                   c.bad ? "ZELKOR_CACHE_TRUST_HOURS=\"" + std::string(c.value) + taken : std::string())
             << (c.value ? c.value : "unset");
     }
+}
+
+TEST(CompressionCacheTest, ProblemsAreWordedByTheStoreTheyName)
+{
+    CacheKey key;
+    key.bytes[0] = 0xab;
+    const std::string hex = key.Hex();
+    using Store = CacheProblem::Store;
+    const struct {
+        CacheProblem problem;
+        std::string said;
+    } cases[] = {
+        {CacheProblem::Unusable(Store::Local, "dir"), "Cannot use cache dir!"},
+        {CacheProblem::Unusable(Store::Remote, "http://h/c"), "Cannot use remote cache http://h/c!"},
+        {CacheProblem::Damaged(Store::Local, "dir", key), "Cache dir held a damaged entry " + hex + "!"},
+        {CacheProblem::Damaged(Store::Remote, "http://h/c", key),
+         "Remote cache http://h/c sent a damaged entry " + hex + "!"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CacheWarnings::Of(c.problem), c.said);
 }
 
 TEST(CompressionCacheTest, TheLeastRecentlyUsedEntriesAreChosenFirst)
@@ -207,10 +228,13 @@ public:
         flushed += counters;
         return true;
     }
-    std::string UnusableMessage() const override { return "Cannot use cache mem!"; }
-    std::string DamagedMessage(const CacheKey& key) const override
+    std::optional<CacheProblem> Unusable() const override
     {
-        return "Cache mem held a damaged entry " + key.Hex() + "!";
+        return CacheProblem::Unusable(CacheProblem::Store::Local, "mem");
+    }
+    CacheProblem Damaged(const CacheKey& key) const override
+    {
+        return CacheProblem::Damaged(CacheProblem::Store::Local, "mem", key);
     }
 
     std::map<std::string, Bytes> entries_;
@@ -226,7 +250,7 @@ protected:
     {
         auto store = std::make_unique<MemoryStore>();
         store_ = store.get();
-        cache_ = std::make_unique<CompressionCache>(std::move(store), log_);
+        cache_ = std::make_unique<CompressionCache>(std::move(store), problems_);
     }
 
     CompressionCache::Outcome Find(const Bytes& raw, const CacheKey& key)
@@ -255,6 +279,7 @@ protected:
 
     std::ostringstream messages_;
     WarningLog log_;
+    CacheWarnings problems_{log_};
     MemoryStore* store_;
     std::unique_ptr<CompressionCache> cache_;
     Lz4BlockReader reader_;

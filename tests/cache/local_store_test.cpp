@@ -22,6 +22,7 @@
 #include "archive/lz4_block_reader.h"
 #include "cache/compression_cache.h"
 #include "records/record_file.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/warning_log.h"
 #include "store/cache_entry.h"
 #include "support/run_tool.h"
@@ -75,7 +76,7 @@ protected:
         std::unique_ptr<LocalStore> store = LocalStore::Open(Path(), {capacity, lockWait});
         if (!store)
             return false;
-        cache_ = std::make_unique<CompressionCache>(std::move(store), log_);
+        cache_ = std::make_unique<CompressionCache>(std::move(store), problems_);
         return true;
     }
     std::string Path() const { return (dir_ / "cache").string(); }
@@ -105,6 +106,7 @@ protected:
     testing::TempDir dir_;
     std::ostringstream messages_;
     WarningLog log_;
+    CacheWarnings problems_{log_};
     std::unique_ptr<CompressionCache> cache_;
     Lz4BlockReader reader_;
     Bytes buffer_;

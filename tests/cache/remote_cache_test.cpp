@@ -20,6 +20,7 @@
 #include "remote/remote_store.h"
 #include "remote/remote_url.h"
 #include "remote/upload_queue.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/warning_log.h"
 #include "store/cache_entry.h"
 #include "store/cache_settings.h"
@@ -149,7 +150,7 @@ TEST(RemoteCacheTest, SettingsFromTheEnvironment)
         EXPECT_EQ(settings.RemoteEnabled(), *c.remote != '\0') << c.remote;
         EXPECT_EQ(settings.remoteReadOnly, c.readOnly) << (c.mode ? c.mode : "unset");
         EXPECT_EQ(settings.remoteTimeout.count(), c.milliseconds) << (c.timeout ? c.timeout : "unset");
-        EXPECT_EQ(settings.RemoteWarnings(), c.warnings);
+        EXPECT_EQ(CacheWarnings::OfRemote(settings), c.warnings);
         EXPECT_EQ(settings.remoteToken, "t0ken");
         EXPECT_FALSE(settings.Enabled());
     }
@@ -328,8 +329,9 @@ TEST(RemoteStoreTest, EveryFailureIsFailedAndNoneWaitsPastItsTime)
                   c.put)
             << c.url;
         EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5)) << c.url;
-        EXPECT_EQ(store->UnusableMessage().find("agent"), std::string::npos);
-        EXPECT_EQ(store->UnusableMessage().find("ght"), std::string::npos);
+        const std::string unusable = CacheWarnings::Of(*store->Unusable());
+        EXPECT_EQ(unusable.find("agent"), std::string::npos);
+        EXPECT_EQ(unusable.find("ght"), std::string::npos);
     }
 }
 
@@ -386,9 +388,10 @@ TEST(RemoteStoreTest, ASlowServerIsGivenUpWithOneWarning)
     const RemoteStore& asked = *remote;
     std::ostringstream messages;
     WarningLog log(messages);
+    CacheWarnings problems(log);
     CompressionCache cache(std::make_unique<LayeredStore>(LocalStore::Open((dir / "local").string(), {}),
-                                                          std::move(remote), true, log),
-                           log);
+                                                          std::move(remote), true, problems),
+                           problems);
     Lz4BlockReader reader;
     Bytes room;
     for (int i = 0; i < 20; ++i) {

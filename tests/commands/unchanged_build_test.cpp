@@ -22,6 +22,7 @@
 #include "pack/file_job.h"
 #include "pack/previous_build.h"
 #include "platform/file_system.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/warning_log.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
@@ -62,7 +63,7 @@ struct ArchiverRun {
     explicit ArchiverRun(const fs::path& directory, std::chrono::hours trust, bool rehash = false)
     {
         const std::string path = (directory / "cache").string();
-        cache = std::make_unique<CompressionCache>(LocalStore::Open(path, {}), log);
+        cache = std::make_unique<CompressionCache>(LocalStore::Open(path, {}), problems);
         root = Directory::Open(path);
         CacheSettings settings;
         settings.trust = trust;
@@ -73,6 +74,7 @@ struct ArchiverRun {
 
     std::ostringstream messages;
     WarningLog log{messages};
+    CacheWarnings problems{log};
     std::unique_ptr<CompressionCache> cache;
     std::optional<Directory> root;
 };

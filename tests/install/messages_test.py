@@ -42,7 +42,7 @@ HOLE = r"\S+"
 # still hold (None: the words come from the XML parser itself). The documents
 # must show them too.
 NOT_IN_CATALOGUE = {
-    "zelkor": [("cannot open file", "cannot open file"), ("REASON", None),
+    "zelkor": [("cannot open file", "cannot open file"), ("script too large", "script too large"), ("REASON", None),
                ("No such node (ScriptFile)", "No such node"),
                ("No such node (<xmlattr>.NAME)", "No such node"),
                ("Cannot write standard output!", 'CannotWrite("standard output")')],

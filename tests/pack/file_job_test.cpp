@@ -23,6 +23,7 @@
 #include "cache/local_store.h"
 #include "platform/directory.h"
 #include "platform/file.h"
+#include "runtime/cache_warnings.h"
 #include "runtime/warning_log.h"
 #include "support/file_times.h"
 #include "support/resident_pages.h"
@@ -265,7 +266,8 @@ TEST_F(FileJobTest, AChangingSourceNeverReachesTheCache)
 {
     std::ostringstream messages;
     WarningLog log(messages);
-    CompressionCache cache(LocalStore::Open((dir_ / "cache").string(), {}), log);
+    CacheWarnings problems(log);
+    CompressionCache cache(LocalStore::Open((dir_ / "cache").string(), {}), problems);
     FileJob job(&cache);
     const std::string first = testing::CompressibleText(600'000, 2);
     std::string second = first;
@@ -318,7 +320,7 @@ protected:
         job_ = FileJob();
         cache_.reset();
         root_.reset();
-        cache_ = std::make_unique<CompressionCache>(LocalStore::Open((dir_ / "cache").string(), {}), log_);
+        cache_ = std::make_unique<CompressionCache>(LocalStore::Open((dir_ / "cache").string(), {}), problems_);
         root_ = Directory::Open((dir_ / "cache").string());
         ASSERT_TRUE(root_);
         CacheSettings settings;
@@ -339,6 +341,7 @@ protected:
 
     std::ostringstream messages_;
     WarningLog log_{messages_};
+    CacheWarnings problems_{log_};
     std::unique_ptr<CompressionCache> cache_;
     std::optional<Directory> root_;
     int passes_ = 0;
