@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "archive/archive_format.h"
+#include "archive/xxh64_hasher.h"
 
 namespace zelkor {
 
@@ -25,15 +26,12 @@ struct ArchiveIdentity {
 // state in itself; one builder serves one thread at a time.
 class EntryIdentity {
 public:
-    EntryIdentity();
-
     void Add(const FileEntry& fields);
     ArchiveIdentity Value() const;
 
 private:
     std::uint64_t entries_ = 0;
-    // XXH64's state, kept opaque here.
-    alignas(8) std::uint8_t state_[96];
+    Xxh64Hasher hasher_;
 };
 
 }  // namespace zelkor

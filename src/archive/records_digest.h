@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "archive/archive_format.h"
+#include "archive/xxh64_hasher.h"
 
 namespace zelkor {
 
@@ -15,8 +16,6 @@ namespace zelkor {
 // serves one thread at a time.
 class RecordsDigest {
 public:
-    RecordsDigest();
-
     void Header(const ArchiveHeader& header);
     void Entry(const FileEntry& entry);
     std::uint64_t Value() const;
@@ -26,8 +25,7 @@ public:
     static std::uint64_t KeyFile(const KeyFileHeader& header);
 
 private:
-    // XXH64's state, kept opaque here: 88 bytes, 8-byte aligned.
-    alignas(8) std::uint8_t state_[96];
+    Xxh64Hasher hasher_;
 };
 
 }  // namespace zelkor
