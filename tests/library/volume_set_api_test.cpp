@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <xxhash.h>
 
+#include "library/library_sources.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "support/test_data.h"
@@ -29,10 +30,7 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::ToolRun;
 
-struct Source {
-    std::string name;
-    std::string content;
-};
+using testing::Source;
 
 // Compressible texts, raw noise (stored through a Store pattern), small and
 // empty files, in several directories.
@@ -255,26 +253,10 @@ TEST_F(VolumeSetApiTest, EightThreadsOpenAndReadOneSet)
 {
     ASSERT_EQ(Pack("game.pak", "VolumeSize=\"8K\" BuildKeyfile=\"true\"").status, 0);
     ASSERT_EQ(Open("game.pak", "game.pak.zlk"), ZLK_OK);
-    const std::vector<Source> sources = Sources();
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (std::size_t i = 0; i < sources.size(); ++i) {
-                const Source& source = sources[sources.size() - 1 - (i + static_cast<std::size_t>(t)) % sources.size()];
-                std::uint64_t index = 0;
-                std::string content(source.content.size(), '\0');
-                zlk_error error;
-                if (zlk_find(archive_, source.name.data(), source.name.size(), &index) != ZLK_OK ||
-                    zlk_read(archive_, index, content.data(), content.size(), &error) != ZLK_OK ||
-                    content != source.content)
-                    ++failures;
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures.load(), 0);
+    // Last volume first, so that threads race to open the volumes they need.
+    std::vector<Source> sources = Sources();
+    std::reverse(sources.begin(), sources.end());
+    EXPECT_EQ(testing::ReadFromThreads(archive_, sources, 8, 1), 0);
     EXPECT_GT(zlk_volume_count(archive_), 4u);
 }
 

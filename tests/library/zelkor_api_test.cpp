@@ -21,6 +21,7 @@
 #include "pack/file_job.h"
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
+#include "library/library_sources.h"
 #include "support/test_data.h"
 
 namespace zelkor {
@@ -28,10 +29,7 @@ namespace {
 
 using testing::TempDir;
 
-struct Source {
-    std::string name;
-    std::string content;
-};
+using testing::Source;
 
 // A compressed text, one stored raw, an empty one, and a large one of each
 // kind, so that both the single-read path and the streaming path are taken.
@@ -366,28 +364,7 @@ TEST_F(ZelkorApiTest, AllocatorHooksTakeTheArchivesMemory)
 TEST_F(ZelkorApiTest, EightThreadsReadOneArchive)
 {
     ASSERT_EQ(Open(), ZLK_OK);
-    const std::vector<Source> sources = Sources();
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 4; ++round) {
-                for (std::size_t i = 0; i < sources.size(); ++i) {
-                    const Source& source = sources[(i + static_cast<std::size_t>(t)) % sources.size()];
-                    std::uint64_t index = 0;
-                    std::string content(source.content.size(), '\0');
-                    zlk_error error;
-                    if (zlk_find(archive_, source.name.data(), source.name.size(), &index) != ZLK_OK ||
-                        zlk_read(archive_, index, content.data(), content.size(), &error) != ZLK_OK ||
-                        content != source.content)
-                        ++failures;
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(testing::ReadFromThreads(archive_, Sources(), 8, 4), 0);
 }
 
 // The C++ layer: the handle closes itself, moves, and reads into a span.
