@@ -13,6 +13,8 @@ import sys
 import tempfile
 import urllib.parse
 
+import document_check
+
 FENCE = re.compile(r"^\s*(```|~~~)")
 CODE_SPAN = re.compile(r"(`+)(?:(?!\1).)+?\1")
 # From the bracket that ends a link's text, which may have started on an earlier line.
@@ -152,17 +154,5 @@ def self_test():
     return failures
 
 
-def main():
-    if sys.argv[1:] == ["--self-test"]:
-        return 1 if self_test() else 0
-    if len(sys.argv) != 2:
-        print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
-        return 2
-    faults = check(sys.argv[1])
-    for fault in faults:
-        print(fault)
-    return 1 if faults else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(document_check.run(__doc__.strip().split("\n\n")[1], check, self_test))

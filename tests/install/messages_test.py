@@ -31,6 +31,8 @@ import subprocess
 import sys
 import tempfile
 
+import document_check
+
 TOKEN = re.compile(r'"(?:\\.|[^"\\])*"|\'(?:\\.|[^\'\\])\'|[A-Za-z_]\w*|\d\w*|::|\S')
 PREFIX = re.compile(r"^(?:[A-Z]+(?:\(LINE\))?: |zelkor-inspect: |hint: )")
 ELISION = re.compile(r"^(?:…|\.\.\.)")
@@ -306,17 +308,5 @@ def self_test():
     return failures
 
 
-def main():
-    if sys.argv[1:] == ["--self-test"]:
-        return 1 if self_test() else 0
-    if len(sys.argv) != 2:
-        print(__doc__.strip().split("\n\n")[-1], file=sys.stderr)
-        return 2
-    faults = check(sys.argv[1])
-    for fault in faults:
-        print(fault)
-    return 1 if faults else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(document_check.run(__doc__.strip().split("\n\n")[-1], check, self_test))
