@@ -110,6 +110,8 @@ GenerateCommand ReadGenerateCommand(const Element& command)
     generate.keySeedPath = language::OptionalAttribute(command, v::KeySeedPath);
     generate.store = language::OptionalAttribute(command, v::Store);
     generate.level = language::OptionalAttribute(command, v::Level);
+    generate.patchOf = language::OptionalAttribute(command, v::PatchOf);
+    generate.volumeSize = language::OptionalAttribute(command, v::VolumeSize);
     generate.archivePath = language::RequiredAttribute(command, v::ArchivePath);
     const std::string xmlPath = language::RequiredAttribute(command, v::XmlPath);
     generate.outputPath = language::FileSystemPath(xmlPath);

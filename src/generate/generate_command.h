@@ -27,6 +27,8 @@ struct GenerateCommand {
     std::vector<unsigned long> ignoreLines;  // of each Ignore element in its script; 0 when unknown
     std::optional<std::string> store;  // the Store patterns, written when given
     std::optional<std::string> level;  // the Level, written as given when given
+    std::optional<std::string> patchOf;     // the PatchOf, written as given when given
+    std::optional<std::string> volumeSize;  // the VolumeSize, written as given when given
 
     // Puts the values in the form the generated paths take, as given by a script:
     // - the source directory gets its backslashes turned into slashes and a

@@ -1,5 +1,9 @@
 #include "generate/script_writer.h"
 
+#include <optional>
+#include <string_view>
+#include <utility>
+
 #include "output/output_guard.h"
 #include "script/script_text.h"
 #include "script/script_vocabulary.h"
@@ -47,13 +51,17 @@ std::string ScriptWriter::Text(const GenerateCommand& command, const std::vector
         text += vocabulary::KeySeedPath;
         text += "=\"" + ScriptText::Attribute(*command.keySeedPath) + "\" ";
     }
-    if (command.store) {
-        text += vocabulary::Store;
-        text += "=\"" + ScriptText::Attribute(*command.store) + "\" ";
-    }
-    if (command.level) {
-        text += vocabulary::Level;
-        text += "=\"" + ScriptText::Attribute(*command.level) + "\" ";
+    const std::pair<std::string_view, const std::optional<std::string>*> asGiven[] = {
+        {vocabulary::Store, &command.store},
+        {vocabulary::Level, &command.level},
+        {vocabulary::PatchOf, &command.patchOf},
+        {vocabulary::VolumeSize, &command.volumeSize},
+    };
+    for (const auto& [name, value] : asGiven) {
+        if (!*value)
+            continue;
+        text += name;
+        text += "=\"" + ScriptText::Attribute(**value) + "\" ";
     }
     text += ">\r\n";
 

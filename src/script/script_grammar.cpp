@@ -16,8 +16,9 @@ constexpr std::string_view PackAttributes[] = {v::ArchivePath, v::BuildKeyfile, 
                                                v::Store,       v::Level,   v::PatchOf, v::VolumeSize};
 constexpr std::string_view PackChildren[] = {v::File};
 constexpr std::string_view FileAttributes[] = {v::ArchivedPath};
-constexpr std::string_view GenerateAttributes[] = {v::Input,   v::XmlPath,     v::ArchivePath, v::BuildKeyfile,
-                                                   v::KeyPath, v::KeySeedPath, v::Store,       v::Level};
+constexpr std::string_view GenerateAttributes[] = {v::Input,      v::XmlPath, v::ArchivePath, v::BuildKeyfile,
+                                                   v::KeyPath,    v::KeySeedPath, v::Store, v::Level,
+                                                   v::PatchOf,    v::VolumeSize};
 constexpr std::string_view GenerateChildren[] = {v::Ignore, v::Add, v::Patch};
 constexpr std::string_view IgnoreAttributes[] = {v::Pattern};
 

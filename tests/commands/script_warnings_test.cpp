@@ -140,11 +140,13 @@ TEST_F(ScriptWarningsTest, LevelValuesThatAreNotLevels)
         {"<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"9.5\"/>\n", bad("9.5")},
         {"<CreateOrvanPack ArchivePath=\"a.pak\" Level=\" 12 \"/>\n"
          "<CreateOrvanPack ArchivePath=\"b.pak\" Level=\"01\"/>\n"
-         "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"1\"/>\n",
+         "<CreateOrvanPackXml Input=\"src\" XmlPath=\"g.xml\" ArchivePath=\"g.pak\" Level=\"1\"\n"
+         " VolumeSize=\"2G\" PatchOf=\"base.pak\"/>\n",
          "", 0},
     });
-    // A generate command carries its Level into the script it writes.
-    EXPECT_NE(dir_.Read("g.xml").find(" Level=\"1\" "), std::string::npos);
+    // A generate command carries its Level, PatchOf and VolumeSize into the
+    // script it writes, in the order a pack command lists them.
+    EXPECT_NE(dir_.Read("g.xml").find(" Level=\"1\" PatchOf=\"base.pak\" VolumeSize=\"2G\" >"), std::string::npos);
 }
 
 TEST_F(ScriptWarningsTest, RepeatedAttributes)
