@@ -256,8 +256,11 @@ ZLK_API uint32_t zlk_name_hash(const char *path, size_t length);
  * between the renames that put a new archive and key file in place), as the
  * next zelkor command would: the new files are put in place, or, when they
  * cannot be whole, the record is removed and the old files stay. For a launcher
- * or a patcher that may write beside the archive. `key_path` may be NULL.
- * ZLK_OK when no commit is pending any more. */
+ * or a patcher that may write beside the archive. The commit's record, beside
+ * the archive (or a set's first volume), names every file of the commit, key
+ * files included, so `key_path` is not needed and may be NULL; it is accepted
+ * for symmetry with zlk_open and not read. ZLK_OK when no commit is pending
+ * any more. */
 ZLK_API zlk_status zlk_complete_commit(const char *archive_path, const char *key_path, zlk_error *error);
 
 /* The number of volumes: the set's for a volume set, 1 for an archive, 0 for
