@@ -95,7 +95,8 @@ void SignalCleanup::CompleteAndRemove(void (*place)(const char* temporary, const
     }
 }
 
-SignalCleanup::Registration::Registration(const std::string& path) : slot_(Occupy(slots, Copy(path)))
+SignalCleanup::Registration::Registration(const std::string& path)
+    : slot_(path.empty() ? -1 : Occupy(slots, Copy(path)))
 {
 }
 

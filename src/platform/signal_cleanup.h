@@ -31,6 +31,7 @@ public:
     class Registration {
     public:
         Registration() = default;
+        // An empty path covers nothing.
         explicit Registration(const std::string& path);
         ~Registration();
         Registration(Registration&& other) noexcept;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/signal_cleanup.h"
 #include "store/eviction_policy.h"
 
 namespace zelkor {
