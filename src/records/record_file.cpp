@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "archive/record_frame.h"
+#include "output/signal_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
-#include "platform/signal_cleanup.h"
 #include "store/cache_key.h"
 
 namespace zelkor {

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "output/signal_cleanup.h"
 #include "platform/directory.h"
-#include "platform/signal_cleanup.h"
 #include "store/eviction_policy.h"
 
 namespace zelkor {
