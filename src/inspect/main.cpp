@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "inspect/inspector.h"
+#include "output/signal_cleanup.h"
 #include "platform/command_line.h"
-#include "platform/signal_cleanup.h"
 
 int main(int argc, char** argv)
 {

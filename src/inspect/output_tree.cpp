@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "output/output_guard.h"
+#include "output/signal_cleanup.h"
 #include "platform/file_system.h"
-#include "platform/signal_cleanup.h"
 
 namespace zelkor {
 

@@ -7,8 +7,8 @@
 
 #include "output/commit_record.h"
 #include "output/output_lock.h"
+#include "output/signal_cleanup.h"
 #include "platform/file_system.h"
-#include "platform/signal_cleanup.h"
 
 namespace zelkor {
 

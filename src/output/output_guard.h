@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "output/output_lock.h"
+#include "output/signal_cleanup.h"
 #include "platform/file.h"
-#include "platform/signal_cleanup.h"
 
 namespace zelkor {
 

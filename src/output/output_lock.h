@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "output/signal_cleanup.h"
 #include "platform/file.h"
-#include "platform/signal_cleanup.h"
 
 namespace zelkor {
 

@@ -75,15 +75,15 @@ File Directory::OpenForUpdate(const std::string& name, unsigned permissions) con
                                nullptr, permissions);
 }
 
-File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup,
-                             unsigned permissions) const
+File Directory::CreateUnique(std::string_view prefix, std::string& name,
+                             const std::function<void(const std::string& path)>& cover, unsigned permissions) const
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string candidate(prefix);
         candidate += RandomName(12);
         if (!IsComponent(candidate))
             return File();
-        SignalCleanup::Registration covered(PathOf(candidate));
+        cover(PathOf(candidate));
         // Exclusive: whatever stands at the name, a FIFO or a link included, is
         // never opened.
         File file = File::OpenAt(handle_, candidate,
@@ -91,10 +91,12 @@ File Directory::CreateUnique(std::string_view prefix, std::string& name, SignalC
                                  permissions);
         if (file.IsOpen()) {
             name = std::move(candidate);
-            cleanup = std::move(covered);
             return file;
         }
-        if (errno != EEXIST)
+        const int error = errno;
+        cover(std::string());
+        errno = error;
+        if (error != EEXIST)
             break;
     }
     return File();

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/file.h"
-#include "platform/signal_cleanup.h"
 
 namespace zelkor {
 
@@ -46,10 +46,12 @@ public:
     // A new file for writing, named `prefix` and random characters that nobody
     // can guess, created only where no file of any kind has that name (another
     // name is tried then), with `permissions` less the process's mask. `name`
-    // gets its name, and `cleanup` covers it from before it exists, so that a
-    // signal that ends the process removes it.
-    File CreateUnique(std::string_view prefix, std::string& name, SignalCleanup::Registration& cleanup,
-                      unsigned permissions = 0666) const;
+    // gets its name. `cover` is called with each name's path (PathOf) before
+    // the file is tried, and with an empty path after a try that failed, so
+    // that the caller can have the file removed by a signal that ends the
+    // process from before it exists, and nobody else's file at the name.
+    File CreateUnique(std::string_view prefix, std::string& name,
+                      const std::function<void(const std::string& path)>& cover, unsigned permissions = 0666) const;
 
     // The directory's own status.
     std::optional<FileStatus> Status() const { return handle_.Status(); }

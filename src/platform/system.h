@@ -11,10 +11,10 @@ namespace zelkor::system {
 
 // The few calls that each system gives the platform layer's portable code:
 // posix/ and win32/ each implement every one of them, and what is the same on
-// both (File's moves and checks, Directory, SignalCleanup's tables,
-// MappedFile's guard, the path calls built on these) is written once above
-// them. Nothing outside src/platform includes this header. Each call leaves
-// errno telling why it failed.
+// both (File's moves and checks, Directory, MappedFile's guard, the path
+// calls built on these) is written once above them. Nothing outside
+// src/platform includes this header. Each call leaves errno telling why it
+// failed.
 
 // Closes the handle of a File (a descriptor, a HANDLE), which is released
 // whether or not the system reports an error; false when it does.

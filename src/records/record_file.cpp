@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/record_frame.h"
+#include "output/signal_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/little_endian.h"
 #include "store/cache_key.h"
@@ -92,7 +93,9 @@ bool RecordFile::Write(const Directory& directory, const std::string& name, std:
     const std::vector<std::uint8_t> bytes = Encode(magic, body);
     std::string temporary;
     SignalCleanup::Registration cleanup;
-    File file = directory.CreateUnique("." + name + ".zelkor-", temporary, cleanup, RecordPermissions);
+    File file = directory.CreateUnique(
+        "." + name + ".zelkor-", temporary,
+        [&](const std::string& path) { cleanup = SignalCleanup::Registration(path); }, RecordPermissions);
     if (file.IsOpen()) {
         if (std::optional<FileStatus> status = file.Status()) {
             status->permissions = RecordPermissions;

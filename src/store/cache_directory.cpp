@@ -45,7 +45,8 @@ CacheDirectory::Permissions CacheDirectory::PermissionsFor(unsigned permissions)
 File CacheDirectory::CreateUnique(const Directory& directory, std::string_view prefix, std::string& name,
                                   SignalCleanup::Registration& cleanup) const
 {
-    File file = directory.CreateUnique(prefix, name, cleanup, made_.files);
+    File file = directory.CreateUnique(
+        prefix, name, [&](const std::string& path) { cleanup = SignalCleanup::Registration(path); }, made_.files);
     if (file.IsOpen() && made_.exact) {
         if (std::optional<FileStatus> status = file.Status()) {
             status->permissions = made_.files;
@@ -126,7 +127,9 @@ bool CacheDirectory::Writable() const
 {
     std::string name;
     SignalCleanup::Registration cleanup;
-    File probe = root_.CreateUnique(".probe.zelkor-", name, cleanup, made_.files);
+    File probe = root_.CreateUnique(
+        ".probe.zelkor-", name, [&](const std::string& path) { cleanup = SignalCleanup::Registration(path); },
+        made_.files);
     if (!probe.IsOpen())
         return false;
     probe.Close();

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output/signal_cleanup.h"
 #include "platform/directory.h"
 #include "store/eviction_policy.h"
 

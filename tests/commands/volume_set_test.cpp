@@ -13,8 +13,8 @@
 
 #include "commands/volume_set_writer.h"
 #include "output/joint_commit.h"
+#include "output/signal_cleanup.h"
 #include "pack/file_job.h"
-#include "platform/signal_cleanup.h"
 #include "processor_fixture.h"
 #include "reader/set_reader.h"
 #include "support/system_tests.h"

@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "output/commit_record.h"
+#include "output/signal_cleanup.h"
 #include "platform/file_system.h"
-#include "platform/signal_cleanup.h"
 #include "support/system_tests.h"
 #include "support/temp_dir.h"
 

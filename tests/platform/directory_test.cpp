@@ -4,6 +4,7 @@
 #include "platform/random_name.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -65,9 +66,11 @@ TEST(DirectoryTest, UniqueFilesAreNewAndNamedByTheirPrefixAndTwelveLettersOrDigi
     std::set<std::string> names;
     for (int i = 0; i < 20; ++i) {
         std::string name;
-        SignalCleanup::Registration cleanup;
-        File file = d->CreateUnique(".out.zelkor-", name, cleanup);
+        std::vector<std::string> covered;
+        File file = d->CreateUnique(".out.zelkor-", name, [&](const std::string& path) { covered.push_back(path); });
         ASSERT_TRUE(file.IsOpen());
+        // Covered from before it existed, by its path.
+        EXPECT_EQ(covered, std::vector<std::string>{d->PathOf(name)});
         ASSERT_EQ(name.size(), 12 + 12u);
         EXPECT_EQ(name.substr(0, 12), ".out.zelkor-");
         EXPECT_EQ(name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 12),
@@ -78,9 +81,31 @@ TEST(DirectoryTest, UniqueFilesAreNewAndNamedByTheirPrefixAndTwelveLettersOrDigi
     EXPECT_EQ(names.size(), 20u);
     EXPECT_EQ(d->List()->size(), 20u);
     std::string name;
-    SignalCleanup::Registration cleanup;
-    EXPECT_FALSE(d->CreateUnique("a/", name, cleanup).IsOpen());
+    std::vector<std::string> covered;
+    EXPECT_FALSE(d->CreateUnique("a/", name, [&](const std::string& path) { covered.push_back(path); }).IsOpen());
     EXPECT_EQ(errno, EINVAL);
+    EXPECT_TRUE(covered.empty());
+}
+
+TEST(DirectoryTest, AFailedUniqueFileIsLeftUncovered)
+{
+    ZELKOR_POSIX_ONLY("a directory that is open cannot be removed on Windows");
+    TempDir dir;
+    const std::filesystem::path gone = dir.path() / "gone";
+    std::filesystem::create_directory(gone);
+    const std::optional<Directory> d = Directory::Open(gone.string());
+    ASSERT_TRUE(d);
+    std::filesystem::remove(gone);
+    std::string name;
+    std::vector<std::string> covered;
+    EXPECT_FALSE(d->CreateUnique(".out.zelkor-", name, [&](const std::string& path) { covered.push_back(path); })
+                     .IsOpen());
+    EXPECT_EQ(errno, ENOENT);
+    // The path tried, then nothing: a signal removes no file of that name.
+    ASSERT_EQ(covered.size(), 2u);
+    EXPECT_EQ(covered[0].rfind(d->PathOf(".out.zelkor-"), 0), 0u);
+    EXPECT_EQ(covered[1], "");
+    EXPECT_TRUE(name.empty());
 }
 
 TEST(RandomNameTest, EveryLetterAndDigitComesUp)

@@ -1,10 +1,12 @@
-#include "platform/signal_cleanup.h"
+#include "output/signal_cleanup.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <span>
 #include <utility>
+
+#include "platform/stop_requests.h"
 
 namespace zelkor {
 
@@ -70,7 +72,20 @@ char* CopyRenames(const std::vector<SignalCleanup::Completion::Rename>& renames)
     return Copy(all);
 }
 
+// The answer to a request to stop: the decided commits completed, the files
+// being written removed, before the process ends by the request.
+void CleanUp()
+{
+    (void)SignalCleanup::MarkEnding();
+    SignalCleanup::CompleteAndRemove(StopRequests::Place, StopRequests::Remove);
+}
+
 }  // namespace
+
+void SignalCleanup::Install()
+{
+    StopRequests::Install(CleanUp);
+}
 
 bool SignalCleanup::MarkEnding()
 {
@@ -95,7 +110,8 @@ void SignalCleanup::CompleteAndRemove(void (*place)(const char* temporary, const
     }
 }
 
-SignalCleanup::Registration::Registration(const std::string& path) : slot_(Occupy(slots, Copy(path)))
+SignalCleanup::Registration::Registration(const std::string& path)
+    : slot_(path.empty() ? -1 : Occupy(slots, Copy(path)))
 {
 }
 

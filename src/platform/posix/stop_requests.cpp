@@ -1,16 +1,19 @@
-#include "platform/signal_cleanup.h"
+#include "platform/stop_requests.h"
 
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 namespace zelkor {
 
 namespace {
+
+std::atomic<StopRequests::Handler> installed{nullptr};
 
 // Flushes the directory that holds `path` to the disk; only calls that are safe
 // in a signal handler.
@@ -35,17 +38,12 @@ void SyncDirectoryOf(const char* path)
     }
 }
 
-void CleanUpAndEnd(int signal)
+void HandleAndEnd(int signal)
 {
-    // The other requests wait while this one is handled (Install), so the
-    // files are handled once.
-    (void)SignalCleanup::MarkEnding();
-    SignalCleanup::CompleteAndRemove(
-        [](const char* temporary, const char* target) {
-            if (::rename(temporary, target) == 0)
-                SyncDirectoryOf(target);
-        },
-        [](const char* path) { ::unlink(path); });
+    // The other requests are held back on this thread while this one is
+    // handled (Install).
+    if (const StopRequests::Handler handler = installed.load())
+        handler();
     // End by the same signal, with its default action, once this handler
     // returns (the signal is blocked until then).
     struct sigaction action {};
@@ -57,17 +55,29 @@ void CleanUpAndEnd(int signal)
 
 }  // namespace
 
-void SignalCleanup::Install()
+void StopRequests::Install(Handler handler)
 {
+    installed.store(handler);
     struct sigaction action {};
-    action.sa_handler = CleanUpAndEnd;
+    action.sa_handler = HandleAndEnd;
     ::sigemptyset(&action.sa_mask);
-    // While one of them is handled, the others wait: the files are handled once.
+    // While one of them is handled, the others wait: the handler runs once.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaddset(&action.sa_mask, signal);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
     ::signal(SIGXFSZ, SIG_IGN);
+}
+
+void StopRequests::Place(const char* temporary, const char* target)
+{
+    if (::rename(temporary, target) == 0)
+        SyncDirectoryOf(target);
+}
+
+void StopRequests::Remove(const char* path)
+{
+    ::unlink(path);
 }
 
 }  // namespace zelkor

@@ -7,12 +7,12 @@ namespace zelkor {
 
 // Files that the process is in the middle of writing, which must not survive it.
 //
-// Install sets the process up once, at the start of main: a request to stop
-// (an interrupt from the terminal, a termination, a hang-up) removes every
-// registered file and then ends the process by the same request, so that its
-// parent sees the usual status (128 + the signal's number in a shell); a
-// file-size limit does not end the process, it makes the write fail (EFBIG),
-// which is reported like any failed write.
+// Install sets the process up once, at the start of main, through the
+// platform's StopRequests: a request to stop (an interrupt from the terminal,
+// a termination, a hang-up) removes every registered file and then ends the
+// process by the same request, so that its parent sees the usual status (128 +
+// the signal's number in a shell); a file-size limit does not end the process,
+// it makes the write fail (EFBIG), which is reported like any failed write.
 //
 // A file is registered by holding a Registration for its path from before it is
 // created until after it has been renamed into place or removed. Temporary
@@ -31,6 +31,7 @@ public:
     class Registration {
     public:
         Registration() = default;
+        // An empty path covers nothing.
         explicit Registration(const std::string& path);
         ~Registration();
         Registration(Registration&& other) noexcept;
@@ -71,7 +72,7 @@ public:
         int slot_ = -1;
     };
 
-    // For each system's handler of a request to stop, and nothing else. Marks
+    // For the handler of a request to stop (and tests), nothing else. Marks
     // the process as ending, after which released entries are no longer freed
     // (the handler may be reading them); true when a request marked it before.
     static bool MarkEnding();
