@@ -3,6 +3,7 @@
 // missing, cut short or from another build, many threads opening volumes at
 // once, a set read through a game's own sources, and a set that passes 4 GiB.
 #include "zelkor/zelkor.h"
+#include "zelkor/zelkor.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -378,13 +379,17 @@ TEST_F(VolumeSetApiTest, ASetReadThroughSourcesReadsAsByPath)
             ASSERT_EQ(zlk_read(archive_, i, content.data(), content.size(), &error_), ZLK_OK) << error_.message;
             EXPECT_TRUE(content == contents[i]) << i;
         }
-        std::vector<Source> sources = Sources();
-        std::reverse(sources.begin(), sources.end());
-        ASSERT_EQ(OpenSources(set, keyFiles), ZLK_OK);
-        EXPECT_EQ(testing::ReadFromThreads(archive_, sources, 8, 1), 0);
-        EXPECT_EQ(zlk_open_volumes(archive_, &error_), ZLK_OK);
         zlk_close(archive_);
         archive_ = nullptr;
+        // Through the C++ layer, from eight threads.
+        std::vector<Source> sources = Sources();
+        std::reverse(sources.begin(), sources.end());
+        {
+            const zlk::Archive archive = zlk::Archive::open_set(set.Source(set.manifest), set.Volumes(keyFiles));
+            ASSERT_TRUE(archive);
+            EXPECT_EQ(testing::ReadFromThreads(archive.get(), sources, 8, 1), 0);
+            EXPECT_EQ(zlk_open_volumes(archive.get(), &error_), ZLK_OK);
+        }
         EXPECT_EQ(set.filled, set.released);
         EXPECT_EQ(set.setsReleased, 2);
     }
