@@ -3,7 +3,7 @@
 # made of the C layer (src/library) over the reader layer (zelkor_reader,
 # zelkor_format, zelkor_output, zelkor_platform), and links only what reading needs: LZ4,
 # xxHash and Crypto++ for AES.
-set(ZELKOR_READER_VERSION 1.0.0)
+set(ZELKOR_READER_VERSION 1.1.0)
 set(ZELKOR_READER_SOVERSION 1)
 
 file(GLOB ZELKOR_LIBRARY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/library/*.cpp)

@@ -10,10 +10,10 @@
  *
  * CONVENTIONS
  *
- * Handles. A zlk_archive is opaque. zlk_open and zlk_open_source create it,
- * zlk_close destroys it. A zlk_mounts (a mount list: base, DLC and patches
- * read as one tree) is created by zlk_mounts_create and destroyed by
- * zlk_mounts_destroy; it owns the archives mounted in it. Nothing else
+ * Handles. A zlk_archive is opaque. zlk_open, zlk_open_source and
+ * zlk_open_set_source create it, zlk_close destroys it. A zlk_mounts (a
+ * mount list: base, DLC and patches read as one tree) is created by
+ * zlk_mounts_create and destroyed by zlk_mounts_destroy; it owns the archives mounted in it. Nothing else
  * allocates anything the caller frees.
  *
  * Errors. Every call that can fail returns a zlk_status; ZLK_OK is 0. The
@@ -65,8 +65,9 @@
  * others when an entry of theirs is first needed; each is then checked against
  * the manifest, and a volume that is missing, cut short, or from another build
  * gives ZLK_ARCHIVE_DAMAGED, with a message that names it, from every call
- * that needs it (zlk_open_volumes checks them all at once). Sets are opened
- * by path only: zlk_open_source reads one archive.
+ * that needs it (zlk_open_volumes checks them all at once). zlk_open_source
+ * reads one archive; zlk_open_set_source reads a set through the caller's own
+ * I/O.
  *
  * Names. Inside an archive an entry is known by the CRC-32 of its normalised
  * path (zlk_name_hash: A-Z lowered, backslashes turned into slashes); the key
@@ -86,10 +87,10 @@ extern "C" {
 
 /* The version of this header. zlk_version_number() gives the library's. */
 #define ZLK_VERSION_MAJOR 1
-#define ZLK_VERSION_MINOR 0
+#define ZLK_VERSION_MINOR 1
 #define ZLK_VERSION_PATCH 0
 #define ZLK_VERSION_NUMBER (ZLK_VERSION_MAJOR * 10000 + ZLK_VERSION_MINOR * 100 + ZLK_VERSION_PATCH)
-#define ZLK_VERSION_STRING "1.0.0"
+#define ZLK_VERSION_STRING "1.1.0"
 
 /* ZLK_API marks the library's functions. A program that links the static
  * library on Windows defines ZLK_STATIC (the CMake package and pkg-config's
@@ -176,8 +177,9 @@ typedef struct zlk_allocator {
     void (*release)(void *opaque, void *pointer, size_t size, size_t alignment);
 } zlk_allocator;
 
-/* Options of zlk_open_with and zlk_open_source_with. Start from
- * ZLK_OPEN_OPTIONS_INIT, so that fields added later keep their defaults. */
+/* Options of zlk_open_with, zlk_open_source_with and zlk_open_set_source.
+ * Start from ZLK_OPEN_OPTIONS_INIT, so that fields added later keep their
+ * defaults. */
 typedef struct zlk_open_options {
     size_t struct_size;              /* sizeof(zlk_open_options) */
     const zlk_allocator *allocator;  /* NULL: malloc and free */
@@ -210,6 +212,45 @@ ZLK_API zlk_status zlk_open_with(const char *archive_path, const char *key_path,
                                  zlk_archive **out, zlk_error *error);
 ZLK_API zlk_status zlk_open_source_with(const zlk_source *archive, const zlk_source *key_file,
                                         const zlk_open_options *options, zlk_archive **out, zlk_error *error);
+
+/* The volumes of a set, read through the caller's own I/O, for
+ * zlk_open_set_source. open_volume fills *archive with volume `volume`'s
+ * archive (0 is the first volume) and, with key files, *key_file with its key
+ * file, and returns 0; or returns nonzero, having filled nothing that needs
+ * releasing, when the volume cannot be had: the open or the read in progress
+ * then fails with ZLK_IO, naming the volume. It is called for the first volume
+ * while the set opens, and for each other one when an entry of it is first
+ * needed, from whichever thread needs it: two threads may ask for the same
+ * volume at once, and the copy not kept is released. Every source it fills is
+ * taken and released through its own release, as zlk_open_source releases its
+ * sources (a source without read_at counts as none; a key file filled for a
+ * set without key files is released at once). `release`, when not NULL, is
+ * called once when the set no longer needs open_volume: at zlk_close, or when
+ * the open fails. */
+typedef struct zlk_volume_sources {
+    void *opaque;
+    /* Nonzero: open_volume fills key_file too. A set built with key files
+     * needs them, and one built without refuses them, as zlk_open does with
+     * and without key_path (ZLK_FOREIGN_KEY_FILE). */
+    int with_key_files;
+    int (*open_volume)(void *opaque, uint32_t volume, zlk_source *archive, zlk_source *key_file);
+    void (*release)(void *opaque); /* may be NULL */
+} zlk_volume_sources;
+
+/* Opens a volume set whose manifest (NAME.pak.set) is read from `manifest`
+ * and whose volumes come from `volumes`, and reads it as zlk_open reads a set
+ * named by path: entries numbered across the volumes, zlk_find over all of
+ * them, each volume opened when first needed and checked against the manifest
+ * (one cut short or from another build gives ZLK_ARCHIVE_DAMAGED, naming it).
+ * The manifest source is taken as zlk_open_source takes its sources, and
+ * released once it is read, also when the open fails; `volumes` is copied.
+ * options->archive_name names the manifest in messages (NULL: "set manifest
+ * source"), and its directory part comes before the volumes' names there;
+ * options->key_name names the first volume's key file (NULL: the first
+ * volume's name followed by .zlk), and the others are named after it as zelkor
+ * names them. As for sources, no commit record is looked for. */
+ZLK_API zlk_status zlk_open_set_source(const zlk_source *manifest, const zlk_volume_sources *volumes,
+                                       const zlk_open_options *options, zlk_archive **out, zlk_error *error);
 
 /* Closes the archive and releases everything it holds. NULL is fine. */
 ZLK_API void zlk_close(zlk_archive *archive);

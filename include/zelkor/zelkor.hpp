@@ -50,6 +50,16 @@ public:
         return archive;
     }
 
+    /* Opens a volume set through the caller's own I/O (zlk_open_set_source;
+     * `options` null: the defaults). */
+    static Archive open_set(const zlk_source& manifest, const zlk_volume_sources& volumes,
+                            const zlk_open_options* options = nullptr, zlk_error* error = nullptr)
+    {
+        Archive archive;
+        zlk_open_set_source(&manifest, &volumes, options, &archive.archive_, error);
+        return archive;
+    }
+
     explicit operator bool() const { return archive_ != nullptr; }
     const zlk_archive* get() const { return archive_; }
 

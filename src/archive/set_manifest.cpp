@@ -95,7 +95,7 @@ std::vector<std::uint8_t> SetManifest::Encode() const
     return out;
 }
 
-SetManifest SetManifest::Decode(std::span<const std::uint8_t> bytes, const std::string& name)
+SetManifest SetManifest::Decode(std::span<const std::uint8_t> bytes, const std::string& name, NameCheck check)
 {
     Decoder whole(bytes, name);
     if (bytes.size() < HeaderSize + ChecksumSize)
@@ -137,7 +137,7 @@ SetManifest SetManifest::Decode(std::span<const std::uint8_t> bytes, const std::
             names.push_back(volume.name);
         }
     }
-    if (NamePart(name) != PathFor(manifest.volumes.front().name))
+    if (check == NameCheck::FileName && NamePart(name) != PathFor(manifest.volumes.front().name))
         in.Fail("names " + manifest.volumes.front().name + " as its first volume, which is not " +
                  NamePart(name) + " without " + std::string(Suffix));
     return manifest;

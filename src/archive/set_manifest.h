@@ -56,10 +56,18 @@ public:
 
     std::vector<std::uint8_t> Encode() const;
 
+    // Whether Decode holds the manifest's name to the first volume's.
+    enum class NameCheck {
+        FileName,  // `name` is the manifest's path: its last component is the first volume's name and Suffix
+        None,      // `name` only names the manifest in messages (a caller's source has no file name)
+    };
+
     // The manifest in `bytes`, read from the file named `name` (a path, for
     // messages; its last component must be the first volume's name followed by
-    // Suffix). Throws ArchiveFormatError naming the file and the fault.
-    static SetManifest Decode(std::span<const std::uint8_t> bytes, const std::string& name);
+    // Suffix, unless `check` is None). Throws ArchiveFormatError naming the
+    // file and the fault.
+    static SetManifest Decode(std::span<const std::uint8_t> bytes, const std::string& name,
+                              NameCheck check = NameCheck::FileName);
 
     // The path of volume `volume` (from 0) of the set whose first volume is at
     // `first`: the first itself, then its name with "_001", "_002", ...

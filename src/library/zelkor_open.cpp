@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "library/archive_handle.h"
 #include "library/boundary.h"
 #include "library/callback_source.h"
+#include "library/callback_volumes.h"
 #include "library/hook_memory.h"
 #include "output/joint_commit.h"
 #include "platform/file_system.h"
@@ -70,18 +72,16 @@ zlk_status Open(const zlk_open_options& options, zlk_archive** out, zlk_error* e
     return status;
 }
 
-// Opens the set whose manifest is at `manifest`, with `keyPath` the key file
-// of its first volume (null: none).
-zlk_status OpenSet(const zlk_open_options& options, const std::string& manifest, const char* keyPath,
-                   zlk_archive** out, zlk_error* error)
+// Opens the set whose volumes `makeVolumes` gives (a SetVolumes), once the
+// handle exists, so that a failure on the way releases everything.
+template <typename MakeVolumes>
+zlk_status OpenSet(const zlk_open_options& options, zlk_archive** out, zlk_error* error, MakeVolumes&& makeVolumes)
 {
     zlk_archive* handle = NewHandle(options.allocator);
     if (!handle)
         return Report(error, ZLK_NO_MEMORY, "out of memory");
     const zlk_status status = Guarded(error, [&] {
-        const std::string key = keyPath ? keyPath : "";
-        zelkor::SetVolumes volumes(manifest, keyPath ? &key : nullptr);
-        auto set = std::make_unique<zelkor::VolumeSet>(std::move(volumes), &handle->memory);
+        auto set = std::make_unique<zelkor::VolumeSet>(makeVolumes(), &handle->memory);
         handle->set = set.get();
         handle->archive = std::move(set);
         return Ok(error);
@@ -136,7 +136,10 @@ zlk_status zlk_open_with(const char* archive_path, const char* key_path, const z
                           primary + ": a rebuild was cut short before its commit completed; "
                                     "zlk_complete_commit (or any zelkor command on it) completes it");
         if (manifest)
-            return OpenSet(options, *manifest, key_path, out, error);
+            return OpenSet(options, out, error, [&] {
+                const std::string key = key_path ? key_path : "";
+                return zelkor::SetVolumes(*manifest, key_path ? &key : nullptr);
+            });
         return Open(options, out, error, [&] {
             std::unique_ptr<zelkor::ByteSource> archive = std::make_unique<zelkor::FileSource>(archivePath);
             std::unique_ptr<zelkor::ByteSource> keyFile;
@@ -185,5 +188,45 @@ zlk_status zlk_open_source_with(const zlk_source* archive, const zlk_source* key
     return Open(options, out, error, [&] { return std::pair(std::move(archiveSource), std::move(keySource)); });
 }
 
+zlk_status zlk_open_set_source(const zlk_source* manifest, const zlk_volume_sources* volumes,
+                               const zlk_open_options* given, zlk_archive** out, zlk_error* error)
+{
+    if (out)
+        *out = nullptr;
+    if (!ValidSource(manifest) || !volumes || !volumes->open_volume || !out) {
+        ReleaseSource(manifest);
+        if (volumes && volumes->release)
+            volumes->release(volumes->opaque);
+        return Report(error, ZLK_MISUSE,
+                      "zlk_open_set_source: a manifest without read_at, volumes without open_volume, or no place "
+                      "for the archive");
+    }
+    const zlk_open_options options = Effective(given);
+    // Both are taken here: from now on their wrappers release them.
+    std::unique_ptr<zelkor::ByteSource> manifestSource;
+    std::shared_ptr<const zelkor::CallbackVolumes> opener;
+    const zlk_status made = Guarded(error, [&] {
+        manifestSource = std::make_unique<zelkor::CallbackSource>(
+            *manifest, options.archive_name ? options.archive_name : "set manifest source");
+        opener = std::make_shared<const zelkor::CallbackVolumes>(*volumes);
+        return ZLK_OK;
+    });
+    if (made != ZLK_OK) {
+        if (!manifestSource)
+            ReleaseSource(manifest);
+        if (!opener && volumes->release)
+            volumes->release(volumes->opaque);
+        return made;
+    }
+    return OpenSet(options, out, error, [&] {
+        const std::string firstKey = options.key_name ? options.key_name : "";
+        const bool keyFiles = opener->KeyFiles();
+        zelkor::SetVolumes set(*manifestSource, keyFiles, options.key_name ? &firstKey : nullptr,
+                               zelkor::CallbackVolumes::Opener(std::move(opener)));
+        // Read whole: the manifest source is no longer needed.
+        manifestSource.reset();
+        return set;
+    });
+}
 
 }  // extern "C"

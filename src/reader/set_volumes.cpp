@@ -27,27 +27,48 @@ bool Missing(const std::string& path)
 
 }  // namespace
 
-SetVolumes::SetVolumes(const std::string& manifestPath, const std::string* firstKey) : manifestPath_(manifestPath)
+SetVolumes::SetVolumes(const std::string& manifestPath, const std::string* firstKey)
+    : SetVolumes(FileSource(manifestPath), SetManifest::NameCheck::FileName, OpenFiles)
 {
-    const FileSource source(manifestPath);
-    // One byte more than any manifest tells one that is too long.
-    std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(source.Size(), SetManifest::MaxSize) + 1);
-    const std::optional<std::size_t> got = source.ReadAt(0, bytes);
-    if (!got)
-        throw SourceError::CannotRead(manifestPath);
-    bytes.resize(*got);
-    manifest_ = SetManifest::Decode(bytes, manifestPath);
-    const std::string first = FirstVolumeOf(manifestPath);
     if (firstKey && !manifest_.keyFiles)
         throw ArchiveFormatError(*firstKey + " is not a key file of " + manifestPath +
                                      ", a set built without key files; read it without one",
                                  ArchiveFormatError::Cause::ForeignKeyFile);
     if (!firstKey && manifest_.keyFiles)
-        throw ArchiveFormatError(manifestPath + " is a set built with key files; name its first volume's (" + first +
-                                     std::string(KeyFileSuffix) + " by default)",
+        throw ArchiveFormatError(manifestPath + " is a set built with key files; name its first volume's (" +
+                                     FirstVolumeOf(manifestPath) + std::string(KeyFileSuffix) + " by default)",
                                  ArchiveFormatError::Cause::ForeignKeyFile);
+    Place(firstKey);
+}
 
-    const std::string directory = DirectoryPart(manifestPath);
+SetVolumes::SetVolumes(const ByteSource& manifest, bool keyFiles, const std::string* firstKey, Opener open)
+    : SetVolumes(manifest, SetManifest::NameCheck::None, std::move(open))
+{
+    if (keyFiles != manifest_.keyFiles)
+        throw ArchiveFormatError(manifestPath_ + (manifest_.keyFiles ? " is a set built with key files; read it with them"
+                                                                     : " is a set built without key files; read it "
+                                                                       "without them"),
+                                 ArchiveFormatError::Cause::ForeignKeyFile);
+    const std::string byDefault = DirectoryPart(manifestPath_) + manifest_.volumes.front().name +
+                                  std::string(KeyFileSuffix);
+    Place(keyFiles ? (firstKey ? firstKey : &byDefault) : nullptr);
+}
+
+SetVolumes::SetVolumes(const ByteSource& manifest, SetManifest::NameCheck check, Opener open)
+    : open_(std::move(open)), manifestPath_(manifest.Name())
+{
+    // One byte more than any manifest tells one that is too long.
+    std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(manifest.Size(), SetManifest::MaxSize) + 1);
+    const std::optional<std::size_t> got = manifest.ReadAt(0, bytes);
+    if (!got)
+        throw SourceError::CannotRead(manifestPath_);
+    bytes.resize(*got);
+    manifest_ = SetManifest::Decode(bytes, manifestPath_, check);
+}
+
+void SetVolumes::Place(const std::string* firstKey)
+{
+    const std::string directory = DirectoryPart(manifestPath_);
     firsts_.push_back(0);
     for (std::size_t i = 0; i < manifest_.volumes.size(); ++i) {
         const SetManifest::Volume& volume = manifest_.volumes[i];
@@ -92,20 +113,33 @@ std::string SetVolumes::Name(std::size_t volume) const
     return manifestPath_ + ": volume " + std::to_string(volume) + " (" + manifest_.volumes[volume].name + ")";
 }
 
-std::pair<std::unique_ptr<ByteSource>, std::unique_ptr<ByteSource>> SetVolumes::Open(std::size_t volume) const
+SetVolumes::Sources SetVolumes::Open(std::size_t volume) const
 {
-    const std::string& archivePath = archivePaths_[volume];
-    if (Missing(archivePath))
-        throw ArchiveFormatError(Name(volume) + " is missing");
-    auto archive = std::make_unique<FileSource>(archivePath);
+    Sources sources = open_(*this, volume);
+    CheckSize(volume, *sources.first);
+    return sources;
+}
+
+void SetVolumes::CheckSize(std::size_t volume, const ByteSource& archive) const
+{
     const std::uint64_t expected = manifest_.volumes[volume].size;
-    if (archive->Size() != expected)
-        throw ArchiveFormatError(Name(volume) + " has " + std::to_string(archive->Size()) + " bytes where the set has " +
+    if (archive.Size() != expected)
+        throw ArchiveFormatError(Name(volume) + " has " + std::to_string(archive.Size()) + " bytes where the set has " +
                                  std::to_string(expected) + ": it was cut short, rebuilt or taken from another build");
+}
+
+SetVolumes::Sources SetVolumes::OpenFiles(const SetVolumes& set, std::size_t volume)
+{
+    const std::string& archivePath = set.ArchivePath(volume);
+    if (Missing(archivePath))
+        throw ArchiveFormatError(set.Name(volume) + " is missing");
+    auto archive = std::make_unique<FileSource>(archivePath);
+    // Before the key file, so that a volume cut short is named as such.
+    set.CheckSize(volume, *archive);
     std::unique_ptr<ByteSource> keyFile;
-    if (const std::string* keyPath = KeyPath(volume)) {
+    if (const std::string* keyPath = set.KeyPath(volume)) {
         if (Missing(*keyPath))
-            throw ArchiveFormatError(Name(volume) + ": its key file " + *keyPath + " is missing");
+            throw ArchiveFormatError(set.Name(volume) + ": its key file " + *keyPath + " is missing");
         keyFile = std::make_unique<FileSource>(*keyPath);
     }
     return {std::move(archive), std::move(keyFile)};

@@ -9,7 +9,8 @@
  * and from memory through zlk_source callbacks, and each time every path is
  * found (also in upper and lower case, and with backslashes) and read back,
  * whole and, for entries stored raw, by ranges; every read must equal the
- * source file. Exits 0 when all did, 1 with a message otherwise.
+ * source file; zlk_open_set_source is there and refuses misuse. Exits 0 when
+ * all did, 1 with a message otherwise.
  */
 #include <zelkor/zelkor.h>
 
@@ -240,6 +241,17 @@ int main(int argc, char **argv)
     }
     free(archive_file);
     free(key_file);
+
+    /* A set through sources: linked and exported, and a manifest without
+     * read_at is misuse. */
+    {
+        zlk_volume_sources volumes = {NULL, 1, NULL, NULL};
+        zlk_source none = {NULL, 0, NULL, NULL};
+        if (zlk_open_set_source(&none, &volumes, NULL, &archive, &error) != ZLK_MISUSE || archive) {
+            fprintf(stderr, "consumer: zlk_open_set_source took a manifest without read_at\n");
+            ++failures;
+        }
+    }
 
     if (failures)
         return 1;

@@ -20,15 +20,15 @@ for file in bin/zelkor bin/zelkor-inspect share/man/man1/zelkor.1 share/man/man1
             share/doc/zelkor/inspect.md share/doc/zelkor/cache.md share/doc/zelkor/reproducible-builds.md \
             share/doc/zelkor/security.md share/doc/zelkor/performance.md share/doc/zelkor/windows.md \
             share/bash-completion/completions/zelkor share/bash-completion/completions/zelkor-inspect \
-            include/zelkor/zelkor.h lib/libzelkor-reader.so.1.0.0 lib/libzelkor-reader.so.1 lib/libzelkor-reader.so \
+            include/zelkor/zelkor.h lib/libzelkor-reader.so.1.1.0 lib/libzelkor-reader.so.1 lib/libzelkor-reader.so \
             lib/libzelkor-reader.a lib/pkgconfig/zelkor-reader.pc lib/cmake/Zelkor/ZelkorConfig.cmake \
             lib/cmake/Zelkor/ZelkorConfigVersion.cmake share/doc/zelkor/library.md; do
     [ -e "$prefix/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
 # The library's links: the development name to the SONAME, the SONAME to the file.
 [ "$(readlink "$prefix/lib/libzelkor-reader.so")" = libzelkor-reader.so.1 ] &&
-    [ "$(readlink "$prefix/lib/libzelkor-reader.so.1")" = libzelkor-reader.so.1.0.0 ] ||
-    { echo "libzelkor-reader.so's links are not .so -> .so.1 -> .so.1.0.0"; exit 1; }
+    [ "$(readlink "$prefix/lib/libzelkor-reader.so.1")" = libzelkor-reader.so.1.1.0 ] ||
+    { echo "libzelkor-reader.so's links are not .so -> .so.1 -> .so.1.1.0"; exit 1; }
 version=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion zelkor-reader)
 grep -q "define ZLK_VERSION_STRING \"$version\"" "$prefix/include/zelkor/zelkor.h" ||
     { echo "zelkor-reader.pc says version $version, zelkor.h does not"; exit 1; }

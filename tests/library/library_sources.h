@@ -20,7 +20,7 @@ struct Source {
 // From `threads` threads at once, each starting at an entry of its own, finds
 // every source by name and reads it whole, `rounds` times over; the number of
 // finds and reads that failed or gave other bytes.
-inline int ReadFromThreads(zlk_archive* archive, const std::vector<Source>& sources, int threads, int rounds)
+inline int ReadFromThreads(const zlk_archive* archive, const std::vector<Source>& sources, int threads, int rounds)
 {
     std::atomic<int> failures{0};
     std::vector<std::thread> running;

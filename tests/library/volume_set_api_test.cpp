@@ -1,13 +1,15 @@
 // Volume sets written by zelkor and read through the C interface as one
 // archive: volume boundaries, every entry by path, reproducible sets, a volume
 // missing, cut short or from another build, many threads opening volumes at
-// once, and a set that passes 4 GiB.
+// once, a set read through a game's own sources, and a set that passes 4 GiB.
 #include "zelkor/zelkor.h"
+#include "zelkor/zelkor.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -48,6 +50,70 @@ std::vector<Source> Sources()
     }
     return sources;
 }
+
+// The file name of volume `volume` of the set whose first volume is game.pak.
+std::string VolumeName(std::size_t volume)
+{
+    if (volume == 0)
+        return "game.pak";
+    std::string number = std::to_string(volume);
+    number.insert(0, 3 - std::min<std::size_t>(3, number.size()), '0');
+    return "game_" + number + ".pak";
+}
+
+// A set's files in memory, given through zlk_volume_sources as a game's own
+// I/O gives them, counting every source filled and released.
+struct MemorySet {
+    std::string manifest;
+    std::vector<std::string> archives;
+    std::vector<std::string> keys;  // none without key files; an empty one is not given
+    std::uint32_t failing = ~0u;    // the volume that open_volume cannot give
+    std::atomic<int> filled{0};
+    std::atomic<int> released{0};
+    std::atomic<int> setsReleased{0};
+
+    struct Piece {
+        MemorySet* set;
+        const std::string* bytes;
+    };
+
+    static int64_t ReadAt(void* opaque, uint64_t offset, void* buffer, size_t length)
+    {
+        const std::string& bytes = *static_cast<Piece*>(opaque)->bytes;
+        if (offset >= bytes.size())
+            return 0;
+        length = std::min<std::size_t>(length, bytes.size() - offset);
+        std::memcpy(buffer, bytes.data() + offset, length);
+        return static_cast<int64_t>(length);
+    }
+    static void Release(void* opaque)
+    {
+        const Piece* piece = static_cast<Piece*>(opaque);
+        ++piece->set->released;
+        delete piece;
+    }
+    zlk_source Source(const std::string& bytes)
+    {
+        ++filled;
+        return {new Piece{this, &bytes}, bytes.size(), ReadAt, Release};
+    }
+    // Fills the key file whenever there is one, also when it is not asked for.
+    static int OpenVolume(void* opaque, uint32_t volume, zlk_source* archive, zlk_source* key_file)
+    {
+        MemorySet& set = *static_cast<MemorySet*>(opaque);
+        if (volume == set.failing || volume >= set.archives.size())
+            return 1;
+        *archive = set.Source(set.archives[volume]);
+        if (volume < set.keys.size() && !set.keys[volume].empty())
+            *key_file = set.Source(set.keys[volume]);
+        return 0;
+    }
+    static void ReleaseSet(void* opaque) { ++static_cast<MemorySet*>(opaque)->setsReleased; }
+
+    zlk_volume_sources Volumes(bool keyFiles) { return {this, keyFiles ? 1 : 0, OpenVolume, ReleaseSet}; }
+    // Every source filled released once, and the set's own release called once.
+    bool AllReleased() const { return filled == released && setsReleased == 1; }
+};
 
 class VolumeSetApiTest : public ::testing::Test {
 protected:
@@ -92,6 +158,31 @@ protected:
         std::string content(entry.raw_size, '\0');
         EXPECT_EQ(zlk_read(archive_, index, content.data(), content.size(), &error_), ZLK_OK) << error_.message;
         return content;
+    }
+
+    // The set whose first volume is `first` (game.pak in its directory), read
+    // into memory: every volume and, with `keyFiles`, every key file.
+    void Load(MemorySet& set, const std::string& first, bool keyFiles) const
+    {
+        const std::string directory = first.substr(0, first.size() - VolumeName(0).size());
+        set.manifest = dir_.Read(first + ".set");
+        for (std::size_t volume = 0; fs::exists(dir_ / (directory + VolumeName(volume))); ++volume) {
+            set.archives.push_back(dir_.Read(directory + VolumeName(volume)));
+            if (keyFiles)
+                set.keys.push_back(dir_.Read(directory + VolumeName(volume) + ".zlk"));
+        }
+    }
+
+    // Opens `set` through zlk_open_set_source, its manifest named `name`.
+    zlk_status OpenSources(MemorySet& set, bool keyFiles, const char* name = nullptr)
+    {
+        zlk_close(archive_);
+        archive_ = nullptr;
+        const zlk_source manifest = set.Source(set.manifest);
+        const zlk_volume_sources volumes = set.Volumes(keyFiles);
+        zlk_open_options options = ZLK_OPEN_OPTIONS_INIT;
+        options.archive_name = name;
+        return zlk_open_set_source(&manifest, &volumes, &options, &archive_, &error_);
     }
 
     TempDir dir_;
@@ -245,6 +336,156 @@ TEST_F(VolumeSetApiTest, AVolumeMissingCutShortOrFromAnotherBuildIsNamed)
     dir_.Write("s/game.pak.set", manifest);
     EXPECT_EQ(Open("s/game.pak.set", nullptr), ZLK_ARCHIVE_DAMAGED);
     EXPECT_NE(std::string(error_.message).find("checksum"), std::string::npos) << error_.message;
+}
+
+// A set read through memory sources reads as it does by path: every entry's
+// fields and content, by index and by path, from eight threads at once that
+// race to open its volumes; every source is released once, at zlk_close.
+TEST_F(VolumeSetApiTest, ASetReadThroughSourcesReadsAsByPath)
+{
+    for (const bool keyFiles : {true, false}) {
+        SCOPED_TRACE(keyFiles);
+        const std::string first = keyFiles ? "k/game.pak" : "n/game.pak";
+        ASSERT_EQ(Pack(first, std::string("VolumeSize=\"8K\" BuildKeyfile=\"") + (keyFiles ? "true" : "false") + "\"")
+                      .status,
+                  0);
+        ASSERT_EQ(Open(first, keyFiles ? (first + ".zlk").c_str() : nullptr), ZLK_OK) << error_.message;
+        std::vector<zlk_entry> byPath(zlk_entry_count(archive_));
+        std::vector<std::string> contents;
+        std::vector<std::string> names;  // the entries' names live as the archive
+        for (std::uint64_t i = 0; i < byPath.size(); ++i) {
+            ASSERT_EQ(zlk_entry_at(archive_, i, &byPath[i]), ZLK_OK);
+            names.push_back(byPath[i].name ? byPath[i].name : "-");
+            contents.emplace_back(byPath[i].raw_size, '\0');
+            ASSERT_EQ(zlk_read(archive_, i, contents.back().data(), contents.back().size(), &error_), ZLK_OK);
+        }
+        const std::uint32_t volumes = zlk_volume_count(archive_);
+        EXPECT_GT(volumes, 4u);
+
+        MemorySet set;
+        Load(set, first, keyFiles);
+        ASSERT_EQ(OpenSources(set, keyFiles), ZLK_OK) << error_.message;
+        EXPECT_EQ(zlk_volume_count(archive_), volumes);
+        EXPECT_EQ(zlk_has_names(archive_), keyFiles ? 1 : 0);
+        ASSERT_EQ(zlk_entry_count(archive_), byPath.size());
+        for (std::uint64_t i = 0; i < byPath.size(); ++i) {
+            zlk_entry entry{};
+            ASSERT_EQ(zlk_entry_at(archive_, i, &entry), ZLK_OK);
+            EXPECT_EQ(entry.content_hash, byPath[i].content_hash);
+            EXPECT_EQ(entry.stored_size, byPath[i].stored_size);
+            EXPECT_EQ(entry.name_hash, byPath[i].name_hash);
+            EXPECT_EQ(entry.name ? entry.name : "-", names[i]);
+            std::string content(entry.raw_size, '\0');
+            ASSERT_EQ(zlk_read(archive_, i, content.data(), content.size(), &error_), ZLK_OK) << error_.message;
+            EXPECT_TRUE(content == contents[i]) << i;
+        }
+        zlk_close(archive_);
+        archive_ = nullptr;
+        // Through the C++ layer, from eight threads.
+        std::vector<Source> sources = Sources();
+        std::reverse(sources.begin(), sources.end());
+        {
+            const zlk::Archive archive = zlk::Archive::open_set(set.Source(set.manifest), set.Volumes(keyFiles));
+            ASSERT_TRUE(archive);
+            EXPECT_EQ(testing::ReadFromThreads(archive.get(), sources, 8, 1), 0);
+            EXPECT_EQ(zlk_open_volumes(archive.get(), &error_), ZLK_OK);
+        }
+        EXPECT_EQ(set.filled, set.released);
+        EXPECT_EQ(set.setsReleased, 2);
+    }
+}
+
+// A volume that the game's I/O cannot give, or that is cut short or from
+// another build, is named when it is first needed, as by path; the volumes
+// before it still read. A failure at open leaves nothing open. Either way
+// every source is released once.
+TEST_F(VolumeSetApiTest, SourcesOfASetThatFailOrDoNotFitAreNamedAndReleased)
+{
+    const std::string attributes = "VolumeSize=\"20K\" BuildKeyfile=\"true\"";
+    ASSERT_EQ(Pack("k/game.pak", attributes).status, 0);
+    ASSERT_EQ(Pack("other/game.pak", attributes).status, 0);
+    ASSERT_EQ(Pack("n/game.pak", "VolumeSize=\"20K\"").status, 0);
+    MemorySet other;
+    Load(other, "other/game.pak", true);
+    // Without a key file a set built with them is refused, and the other way
+    // round; sources are refused alike.
+    const zlk_status withoutKey = Open("k/game.pak", nullptr);
+    const zlk_status withKey = Open("n/game.pak", "k/game.pak.zlk");
+    EXPECT_EQ(withoutKey, ZLK_FOREIGN_KEY_FILE);
+    EXPECT_EQ(withKey, ZLK_FOREIGN_KEY_FILE);
+
+    const struct {
+        const char* what;
+        const char* set;  // the set loaded: "k" with key files, "n" without
+        bool keyFiles;    // as the sources are opened
+        void (*harm)(MemorySet& set, const MemorySet& other);
+        bool opens;  // the open succeeds; the harm is met later
+        zlk_status status;
+        const char* says;
+    } rows[] = {
+        {"volume 2 cannot be had", "k", true, [](MemorySet& set, const MemorySet&) { set.failing = 2; }, true, ZLK_IO,
+         "Cannot open data/game.pak.set: volume 2 (game_002.pak)!"},
+        {"volume 2 without its key file", "k", true, [](MemorySet& set, const MemorySet&) { set.keys[2].clear(); },
+         true, ZLK_IO, "volume 2 (game_002.pak): its key file data/game_002.pak.zlk!"},
+        {"volume 2 cut short", "k", true, [](MemorySet& set, const MemorySet&) { set.archives[2].pop_back(); }, true,
+         ZLK_ARCHIVE_DAMAGED, "data/game.pak.set: volume 2 (game_002.pak) has "},
+        {"volume 2 of another build", "k", true,
+         [](MemorySet& set, const MemorySet& other) {
+             set.archives[2] = other.archives[2];
+             set.keys[2] = other.keys[2];
+         },
+         true, ZLK_ARCHIVE_DAMAGED, "volume 2 (game_002.pak) is not the volume this set was built with"},
+        {"a key file of another build", "k", true,
+         [](MemorySet& set, const MemorySet& other) { set.keys[2] = other.keys[2]; }, true, ZLK_FOREIGN_KEY_FILE,
+         "data/game_002.pak.zlk is not the one this set was built with"},
+        {"a damaged manifest", "k", true, [](MemorySet& set, const MemorySet&) { set.manifest[20] ^= 1; }, false,
+         ZLK_ARCHIVE_DAMAGED, "data/game.pak.set: damaged set manifest"},
+        {"the first volume cannot be had", "k", true, [](MemorySet& set, const MemorySet&) { set.failing = 0; },
+         false, ZLK_IO, "volume 0 (game.pak)"},
+        {"the first volume of another build", "k", true,
+         [](MemorySet& set, const MemorySet& other) { set.archives[0] = other.archives[0]; }, false,
+         ZLK_ARCHIVE_DAMAGED, "volume 0 (game.pak)"},
+        {"no key files for a set with them", "k", false, [](MemorySet&, const MemorySet&) {}, false, withoutKey,
+         "a set built with key files"},
+        {"key files for a set without them", "n", true, [](MemorySet&, const MemorySet&) {}, false, withKey,
+         "a set built without key files"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        MemorySet set;
+        Load(set, std::string(row.set) + "/game.pak", std::string(row.set) == "k");
+        ASSERT_GE(set.archives.size(), 4u);
+        row.harm(set, other);
+        const zlk_status opened = OpenSources(set, row.keyFiles, "data/game.pak.set");
+        if (row.opens) {
+            ASSERT_EQ(opened, ZLK_OK) << error_.message;
+            EXPECT_TRUE(ReadByPath(Sources().front().name) == Sources().front().content);
+            // Entries in order: the first that fails is volume 2's first.
+            std::uint64_t index = 0;
+            zlk_entry entry{};
+            while (zlk_entry_at(archive_, index, &entry) == ZLK_OK)
+                ++index;
+            char byte;
+            EXPECT_EQ(zlk_read(archive_, index, &byte, 1, &error_), row.status);
+            EXPECT_NE(std::string(error_.message).find(row.says), std::string::npos) << error_.message;
+            EXPECT_EQ(zlk_open_volumes(archive_, &error_), row.status);
+            zlk_close(archive_);
+            archive_ = nullptr;
+        } else {
+            EXPECT_EQ(opened, row.status);
+            EXPECT_NE(std::string(error_.message).find(row.says), std::string::npos) << error_.message;
+            EXPECT_EQ(archive_, nullptr);
+        }
+        EXPECT_TRUE(set.AllReleased()) << set.filled << " filled, " << set.released << " released";
+    }
+
+    // Misuse releases what it was given too.
+    MemorySet set;
+    const zlk_source manifest = set.Source(set.manifest);
+    zlk_volume_sources volumes = set.Volumes(true);
+    volumes.open_volume = nullptr;
+    EXPECT_EQ(zlk_open_set_source(&manifest, &volumes, nullptr, &archive_, &error_), ZLK_MISUSE);
+    EXPECT_TRUE(set.AllReleased());
 }
 
 // Eight threads find and read every entry of one set, opening its volumes as
