@@ -33,6 +33,7 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "scratch_dir.h"
+#include "walk_set.h"
 #include "zelkor/zelkor.h"
 
 namespace {
@@ -144,23 +145,7 @@ void ReadSet(const std::vector<Bytes>& files, bool keyFiles, std::uint32_t faili
         zlk_archive* set = nullptr;
         zlk_error error;
         if (zlk_open_set_source(&manifest, &volumes, nullptr, &set, &error) == ZLK_OK) {
-            std::uint8_t buffer[256];
-            const std::uint64_t count = zlk_entry_count(set);
-            for (std::uint64_t i = 0; i < count && i < 64; ++i) {
-                zlk_entry entry;
-                if (zlk_entry_at(set, i, &entry) != ZLK_OK)
-                    continue;
-                zlk_read(set, i, buffer, sizeof buffer, &error);
-                zlk_read_range(set, i, 0, buffer, std::min<std::size_t>(entry.raw_size, 16), &error);
-                std::uint64_t found;
-                if (entry.name)
-                    zlk_find(set, entry.name, entry.name_length, &found);
-            }
-            std::uint64_t found;
-            zlk_find(set, "dir/entry14", 11, &found);
-            zlk_find(set, "missing", 7, &found);
-            zlk_open_volumes(set, &error);
-            zlk_memory_use(set);
+            WalkSet(set);
             zlk_close(set);
         }
     }
