@@ -25,7 +25,7 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "scratch_dir.h"
-#include "walk_set.h"
+#include "small_set.h"
 #include "zelkor/zelkor.h"
 
 namespace {
@@ -47,21 +47,7 @@ std::string At(const char* name)
 // their manifest.
 std::vector<std::uint8_t> BuildSet()
 {
-    zelkor::PrepareCrypto();
-    const std::vector<std::uint8_t> seed(32, 7);
-    const zelkor::KeyMaterial material = zelkor::KeyMaterial::FromSeed(seed);
-    const zelkor::NamedPath archive(At("game.pak"));
-    const zelkor::NamedPath keyFile(At("game.pak.zlk"));
-    zelkor::VolumeSetWriter writer;
-    if (!writer.Create(archive, &keyFile, &material, 600))
-        std::abort();
-    for (int i = 0; i < 15; ++i) {
-        std::vector<std::uint8_t> bytes(100, static_cast<std::uint8_t>(i));
-        zelkor::LoadedFile file{bytes, bytes.size(), XXH32(bytes.data(), bytes.size(), zelkor::ContentHashSeed)};
-        if (writer.AddFile("dir/entry" + std::to_string(i), file) != zelkor::VolumeSetWriter::Added::Stored)
-            std::abort();
-    }
-    writer.Close();
+    WriteSmallSet(At("game.pak"), 7);
     zelkor::File manifest = zelkor::File::Open(At("game.pak.set"), zelkor::OpenFlags::Read);
     std::vector<std::uint8_t> bytes(SetManifest::MaxSize);
     const std::optional<std::size_t> got = manifest.ReadAt(0, bytes.data(), bytes.size());

@@ -33,7 +33,7 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "scratch_dir.h"
-#include "walk_set.h"
+#include "small_set.h"
 #include "zelkor/zelkor.h"
 
 namespace {
@@ -61,23 +61,9 @@ Bytes Load(const std::string& path)
 std::vector<Bytes> BuildSet()
 {
     const zelkor::fuzz::ScratchDir scratch;
-    zelkor::PrepareCrypto();
-    const std::vector<std::uint8_t> seed(32, 9);
-    const zelkor::KeyMaterial material = zelkor::KeyMaterial::FromSeed(seed);
-    const zelkor::NamedPath archive(At(scratch, "game.pak"));
-    const zelkor::NamedPath keyFile(At(scratch, "game.pak.zlk"));
-    zelkor::VolumeSetWriter writer;
-    if (!writer.Create(archive, &keyFile, &material, 600))
-        std::abort();
-    for (int i = 0; i < 15; ++i) {
-        std::vector<std::uint8_t> bytes(100, static_cast<std::uint8_t>(i));
-        zelkor::LoadedFile file{bytes, bytes.size(), XXH32(bytes.data(), bytes.size(), zelkor::ContentHashSeed)};
-        if (writer.AddFile("dir/entry" + std::to_string(i), file) != zelkor::VolumeSetWriter::Added::Stored)
-            std::abort();
-    }
-    writer.Close();
+    const std::size_t volumes = WriteSmallSet(At(scratch, "game.pak"), 9);
     std::vector<Bytes> files{Load(At(scratch, "game.pak.set"))};
-    for (std::size_t volume = 0; volume < writer.VolumeCount(); ++volume) {
+    for (std::size_t volume = 0; volume < volumes; ++volume) {
         const std::string path = zelkor::SetManifest::VolumePath(At(scratch, "game.pak"), volume);
         files.push_back(Load(path));
         files.push_back(Load(path + ".zlk"));
