@@ -116,7 +116,10 @@ std::string SetVolumes::Name(std::size_t volume) const
 SetVolumes::Sources SetVolumes::Open(std::size_t volume) const
 {
     Sources sources = open_(*this, volume);
+    // The size before the key file, so that a volume cut short is named as such.
     CheckSize(volume, *sources.first);
+    if (HasKeyFiles() && !sources.second)
+        throw ArchiveFormatError(Name(volume) + ": its key file " + *KeyPath(volume) + " is missing");
     return sources;
 }
 
@@ -133,16 +136,11 @@ SetVolumes::Sources SetVolumes::OpenFiles(const SetVolumes& set, std::size_t vol
     const std::string& archivePath = set.ArchivePath(volume);
     if (Missing(archivePath))
         throw ArchiveFormatError(set.Name(volume) + " is missing");
-    auto archive = std::make_unique<FileSource>(archivePath);
-    // Before the key file, so that a volume cut short is named as such.
-    set.CheckSize(volume, *archive);
+    // A missing key file is left to Open, which checks the size first.
     std::unique_ptr<ByteSource> keyFile;
-    if (const std::string* keyPath = set.KeyPath(volume)) {
-        if (Missing(*keyPath))
-            throw ArchiveFormatError(set.Name(volume) + ": its key file " + *keyPath + " is missing");
+    if (const std::string* keyPath = set.KeyPath(volume); keyPath && !Missing(*keyPath))
         keyFile = std::make_unique<FileSource>(*keyPath);
-    }
-    return {std::move(archive), std::move(keyFile)};
+    return {std::make_unique<FileSource>(archivePath), std::move(keyFile)};
 }
 
 void SetVolumes::Check(std::size_t volume, const Observer& observer, const std::optional<KeyFileHeader>& keyFile) const

@@ -101,7 +101,8 @@ public:
     std::size_t VolumeOf(std::uint64_t index) const;
 
     // The sources of volume `volume` from the opener: its archive, checked for
-    // the size the manifest gives, and its key file (null without).
+    // the size the manifest gives, and its key file (null without; one that
+    // the opener did not give in a set with key files is missing).
     Sources Open(std::size_t volume) const;
     // Throws unless what `observer` saw of the volume, and the header of its
     // key file, are what the manifest says.
